@@ -1,0 +1,33 @@
+# Shared build settings for every Valdrune target.
+
+add_library(valdrune_warnings INTERFACE)
+target_compile_options(valdrune_warnings INTERFACE
+    $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wpedantic -Wshadow -Wconversion
+        -Wno-sign-conversion -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
+        -Wimplicit-fallthrough>
+    $<$<CXX_COMPILER_ID:MSVC>:/W4 /permissive->)
+
+# valdrune_add_test(NAME <name> LABELS <labels...> SOURCES <files...> LIBS <targets...>
+#                   [TIMEOUT <seconds>] [NO_GTEST])
+# One executable per component; GoogleTest cases are discovered individually.
+function(valdrune_add_test)
+    cmake_parse_arguments(T "NO_GTEST;QTEST" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} valdrune_warnings)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    if(T_NO_GTEST OR T_QTEST)
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+        if(T_ENV)
+            set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENV}")
+        endif()
+    else()
+        target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main)
+        include(GoogleTest)
+        gtest_discover_tests(${T_NAME}
+            PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}"
+            DISCOVERY_TIMEOUT 30)
+    endif()
+endfunction()

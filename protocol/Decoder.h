@@ -1,0 +1,44 @@
+// Turns a validated device answer (command 14 or 1) into a record and stores it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "protocol/DeviceTable.h"
+#include "protocol/Record.h"
+#include "protocol/Seams.h"
+
+namespace valdrune {
+
+struct AnswerContext {
+    MacAddress deviceMac{};
+    std::uint8_t protocolMode = 0;
+    std::uint8_t capability = 0;
+    std::uint16_t sequence = 0;
+};
+
+struct DecodeResult {
+    _CommandDataTable record;
+    bool hadAddress = false;  // tag 32 was present
+    std::uint32_t address = 0;  // tag 32 value, 0 when absent
+};
+
+// Applies the items of `datagram` (already validated, payloadLength from its header) to a
+// default record, with the kind rules, derivations, legacy model table and UTF-8 trimming.
+// Pure: touches no table.
+DecodeResult DecodeDeviceAnswer(std::span<const std::uint8_t> datagram,
+                                std::uint16_t payloadLength, const AnswerContext& context);
+
+// Decodes, then stores the record (keeping listIndex, the 100-device cap) and sends
+// WM_DEVICE_FOUND to owner (may be null). Returns the tag-32 address.
+std::uint32_t ParseDeviceAnswer(DeviceTable& table, IProtocolOwner* owner,
+                                std::span<const std::uint8_t> datagram,
+                                std::uint16_t payloadLength, const AnswerContext& context);
+
+// Fills field with the legacy model name of code, or zeros for an unknown code.
+void LookupLegacyModel(std::uint8_t code, Text16& field);
+
+// Cuts a UTF-8 device name to its longest prefix of whole characters (at most 15 bytes).
+void TrimUtf8Name(Text16& name);
+
+}  // namespace valdrune

@@ -1,0 +1,141 @@
+// CProtocol: the one object that speaks to devices. Searches, decodes answers into the device
+// table, sends settings, confirms them and waits for a device to come back. Everything runs
+// on the owner's thread through the IScheduler; nothing here blocks or sleeps.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/Datagram.h"
+#include "protocol/DeviceTable.h"
+#include "protocol/Record.h"
+#include "protocol/Seams.h"
+
+namespace valdrune {
+
+// Engine result codes.
+inline constexpr int PROTO_OK = 0;
+inline constexpr int PROTO_SOCKET_NOT_READY = -1;
+inline constexpr int PROTO_SEARCH_SEND_FAILED = -11;
+inline constexpr int PROTO_SETTINGS_SEND_FAILED = -12;
+inline constexpr int PROTO_CONFIRM_SEND_FAILED = -13;
+inline constexpr int PROTO_ADDRESS_IN_USE = -14;
+inline constexpr int PROTO_LATE_ACCEPTANCE = -15;
+inline constexpr int PROTO_INVALID_DATAGRAM = -16;
+inline constexpr int PROTO_FOREIGN_ACCEPTANCE = -17;
+// The probe could not run because this process may not send ICMP echo (never "no conflict").
+inline constexpr int PROTO_PROBE_NOT_PERMITTED = ECHO_NOT_PERMITTED;
+
+// The host services the engine runs on. All references must outlive the engine.
+struct ProtocolEnvironment {
+    IScheduler& scheduler;
+    IDatagramTransport& transport;
+    IHostNetwork& host;
+    IEchoProber& prober;
+    INeighbourCache& neighbours;
+};
+
+class CProtocol {
+public:
+    explicit CProtocol(ProtocolEnvironment env);
+    virtual ~CProtocol();
+    CProtocol(const CProtocol&) = delete;
+    CProtocol& operator=(const CProtocol&) = delete;
+
+    // The notify window; receives every message. May be null.
+    void SetNotifyWindow(IProtocolOwner* owner);
+    bool SocketReady() const { return socketReady_; }
+
+    // Search cycle: mode 2 at 0 ms, mode 0 at 150 ms, mode 2 at 2000, 4000, 6000 ms.
+    void StartSearch();
+    int SendSearch(std::uint8_t protocolMode);
+    // Called by the owner on WM_UDP_RECEIVED with the byte count in the receive buffer.
+    int ProcessDatagram(std::size_t count);
+    // Three sends 100 ms apart; the 30 s acceptance time-out is armed before the first.
+    int SendSettings(const _CommandDataTable& record, std::uint16_t command, std::uint16_t mask);
+    void StartRestartWait(const MacAddress& awaited);
+
+    // Command and mask for a record's kind; false for a kind that cannot be set.
+    static bool CommandForKind(std::uint8_t kind, std::uint16_t& command, std::uint16_t& mask);
+
+    // Device table.
+    void StoreDevice(const std::string& macText, const _CommandDataTable& record);
+    std::optional<_CommandDataTable> FindDevice(const std::string& macText) const;
+    void ClearDevices();
+    void ForEachDevice(
+        const std::function<void(const std::string&, const _CommandDataTable&)>& fn) const;
+    const DeviceTable& Devices() const { return devices_; }
+    void EnumerateDeviceUrls(std::vector<std::string>& urls, bool all) const;
+
+    // Address conflicts. FindOverlaps: number of other devices with the same nonzero address,
+    // -1 when the table is empty; overlaps gets their listIndex values, ascending.
+    int FindOverlaps(const _CommandDataTable& record, std::vector<std::uint16_t>& overlaps) const;
+    // Asynchronous: done(-14 | 0 | -1 | PROTO_PROBE_NOT_PERMITTED) on the owner's thread.
+    void CheckAddressInUse(const _CommandDataTable& record, bool changedOnly,
+                           std::function<void(int)> done);
+    // One echo: done(0 | 11002 | 11003 | 11010 | -1 | ECHO_NOT_PERMITTED).
+    void EchoProbe(std::uint32_t address, std::function<void(int)> done);
+    bool CanProbe() const;
+    bool CanFlushNeighbours() const;
+
+    // Host adapters.
+    int EnumerateInterfaces(const MacAddress& preferredMac);
+    bool SelectInterface(int position);
+    std::string InterfaceDisplayText(int position) const;
+    int InterfaceCount() const { return static_cast<int>(interfaces_.size()); }
+    int SelectedInterface() const { return selectedInterface_; }
+    const std::vector<_NetInfo>& Interfaces() const { return interfaces_; }
+    const _NetInfo& LocalInterface() const { return local_; }
+
+    // Introspection for the owner and for tests.
+    bool SearchRunning() const { return searchTimer_ != 0; }
+    bool RestartWaitRunning() const { return restartTimer_ != 0; }
+    bool SettingsTimeoutRunning() const { return timeoutTimer_ != 0; }
+    const MacAddress& TargetMac() const { return targetMac_; }
+    const MacAddress& AwaitedMac() const { return awaitedMac_; }
+    std::uint32_t PendingCommand() const { return pendingCommand_; }
+    std::uint16_t RememberedSequence() const { return rememberedSequence_; }
+    std::uint8_t* ReceiveBuffer() { return receiveBuffer_.data(); }
+
+private:
+    struct Impl;
+    void Send(IProtocolOwner* owner, WindowMessage m, std::uintptr_t w);
+    void PostMessage(WindowMessage m, std::uintptr_t w);
+    void CancelTimer(TimerId& id);
+    Requester Pc() const { return Requester{local_.mac, local_.ipAddress}; }
+
+    ProtocolEnvironment env_;
+    IProtocolOwner* owner_ = nullptr;
+    // Shared with every scheduled callback so that none runs after destruction.
+    std::shared_ptr<bool> alive_;
+
+    TimerId searchTimer_ = 0;
+    int searchRemaining_ = 6001;
+    int searchPeriod_ = 2000;
+    TimerId secondRequestTimer_ = 0;
+    TimerId confirmationTimer_ = 0;
+    TimerId timeoutTimer_ = 0;
+    TimerId restartTimer_ = 0;
+    int restartRemaining_ = 120000;
+    int restartPeriod_ = 2000;
+    std::vector<TimerId> repeatTimers_;  // scheduled repeated sends 100 ms apart
+
+    std::uint32_t pendingCommand_ = 0;
+    MacAddress targetMac_{};
+    MacAddress awaitedMac_{};
+    std::uint8_t targetCapability_ = 255;
+    std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receiveBuffer_{};
+    bool socketReady_ = false;
+    std::uint16_t rememberedSequence_ = 0;
+    _NetInfo local_;
+    DeviceTable devices_;
+    std::vector<_NetInfo> interfaces_;
+    int selectedInterface_ = -1;
+};
+
+}  // namespace valdrune
