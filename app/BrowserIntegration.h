@@ -1,0 +1,51 @@
+// The main dialog's steps that belong to opening device pages: browser detection, model lists,
+// classification, the IE-mode site list and the Edge set-up run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/Messages.h"
+#include "protocol/Record.h"
+
+namespace valdrune {
+
+class CTallyrigDlg;
+
+class BrowserIntegration {
+public:
+    explicit BrowserIntegration(CTallyrigDlg& dlg);
+    ~BrowserIntegration();
+    BrowserIntegration(const BrowserIntegration&) = delete;
+    BrowserIntegration& operator=(const BrowserIntegration&) = delete;
+
+    // Set-up steps of the main dialog, called in this order (1, 2, 3, 4, then 9).
+    void DetectWindows11();
+    void InitSiteListPath();
+    void DetectBrowsers();
+    void LoadModelLists();
+    void LoadSiteListState();
+    // Combo 1034: (text, browser code) in entry order.
+    std::vector<std::pair<std::string, int>> BrowserComboEntries() const;
+
+    // From WriteDeviceRow: fills record.browserClass and tracks the device's site URL.
+    void ClassifyAndTrack(_CommandDataTable& record);
+    // Combo 1034 changed from oldCode to newCode (before browserCode is updated).
+    void OnBrowserChoiceChanged(int newCode, int oldCode);
+    // Button 1005 "Open the device window".
+    void OnOpenDeviceWindow();
+    // Dialog timer ticks (timer 1, 500 ms).
+    void OnTimer(int timerId);
+    // WM_RUN_MESSAGE_DIALOG with wParam 1 or 2, WM_MESSAGE_DIALOG_READY, WM_OPEN_PENDING_URL.
+    bool OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam);
+
+private:
+    struct State;
+    CTallyrigDlg& dlg_;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace valdrune

@@ -1,0 +1,35 @@
+// Every user message is a message box with a string-table text and the caption 201.
+// Boxes go through this seam so that tests see the text id and box type instead of a window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace valdrune {
+
+inline constexpr int MB_OK_ = 0x00;
+inline constexpr int MB_OKCANCEL_ = 0x01;
+inline constexpr int MB_ICONERROR_ = 0x10;
+inline constexpr int MB_ICONEXCLAMATION_ = 0x30;
+inline constexpr int MB_ICONINFORMATION_ = 0x40;
+inline constexpr int ID_OK = 1;
+inline constexpr int ID_CANCEL = 2;
+
+struct MessageBoxRequest {
+    QWidget* owner = nullptr;
+    int textId = 0;
+    int boxType = 0;        // MB_* bits: buttons | icon
+    std::string extraText;  // already formatted text when the id has placeholders; else empty
+};
+
+// Returns ID_OK or ID_CANCEL. The default shows a QMessageBox modally.
+using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
+void SetMessageBoxHandler(MessageBoxHandler handler);  // empty restores the default
+int ShowMessageBox(const MessageBoxRequest& request);
+inline int ShowMessageBox(QWidget* owner, int textId, int boxType) {
+    return ShowMessageBox(MessageBoxRequest{owner, textId, boxType, {}});
+}
+
+}  // namespace valdrune
