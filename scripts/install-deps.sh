@@ -11,7 +11,7 @@ packages=(
     libcli11-dev nlohmann-json3-dev libpcap-dev libx11-dev
     iproute2 iputils-ping libcap2-bin procps
     xvfb xauth fonts-noto-cjk fonts-dejavu-core
-    dpkg-dev fakeroot file
+    dpkg-dev fakeroot file ccache
 )
 
 missing=()
