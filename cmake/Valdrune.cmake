@@ -26,8 +26,11 @@ function(valdrune_add_test)
     else()
         target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main)
         include(GoogleTest)
-        gtest_discover_tests(${T_NAME}
-            PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}"
-            DISCOVERY_TIMEOUT 30)
+        set(props LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+        if(T_ENV)
+            list(APPEND props ENVIRONMENT "${T_ENV}")
+        endif()
+        gtest_discover_tests(${T_NAME} PROPERTIES ${props} DISCOVERY_TIMEOUT 30
+            DISCOVERY_MODE PRE_TEST)
     endif()
 endfunction()
