@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 
+# Widgets never need a display in the test run.
+export QT_QPA_PLATFORM=offscreen
+
 jobs=$(nproc)
 cmake --preset default
 cmake --build --preset default -j "$jobs"
