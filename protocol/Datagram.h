@@ -14,6 +14,8 @@
 
 namespace valdrune {
 
+struct _CommandCodeTable;
+
 inline constexpr std::uint16_t LOCAL_PORT = 10669;
 inline constexpr std::uint16_t DEVICE_PORT = 10670;
 inline constexpr std::size_t HEADER_SIZE = 48;
@@ -62,10 +64,18 @@ struct AnswerHeader {
     std::uint8_t capability = 0;
 };
 
+// True when a request built for mask carries this catalogue row (the row has every bit of mask).
+bool CatalogueRowInMask(const _CommandCodeTable& row, std::uint16_t mask);
+
+// The tags a search request asks for, in catalogue order (the rows of mask 1).
+std::vector<std::uint16_t> SearchRequestTags();
+
 std::vector<std::uint8_t> BuildSearchRequest(std::uint8_t protocolMode, const Requester& pc);
 
 // command 15 with mask 2 or 8, or command 2 with mask 32. For command 2 the sequence written
-// is record.sequence + 1, returned through writtenSequence.
+// is record.sequence + 1, returned through writtenSequence (0 for command 15), and a record
+// whose hasIpv6Mode is 0 is sent without tags 1, 64, 65, 66 and 68. Byte 35 is 0 only for
+// command 15 with mask 2. Mask 0 gives a datagram without items.
 std::vector<std::uint8_t> BuildSettingsRequest(const _CommandDataTable& record,
                                                std::uint16_t command, std::uint16_t mask,
                                                const Requester& pc,
