@@ -1,6 +1,7 @@
 // Turns a validated device answer (command 14 or 1) into a record and stores it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -16,6 +17,11 @@ struct AnswerContext {
     std::uint8_t capability = 0;
     std::uint16_t sequence = 0;
 };
+
+struct AnswerHeader;
+
+// The header fields the decoder needs, taken from a validated answer.
+AnswerContext ContextOf(const AnswerHeader& header);
 
 struct DecodeResult {
     _CommandDataTable record;
@@ -37,6 +43,13 @@ std::uint32_t ParseDeviceAnswer(DeviceTable& table, IProtocolOwner* owner,
 
 // Fills field with the legacy model name of code, or zeros for an unknown code.
 void LookupLegacyModel(std::uint8_t code, Text16& field);
+
+// The model prefixes of legacy families, in test order.
+extern const std::array<const char*, 4> kLegacyPrefixes;
+
+// True when model (up to its first NUL, at most 16 bytes) contains one of the legacy prefixes
+// anywhere, spelt all upper case or all lower case.
+bool HasLegacyPrefix(const Text16& model);
 
 // Cuts a UTF-8 device name to its longest prefix of whole characters (at most 15 bytes).
 void TrimUtf8Name(Text16& name);
