@@ -1,0 +1,73 @@
+// Builds device datagrams for tests: header, TLV items, end tag and checksum, with knobs to
+// break each part on purpose. Computes its own checksum so it does not trust the code under test.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/Record.h"
+
+namespace valdrune::test {
+
+class AnswerBuilder {
+public:
+    // A valid search answer (command 14) from mac, protocol mode 2, capability 1.
+    explicit AnswerBuilder(std::uint16_t command = 14, const MacAddress& mac = {});
+
+    AnswerBuilder& Command(std::uint16_t command);
+    AnswerBuilder& DeviceMac(const MacAddress& mac);
+    // Bytes 12-21: requester MAC and IPv4 (host order).
+    AnswerBuilder& Requester(const MacAddress& mac, std::uint32_t ipv4);
+    AnswerBuilder& Sequence(std::uint16_t sequence);
+    AnswerBuilder& Mode(std::uint8_t protocolMode);
+    AnswerBuilder& Capability(std::uint8_t capability);
+
+    // Items, in wire order.
+    AnswerBuilder& Item(std::uint16_t tag, std::vector<std::uint8_t> value);
+    AnswerBuilder& U8(std::uint16_t tag, std::uint8_t v);
+    AnswerBuilder& U16(std::uint16_t tag, std::uint16_t v);
+    AnswerBuilder& U32(std::uint16_t tag, std::uint32_t v);
+    // Dotted text, e.g. Ipv4(32, "192.168.0.20"); invalid text writes 0.
+    AnswerBuilder& Ipv4(std::uint16_t tag, std::string_view dotted);
+    AnswerBuilder& Pair(std::uint16_t tag, std::uint32_t first, std::uint32_t second);
+    // Text NUL-padded (or cut) to width bytes.
+    AnswerBuilder& Text(std::uint16_t tag, std::string_view text, std::size_t width = 16);
+    // Appends raw bytes to the item area (for truncated or malformed items).
+    AnswerBuilder& Raw(std::vector<std::uint8_t> bytes);
+
+    // Fault knobs.
+    AnswerBuilder& LengthField(std::uint16_t payloadLength);  // bytes 2-3 instead of the real L
+    AnswerBuilder& ChecksumDelta(int delta);                  // added to the right checksum
+    AnswerBuilder& NoEndTag();                                // items run straight into the checksum
+    AnswerBuilder& BadMagic();
+
+    std::vector<std::uint8_t> Build() const;
+
+    // Rewrites bytes [50+L, 52+L) with the checksum for the L in bytes 2-3.
+    static void FixChecksum(std::vector<std::uint8_t>& datagram);
+    static std::uint16_t ChecksumOf(const std::vector<std::uint8_t>& bytes, std::size_t count);
+
+private:
+    std::uint16_t command_;
+    MacAddress mac_;
+    MacAddress requesterMac_{};
+    std::uint32_t requesterIp_ = 0;
+    std::uint16_t sequence_ = 0;
+    std::uint8_t mode_ = 2;
+    std::uint8_t capability_ = 1;
+    std::vector<std::uint8_t> items_;
+    std::optional<std::uint16_t> lengthField_;
+    int checksumDelta_ = 0;
+    bool endTag_ = true;
+    bool badMagic_ = false;
+};
+
+// A MAC from its last byte, 02-00-00-00-00-xx, for readable tests.
+MacAddress Mac(std::uint8_t last, std::uint8_t fifth = 0);
+// Dotted text to a host-order address; 0 for invalid text.
+std::uint32_t Ip(std::string_view dotted);
+
+}  // namespace valdrune::test
