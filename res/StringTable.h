@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace valdrune {
 
@@ -18,5 +19,13 @@ Language CurrentLanguage();
 inline std::string_view LoadText(int id) { return LoadText(id, CurrentLanguage()); }
 // ja* -> Japanese, zh_CN / zh-Hans* / zh_SG -> Simplified Chinese, pt* -> Portuguese, else English.
 Language LanguageFromLocaleName(std::string_view localeName);
+// The first entry of a user's ordered language preferences that names one of the four languages
+// ("en*" included) decides; English when none does.
+Language LanguageFromPreferenceList(const std::vector<std::string>& localeNames);
+
+// Every id the table holds, ascending.
+std::vector<int> TextIds();
+// Whether lang has its own text for id (false when LoadText would fall back to English).
+bool HasOwnText(int id, Language lang);
 
 }  // namespace valdrune
