@@ -341,13 +341,13 @@ std::string FormatRefusal(std::string_view text, const SaveResult& result) {
     out.reserve(text.size() + 16);
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 1 < text.size()) {
-            const char spec = text[i + 1];
-            if (spec == 's' && result.argumentKind == ArgumentKind::Address) {
+            const char conversion = text[i + 1];
+            if (conversion == 's' && result.argumentKind == ArgumentKind::Address) {
                 out += Ipv4Text(result.argument);
                 ++i;
                 continue;
             }
-            if (spec == 'd' && result.argumentKind == ArgumentKind::Number) {
+            if (conversion == 'd' && result.argumentKind == ArgumentKind::Number) {
                 out += std::to_string(result.argument);
                 ++i;
                 continue;
