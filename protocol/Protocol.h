@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ inline constexpr int PROTO_INVALID_DATAGRAM = -16;
 inline constexpr int PROTO_FOREIGN_ACCEPTANCE = -17;
 // The probe could not run because this process may not send ICMP echo (never "no conflict").
 inline constexpr int PROTO_PROBE_NOT_PERMITTED = ECHO_NOT_PERMITTED;
+
+// What every echo probe carries, and how long it waits for an answer.
+inline constexpr char ECHO_DATA[] = "ICMP SEND DATA";
+inline constexpr Milliseconds ECHO_TIMEOUT{1000};
 
 // The host services the engine runs on. All references must outlive the engine.
 struct ProtocolEnvironment {
@@ -75,15 +80,17 @@ public:
     // Address conflicts. FindOverlaps: number of other devices with the same nonzero address,
     // -1 when the table is empty; overlaps gets their listIndex values, ascending.
     int FindOverlaps(const _CommandDataTable& record, std::vector<std::uint16_t>& overlaps) const;
-    // Asynchronous: done(-14 | 0 | -1 | PROTO_PROBE_NOT_PERMITTED) on the owner's thread.
+    // Asynchronous: done(-14 | 0 | -1 | PROTO_PROBE_NOT_PERMITTED) on the owner's thread,
+    // always after CheckAddressInUse has returned, never after the engine is destroyed.
     void CheckAddressInUse(const _CommandDataTable& record, bool changedOnly,
                            std::function<void(int)> done);
-    // One echo: done(0 | 11002 | 11003 | 11010 | -1 | ECHO_NOT_PERMITTED).
+    // One echo of "ICMP SEND DATA", 1000 ms time-out:
+    // done(0 | 11002 | 11003 | 11010 | -1 | ECHO_NOT_PERMITTED), after EchoProbe has returned.
     void EchoProbe(std::uint32_t address, std::function<void(int)> done);
     bool CanProbe() const;
     bool CanFlushNeighbours() const;
 
-    // Host adapters.
+    // Host adapters. An all-zero preferred MAC means none is remembered.
     int EnumerateInterfaces(const MacAddress& preferredMac);
     bool SelectInterface(int position);
     std::string InterfaceDisplayText(int position) const;
@@ -101,12 +108,32 @@ public:
     std::uint32_t PendingCommand() const { return pendingCommand_; }
     std::uint16_t RememberedSequence() const { return rememberedSequence_; }
     std::uint8_t* ReceiveBuffer() { return receiveBuffer_.data(); }
+    std::uint8_t TargetCapability() const { return targetCapability_; }
+    bool ConfirmationPending() const { return confirmationTimer_ != 0 || !confirmRepeats_.empty(); }
+    bool SettingsSendsPending() const { return !settingsRepeats_.empty(); }
+    int AddressChecksRunning() const { return checksRunning_; }
 
 private:
-    struct Impl;
+    struct AddressCheck;  // one CheckAddressInUse in progress
+
     void Send(IProtocolOwner* owner, WindowMessage m, std::uintptr_t w);
     void PostMessage(WindowMessage m, std::uintptr_t w);
     void CancelTimer(TimerId& id);
+    void CancelAll(std::vector<TimerId>& ids);
+    // Starts a timer whose callback does nothing once the engine is gone.
+    TimerId Schedule(Milliseconds interval, bool periodic, std::function<void()> fn);
+    // Runs fn after the current event, unless the engine is gone by then.
+    void Defer(std::function<void()> fn);
+    void OnReceived(std::size_t count);
+    void OnSecondRequest();
+    void OnSearchTick();
+    void OnSettingsTimeout();
+    void OnConfirmation();
+    void FinishConfirmation(std::uint32_t command);
+    void OnRestartTick();
+    void RunCheckAttempt(const std::shared_ptr<AddressCheck>& check);
+    void ProbeSecond(const std::shared_ptr<AddressCheck>& check);
+    void FinishCheck(const std::shared_ptr<AddressCheck>& check, int result);
     Requester Pc() const { return Requester{local_.mac, local_.ipAddress}; }
 
     ProtocolEnvironment env_;
@@ -123,7 +150,14 @@ private:
     TimerId restartTimer_ = 0;
     int restartRemaining_ = 120000;
     int restartPeriod_ = 2000;
-    std::vector<TimerId> repeatTimers_;  // scheduled repeated sends 100 ms apart
+    // Scheduled repetitions, 100 ms apart, of the settings request and of the confirmation.
+    std::vector<TimerId> settingsRepeats_;
+    std::vector<TimerId> confirmRepeats_;
+    // When the settings request's own sends and waits are over; the confirmation never
+    // goes out before that, so the device sees every request before the confirmation.
+    Milliseconds settingsQuietAt_{0};
+    std::vector<TimerId> checkTimers_;  // 100 ms waits of address checks
+    int checksRunning_ = 0;
 
     std::uint32_t pendingCommand_ = 0;
     MacAddress targetMac_{};
