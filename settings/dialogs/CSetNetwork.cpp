@@ -1,0 +1,288 @@
+#include "settings/dialogs/CSetNetwork.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
+#include <initializer_list>
+
+#include "settings/dialogs/CEditCtrlEx.h"
+#include "settings/dialogs/CIpAddressCtrl.h"
+#include "settings/dialogs/ControlText.h"
+#include "settings/dialogs/SaveRefusal.h"
+#include "settings/rules/SaveRules.h"
+
+namespace valdrune {
+
+namespace {
+
+enum Group { kModeGroup = 1, kDnsGroup = 2 };
+
+constexpr int kModeLabel = 1005;
+constexpr int kPortLabel = 1006;
+constexpr int kDnsLabel = 1010;
+constexpr int kLastLabel = 1012;
+constexpr int kSave = 1;
+constexpr int kBack = 2;
+
+constexpr std::initializer_list<int> kAddressControls = {1015, 1016, 1017, 1018, 1019};
+constexpr std::initializer_list<int> kModeRadios = {1024, 1022, 1013, 1023};
+
+}  // namespace
+
+CSetNetwork::CSetNetwork(QWidget* parent) : CTemplateDialog(parent) {
+    using namespace ctl::single;
+    SetTemplateSize(239, 240);
+    AddLabel(kModeLabel, 10, 25, 90, 10);
+    AddRadio(kAutoAdvanced, kModeGroup, 177, 40, 55, 10)->hide();
+    AddRadio(kStatic, kModeGroup, 115, 25, 55, 10);
+    AddRadio(kDhcp, kModeGroup, 177, 25, 55, 10);
+    AddRadio(kAutoIp, kModeGroup, 115, 40, 55, 10)->hide();
+    AddLabel(kPortLabel, 10, 60, 90, 10);
+    port_ = Place(kPort, new CEditCtrlEx(this), 115, 57, 35, 14);
+    const int labels[] = {1007, 1008, 1009};
+    const int addresses[] = {kAddress, kMask, kGateway};
+    for (int i = 0; i < 3; ++i) {
+        AddLabel(labels[i], 10, 80 + 20 * i, 90, 10);
+        octets_.Attach(addresses[i],
+                       *Place(addresses[i], new CIpAddressCtrl(this), 115, 77 + 20 * i, 100, 15));
+    }
+    AddLabel(kDnsLabel, 10, 140, 90, 10);
+    AddRadio(kDnsAuto, kDnsGroup, 119, 139, 55, 10);
+    AddRadio(kDnsManual, kDnsGroup, 177, 139, 55, 10);
+    AddLabel(1011, 10, 160, 90, 10);
+    octets_.Attach(kDns1, *Place(kDns1, new CIpAddressCtrl(this), 115, 157, 100, 15));
+    AddLabel(kLastLabel, 10, 180, 90, 10);
+    octets_.Attach(kDns2, *Place(kDns2, new CIpAddressCtrl(this), 115, 177, 100, 15));
+    Place(kWaitForRestart, new QCheckBox(this), 117, 197, 115, 10);
+    auto* save = AddButton(kSave, 110, 219, 50, 14, true);
+    auto* back = AddButton(kBack, 182, 219, 50, 14);
+    QObject::connect(save, &QPushButton::clicked, this, [this] { OnSave(); });
+    QObject::connect(back, &QPushButton::clicked, this, [this] { reject(); });
+}
+
+CIpAddressCtrl* CSetNetwork::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }
+
+void CSetNetwork::showEvent(QShowEvent* event) {
+    OnInitDialog();
+    CTemplateDialog::showEvent(event);
+}
+
+void CSetNetwork::OnInitDialog() {
+    using namespace ctl::single;
+    if (initialised_) return;
+    initialised_ = true;
+    SetTexts();
+    FitLayout();
+    ChooseInitialRadios();
+    port_->setMaxLength(5);
+    port_->setText(QString::number(static_cast<int>(InitialPort(record_))));
+    Address(kAddress)->SetAddress(record_.primary.ipAddress);
+    Address(kMask)->SetAddress(record_.primary.subnetMask);
+    Address(kGateway)->SetAddress(record_.primary.gateway);
+    Address(kDns1)->SetAddress(record_.primary.dns1);
+    Address(kDns2)->SetAddress(record_.primary.dns2);
+    CheckControl(kWaitForRestart, waitForRestart_);
+}
+
+void CSetNetwork::SetTexts() {
+    using namespace ctl::single;
+    const bool standard = record_.kind == DEVICE_KIND_STANDARD;
+    setWindowTitle(DialogText(401));
+    SetControlTextId(kModeLabel, standard ? 402 : 403);
+    SetControlTextId(kAutoAdvanced, standard ? 414 : 417);
+    SetControlTextId(kStatic, standard ? 412 : 416);
+    SetControlTextId(kDhcp, standard ? 411 : 415);
+    SetControlTextId(kAutoIp, standard ? 413 : 0);
+    for (int id = kPortLabel; id <= kLastLabel; ++id) SetControlTextId(id, 404 + (id - kPortLabel));
+    SetControlTextId(kDnsAuto, 418);
+    SetControlTextId(kDnsManual, 419);
+    SetControlTextId(kWaitForRestart, 444);
+    SetControlTextId(kSave, 420);
+    SetControlTextId(kBack, 421);
+}
+
+void CSetNetwork::FitLayout() {
+    using namespace ctl::single;
+    const bool standard = record_.kind == DEVICE_KIND_STANDARD;
+    // The label column takes the width of its widest text; the right-hand column follows it.
+    int labelWidth = 0;
+    for (int textId = 402; textId <= 410; ++textId)
+        labelWidth = std::max(labelWidth,
+                              CalcControlTextWidth(Control(kModeLabel), DialogText(textId)));
+    const int s = Placement(kPortLabel).width() - labelWidth;
+    for (int id = kModeLabel; id <= kLastLabel; ++id) SetControlWidth(id, labelWidth);
+
+    // Mode radios: the second column keeps 5 pixels clear of the widest text.
+    std::vector<int> modeTexts;
+    if (standard) {
+        modeTexts = {411, 412};
+        if (record_.capabilityFlag >= 1) modeTexts.push_back(413);
+        if (record_.capabilityFlag >= 2) modeTexts.push_back(414);
+    } else {
+        modeTexts = {415, 416, 417};
+    }
+    int d = 0;
+    for (int textId : modeTexts)
+        d = std::max(d, CalcControlTextWidth(Control(kDhcp), DialogText(textId)));
+    const int modeDistance = Placement(kDhcp).left() - Placement(kStatic).left();
+    if (modeDistance < d) {
+        MoveControlBy(kDhcp, d - modeDistance + 5, 0);
+        MoveControlBy(kAutoAdvanced, d - modeDistance + 5, 0);
+    }
+    for (int id : kModeRadios) SetControlWidth(id, d);
+
+    // DNS radios: the same rule. Only the second radio moves, so that the two texts keep apart.
+    const int e = std::max(CalcControlTextWidth(Control(kDnsAuto), DialogText(418)),
+                           CalcControlTextWidth(Control(kDnsAuto), DialogText(419)));
+    const int dnsDistance = Placement(kDnsManual).left() - Placement(kDnsAuto).left();
+    if (dnsDistance < e) MoveControlBy(kDnsManual, e - dnsDistance + 5, 0);
+    SetControlWidth(kDnsAuto, e);
+    SetControlWidth(kDnsManual, e);
+
+    const int rightmost =
+        std::max(Placement(kAutoAdvanced).right(), Placement(kDnsManual).right());
+    const int g = std::max(0, rightmost - Placement(kBack).right());
+
+    for (int id : kModeRadios) MoveControlBy(id, -s, 0);
+    for (int id : {int(kDnsAuto), int(kDnsManual), int(kPort), int(kWaitForRestart)})
+        MoveControlBy(id, -s, 0);
+    for (int id : kAddressControls) MoveControlBy(id, -s, 0);
+    MoveControlBy(kSave, -(s - g), 0);
+    MoveControlBy(kBack, -(s - g), 0);
+    WidenBy(g - s);
+
+    SetControlWidth(kWaitForRestart,
+                    CalcControlTextWidth(Control(kWaitForRestart), DialogText(444)));
+
+    // Mode rows: the second row holds whichever Auto radios this device offers.
+    const QRect row2Left = Placement(kAutoIp);
+    const auto placeInSecondRow = [&](int id, int underId) {
+        QRect r = Placement(id);
+        r.moveTo(Placement(underId).left(), row2Left.top());
+        SetPlacement(id, r);
+        Control(id)->show();
+    };
+    if (standard && record_.capabilityFlag == 0) {
+        Control(kAutoAdvanced)->hide();
+        Control(kAutoIp)->hide();
+        const int dy = Placement(kDns1).top() - Placement(kDnsAuto).top() - 5;
+        for (int id = kPortLabel; id <= kLastLabel; ++id) MoveControlBy(id, 0, -dy);
+        for (int id = kPort; id <= kDnsManual; ++id) MoveControlBy(id, 0, -dy);
+        for (int id : {int(kWaitForRestart), kSave, kBack}) MoveControlBy(id, 0, -dy);
+        GrowDownBy(-dy);
+    } else if (standard && record_.capabilityFlag == 1) {
+        Control(kAutoAdvanced)->hide();
+        placeInSecondRow(kAutoIp, kStatic);
+    } else if (standard) {
+        placeInSecondRow(kAutoIp, kStatic);
+        placeInSecondRow(kAutoAdvanced, kDhcp);
+    } else {
+        Control(kAutoIp)->hide();
+        placeInSecondRow(kAutoAdvanced, kStatic);
+    }
+}
+
+void CSetNetwork::SelectRadio(int id) {
+    auto* radio = ControlAs<CRadioButton>(id);
+    if (radio == nullptr) return;
+    for (int other : kModeRadios)
+        if (radio->Group() == kModeGroup) CheckControl(other, other == id);
+    if (radio->Group() == kDnsGroup) {
+        CheckControl(ctl::single::kDnsAuto, id == ctl::single::kDnsAuto);
+        CheckControl(ctl::single::kDnsManual, id == ctl::single::kDnsManual);
+    }
+}
+
+void CSetNetwork::ChooseInitialRadios() {
+    using namespace ctl::single;
+    if (record_.kind == DEVICE_KIND_STANDARD) {
+        int mode = kStatic;
+        switch (record_.ipv4Mode) {
+        case 5: mode = kAutoAdvanced; break;
+        case 4: mode = kAutoIp; break;
+        case 0: mode = kDhcp; break;
+        default: break;
+        }
+        SelectRadio(mode);
+        RadioRule(mode);
+        const int dns = (record_.legacyAddressing & 0x92) == 0x90 ? kDnsAuto : kDnsManual;
+        SelectRadio(dns);
+        RadioRule(dns);
+    } else {
+        int mode = kStatic;
+        if (record_.legacyAddressing == 0xFF) mode = kAutoAdvanced;
+        else if (record_.legacyAddressing == 1) mode = kDhcp;
+        SelectRadio(mode);
+        RadioRule(mode);
+        // Older devices have no DNS mode of their own.
+        EnableControl(kDnsLabel, false);
+        EnableControl(kDnsAuto, false);
+        EnableControl(kDnsManual, false);
+        CheckControl(kDnsAuto, false);
+        CheckControl(kDnsManual, false);
+    }
+}
+
+void CSetNetwork::OnRadioClicked(int id) { RadioRule(id); }
+
+void CSetNetwork::RadioRule(int id) {
+    using namespace ctl::single;
+    if (record_.kind == DEVICE_KIND_LEGACY) {
+        if (id == kDhcp || id == kAutoAdvanced) {
+            for (int c : kAddressControls) EnableControl(c, false);
+            EnableControl(kPort, id == kDhcp);
+        } else if (id == kStatic) {
+            for (int c : kAddressControls) EnableControl(c, true);
+            EnableControl(kPort, true);
+        }
+        return;
+    }
+    if (record_.kind != DEVICE_KIND_STANDARD) return;
+    if (id == kDnsAuto || id == kDnsManual) {
+        EnableControl(kDns1, id == kDnsManual);
+        EnableControl(kDns2, id == kDnsManual);
+        return;
+    }
+    if (id == kStatic) {
+        for (int c : {kAddress, kMask, kGateway}) EnableControl(c, true);
+        EnableControl(kDnsAuto, false);
+        CheckControl(kDnsManual, true);
+        CheckControl(kDnsAuto, false);
+    } else if (id == kDhcp || id == kAutoIp || id == kAutoAdvanced) {
+        for (int c : {kAddress, kMask, kGateway}) EnableControl(c, false);
+        EnableControl(kDnsAuto, true);
+    } else {
+        return;
+    }
+    EnableControl(kPort, id != kAutoAdvanced);
+    EnableControl(kDnsManual, true);
+    if (IsChecked(kDnsAuto)) RadioRule(kDnsAuto);
+    else if (IsChecked(kDnsManual)) RadioRule(kDnsManual);
+}
+
+void CSetNetwork::OnSave() {
+    using namespace ctl::single;
+    SinglePortEntry entry;
+    entry.mode = AddressModeFromRadios(IsChecked(kAutoAdvanced), IsChecked(kAutoIp),
+                                       IsChecked(kDhcp), IsChecked(kStatic));
+    entry.dns = DnsModeFromRadios(IsChecked(kDnsAuto), IsChecked(kDnsManual));
+    entry.portText = port_->text().toStdString();
+    entry.address = Address(kAddress)->Address();
+    entry.mask = Address(kMask)->Address();
+    entry.gateway = Address(kGateway)->Address();
+    entry.dns1 = Address(kDns1)->Address();
+    entry.dns2 = Address(kDns2)->Address();
+    entry.waitForRestart = IsChecked(kWaitForRestart);
+    const SaveResult result = ValidateSinglePortSave(entry, record_);
+    if (!result.ok) {
+        ShowSaveRefusal(*this, result);
+        return;
+    }
+    record_ = result.record;
+    waitForRestart_ = result.waitForRestart;
+    accept();
+}
+
+}  // namespace valdrune

@@ -1,0 +1,299 @@
+#include "settings/dialogs/CSetNetworkRec.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "settings/dialogs/CEditCtrlEx.h"
+#include "settings/dialogs/CIpAddressCtrl.h"
+#include "settings/dialogs/ControlText.h"
+#include "settings/dialogs/SaveRefusal.h"
+#include "settings/rules/SaveRules.h"
+
+namespace valdrune {
+
+namespace {
+
+enum Group { kLanGroup = 1, kPcGroup = 2, kDnsGroup = 3 };
+
+constexpr int kNote = 1040;
+constexpr int kLanHeading = 1050;
+constexpr int kLanModeLabel = 1051;
+constexpr int kPcHeading = 1060;
+constexpr int kCommonHeading = 1070;
+constexpr int kPortLabel = 1073;
+constexpr int kDnsLabel = 1075;
+constexpr int kSave = 1;
+constexpr int kBack = 2;
+
+// Labels of the value rows, which share the label column's width.
+constexpr int kValueLabels[] = {1051, 1073, 1054, 1056, 1071, 1064, 1066, 1075, 1078, 1080};
+
+}  // namespace
+
+CSetNetworkRec::CSetNetworkRec(QWidget* parent) : CTemplateDialog(parent) {
+    using namespace ctl::two;
+    SetTemplateSize(239, 319);
+    auto* note = AddLabel(kNote, 10, 6, 222, 20, false);
+    note->setWordWrap(true);
+    AddLabel(kLanHeading, 10, 28, 90, 10);
+    AddLabel(kLanModeLabel, 22, 44, 90, 10);
+    AddRadio(kLanManual, kLanGroup, 115, 44, 55, 10);
+    AddRadio(kLanDhcp, kLanGroup, 177, 44, 55, 10);
+    AddLabel(1054, 22, 62, 90, 10);
+    octets_.Attach(kLanAddress, *Place(kLanAddress, new CIpAddressCtrl(this), 115, 59, 100, 15));
+    AddLabel(1056, 22, 84, 90, 10);
+    octets_.Attach(kLanMask, *Place(kLanMask, new CIpAddressCtrl(this), 115, 81, 100, 15));
+    AddLabel(kPcHeading, 10, 104, 90, 10);
+    AddLabel(1061, 22, 120, 90, 10);
+    AddRadio(kPcManual, kPcGroup, 115, 120, 55, 10);
+    AddRadio(kPcDhcp, kPcGroup, 177, 120, 55, 10);
+    AddLabel(1064, 22, 137, 90, 10);
+    octets_.Attach(kPcAddress, *Place(kPcAddress, new CIpAddressCtrl(this), 115, 134, 100, 15));
+    AddLabel(1066, 22, 158, 90, 10);
+    octets_.Attach(kPcMask, *Place(kPcMask, new CIpAddressCtrl(this), 115, 156, 100, 15));
+    AddLabel(kCommonHeading, 10, 179, 90, 10);
+    AddLabel(1071, 22, 195, 90, 10);
+    octets_.Attach(kGateway, *Place(kGateway, new CIpAddressCtrl(this), 115, 193, 100, 15));
+    AddLabel(kPortLabel, 22, 215, 90, 10);
+    port_ = Place(kPort, new CEditCtrlEx(this), 115, 213, 35, 14);
+    AddLabel(kDnsLabel, 22, 235, 90, 10);
+    AddRadio(kDnsAuto, kDnsGroup, 115, 235, 55, 10);
+    AddRadio(kDnsManual, kDnsGroup, 177, 235, 55, 10);
+    AddLabel(1078, 22, 255, 90, 10);
+    octets_.Attach(kDns1, *Place(kDns1, new CIpAddressCtrl(this), 115, 252, 100, 15));
+    AddLabel(1080, 22, 276, 90, 10);
+    octets_.Attach(kDns2, *Place(kDns2, new CIpAddressCtrl(this), 115, 274, 100, 15));
+    auto* save = AddButton(kSave, 110, 298, 50, 14, true);
+    auto* back = AddButton(kBack, 182, 298, 50, 14);
+    QObject::connect(save, &QPushButton::clicked, this, [this] { OnSave(); });
+    QObject::connect(back, &QPushButton::clicked, this, [this] { reject(); });
+}
+
+CIpAddressCtrl* CSetNetworkRec::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }
+
+void CSetNetworkRec::showEvent(QShowEvent* event) {
+    OnInitDialog();
+    CTemplateDialog::showEvent(event);
+}
+
+void CSetNetworkRec::OnInitDialog() {
+    if (initialised_) return;
+    initialised_ = true;
+    SetTexts();
+    FitLayout();
+    SetValues();
+    ChooseInitialRadios();
+}
+
+void CSetNetworkRec::SetTexts() {
+    using namespace ctl::two;
+    setWindowTitle(DialogText(401));
+    SetControlTextId(kNote, 448);
+    SetControlTextId(kLanHeading, record_.portOptionB >= 2 ? 449 : 451);
+    SetControlTextId(kLanModeLabel, 402);
+    SetControlTextId(kLanManual, 412);
+    SetControlTextId(kLanDhcp, 411);
+    SetControlTextId(1054, 405);
+    SetControlTextId(1056, 406);
+    SetControlTextId(kPcHeading, 450);
+    SetControlTextId(1061, 402);
+    SetControlTextId(kPcManual, 412);
+    SetControlTextId(kPcDhcp, 411);
+    SetControlTextId(1064, 405);
+    SetControlTextId(1066, 406);
+    SetControlTextId(kCommonHeading, 452);
+    SetControlTextId(1071, 407);
+    SetControlTextId(kPortLabel, 404);
+    SetControlTextId(kDnsLabel, 408);
+    SetControlTextId(kDnsAuto, 418);
+    SetControlTextId(kDnsManual, 419);
+    SetControlTextId(1078, 409);
+    SetControlTextId(1080, 410);
+    SetControlTextId(kSave, 420);
+    SetControlTextId(kBack, 421);
+}
+
+void CSetNetworkRec::FitLayout() {
+    using namespace ctl::two;
+    int labelWidth = 0;
+    for (int textId : {402, 404, 405, 406, 407, 408, 409, 410})
+        labelWidth = std::max(labelWidth,
+                              CalcControlTextWidth(Control(kLanModeLabel), DialogText(textId)));
+    const int s = Placement(kPortLabel).width() - labelWidth;
+    for (int id : kValueLabels) SetControlWidth(id, labelWidth);
+
+    int d = CalcControlTextWidth(Control(kLanDhcp), DialogText(412));
+    if (record_.portOptionA != 0)
+        d = std::max(d, CalcControlTextWidth(Control(kLanDhcp),
+                                             DialogText(record_.portOptionB >= 2 ? 449 : 411)));
+    const int modeDistance = Placement(kLanDhcp).left() - Placement(kLanManual).left();
+    if (modeDistance < d) {
+        MoveControlBy(kLanDhcp, d - modeDistance + 5, 0);
+        MoveControlBy(kPcDhcp, d - modeDistance + 5, 0);
+    }
+    for (int id : {kLanManual, kLanDhcp, kPcManual, kPcDhcp}) SetControlWidth(id, d);
+
+    const int e = std::max(CalcControlTextWidth(Control(kDnsAuto), DialogText(418)),
+                           CalcControlTextWidth(Control(kDnsAuto), DialogText(419)));
+    const int dnsDistance = Placement(kDnsManual).left() - Placement(kDnsAuto).left();
+    if (dnsDistance < e) MoveControlBy(kDnsManual, e - dnsDistance + 5, 0);
+    SetControlWidth(kDnsAuto, e);
+    SetControlWidth(kDnsManual, e);
+
+    const int rightmost = std::max(Placement(kPcDhcp).right(), Placement(kDnsManual).right());
+    const int g = std::max(0, rightmost - Placement(kBack).right());
+    for (int id : {kLanManual, kLanDhcp, kPcManual, kPcDhcp, kDnsAuto, kDnsManual, kPort,
+                   kLanAddress, kLanMask, kGateway, kPcAddress, kPcMask, kDns1, kDns2})
+        MoveControlBy(id, -s, 0);
+    MoveControlBy(kSave, -(s - g), 0);
+    MoveControlBy(kBack, -(s - g), 0);
+    SetControlWidth(kNote, Placement(kNote).width() + g - s);
+    WidenBy(g - s);
+}
+
+void CSetNetworkRec::SetValues() {
+    using namespace ctl::two;
+    const bool viewOnly = record_.portKind < 6;
+    port_->setMaxLength(5);
+    port_->setText(QString::number(static_cast<int>(InitialPort(record_))));
+    if (viewOnly) EnableControl(kPort, false);
+    Address(kLanAddress)->SetAddress(record_.primary.ipAddress);
+    Address(kLanMask)->SetAddress(record_.primary.subnetMask);
+    Address(kGateway)->SetAddress(record_.primary.gateway);
+    Address(kPcAddress)->SetAddress(record_.primary.ipAddress2);
+    Address(kPcMask)->SetAddress(record_.primary.subnetMask2);
+    if (viewOnly) {
+        for (int id : {kLanAddress, kLanMask, kGateway, kPcAddress, kPcMask})
+            EnableControl(id, false);
+    } else if (record_.portOptionB == 1) {
+        EnableControl(kPcAddress, false);
+        EnableControl(kPcMask, false);
+    }
+    Control(kNote)->setVisible(record_.portOptionA != 0 && record_.portOptionB >= 2);
+    Address(kDns1)->SetAddress(record_.primary.dns1);
+    Address(kDns2)->SetAddress(record_.primary.dns2);
+    if (viewOnly) {
+        EnableControl(kDns1, false);
+        EnableControl(kDns2, false);
+        EnableControl(kSave, false);
+    }
+}
+
+void CSetNetworkRec::SelectRadio(int id, int otherOfPair) {
+    CheckControl(id, true);
+    CheckControl(otherOfPair, false);
+}
+
+void CSetNetworkRec::ChooseInitialRadios() {
+    using namespace ctl::two;
+    const bool modesOffered = record_.portOptionA != 0;
+    if (modesOffered && record_.ipv4Mode == 0) {
+        SelectRadio(kPcManual, kPcDhcp);
+        SelectRadio(kLanDhcp, kLanManual);
+        RadioRule(kLanDhcp);
+    } else if (modesOffered && record_.ipv4Mode == 18) {
+        SelectRadio(kLanManual, kLanDhcp);
+        SelectRadio(kPcDhcp, kPcManual);
+        RadioRule(kPcDhcp);
+    } else {
+        SelectRadio(kPcManual, kPcDhcp);
+        SelectRadio(kLanManual, kLanDhcp);
+        RadioRule(kLanManual);
+    }
+    EnableControl(kLanManual, modesOffered);
+    EnableControl(kLanDhcp, modesOffered);
+    EnableControl(kPcManual, modesOffered && record_.portOptionB >= 2);
+    EnableControl(kPcDhcp, modesOffered && record_.portOptionB >= 2);
+    if (modesOffered) {
+        const int dns = (record_.legacyAddressing & 0x92) == 0x90 ? kDnsAuto : kDnsManual;
+        SelectRadio(dns, dns == kDnsAuto ? kDnsManual : kDnsAuto);
+        RadioRule(dns);
+    } else {
+        EnableControl(kDnsLabel, false);
+        EnableControl(kDnsAuto, false);
+        EnableControl(kDnsManual, false);
+    }
+}
+
+void CSetNetworkRec::OnRadioClicked(int id) { RadioRule(id); }
+
+void CSetNetworkRec::RadioRule(int id) {
+    using namespace ctl::two;
+    const bool pcPortPresent = record_.portOptionB > 1;
+    const auto continueWithDns = [this] {
+        RadioRule(IsChecked(kDnsManual) ? kDnsManual : kDnsAuto);
+    };
+    switch (id) {
+    case kLanManual:
+    case kPcManual:
+        EnableControl(id == kLanManual ? kLanAddress : kPcAddress, true);
+        EnableControl(id == kLanManual ? kLanMask : kPcMask, true);
+        EnableControl(kGateway, true);
+        EnableControl(kPort, true);
+        SelectRadio(kDnsManual, kDnsAuto);
+        EnableControl(kDnsAuto, false);
+        EnableControl(kDnsManual, true);
+        RadioRule(kDnsManual);
+        break;
+    case kLanDhcp:
+        EnableControl(kLanAddress, false);
+        EnableControl(kLanMask, false);
+        if (pcPortPresent) {
+            EnableControl(kPcAddress, true);
+            EnableControl(kPcMask, true);
+            SelectRadio(kPcManual, kPcDhcp);
+        }
+        EnableControl(kGateway, false);
+        EnableControl(kDnsAuto, true);
+        EnableControl(kDnsManual, true);
+        continueWithDns();
+        break;
+    case kPcDhcp:
+        EnableControl(kLanAddress, true);
+        EnableControl(kLanMask, true);
+        if (pcPortPresent) {
+            EnableControl(kPcAddress, false);
+            EnableControl(kPcMask, false);
+            SelectRadio(kLanManual, kLanDhcp);
+        }
+        EnableControl(kGateway, false);
+        EnableControl(kDnsAuto, true);
+        EnableControl(kDnsManual, true);
+        continueWithDns();
+        break;
+    case kDnsAuto:
+    case kDnsManual:
+        EnableControl(kDns1, id == kDnsManual);
+        EnableControl(kDns2, id == kDnsManual);
+        break;
+    default:
+        break;
+    }
+}
+
+void CSetNetworkRec::OnSave() {
+    using namespace ctl::two;
+    TwoPortEntry entry;
+    entry.mode = TwoPortModeFromRadios(IsChecked(kLanDhcp), IsChecked(kPcDhcp),
+                                       IsChecked(kLanManual));
+    entry.dnsAutoChecked = IsChecked(kDnsAuto);
+    entry.portText = port_->text().toStdString();
+    entry.lanAddress = Address(kLanAddress)->Address();
+    entry.lanMask = Address(kLanMask)->Address();
+    entry.pcAddress = Address(kPcAddress)->Address();
+    entry.pcMask = Address(kPcMask)->Address();
+    entry.gateway = Address(kGateway)->Address();
+    entry.dns1 = Address(kDns1)->Address();
+    entry.dns2 = Address(kDns2)->Address();
+    const SaveResult result = ValidateTwoPortSave(entry, record_, waitForRestart_);
+    if (!result.ok) {
+        ShowSaveRefusal(*this, result);
+        return;
+    }
+    record_ = result.record;
+    accept();
+}
+
+}  // namespace valdrune

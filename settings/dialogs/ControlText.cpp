@@ -1,0 +1,57 @@
+#include "settings/dialogs/ControlText.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QWidget>
+
+#include "res/StringTable.h"
+
+namespace valdrune {
+
+QString DialogText(int id) {
+    if (id == 0) return {};
+    const std::string_view text = LoadText(id);
+    QString result = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return result;
+}
+
+int CalcControlTextWidth(const QWidget* control, const QString& text) {
+    if (control == nullptr) return 0;
+    const QFontMetrics metrics(control->font());
+    int width = 0;
+    // Multi-line texts need their widest line.
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        width = std::max(width, metrics.horizontalAdvance(line));
+    const int v = control->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, control);
+    if (qobject_cast<const QComboBox*>(control)) return width + (5 * v) / 2;
+    if (qobject_cast<const QLabel*>(control)) return width + 4;
+    if (qobject_cast<const QHeaderView*>(control)) return width + 20;
+    if (qobject_cast<const QRadioButton*>(control)) return width + (7 * v) / 5;
+    if (qobject_cast<const QCheckBox*>(control)) return width + (6 * v) / 5;
+    if (qobject_cast<const QAbstractButton*>(control)) return width + (3 * v) / 2;
+    return width;
+}
+
+QString FormatNumber(const QString& text, long long number) {
+    QString result = text;
+    const qsizetype at = result.indexOf(QStringLiteral("%d"));
+    if (at >= 0) result.replace(at, 2, QString::number(number));
+    return result;
+}
+
+QString FormatString(const QString& text, const QString& argument) {
+    QString result = text;
+    const qsizetype at = result.indexOf(QStringLiteral("%s"));
+    if (at >= 0) result.replace(at, 2, argument);
+    return result;
+}
+
+}  // namespace valdrune

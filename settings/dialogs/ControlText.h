@@ -1,0 +1,24 @@
+// Text helpers shared by the dialogs: string-table texts as QString, the width a control needs
+// for a text, and the "%d"/"%s" formatting of message texts.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace valdrune {
+
+// The string-table text of id in the current language; "\r\n" becomes "\n". Empty for 0.
+QString DialogText(int id);
+
+// Pixels that `control` needs to show `text` in its own font, with a margin by control type:
+// combo box +5/2 scroll-bar widths, label +4, header +20, radio button +7/5, check box +6/5,
+// other push buttons +3/2 scroll-bar widths, anything else the bare text width.
+int CalcControlTextWidth(const QWidget* control, const QString& text);
+
+// Replaces the first "%d" of text with number.
+QString FormatNumber(const QString& text, long long number);
+// Replaces the first "%s" of text with argument.
+QString FormatString(const QString& text, const QString& argument);
+
+}  // namespace valdrune
