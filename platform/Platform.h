@@ -1,0 +1,33 @@
+// Everything the window and the command-line tool need from the host, built in one place.
+#pragma once
+
+#include <memory>
+
+#include "platform/linux/EchoProber.h"
+#include "platform/linux/HostNetwork.h"
+#include "platform/linux/NeighbourCache.h"
+#include "platform/linux/Privileges.h"
+#include "platform/linux/UdpTransport.h"
+#include "platform/qt/QtScheduler.h"
+#include "protocol/Protocol.h"
+
+namespace valdrune {
+
+// Members are destroyed in reverse order: the prober (which cancels its timers) goes before
+// the scheduler. Destroy any CProtocol built on Environment() before this.
+struct PlatformServices {
+    QtScheduler scheduler;
+    UdpTransport transport;
+    LinuxHostNetwork host;
+    LinuxEchoProber prober{scheduler};
+    LinuxNeighbourCache neighbours;
+
+    ProtocolEnvironment Environment() {
+        return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};
+    }
+};
+
+// Needs a QCoreApplication (or QApplication) before the first timer or socket is used.
+std::unique_ptr<PlatformServices> CreatePlatformServices();
+
+}  // namespace valdrune
