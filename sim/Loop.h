@@ -1,0 +1,41 @@
+// A single-threaded poll() loop with timers, for the simulator process.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "protocol/Seams.h"
+
+namespace valdrune::sim {
+
+class CPollLoop : public IScheduler {
+public:
+    TimerId StartTimer(Milliseconds interval, bool periodic, std::function<void()> fn) override;
+    void CancelTimer(TimerId id) override;
+    void Post(std::function<void()> fn) override;
+    Milliseconds Now() const override;
+
+    // fn runs whenever fd is readable.
+    void Watch(int fd, std::function<void()> fn);
+    // Runs until Quit(); returns false when poll() failed.
+    bool Run();
+    void Quit() { quit_ = true; }
+
+private:
+    struct Timer {
+        Milliseconds due;
+        Milliseconds interval;
+        bool periodic;
+        std::function<void()> fn;
+    };
+    void RunDue();
+
+    std::map<TimerId, Timer> timers_;
+    TimerId nextId_ = 1;
+    std::vector<std::function<void()>> posted_;
+    std::vector<std::pair<int, std::function<void()>>> watched_;
+    bool quit_ = false;
+};
+
+}  // namespace valdrune::sim

@@ -1,0 +1,386 @@
+// valdrune-sim: simulated network cameras and recorders that speak the device side of the
+// discovery and settings protocol. Meant to run inside a network namespace.
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/DevicePeer.h"
+#include "sim/Loop.h"
+#include "sim/Scenario.h"
+
+extern char** environ;
+
+namespace valdrune::sim {
+namespace {
+
+constexpr const char* kUsage = R"(Usage: valdrune-sim [options]
+
+Simulated network cameras and recorders for trying and testing Valdrune without hardware.
+Run it inside a network namespace: it answers search requests on UDP port 10670 and, with
+--interface, puts each device's IPv4 address on that interface so that echo requests to a
+device are answered and follow its address when its settings change.
+
+Devices (one of):
+  --scenario NAME     built-in set: kinds (one device of each kind), demo (a realistic mix),
+                      many (--count devices), faults (malformed answers)   [default: kinds]
+  --config FILE       devices described in JSON (see valdrune-sim(1))
+
+Options:
+  --subnet A.B.C      network of the scenario's addresses (also ".N" hosts in JSON)
+                      [default: 192.168.0]
+  --count N           devices of the "many" scenario [default: 100]
+  --interface IF      send and receive on IF only, and move device addresses on it
+  --port P            UDP port to listen on [default: 10670]
+  --reply-port P      UDP port answers go to [default: 10669]
+  --unicast           every device answers to the requester's address instead of broadcasting
+  --ready-file PATH   create PATH once the port is bound (for scripts and tests)
+  --list              print the devices and exit
+  -v, --verbose       log every datagram (with its bytes) and every exchange on stderr
+  -h, --help          this text
+      --version       the version
+
+Environment:
+  VALDRUNE_TIME_SCALE  integer >= 1; every delay of the devices is divided by it
+)";
+
+struct Options {
+    std::string scenario = "kinds";
+    std::string config;
+    ScenarioOptions scenarioOptions;
+    std::string interface;
+    std::uint16_t port = DEVICE_PORT;
+    std::uint16_t replyPort = LOCAL_PORT;
+    bool unicast = false;
+    std::string readyFile;
+    bool list = false;
+    bool verbose = false;
+};
+
+bool ParseSubnet(std::string text, std::uint32_t& network) {
+    if (auto slash = text.find('/'); slash != std::string::npos) text.resize(slash);
+    int dots = 0;
+    for (char c : text) dots += c == '.';
+    if (dots == 2) text += ".0";
+    std::uint32_t v = 0;
+    if (!ParseIpv4(text, v)) return false;
+    network = v & 0xFFFFFF00u;
+    return true;
+}
+
+std::optional<int> ParsePositive(const std::string& s, int max) {
+    try {
+        std::size_t used = 0;
+        const int v = std::stoi(s, &used);
+        if (used != s.size() || v < 1 || v > max) return std::nullopt;
+        return v;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// Returns an exit code when the program should end right away.
+std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
+    auto value = [&](int& i) -> std::optional<std::string> {
+        if (i + 1 >= argc) {
+            std::cerr << "valdrune-sim: " << argv[i] << " needs a value\n";
+            return std::nullopt;
+        }
+        return std::string(argv[++i]);
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        std::optional<std::string> v;
+        if (a == "-h" || a == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "valdrune-sim " << VALDRUNE_VERSION << "\n";
+            return 0;
+        } else if (a == "-v" || a == "--verbose") {
+            o.verbose = true;
+        } else if (a == "--list") {
+            o.list = true;
+        } else if (a == "--unicast") {
+            o.unicast = true;
+        } else if (a == "--scenario") {
+            if (!(v = value(i))) return 2;
+            o.scenario = *v;
+        } else if (a == "--config") {
+            if (!(v = value(i))) return 2;
+            o.config = *v;
+        } else if (a == "--subnet") {
+            if (!(v = value(i))) return 2;
+            if (!ParseSubnet(*v, o.scenarioOptions.network)) {
+                std::cerr << "valdrune-sim: bad --subnet '" << *v << "' (expected A.B.C)\n";
+                return 2;
+            }
+        } else if (a == "--count") {
+            if (!(v = value(i))) return 2;
+            auto n = ParsePositive(*v, 5000);
+            if (!n) {
+                std::cerr << "valdrune-sim: bad --count '" << *v << "'\n";
+                return 2;
+            }
+            o.scenarioOptions.count = *n;
+        } else if (a == "--interface") {
+            if (!(v = value(i))) return 2;
+            o.interface = *v;
+        } else if (a == "--port" || a == "--reply-port") {
+            if (!(v = value(i))) return 2;
+            auto n = ParsePositive(*v, 65535);
+            if (!n) {
+                std::cerr << "valdrune-sim: bad " << a << " '" << *v << "'\n";
+                return 2;
+            }
+            (a == "--port" ? o.port : o.replyPort) = static_cast<std::uint16_t>(*n);
+        } else if (a == "--ready-file") {
+            if (!(v = value(i))) return 2;
+            o.readyFile = *v;
+        } else {
+            std::cerr << "valdrune-sim: unknown option '" << a << "'\n" << kUsage;
+            return 2;
+        }
+    }
+    return std::nullopt;
+}
+
+int TimeScale() {
+    const char* s = std::getenv("VALDRUNE_TIME_SCALE");
+    if (!s || !*s) return 1;
+    auto v = ParsePositive(s, 1000000);
+    return v ? *v : 1;
+}
+
+// UDP on the device port, on one interface when given; addresses moved with ip(8).
+class CLinuxLink : public IPeerLink {
+public:
+    CLinuxLink(const Options& o) : o_(o) {}
+    ~CLinuxLink() override {
+        for (std::uint32_t a : held_) RunIp("del", a);
+        if (fd_ >= 0) close(fd_);
+    }
+
+    bool Open(std::string& error) {
+        if (!o_.interface.empty()) {
+            ifIndex_ = static_cast<int>(if_nametoindex(o_.interface.c_str()));
+            if (ifIndex_ == 0) {
+                error = "no interface '" + o_.interface + "' here";
+                return false;
+            }
+        }
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) {
+            error = std::string("socket: ") + std::strerror(errno);
+            return false;
+        }
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        if (!o_.interface.empty() &&
+            setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, o_.interface.c_str(),
+                       static_cast<socklen_t>(o_.interface.size())) != 0) {
+            error = "cannot bind to " + o_.interface + ": " + std::strerror(errno);
+            return false;
+        }
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(o_.port);
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+            error = "cannot bind UDP port " + std::to_string(o_.port) + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+
+    int Fd() const { return fd_; }
+
+    void Send(const std::vector<std::uint8_t>& datagram, std::uint32_t source,
+              std::uint32_t unicastTo) override {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(o_.replyPort);
+        const std::uint32_t dest = unicastTo ? unicastTo : (o_.unicast ? lastFrom_ : 0xFFFFFFFFu);
+        to.sin_addr.s_addr = htonl(dest ? dest : 0xFFFFFFFFu);
+
+        iovec iov{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
+        msghdr msg{};
+        msg.msg_name = &to;
+        msg.msg_namelen = sizeof to;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        if (ifIndex_ > 0 || source != 0) {
+            // Out of our interface, from the device's own address.
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            cmsghdr* c = CMSG_FIRSTHDR(&msg);
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_ifindex = ifIndex_;
+            info.ipi_spec_dst.s_addr = htonl(held_.count(source) ? source : 0);
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        }
+        if (sendmsg(fd_, &msg, 0) < 0)
+            Log(std::string("send to ") + Ipv4Text(dest) + " failed: " + std::strerror(errno));
+    }
+
+    void AddAddress(std::uint32_t a) override {
+        if (o_.interface.empty()) return;
+        if (RunIp("add", a)) held_.insert(a);
+    }
+    void RemoveAddress(std::uint32_t a) override {
+        if (!held_.count(a)) return;
+        held_.erase(a);
+        RunIp("del", a);
+    }
+    void Log(const std::string& line) override { std::cerr << line << "\n" << std::flush; }
+
+    // Reads one datagram; false when nothing could be read.
+    bool Receive(std::vector<std::uint8_t>& buf, std::uint32_t& from) {
+        buf.resize(65536);
+        sockaddr_in src{};
+        socklen_t len = sizeof src;
+        const ssize_t n = recvfrom(fd_, buf.data(), buf.size(), MSG_TRUNC,
+                                   reinterpret_cast<sockaddr*>(&src), &len);
+        if (n < 0) return false;
+        buf.resize(std::min<std::size_t>(static_cast<std::size_t>(n), buf.size()));
+        from = ntohl(src.sin_addr.s_addr);
+        lastFrom_ = from;
+        return true;
+    }
+
+private:
+    bool RunIp(const char* verb, std::uint32_t a) {
+        const std::string addr = Ipv4Text(a) + "/32";
+        std::vector<std::string> args = {"ip", "addr", verb, addr, "dev", o_.interface};
+        std::vector<char*> argv;
+        for (auto& s : args) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, "ip", nullptr, nullptr, argv.data(), environ) != 0) {
+            Log("cannot run ip to " + std::string(verb) + " " + addr);
+            return false;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!ok) Log("ip addr " + std::string(verb) + " " + addr + " failed");
+        return ok;
+    }
+
+    const Options& o_;
+    int fd_ = -1;
+    int ifIndex_ = 0;
+    std::uint32_t lastFrom_ = 0;
+    std::set<std::uint32_t> held_;
+};
+
+void PrintDevices(const std::vector<DeviceSpec>& devices) {
+    for (const auto& d : devices) {
+        std::printf("%-9s %s  %-15s %-16s %-16s%s%s\n", KindName(d.kind),
+                    MacText(d.record.primary.mac).c_str(),
+                    Ipv4Text(d.record.primary.ipAddress).c_str(),
+                    FieldText(d.record.deviceName).c_str(), FieldText(d.record.model).c_str(),
+                    d.RestartLocked() ? " restart-locked" : "",
+                    d.behaviour.neverAccepts ? " never-accepts" : "");
+    }
+}
+
+int Main(int argc, char** argv) {
+    Options o;
+    if (auto code = ParseArgs(argc, argv, o)) return *code;
+
+    std::optional<std::vector<DeviceSpec>> devices;
+    if (!o.config.empty()) {
+        std::ifstream in(o.config);
+        if (!in) {
+            std::cerr << "valdrune-sim: cannot read " << o.config << "\n";
+            return 2;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string error;
+        devices = LoadDevicesJson(text.str(), o.scenarioOptions, error);
+        if (!devices) {
+            std::cerr << "valdrune-sim: " << o.config << ": " << error << "\n";
+            return 2;
+        }
+    } else {
+        devices = BuiltInScenario(o.scenario, o.scenarioOptions);
+        if (!devices) {
+            std::cerr << "valdrune-sim: unknown scenario '" << o.scenario << "' (";
+            const auto names = ScenarioNames();
+            for (std::size_t i = 0; i < names.size(); ++i) std::cerr << (i ? ", " : "") << names[i];
+            std::cerr << ")\n";
+            return 2;
+        }
+    }
+    if (o.unicast)
+        for (auto& d : *devices) d.behaviour.unicast = true;
+    if (o.list) {
+        PrintDevices(*devices);
+        return 0;
+    }
+
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int sigFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+    CLinuxLink link(o);
+    std::string error;
+    if (!link.Open(error)) {
+        std::cerr << "valdrune-sim: " << error << "\n";
+        return 1;
+    }
+    CPollLoop loop;
+    const int scale = TimeScale();
+    CDevicePeer peer(std::move(*devices), loop, link, scale, o.verbose);
+    peer.Start();
+
+    std::vector<std::uint8_t> buf;
+    loop.Watch(link.Fd(), [&] {
+        std::uint32_t from = 0;
+        if (link.Receive(buf, from)) peer.OnDatagram(buf, from);
+    });
+    if (sigFd >= 0) loop.Watch(sigFd, [&] { loop.Quit(); });
+
+    std::cerr << "valdrune-sim: " << peer.Count() << " devices on UDP port " << o.port
+              << (o.interface.empty() ? "" : " of " + o.interface)
+              << (scale > 1 ? ", time scale 1/" + std::to_string(scale) : "") << "\n";
+    if (!o.readyFile.empty()) std::ofstream(o.readyFile) << getpid() << "\n";
+
+    const bool ok = loop.Run();
+    peer.Stop();
+    if (sigFd >= 0) close(sigFd);
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace valdrune::sim
+
+int main(int argc, char** argv) { return valdrune::sim::Main(argc, argv); }
