@@ -1,0 +1,127 @@
+// libFuzzer target over everything that touches bytes from the network: the validator, the
+// item walk and the decoder, with invariants the rest of the system relies on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+#include "protocol/Datagram.h"
+#include "protocol/Decoder.h"
+#include "protocol/DeviceTable.h"
+#include "protocol/Seams.h"
+
+namespace {
+
+using namespace valdrune;
+
+const MacAddress kSelectedMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+
+void Require(bool condition) {
+    if (!condition) std::abort();
+}
+
+// True when text (up to its NUL) is whole UTF-8 characters without control bytes.
+bool WellFormedName(const Text16& name) {
+    std::size_t p = 0;
+    const auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(name[i]); };
+    while (p < name.size() && at(p) != 0) {
+        const std::uint8_t b = at(p);
+        std::size_t len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+        if (b < 0x20 || (b >= 0x80 && b < 0xC2) || b > 0xF4) return false;
+        if (p + len > 15) return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((at(p + k) & 0xC0) != 0x80) return false;
+        p += len;
+    }
+    return p <= 15;
+}
+
+class CountingOwner : public IProtocolOwner {
+public:
+    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) override {
+        Require(message == WM_DEVICE_FOUND && wParam != 0);
+        const auto* record = reinterpret_cast<const _CommandDataTable*>(wParam);
+        Require(record->kind == DEVICE_KIND_LEGACY || record->kind == DEVICE_KIND_STANDARD ||
+                record->kind == DEVICE_KIND_TWO_PORT);
+        ++found;
+    }
+    int found = 0;
+};
+
+void CheckDecoded(const DecodeResult& d, const AnswerContext& context) {
+    const _CommandDataTable& r = d.record;
+    Require(r.primary.mac == context.deviceMac);
+    Require(r.sequence == context.sequence);
+    if (context.protocolMode == 2 && context.capability != 0) Require(WellFormedName(r.deviceName));
+    if (r.portKind != 0) {
+        Require(r.kind == DEVICE_KIND_TWO_PORT);
+        Require(r.portOptionA != 255 && r.portOptionB != 255);
+    }
+    if (!d.hadAddress) Require(d.address == 0);
+
+    // Whatever was decoded must encode into a datagram that passes our own validator.
+    std::uint16_t command = 0;
+    std::uint16_t mask = 0;
+    switch (r.kind) {
+        case DEVICE_KIND_LEGACY: command = CMD_SETUP; mask = MASK_LEGACY; break;
+        case DEVICE_KIND_TWO_PORT: command = CMD_SETUP; mask = MASK_TWO_PORT; break;
+        default: command = CMD_SETUP_V2; mask = MASK_STANDARD; break;
+    }
+    const std::vector<std::uint8_t> request =
+        BuildSettingsRequest(r, command, mask, Requester{kSelectedMac, 0x0A000001});
+    Require(ValidateAnswer(request, kSelectedMac).has_value());
+}
+
+void DecodeValid(std::span<const std::uint8_t> bytes) {
+    const std::size_t size = bytes.size();
+    if (const auto header = ValidateAnswer(bytes, kSelectedMac)) {
+        Require(header->payloadLength <= MAX_PAYLOAD);
+        Require(size >= header->payloadLength + 52u);
+        DeviceTable table;
+        CountingOwner owner;
+        const AnswerContext context = ContextOf(*header);
+        const DecodeResult decoded = DecodeDeviceAnswer(bytes, header->payloadLength, context);
+        CheckDecoded(decoded, context);
+        const std::uint32_t address =
+            ParseDeviceAnswer(table, &owner, bytes, header->payloadLength, context);
+        Require(address == decoded.address);
+        Require(owner.found == (decoded.hadAddress ? 1 : 0));
+        Require(table.Size() == static_cast<std::size_t>(owner.found));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> bytes(data, size);
+    DecodeValid(bytes);
+
+    // Most mutations break the checksum; repair it in an exactly sized copy so that the
+    // decoder and the device table see them as valid answers too.
+    if (size >= HEADER_SIZE) {
+        const std::size_t at = HEADER_SIZE + static_cast<std::size_t>(data[2] << 8 | data[3]) + 2;
+        if (at + 2 <= size) {
+            std::vector<std::uint8_t> sealed(data, data + size);
+            const std::uint16_t sum = Checksum(std::span(sealed).first(at));
+            sealed[at] = static_cast<std::uint8_t>(sum >> 8);
+            sealed[at + 1] = static_cast<std::uint8_t>(sum & 0xFF);
+            DecodeValid(sealed);
+        }
+    }
+
+    // The walk and the decoder must also stay in bounds on data that never passed validation
+    // (the engine only calls them after validation, but the bounds must not depend on it).
+    if (size >= HEADER_SIZE) {
+        const std::uint16_t length = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+        WalkItems(bytes, length, [&](const TlvItem& item) {
+            Require(item.value.data() >= data + HEADER_SIZE);
+            Require(item.value.data() + item.value.size() <= data + size);
+        });
+        const AnswerContext context{{data[6], data[7], data[8], data[9], data[10], data[11]},
+                                    data[35], data[36],
+                                    static_cast<std::uint16_t>(data[22] << 8 | data[23])};
+        CheckDecoded(DecodeDeviceAnswer(bytes, length, context), context);
+    }
+    return 0;
+}
