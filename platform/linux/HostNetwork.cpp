@@ -201,7 +201,11 @@ void OrderAdapters(std::vector<AdapterEntry>& adapters) {
 std::vector<HostAdapter> LinuxHostNetwork::Adapters() {
     Collected collected;
     if (!Collect(collected, true)) return {};
-    const auto gateways = ParseDefaultGateways(ReadFile("/proc/net/route"));
+    // thread-self: the routing table of this thread's network namespace, which may differ from
+    // the process's (/proc/net follows the main thread).
+    std::string routes = ReadFile("/proc/thread-self/net/route");
+    if (routes.empty()) routes = ReadFile("/proc/net/route");
+    const auto gateways = ParseDefaultGateways(routes);
     std::vector<HostAdapter> result;
     for (const AdapterEntry& entry : collected.adapters) {
         HostAdapter adapter;

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "platform/linux/Privileges.h"
+
+namespace valdrune {
+namespace {
+
+struct PrivilegeCase {
+    bool ping, raw, admin;
+    const char* missing;
+    const char* setcap;
+    bool pingAdvice;
+};
+
+class PrivilegeReportTest : public testing::TestWithParam<PrivilegeCase> {};
+
+TEST_P(PrivilegeReportTest, NamesExactlyWhatIsMissing) {
+    const auto c = GetParam();
+    const auto r = BuildPrivilegeReport(c.ping, c.raw, c.admin, "/usr/bin/valdrune", 1000);
+    EXPECT_EQ(r.canProbe, c.ping || c.raw);
+    EXPECT_EQ(r.usesPingSocket, c.ping);
+    EXPECT_EQ(r.canFlush, c.admin);
+    EXPECT_EQ(r.missingCapabilities, c.missing);
+    EXPECT_EQ(r.setcapCommand, c.setcap);
+    EXPECT_EQ(r.pingGroupCommand.empty(), !c.pingAdvice);
+    if (c.pingAdvice) {
+        EXPECT_EQ(r.pingGroupCommand, "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"");
+    }
+    EXPECT_EQ(r.Complete(), *c.missing == '\0');
+    // The summary always carries the remedy when something is missing.
+    if (!r.Complete()) {
+        EXPECT_NE(r.Summary().find(r.setcapCommand), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Combinations, PrivilegeReportTest,
+    testing::Values(
+        PrivilegeCase{true, false, true, "", "", false},
+        PrivilegeCase{false, true, true, "", "", false},
+        PrivilegeCase{true, false, false, "cap_net_admin", "setcap cap_net_admin+ep /usr/bin/valdrune",
+                      false},
+        PrivilegeCase{false, false, true, "cap_net_raw", "setcap cap_net_raw+ep /usr/bin/valdrune",
+                      true},
+        PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
+                      "setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune", true}));
+
+}  // namespace
+}  // namespace valdrune
