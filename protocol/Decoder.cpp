@@ -25,7 +25,7 @@ std::uint32_t Be32(std::span<const std::uint8_t> v, std::size_t at = 0) {
 template <typename Field>
 void CopyCut(Field& field, std::span<const std::uint8_t> v) {
     std::memset(field.data(), 0, field.size());
-    std::memcpy(field.data(), v.data(), std::min(v.size(), field.size()));
+    if (!v.empty()) std::memcpy(field.data(), v.data(), std::min(v.size(), field.size()));
 }
 
 // Fixed widths of the numeric items. An item of another length is treated as unknown and

@@ -47,7 +47,8 @@ std::string FieldText(const Text16& field) {
 
 void SetFieldText(Text16& field, std::string_view text) {
     field.fill(0);
-    std::memcpy(field.data(), text.data(), std::min(text.size(), field.size()));
+    // An empty view may carry a null pointer, which memcpy must not be given even for 0 bytes.
+    if (!text.empty()) std::memcpy(field.data(), text.data(), std::min(text.size(), field.size()));
 }
 
 bool ParseIpv4(std::string_view text, std::uint32_t& out) {

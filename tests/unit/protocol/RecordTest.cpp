@@ -32,6 +32,8 @@ TEST(Record, FullTextFieldStopsAtSixteenBytes) {
     EXPECT_EQ(FieldText(r.model), "K9");
     EXPECT_EQ(r.model[2], 0);
     EXPECT_EQ(r.model[15], 0);
+    SetFieldText(r.model, std::string_view{});
+    EXPECT_EQ(r.model, Text16{});
 }
 
 TEST(Record, DefaultsAndWholeCopies) {
