@@ -9,7 +9,7 @@ namespace valdrune::sim {
 
 Milliseconds CPollLoop::Now() const {
     return std::chrono::duration_cast<Milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
+        std::chrono::steady_clock::now() - epoch_);
 }
 
 TimerId CPollLoop::StartTimer(Milliseconds interval, bool periodic, std::function<void()> fn) {

@@ -1,6 +1,7 @@
 // A single-threaded poll() loop with timers, for the simulator process.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <vector>
@@ -31,6 +32,8 @@ private:
     };
     void RunDue();
 
+    // Times count from the loop's creation, so log lines read as seconds since start.
+    std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
     std::map<TimerId, Timer> timers_;
     TimerId nextId_ = 1;
     std::vector<std::function<void()>> posted_;

@@ -211,14 +211,16 @@ DeviceSpec ParseDevice(const json& j, int number, const ScenarioOptions& o) {
     const Kind kind = j.contains("kind") ? ParseKind(j.at("kind")) : Kind::Standard;
     DeviceSpec d = MakeDevice(kind, number, o);
     _CommandDataTable& r = d.record;
+    // The MAC first: the default IPv6 addresses derive from it, explicit ones must win.
+    if (j.contains("mac")) {
+        const json& v = j.at("mac");
+        if (!v.is_string() || !ParseMac(v.get<std::string>(), r.primary.mac))
+            throw JsonError("mac: expected AA-BB-CC-DD-EE-FF");
+        SetIpv6(r);
+    }
     for (const auto& [key, v] : j.items()) {
-        if (key == "kind") continue;
+        if (key == "kind" || key == "mac") continue;
         else if (key == "label") d.label = v.get<std::string>();
-        else if (key == "mac") {
-            if (!v.is_string() || !ParseMac(v.get<std::string>(), r.primary.mac))
-                throw JsonError("mac: expected AA-BB-CC-DD-EE-FF");
-            SetIpv6(r);
-        }
         else if (key == "ip") r.primary.ipAddress = ParseAddress(v, o, key);
         else if (key == "mask") r.primary.subnetMask = ParseAddress(v, o, key);
         else if (key == "gateway") r.primary.gateway = ParseAddress(v, o, key);
