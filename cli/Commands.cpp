@@ -1,0 +1,478 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "cli/ExitCodes.h"
+#include "cli/Texts.h"
+#include "protocol/Datagram.h"
+
+namespace valdrune::cli {
+
+// ---- interfaces -----------------------------------------------------------------------------
+
+int RunInterfaces(Session& s, const std::string& spec, Format format) {
+    CProtocol& e = s.Engine();
+    e.EnumerateInterfaces(MacAddress{});
+    const auto& table = e.Interfaces();
+    const int selected = MatchInterface(table, spec);
+    if (format == Format::Json) {
+        Json all = Json::array();
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            all.push_back(Json{{"position", i},
+                               {"ipv4", Ipv4Text(table[i].ipAddress)},
+                               {"mac", MacText(table[i].mac)},
+                               {"gateway", Ipv4Text(table[i].gateway)},
+                               {"index", table[i].ifIndex},
+                               {"description", table[i].description},
+                               {"selected", static_cast<int>(i) == selected}});
+        }
+        s.Out() << Dump(all) << '\n';
+    } else if (format == Format::Csv) {
+        s.Out() << CsvLine({"position", "ipv4", "mac", "gateway", "index", "description",
+                            "selected"})
+                << '\n';
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            s.Out() << CsvLine({std::to_string(i), Ipv4Text(table[i].ipAddress),
+                                MacText(table[i].mac), Ipv4Text(table[i].gateway),
+                                std::to_string(table[i].ifIndex), table[i].description,
+                                static_cast<int>(i) == selected ? "1" : "0"})
+                    << '\n';
+        }
+    } else {
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%c %2zu  %-15s  %s  ",
+                          static_cast<int>(i) == selected ? '*' : ' ', i,
+                          Ipv4Text(table[i].ipAddress).c_str(), MacText(table[i].mac).c_str());
+            s.Out() << line << table[i].description << '\n';
+        }
+    }
+    if (table.empty()) {
+        s.Err() << "No network adapter with an IPv4 address was found.\n";
+        return EXIT_NOT_FOUND;
+    }
+    if (selected < 0) {
+        s.Err() << "No adapter matches \"" << spec << "\".\n";
+        return EXIT_NOT_FOUND;
+    }
+    return EXIT_OK;
+}
+
+// ---- search ---------------------------------------------------------------------------------
+
+namespace {
+
+struct WatchState {
+    std::map<std::string, std::string> printed;  // MAC text -> last JSON printed
+    bool headerDone = false;
+};
+
+void WatchCycle(Session& s, std::shared_ptr<WatchState> st, Format format);
+
+void PrintChange(Session& s, WatchState& st, Format format, const DeviceView& v) {
+    const std::string mac = MacText(v.record.primary.mac);
+    const std::string now = Dump(DeviceJson(v), -1);
+    auto it = st.printed.find(mac);
+    if (it != st.printed.end() && it->second == now) return;
+    const char* event = it == st.printed.end() ? "new" : "changed";
+    st.printed[mac] = now;
+    switch (format) {
+        case Format::Json:
+            s.Out() << Dump(Json{{"event", event}, {"device", DeviceJson(v)}}, -1) << '\n';
+            break;
+        case Format::Csv: {
+            if (!st.headerDone) {
+                auto header = DeviceCsvHeader();
+                header.insert(header.begin(), "event");
+                s.Out() << CsvLine(header) << '\n';
+                st.headerDone = true;
+            }
+            auto cells = DeviceCsvCells(v);
+            cells.insert(cells.begin(), event);
+            s.Out() << CsvLine(cells) << '\n';
+            break;
+        }
+        case Format::Text: {
+            char line[96];
+            std::snprintf(line, sizeof line, "%-7s %s  %-15s %5u  ", event, mac.c_str(),
+                          Ipv4Text(v.record.primary.ipAddress).c_str(), v.record.primary.port);
+            s.Out() << line << FieldText(v.record.deviceName) << "  " << FieldText(v.record.model)
+                    << '\n';
+            break;
+        }
+    }
+    s.Out().flush();
+}
+
+void WatchCycle(Session& s, std::shared_ptr<WatchState> st, Format format) {
+    s.Search(nullptr, [&s, st, format](bool) { WatchCycle(s, st, format); });
+}
+
+}  // namespace
+
+void RunSearch(Session& s, const SearchOptions& o, Done done) {
+    if (int rc = s.OpenInterface(o.interface); rc != EXIT_OK) {
+        done(rc);
+        return;
+    }
+    s.Engine().ClearDevices();
+    if (o.watch) {
+        auto st = std::make_shared<WatchState>();
+        const Format format = o.format;
+        s.onDevice = [&s, st, format](const _CommandDataTable& r) {
+            // Overlaps may change for other rows too; print every device that changed.
+            for (const auto& v : s.Devices()) {
+                if (v.record.primary.mac == r.primary.mac || !v.overlaps.empty() ||
+                    st->printed.count(MacText(v.record.primary.mac))) {
+                    PrintChange(s, *st, format, v);
+                }
+            }
+        };
+        WatchCycle(s, st, format);
+        return;
+    }
+    const Format format = o.format;
+    s.Search(nullptr, [&s, format, done](bool) {
+        WriteDevices(s.Out(), s.Devices(), format);
+        s.Out().flush();
+        done(EXIT_OK);
+    });
+}
+
+// ---- set ------------------------------------------------------------------------------------
+
+namespace {
+
+std::string DatagramHex(Session& s, const PreparedSettings& p) {
+    const _NetInfo& local = s.Engine().LocalInterface();
+    const auto bytes = BuildSettingsRequest(p.after, p.command, p.mask,
+                                            Requester{local.mac, local.ipAddress});
+    return Hex(bytes.data(), bytes.size());
+}
+
+// Looks the device up by searching, then prepares its change. Calls next(prepared) or done.
+void FindAndPrepare(Session& s, const SetRequest& q, Done done,
+                    std::function<void(PreparedSettings)> next) {
+    s.Engine().ClearDevices();
+    const MacAddress mac = q.mac;
+    s.Search([mac](const _CommandDataTable& r) { return r.primary.mac == mac; },
+             [&s, q, done, next](bool found) {
+                 auto record = s.Engine().FindDevice(q.macText);
+                 if (!found || !record) {
+                     s.Err() << "Device " << q.macText << " did not answer the search.\n";
+                     done(EXIT_NOT_FOUND);
+                     return;
+                 }
+                 PreparedSettings p = PrepareSettings(*record, q);
+                 if (!p.ok) {
+                     s.Err() << p.message << '\n';
+                     done(EXIT_REFUSED);
+                     return;
+                 }
+                 next(std::move(p));
+             });
+}
+
+}  // namespace
+
+void RunSet(Session& s, const SetOptions& o, Done done) {
+    if (int rc = s.OpenInterface(o.interface); rc != EXIT_OK) {
+        done(rc);
+        return;
+    }
+    const bool dryRun = o.dryRun;
+    const bool wait = o.request.waitForRestart;
+    FindAndPrepare(s, o.request, done, [&s, dryRun, wait, done](PreparedSettings p) {
+        if (!dryRun) {
+            s.Transaction(p.after, p.command, p.mask, wait, false, [&s, done](Outcome out) {
+                s.Err() << out.message << '\n';
+                done(out.exitCode);
+            });
+            return;
+        }
+        // A dry run still probes, so that it tells about an address in use.
+        auto hex = DatagramHex(s, p);
+        s.Engine().CheckAddressInUse(p.after, true, [&s, hex, done](int result) {
+            if (result == PROTO_ADDRESS_IN_USE) {
+                s.Err() << Text(436) << '\n';
+                done(EXIT_CONFLICT);
+                return;
+            }
+            if (result == PROTO_PROBE_NOT_PERMITTED) {
+                s.Err() << "Cannot probe: ICMP echo is not permitted for this process.\n";
+            }
+            s.Out() << hex << '\n';
+            s.Out().flush();
+            done(EXIT_OK);
+        });
+    });
+}
+
+// ---- apply ----------------------------------------------------------------------------------
+
+namespace {
+
+Json Settings(const _CommandDataTable& r) {
+    return Json{{"ipv4", Ipv4Text(r.primary.ipAddress)},
+                {"subnet_mask", Ipv4Text(r.primary.subnetMask)},
+                {"gateway", Ipv4Text(r.primary.gateway)},
+                {"dns1", Ipv4Text(r.primary.dns1)},
+                {"dns2", Ipv4Text(r.primary.dns2)},
+                {"port", r.primary.port},
+                {"pc_ipv4", Ipv4Text(r.primary.ipAddress2)},
+                {"pc_subnet_mask", Ipv4Text(r.primary.subnetMask2)},
+                {"ipv4_mode", r.ipv4Mode},
+                {"flags", r.flags},
+                {"legacy_addressing", r.legacyAddressing}};
+}
+
+class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
+public:
+    ApplyRun(Session& s, ApplyOptions o, Done done)
+        : s_(s), o_(std::move(o)), done_(std::move(done)) {}
+
+    void Start() {
+        if (!o_.plan.problems.empty() || o_.plan.rows.empty()) {
+            problems_ = o_.plan.problems;
+            if (problems_.empty()) problems_.push_back({0, "", "the plan has no rows", EXIT_REFUSED});
+            Report();
+            return;
+        }
+        if (int rc = s_.OpenInterface(o_.interface); rc != EXIT_OK) {
+            done_(rc);
+            return;
+        }
+        s_.Engine().ClearDevices();
+        auto self = shared_from_this();
+        s_.Search([self](const _CommandDataTable&) { return self->AllFound(); },
+                  [self](bool) { self->Validate(); });
+    }
+
+private:
+    struct Row {
+        std::string status = "planned";
+        int messageId = 0;
+        std::string message;
+        std::optional<_CommandDataTable> found;
+        PreparedSettings prepared;
+        std::optional<_CommandDataTable> result;
+    };
+
+    bool AllFound() const {
+        for (const auto& r : o_.plan.rows) {
+            if (!s_.Engine().FindDevice(r.request.macText)) return false;
+        }
+        return true;
+    }
+
+    void Problem(std::size_t i, std::string message, int code, int id = 0) {
+        const PlanRow& pr = o_.plan.rows[i];
+        problems_.push_back({pr.line, pr.request.macText, message, code, id});
+        if (rows_[i].status == "planned") {
+            rows_[i].status = code == EXIT_CONFLICT ? "conflict"
+                              : code == EXIT_NOT_FOUND ? "not found"
+                                                       : "refused";
+            rows_[i].messageId = id;
+            rows_[i].message = std::move(message);
+        }
+    }
+
+    void Validate() {
+        const auto& plan = o_.plan.rows;
+        rows_.resize(plan.size());
+        std::vector<PreparedSettings> prepared(plan.size());
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            rows_[i].found = s_.Engine().FindDevice(plan[i].request.macText);
+            if (!rows_[i].found) {
+                Problem(i, "the device did not answer the search", EXIT_NOT_FOUND);
+                continue;
+            }
+            prepared[i] = PrepareSettings(*rows_[i].found, plan[i].request);
+            rows_[i].prepared = prepared[i];
+            if (!prepared[i].ok) Problem(i, prepared[i].message, EXIT_REFUSED, prepared[i].messageId);
+        }
+        std::vector<_CommandDataTable> others;
+        s_.Engine().ForEachDevice(
+            [&](const std::string&, const _CommandDataTable& r) { others.push_back(r); });
+        for (auto& p : CheckPlanConflicts(plan, prepared, others)) {
+            for (std::size_t i = 0; i < plan.size(); ++i) {
+                if (plan[i].line == p.line) Problem(i, p.message, p.exitCode);
+            }
+        }
+        ProbeNext(0);
+    }
+
+    // Addresses already answering: one probe at a time, for rows that are still fine.
+    void ProbeNext(std::size_t i) {
+        while (i < rows_.size() && rows_[i].status != "planned") ++i;
+        if (i >= rows_.size()) {
+            AfterValidation();
+            return;
+        }
+        auto self = shared_from_this();
+        s_.Engine().CheckAddressInUse(rows_[i].prepared.after, true, [self, i](int result) {
+            if (result == PROTO_ADDRESS_IN_USE) {
+                self->Problem(i, Text(436), EXIT_CONFLICT, 436);
+            } else if (result == PROTO_PROBE_NOT_PERMITTED) {
+                self->Problem(i, CannotProbeText(), EXIT_CANNOT_PROBE);
+                self->AfterValidation();  // no further probe can run either
+                return;
+            }
+            self->ProbeNext(i + 1);
+        });
+    }
+
+    void AfterValidation() {
+        if (!problems_.empty() || o_.dryRun) {
+            Report();
+            return;
+        }
+        ApplyNext(0);
+    }
+
+    void ApplyNext(std::size_t i) {
+        if (i >= rows_.size()) {
+            Report();
+            return;
+        }
+        Row& row = rows_[i];
+        s_.Err() << o_.plan.rows[i].request.macText << ": ";
+        auto self = shared_from_this();
+        const PreparedSettings& p = row.prepared;
+        s_.Transaction(p.after, p.command, p.mask, true, true, [self, i](Outcome out) {
+            Row& r = self->rows_[i];
+            r.messageId = out.textId;
+            r.message = out.message;
+            r.result = self->s_.Engine().FindDevice(self->o_.plan.rows[i].request.macText);
+            self->s_.Err() << out.message << '\n';
+            if (out.exitCode != EXIT_OK) {
+                r.status = "failed";
+                self->failure_ = out.exitCode;
+                for (std::size_t k = i + 1; k < self->rows_.size(); ++k) {
+                    self->rows_[k].status = "not applied";
+                }
+                self->Report();
+                return;
+            }
+            r.status = "applied";
+            self->ApplyNext(i + 1);
+        });
+    }
+
+    int ExitCode() const {
+        if (failure_) return failure_;
+        int code = 0;
+        for (const auto& p : problems_) {
+            if (code == 0 || p.exitCode < code) code = p.exitCode;
+        }
+        return code;
+    }
+
+    void Report() {
+        std::ostream& out = s_.Out();
+        if (o_.format == Format::Json) {
+            Json devices = Json::array();
+            for (std::size_t i = 0; i < rows_.size(); ++i) {
+                const Row& r = rows_[i];
+                Json d{{"line", o_.plan.rows[i].line},
+                       {"mac", o_.plan.rows[i].request.macText},
+                       {"status", r.status}};
+                if (r.found) d["kind"] = KindName(r.found->kind);
+                if (r.messageId) d["message_id"] = r.messageId;
+                if (!r.message.empty()) d["message"] = r.message;
+                if (r.found) d["before"] = Settings(*r.found);
+                if (r.result) {
+                    d["after"] = Settings(*r.result);
+                } else if (r.prepared.ok) {
+                    d["after"] = Settings(r.prepared.after);
+                }
+                devices.push_back(std::move(d));
+            }
+            Json problems = Json::array();
+            for (const auto& p : problems_) {
+                problems.push_back(Json{{"line", p.line}, {"mac", p.mac}, {"message", p.message}});
+            }
+            out << Dump(Json{{"dry_run", o_.dryRun},
+                             {"devices", devices},
+                             {"problems", problems},
+                             {"exit_code", ExitCode()}})
+                << '\n';
+        } else {
+            for (const auto& p : problems_) {
+                s_.Err() << "line " << p.line;
+                if (!p.mac.empty()) s_.Err() << " (" << p.mac << ")";
+                s_.Err() << ": " << p.message << '\n';
+            }
+            if (!rows_.empty()) {
+                char line[160];
+                std::snprintf(line, sizeof line, "%-4s  %-17s  %-8s  %-21s  %-21s  %s\n", "LINE",
+                              "MAC", "KIND", "BEFORE", "AFTER", "RESULT");
+                out << line;
+                for (std::size_t i = 0; i < rows_.size(); ++i) {
+                    const Row& r = rows_[i];
+                    auto brief = [](const _CommandDataTable& t) {
+                        return Ipv4Text(t.primary.ipAddress) + ":" + std::to_string(t.primary.port);
+                    };
+                    const std::string before = r.found ? brief(*r.found) : "-";
+                    const std::string after = r.result       ? brief(*r.result)
+                                              : r.prepared.ok ? brief(r.prepared.after)
+                                                              : "-";
+                    std::snprintf(line, sizeof line, "%-4d  %-17s  %-8s  %-21s  %-21s  ",
+                                  o_.plan.rows[i].line, o_.plan.rows[i].request.macText.c_str(),
+                                  r.found ? KindName(r.found->kind) : "-", before.c_str(),
+                                  after.c_str());
+                    out << line << r.status << '\n';
+                }
+            }
+        }
+        out.flush();
+        done_(ExitCode());
+    }
+
+    Session& s_;
+    ApplyOptions o_;
+    Done done_;
+    std::vector<Row> rows_;
+    std::vector<PlanProblem> problems_;
+    int failure_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<void> RunApply(Session& s, const ApplyOptions& options, Done done) {
+    auto run = std::make_shared<ApplyRun>(s, options, std::move(done));
+    run->Start();
+    return run;
+}
+
+// ---- probe ----------------------------------------------------------------------------------
+
+std::string EchoOutcomeText(int code) {
+    switch (code) {
+        case ECHO_ANSWERED: return "answered";
+        case ECHO_NET_UNREACHABLE: return "no answer (destination network unreachable)";
+        case ECHO_HOST_UNREACHABLE: return "no answer (destination host unreachable)";
+        case ECHO_TIMED_OUT: return "no answer (timed out)";
+        case ECHO_NOT_PERMITTED: return "not sent: ICMP echo is not permitted for this process";
+        default: return "not sent: the probe could not be prepared";
+    }
+}
+
+void RunProbe(Session& s, std::uint32_t address, Done done) {
+    s.Engine().EchoProbe(address, [&s, address, done](int code) {
+        s.Out() << Ipv4Text(address) << ' ' << EchoOutcomeText(code) << '\n';
+        s.Out().flush();
+        switch (code) {
+            case ECHO_ANSWERED: done(EXIT_OK); break;
+            case ECHO_NET_UNREACHABLE:
+            case ECHO_HOST_UNREACHABLE:
+            case ECHO_TIMED_OUT: done(EXIT_NOT_FOUND); break;
+            case ECHO_NOT_PERMITTED: done(EXIT_CANNOT_PROBE); break;
+            default: done(EXIT_FAILED); break;
+        }
+    });
+}
+
+}  // namespace valdrune::cli

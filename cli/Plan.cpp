@@ -1,0 +1,155 @@
+#include "cli/Plan.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "cli/ExitCodes.h"
+
+namespace valdrune::cli {
+
+std::vector<std::string> SplitCsv(std::string_view line) {
+    std::vector<std::string> cells;
+    std::string cell;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                cell += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cell += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            cells.push_back(std::move(cell));
+            cell.clear();
+        } else {
+            cell += c;
+        }
+    }
+    cells.push_back(std::move(cell));
+    for (auto& s : cells) {
+        const auto first = s.find_first_not_of(" \t");
+        const auto last = s.find_last_not_of(" \t\r");
+        s = first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
+    }
+    return cells;
+}
+
+namespace {
+
+const std::set<std::string>& Columns() {
+    static const std::set<std::string> names = {"mac", "mode",  "ip",   "mask",  "gateway", "dns",
+                                                "dns1", "dns2", "port", "pc-ip", "pc-mask"};
+    return names;
+}
+
+}  // namespace
+
+Plan ParsePlan(std::string_view text) {
+    Plan plan;
+    std::vector<std::string> header;
+    int lineNo = 0;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++lineNo;
+        const auto first = line.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos || line[first] == '#') {
+            if (end == text.size()) break;
+            continue;
+        }
+        std::vector<std::string> cells = SplitCsv(line);
+        if (header.empty()) {
+            for (auto& h : cells) {
+                std::transform(h.begin(), h.end(), h.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                std::replace(h.begin(), h.end(), '_', '-');
+                if (!Columns().count(h)) {
+                    plan.problems.push_back({lineNo, "", "unknown column \"" + h + "\"", EXIT_REFUSED});
+                }
+            }
+            if (std::find(cells.begin(), cells.end(), "mac") == cells.end()) {
+                plan.problems.push_back({lineNo, "", "the header has no \"mac\" column", EXIT_REFUSED});
+            }
+            header = std::move(cells);
+            if (end == text.size()) break;
+            continue;
+        }
+        if (cells.size() > header.size()) {
+            plan.problems.push_back({lineNo, "", "more cells than columns", EXIT_REFUSED});
+            continue;
+        }
+        PlanRow row;
+        row.line = lineNo;
+        bool ok = true;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            // An empty port cell keeps the device's port.
+            if (header[i] == "port" && cells[i].empty()) continue;
+            std::string error;
+            if (!SetField(row.request, header[i], cells[i], error)) {
+                plan.problems.push_back({lineNo, row.request.macText, error, EXIT_REFUSED});
+                ok = false;
+            }
+        }
+        if (ok && row.request.macText.empty()) {
+            plan.problems.push_back({lineNo, "", "the row has no MAC address", EXIT_REFUSED});
+            ok = false;
+        }
+        if (ok) plan.rows.push_back(std::move(row));
+        if (end == text.size()) break;
+    }
+    if (header.empty()) plan.problems.push_back({0, "", "the plan is empty", EXIT_REFUSED});
+    return plan;
+}
+
+std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
+                                            const std::vector<PreparedSettings>& prepared,
+                                            const std::vector<_CommandDataTable>& others) {
+    std::vector<PlanProblem> problems;
+    std::map<std::string, int> lineByMac;
+    std::map<std::uint32_t, std::size_t> rowByAddress;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PlanRow& row = rows[i];
+        const std::string& mac = row.request.macText;
+        if (auto [it, fresh] = lineByMac.emplace(mac, row.line); !fresh) {
+            problems.push_back({row.line, mac,
+                                "the device is already planned on line " +
+                                    std::to_string(it->second),
+                                EXIT_REFUSED});
+            continue;
+        }
+        if (i >= prepared.size() || !prepared[i].ok) continue;
+        for (std::uint32_t a : TargetAddresses(prepared[i].after)) {
+            if (auto [it, fresh] = rowByAddress.emplace(a, i); !fresh) {
+                problems.push_back({row.line, mac,
+                                    Ipv4Text(a) + " is also planned for " +
+                                        rows[it->second].request.macText + " on line " +
+                                        std::to_string(rows[it->second].line),
+                                    EXIT_CONFLICT});
+            }
+        }
+        for (std::uint32_t a : IntroducedAddresses(prepared[i].before, prepared[i].after)) {
+            for (const auto& other : others) {
+                if (other.primary.mac == row.request.mac) continue;
+                if (other.primary.ipAddress == a || other.primary.ipAddress2 == a) {
+                    problems.push_back({row.line, mac,
+                                        Ipv4Text(a) + " is already used by " +
+                                            MacText(other.primary.mac),
+                                        EXIT_CONFLICT});
+                }
+            }
+        }
+    }
+    return problems;
+}
+
+}  // namespace valdrune::cli

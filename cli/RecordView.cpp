@@ -1,0 +1,160 @@
+#include "cli/RecordView.h"
+
+#include <cstdio>
+
+namespace valdrune::cli {
+
+const char* KindName(std::uint8_t kind) {
+    switch (kind) {
+        case DEVICE_KIND_STANDARD: return "standard";
+        case DEVICE_KIND_LEGACY: return "legacy";
+        case DEVICE_KIND_TWO_PORT: return "two-port";
+        default: return "unknown";
+    }
+}
+
+std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 3);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (spaced && i) out += ' ';
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+    }
+    return out;
+}
+
+namespace {
+
+FieldValue Address(const char* name, std::uint32_t v) { return {name, Ipv4Text(v), Ipv4Text(v)}; }
+FieldValue Number(const char* name, long long v) { return {name, std::to_string(v), v}; }
+FieldValue Str(const char* name, const std::string& v) { return {name, v, v}; }
+
+std::string Joined(const std::vector<std::string>& items, char sep) {
+    std::string out;
+    for (const auto& s : items) {
+        if (!out.empty()) out += sep;
+        out += s;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<FieldValue> DeviceFields(const DeviceView& d) {
+    const _CommandDataTable& r = d.record;
+    std::vector<FieldValue> f;
+    f.push_back(Str("mac", MacText(r.primary.mac)));
+    f.push_back(Address("ipv4", r.primary.ipAddress));
+    f.push_back(Address("subnet_mask", r.primary.subnetMask));
+    f.push_back(Address("gateway", r.primary.gateway));
+    f.push_back(Address("dns1", r.primary.dns1));
+    f.push_back(Address("dns2", r.primary.dns2));
+    f.push_back(Number("port", r.primary.port));
+    f.push_back(Number("https", r.https));
+    f.push_back(Address("pc_ipv4", r.primary.ipAddress2));
+    f.push_back(Address("pc_subnet_mask", r.primary.subnetMask2));
+    f.push_back(Address("secondary_ipv4", r.secondary.ipAddress));
+    f.push_back(Address("secondary_subnet_mask", r.secondary.subnetMask));
+    f.push_back(Address("secondary_gateway", r.secondary.gateway));
+    f.push_back(Address("secondary_dns1", r.secondary.dns1));
+    f.push_back(Address("secondary_dns2", r.secondary.dns2));
+    f.push_back(Str("ipv6", Ipv6Text(r)));
+    f.push_back(Str("ipv6_port", Ipv6PortText(r)));
+    f.push_back(Str("ipv6_address2", Hex(r.ipv6Address2.data(), r.ipv6Address2.size())));
+    f.push_back(Str("ipv6_address_pair", Hex(r.ipv6AddressPair.data(), r.ipv6AddressPair.size())));
+    f.push_back(Number("has_ipv6", r.hasIpv6));
+    f.push_back(Number("has_ipv6_mode", r.hasIpv6Mode));
+    f.push_back(Number("kind", r.kind));
+    f.push_back(Str("kind_name", KindName(r.kind)));
+    f.push_back(Number("ipv4_mode", r.ipv4Mode));
+    f.push_back(Number("ipv6_mode", r.ipv6Mode));
+    f.push_back(Number("flags", r.flags));
+    f.push_back(Number("legacy_addressing", r.legacyAddressing));
+    f.push_back(Number("legacy_word", r.legacyWord));
+    f.push_back(Number("legacy_prefix", r.legacyPrefix));
+    f.push_back(Str("name", FieldText(r.deviceName)));
+    f.push_back(Str("model", FieldText(r.model)));
+    f.push_back(Str("serial", FieldText(r.serialNumber)));
+    f.push_back(Str("version", FieldText(r.versionText)));
+    f.push_back(Number("capability", r.capabilityFlag));
+    f.push_back(Number("status_bits", r.statusBits));
+    f.push_back(Number("port_kind", r.portKind));
+    f.push_back(Number("port_option_a", r.portOptionA));
+    f.push_back(Number("port_option_b", r.portOptionB));
+    f.push_back(Number("has_browser_bits", r.hasBrowserBits));
+    f.push_back(Number("browser_bits", r.browserBits));
+    f.push_back(Number("browser_class", r.browserClass));
+    f.push_back(Number("sequence", r.sequence));
+    f.push_back(FieldValue{"overlaps", Joined(d.overlaps, ' '), Json(d.overlaps)});
+    return f;
+}
+
+Json DeviceJson(const DeviceView& d) {
+    Json j = Json::object();
+    for (auto& f : DeviceFields(d)) j[f.name] = std::move(f.json);
+    return j;
+}
+
+std::string CsvLine(const std::vector<std::string>& cells) {
+    std::string out;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i) out += ',';
+        const std::string& c = cells[i];
+        if (c.find_first_of(",\"\r\n") == std::string::npos) {
+            out += c;
+            continue;
+        }
+        out += '"';
+        for (char ch : c) {
+            if (ch == '"') out += '"';
+            out += ch;
+        }
+        out += '"';
+    }
+    return out;
+}
+
+std::vector<std::string> DeviceCsvHeader() {
+    std::vector<std::string> h;
+    for (const auto& f : DeviceFields(DeviceView{})) h.emplace_back(f.name);
+    return h;
+}
+
+std::vector<std::string> DeviceCsvCells(const DeviceView& d) {
+    std::vector<std::string> cells;
+    for (auto& f : DeviceFields(d)) cells.push_back(std::move(f.text));
+    return cells;
+}
+
+std::string Dump(const Json& j, int indent) {
+    return j.dump(indent, ' ', false, nlohmann::detail::error_handler_t::replace);
+}
+
+void WriteDevices(std::ostream& out, const std::vector<DeviceView>& devices, Format format) {
+    switch (format) {
+        case Format::Json: {
+            Json all = Json::array();
+            for (const auto& d : devices) all.push_back(DeviceJson(d));
+            out << Dump(all) << '\n';
+            break;
+        }
+        case Format::Csv:
+            out << CsvLine(DeviceCsvHeader()) << '\n';
+            for (const auto& d : devices) out << CsvLine(DeviceCsvCells(d)) << '\n';
+            break;
+        case Format::Text:
+            for (std::size_t i = 0; i < devices.size(); ++i) {
+                if (i) out << '\n';
+                for (const auto& f : DeviceFields(devices[i])) {
+                    char label[32];
+                    std::snprintf(label, sizeof label, "%-22s", f.name);
+                    out << label << ' ' << f.text << '\n';
+                }
+            }
+            break;
+    }
+}
+
+}  // namespace valdrune::cli

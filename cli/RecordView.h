@@ -1,0 +1,48 @@
+// Device records and adapters as text blocks, CSV rows and JSON objects: every field, in one
+// order, with the text forms the window uses.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "protocol/Record.h"
+
+namespace valdrune::cli {
+
+enum class Format { Text, Json, Csv };
+
+using Json = nlohmann::ordered_json;
+
+// "standard", "legacy", "two-port" or "unknown".
+const char* KindName(std::uint8_t kind);
+
+struct DeviceView {
+    _CommandDataTable record;
+    std::vector<std::string> overlaps;  // MAC texts of other devices with the same address
+};
+
+struct FieldValue {
+    const char* name;
+    std::string text;  // CSV and text output
+    Json json;         // JSON output
+};
+
+std::vector<FieldValue> DeviceFields(const DeviceView& device);
+Json DeviceJson(const DeviceView& device);
+
+// Writes the devices in one format. Text: one "name: value" block per device.
+void WriteDevices(std::ostream& out, const std::vector<DeviceView>& devices, Format format);
+// One CSV line (quoted where needed), without the line break.
+std::string CsvLine(const std::vector<std::string>& cells);
+std::vector<std::string> DeviceCsvHeader();
+std::vector<std::string> DeviceCsvCells(const DeviceView& device);
+
+// JSON text safe for any device bytes (invalid UTF-8 is replaced, never thrown on).
+std::string Dump(const Json& j, int indent = 2);
+
+std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced = false);
+
+}  // namespace valdrune::cli

@@ -1,0 +1,230 @@
+#include "cli/Session.h"
+
+#include "cli/ExitCodes.h"
+#include "cli/Texts.h"
+
+namespace valdrune::cli {
+
+namespace {
+constexpr Milliseconds kSearchCycle{8000};
+}
+
+const char* CannotProbeText() {
+    return "This process may not send ICMP echo requests, so it cannot check whether the new "
+           "addresses are already in use. Nothing was sent. Run as root or grant CAP_NET_RAW.";
+}
+
+int MatchInterface(const std::vector<_NetInfo>& table, const std::string& spec) {
+    if (table.empty()) return -1;
+    if (spec.empty()) return 0;
+    MacAddress mac{};
+    const bool isMac = ParseMac(spec, mac);
+    std::uint32_t ip = 0;
+    const bool isIp = ParseIpv4(spec, ip);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const _NetInfo& n = table[i];
+        if (isMac && n.mac == mac) return static_cast<int>(i);
+        if (isIp && n.ipAddress == ip) return static_cast<int>(i);
+        const std::string& d = n.description;
+        const std::size_t cut = d.find(" (");
+        if (d == spec || (cut != std::string::npos && d.compare(0, cut, spec) == 0 &&
+                          cut == spec.size())) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+struct Session::Pending {
+    _CommandDataTable settings;
+    std::uint16_t command = 0;
+    std::uint16_t mask = 0;
+    bool wait = true;
+    bool confirmBySearch = false;
+    bool accepted = false;
+    std::function<void(Outcome)> done;
+};
+
+Session::Session(ProtocolEnvironment env, std::ostream& out, std::ostream& err)
+    : clock_(env.scheduler), out_(out), err_(err), engine_(std::make_unique<CProtocol>(env)) {
+    engine_->SetNotifyWindow(this);
+}
+
+Session::~Session() {
+    *alive_ = false;
+    clock_.CancelTimer(searchEnd_);
+    // The engine goes first: none of its callbacks may reach a half-destroyed session.
+    engine_.reset();
+}
+
+int Session::OpenInterface(const std::string& spec) {
+    const int count = engine_->EnumerateInterfaces(MacAddress{});
+    if (count <= 0) {
+        err_ << "No network adapter with an IPv4 address was found.\n";
+        return EXIT_FAILED;
+    }
+    const int position = MatchInterface(engine_->Interfaces(), spec);
+    if (position < 0) {
+        err_ << "No adapter matches \"" << spec << "\" (give its name, MAC or IPv4 address; "
+             << "see 'valdrune-cli interfaces').\n";
+        return EXIT_NOT_FOUND;
+    }
+    if (!engine_->SelectInterface(position) || !engine_->SocketReady()) {
+        err_ << Text(224) << '\n';
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+void Session::Search(std::function<bool(const _CommandDataTable&)> enough,
+                     std::function<void(bool)> done) {
+    CancelSearch();
+    searchEnough_ = std::move(enough);
+    searchDone_ = std::move(done);
+    engine_->StartSearch();
+    searchEnd_ = clock_.StartTimer(kSearchCycle, false, [this, alive = alive_] {
+        if (!*alive) return;
+        searchEnd_ = 0;
+        auto finished = std::move(searchDone_);
+        searchEnough_ = nullptr;
+        searchDone_ = nullptr;
+        if (finished) finished(false);
+    });
+}
+
+void Session::CancelSearch() {
+    clock_.CancelTimer(searchEnd_);
+    searchEnd_ = 0;
+    searchEnough_ = nullptr;
+    searchDone_ = nullptr;
+}
+
+void Session::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
+    switch (message) {
+        case WM_UDP_RECEIVED:
+            engine_->ProcessDatagram(wParam);
+            break;
+        case WM_DEVICE_FOUND: {
+            if (wParam == 0) break;
+            _CommandDataTable record = *reinterpret_cast<const _CommandDataTable*>(wParam);
+            // Row numbers stand in for the window's list rows in the overlap lists.
+            if (record.listIndex < 0) {
+                record.listIndex = nextRow_++;
+                engine_->StoreDevice(MacText(record.primary.mac), record);
+            }
+            if (onDevice) onDevice(record);
+            if (searchEnough_ && searchEnough_(record)) {
+                auto finished = std::move(searchDone_);
+                CancelSearch();
+                // Reported after this datagram has been handled completely.
+                clock_.Post([alive = alive_, finished = std::move(finished)] {
+                    if (*alive && finished) finished(true);
+                });
+            }
+            break;
+        }
+        case WM_SETUP_ACCEPTED:
+        case WM_SETUP_FAILED:
+        case WM_SETUP_FINISHED:
+            OnSetupMessage(message, wParam);
+            break;
+        default:
+            break;
+    }
+}
+
+std::vector<DeviceView> Session::Devices() const {
+    std::map<std::int32_t, std::string> macByRow;
+    engine_->ForEachDevice([&](const std::string& mac, const _CommandDataTable& r) {
+        macByRow[r.listIndex] = mac;
+    });
+    std::vector<DeviceView> out;
+    engine_->ForEachDevice([&](const std::string&, const _CommandDataTable& r) {
+        DeviceView v;
+        v.record = r;
+        std::vector<std::uint16_t> rows;
+        if (engine_->FindOverlaps(r, rows) > 0) {
+            for (std::uint16_t row : rows) {
+                auto it = macByRow.find(row);
+                if (it != macByRow.end()) v.overlaps.push_back(it->second);
+            }
+        }
+        out.push_back(std::move(v));
+    });
+    return out;
+}
+
+void Session::Transaction(const _CommandDataTable& settings, std::uint16_t command,
+                          std::uint16_t mask, bool waitForRestart, bool confirmBySearch,
+                          std::function<void(Outcome)> done) {
+    pending_ = std::make_unique<Pending>();
+    pending_->settings = settings;
+    pending_->command = command;
+    pending_->mask = mask;
+    pending_->wait = waitForRestart;
+    pending_->confirmBySearch = confirmBySearch;
+    pending_->done = std::move(done);
+    err_ << Text(226) << '\n';
+    engine_->CheckAddressInUse(settings, true, [this, alive = alive_](int result) {
+        if (!*alive || !pending_) return;
+        if (result == PROTO_ADDRESS_IN_USE) {
+            Finish(Outcome{436, EXIT_CONFLICT, Text(436)});
+        } else if (result == PROTO_PROBE_NOT_PERMITTED) {
+            Finish(Outcome{0, EXIT_CANNOT_PROBE, CannotProbeText()});
+        } else if (result == PROTO_SOCKET_NOT_READY) {
+            Finish(Outcome{224, EXIT_FAILED, Text(224)});
+        } else {
+            // A failed send is reported by the acceptance time-out, as in the window.
+            engine_->SendSettings(pending_->settings, pending_->command, pending_->mask);
+        }
+    });
+}
+
+void Session::OnSetupMessage(WindowMessage message, std::uintptr_t wParam) {
+    if (!pending_) return;
+    if (message == WM_SETUP_FAILED) {
+        if (wParam == 1) {
+            Finish(Outcome{439, EXIT_TIMEOUT, Text(439)});
+        } else {
+            Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+        }
+        return;
+    }
+    if (message == WM_SETUP_FINISHED) {
+        Finish(Outcome{441, EXIT_OK, Text(441)});
+        return;
+    }
+    // Accepted and confirmed.
+    pending_->accepted = true;
+    const _CommandDataTable& s = pending_->settings;
+    if (s.kind == DEVICE_KIND_TWO_PORT) {
+        if (!pending_->confirmBySearch) {
+            Finish(Outcome{441, EXIT_OK, Text(441)});
+            return;
+        }
+        const MacAddress mac = s.primary.mac;
+        Search([mac](const _CommandDataTable& r) { return r.primary.mac == mac; },
+               [this, alive = alive_](bool seen) {
+                   if (!*alive || !pending_) return;
+                   if (seen) {
+                       Finish(Outcome{441, EXIT_OK, Text(441)});
+                   } else {
+                       Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+                   }
+               });
+        return;
+    }
+    err_ << Text(227) << '\n';
+    if (pending_->wait) {
+        engine_->StartRestartWait(s.primary.mac);
+    } else {
+        Finish(Outcome{442, EXIT_OK, Text(442)});
+    }
+}
+
+void Session::Finish(Outcome outcome) {
+    auto p = std::move(pending_);
+    if (p && p->done) p->done(std::move(outcome));
+}
+
+}  // namespace valdrune::cli

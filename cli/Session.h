@@ -1,0 +1,85 @@
+// The tool's notify window: owns the engine for one command, answers its messages, and offers
+// the asynchronous steps the commands are made of. Everything runs on the scheduler's thread;
+// the commands chain these steps with callbacks and never block.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/RecordView.h"
+#include "protocol/Protocol.h"
+
+namespace valdrune::cli {
+
+// Position of the adapter that spec names (name before " (" in its description, MAC or IPv4),
+// or -1. An empty spec names position 0 when there is one.
+int MatchInterface(const std::vector<_NetInfo>& table, const std::string& spec);
+
+struct Outcome {
+    int textId = 0;  // string-table id of the outcome (0: a message of this tool)
+    int exitCode = 0;
+    std::string message;  // the printed text
+};
+
+class Session final : public IProtocolOwner {
+public:
+    Session(ProtocolEnvironment env, std::ostream& out, std::ostream& err);
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    CProtocol& Engine() { return *engine_; }
+    IScheduler& Clock() { return clock_; }
+    std::ostream& Out() { return out_; }
+    std::ostream& Err() { return err_; }
+
+    // Enumerates the adapters and binds to the one spec names. Returns an exit code; on
+    // failure the reason has been printed.
+    int OpenInterface(const std::string& spec);
+
+    // One search cycle (8 s after its start), ended early when enough(record) returns true
+    // for an answering device. done(true) when it ended early.
+    void Search(std::function<bool(const _CommandDataTable&)> enough,
+                std::function<void(bool)> done);
+    void CancelSearch();
+    // Called for every decoded answer (after the row number is assigned).
+    std::function<void(const _CommandDataTable&)> onDevice;
+
+    // Probe, send, wait for acceptance and (for single-port devices, when asked) the restart.
+    // confirmBySearch: a two-port device is confirmed by its next search answer.
+    void Transaction(const _CommandDataTable& settings, std::uint16_t command, std::uint16_t mask,
+                     bool waitForRestart, bool confirmBySearch, std::function<void(Outcome)> done);
+
+    // Devices of the table in table order, with their overlap lists as MAC texts.
+    std::vector<DeviceView> Devices() const;
+
+    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
+                           std::intptr_t lParam) override;
+
+private:
+    struct Pending;
+    void Finish(Outcome outcome);
+    void OnSetupMessage(WindowMessage message, std::uintptr_t wParam);
+
+    IScheduler& clock_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::unique_ptr<CProtocol> engine_;
+    std::int32_t nextRow_ = 0;
+
+    TimerId searchEnd_ = 0;
+    std::function<bool(const _CommandDataTable&)> searchEnough_;
+    std::function<void(bool)> searchDone_;
+
+    std::unique_ptr<Pending> pending_;  // the transaction in progress
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// Message printed when the probe cannot run for want of ICMP permission.
+const char* CannotProbeText();
+
+}  // namespace valdrune::cli
