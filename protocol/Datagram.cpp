@@ -173,10 +173,25 @@ std::vector<std::uint8_t> BuildConfirmation(std::uint16_t command, const MacAddr
     return out;
 }
 
+// Every received datagram is summed before anything else, so the sum runs eight bytes at a
+// time: the bytes are spread over four 16-bit lanes, which are folded before they can overflow.
 std::uint16_t Checksum(std::span<const std::uint8_t> bytes) {
-    std::uint32_t sum = 1;
-    for (std::uint8_t b : bytes) sum += b;
-    return static_cast<std::uint16_t>(sum & 0xFFFFu);
+    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+    constexpr std::size_t kStepsPerFold = 128;  // 128 * 2 * 255 < 65536
+    std::uint64_t total = 1;
+    std::size_t i = 0;
+    while (bytes.size() - i >= 8) {
+        std::uint64_t lanes = 0;
+        for (std::size_t step = 0; step < kStepsPerFold && bytes.size() - i >= 8; ++step, i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + i, 8);
+            lanes += (word & kLowBytes) + ((word >> 8) & kLowBytes);
+        }
+        total += (lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) + ((lanes >> 32) & 0xFFFF) +
+                 (lanes >> 48);
+    }
+    for (; i < bytes.size(); ++i) total += bytes[i];
+    return static_cast<std::uint16_t>(total & 0xFFFFu);
 }
 
 std::optional<AnswerHeader> ValidateAnswer(std::span<const std::uint8_t> d,
@@ -215,28 +230,9 @@ std::optional<AnswerHeader> ValidateAnswer(std::span<const std::uint8_t> d,
     return h;
 }
 
-// Bounds: items must lie wholly inside both the received bytes and the declared payload
-// [48, 48+L); the end tag may sit at 48+L (or earlier, at the first 0xFFFF). An item whose
-// header or value would cross either limit is truncated and ends the walk; the items before
-// it have already been delivered. The walk never reads outside `datagram`.
 bool WalkItems(std::span<const std::uint8_t> datagram, std::uint16_t payloadLength,
                const std::function<void(const TlvItem&)>& onItem) {
-    const std::size_t size = datagram.size();
-    if (size < HEADER_SIZE) return false;
-    const std::size_t itemLimit = std::min(size, HEADER_SIZE + payloadLength);
-    const std::size_t endTagLimit = std::min(size, HEADER_SIZE + payloadLength + 2);
-
-    std::size_t p = HEADER_SIZE;
-    while (p + 2 <= endTagLimit) {
-        const std::uint16_t tag = Get16(datagram, p);
-        if (tag == TAG_END) return true;
-        if (p + 4 > itemLimit) return false;
-        const std::size_t length = Get16(datagram, p + 2);
-        if (length > itemLimit - (p + 4)) return false;
-        onItem(TlvItem{tag, datagram.subspan(p + 4, length)});
-        p += 4 + length;
-    }
-    return false;
+    return ForEachItem(datagram, payloadLength, onItem);
 }
 
 }  // namespace valdrune

@@ -2,6 +2,7 @@
 // and checksum. Builders for every request, the answer validator and the item walk.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -104,5 +105,35 @@ struct TlvItem {
 // Returns true when the end tag was reached.
 bool WalkItems(std::span<const std::uint8_t> datagram, std::uint16_t payloadLength,
                const std::function<void(const TlvItem&)>& onItem);
+
+// The same walk for any callable, without the cost of a std::function (the decoder runs it for
+// every answer).
+//
+// Bounds: items must lie wholly inside both the received bytes and the declared payload
+// [48, 48+L); the end tag may sit at 48+L (or earlier, at the first 0xFFFF). An item whose
+// header or value would cross either limit is truncated and ends the walk; the items before
+// it have already been delivered. The walk never reads outside `datagram`.
+template <typename OnItem>
+bool ForEachItem(std::span<const std::uint8_t> datagram, std::uint16_t payloadLength,
+                 OnItem&& onItem) {
+    const std::size_t size = datagram.size();
+    if (size < HEADER_SIZE) return false;
+    const std::size_t itemLimit = std::min<std::size_t>(size, HEADER_SIZE + payloadLength);
+    const std::size_t endTagLimit = std::min<std::size_t>(size, HEADER_SIZE + payloadLength + 2);
+    const auto get16 = [&](std::size_t at) {
+        return static_cast<std::uint16_t>((datagram[at] << 8) | datagram[at + 1]);
+    };
+    std::size_t p = HEADER_SIZE;
+    while (p + 2 <= endTagLimit) {
+        const std::uint16_t tag = get16(p);
+        if (tag == TAG_END) return true;
+        if (p + 4 > itemLimit) return false;
+        const std::size_t length = get16(p + 2);
+        if (length > itemLimit - (p + 4)) return false;
+        onItem(TlvItem{tag, datagram.subspan(p + 4, length)});
+        p += 4 + length;
+    }
+    return false;
+}
 
 }  // namespace valdrune

@@ -84,12 +84,15 @@ void LookupLegacyModel(std::uint8_t code, Text16& field) {
 }
 
 bool HasLegacyPrefix(const Text16& model) {
-    const std::string text = FieldText(model);
-    for (const char* prefix : kLegacyPrefixes) {
-        std::string lower(prefix);
-        for (char& c : lower)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (text.find(prefix) != std::string::npos || text.find(lower) != std::string::npos)
+    // Lower-case spellings of kLegacyPrefixes, same order.
+    static constexpr std::array<std::string_view, 4> kLower = {"qf-", "rt-", "zm-", "wh-"};
+    const void* nul = std::memchr(model.data(), 0, model.size());
+    const std::string_view text(model.data(), nul ? static_cast<std::size_t>(
+                                                        static_cast<const char*>(nul) - model.data())
+                                                  : model.size());
+    for (std::size_t i = 0; i < kLegacyPrefixes.size(); ++i) {
+        if (text.find(kLegacyPrefixes[i]) != std::string_view::npos ||
+            text.find(kLower[i]) != std::string_view::npos)
             return true;
     }
     return false;
@@ -152,7 +155,7 @@ DecodeResult DecodeDeviceAnswer(std::span<const std::uint8_t> datagram,
     std::uint8_t firstLegacyCode = 255;
     std::uint8_t secondLegacyCode = 255;
 
-    WalkItems(datagram, payloadLength, [&](const TlvItem& item) {
+    ForEachItem(datagram, payloadLength, [&](const TlvItem& item) {
         const std::span<const std::uint8_t> v = item.value;
         const std::size_t width = NumericWidth(item.tag);
         if (width != 0 && v.size() != width) return;

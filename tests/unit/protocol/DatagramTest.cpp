@@ -242,6 +242,20 @@ TEST(Catalogue, SearchTagsAreTheRowsOfMaskOneInPositionOrder) {
     EXPECT_EQ(kCatalogue[12].Length(), 32);
 }
 
+TEST(Datagram, ChecksumEqualsThePlainByteSumPlusOneAtEveryLength) {
+    // All 0xFF is the worst case for the wide accumulation; the pattern catches lane mix-ups.
+    for (std::uint8_t fill : {std::uint8_t{0xFF}, std::uint8_t{0}}) {
+        Bytes d(2100, fill);
+        for (std::size_t i = 0; fill == 0 && i < d.size(); ++i)
+            d[i] = static_cast<std::uint8_t>(i * 37 + (i >> 3));
+        unsigned plain = 1;
+        for (std::size_t n = 0; n <= d.size(); ++n) {
+            ASSERT_EQ(Checksum(std::span(d).first(n)), static_cast<std::uint16_t>(plain)) << n;
+            if (n < d.size()) plain += d[n];
+        }
+    }
+}
+
 // --- validation ---------------------------------------------------------------------------
 
 Bytes GoodAnswer() {
