@@ -1,0 +1,35 @@
+// The two values the window keeps between runs: the browser choice and the search interface.
+// Reads never create anything; a failed write is silent and the in-memory choice still applies.
+#pragma once
+
+#include <QString>
+
+#include "protocol/Record.h"
+
+namespace valdrune {
+
+class CSettingsStore {
+public:
+    // The user's settings of organisation "Morvane", application "networkcamera".
+    CSettingsStore();
+    // A settings file of its own (tests, or a portable set-up).
+    explicit CSettingsStore(const QString& fileName);
+
+    // BROWSER: 0 (Auto) when absent or not a number.
+    int ReadBrowser() const;
+    // IFMAC: six zero bytes when absent; a stored value is copied into a zeroed 6-byte buffer
+    // and one longer than six bytes does not fit and reads as absent.
+    MacAddress ReadIfMac() const;
+    // True when the value reached the store.
+    bool WriteBrowser(int code);
+    bool WriteIfMac(const MacAddress& mac);
+
+    static constexpr const char* kOrganisation = "Morvane";
+    static constexpr const char* kApplication = "networkcamera";
+    static constexpr const char* kGroup = "Setup_5";
+
+private:
+    QString fileName_;  // empty: the native user settings
+};
+
+}  // namespace valdrune

@@ -1,0 +1,69 @@
+#include "app/TallyrigApp.h"
+
+#include <QApplication>
+#include <QLocale>
+
+#include <clocale>
+
+#include "app/AppIcon.h"
+#include "app/InstanceLock.h"
+#include "app/MessageBox.h"
+#include "app/SettingsStore.h"
+#include "app/TallyrigDlg.h"
+#include "res/StringTable.h"
+
+namespace valdrune {
+
+CTallyrigApp::CTallyrigApp(AppOptions options) : options_(std::move(options)) {}
+
+CTallyrigApp::~CTallyrigApp() { ExitInstance(); }
+
+void CTallyrigApp::ChooseLanguage() {
+    std::vector<std::string> names;
+    for (const QString& name : QLocale::system().uiLanguages()) names.push_back(name.toStdString());
+    SetCurrentLanguage(LanguageFromPreferenceList(names));
+}
+
+int CTallyrigApp::InitInstance() {
+    // Texts of the start-up failures are already in the user's language.
+    ChooseLanguage();
+    QApplication::setWindowIcon(AppIcon());
+
+    std::unique_ptr<IEngineServices> services;
+    if (options_.startServices) services = options_.startServices();
+    if (!services) {
+        startFailure_ = 224;
+        ShowMessageBox(nullptr, 224, MB_OK_ | MB_ICONERROR_);
+        return 1;
+    }
+
+    lock_ = std::make_unique<CInstanceLock>(options_.lockPath.empty() ? CInstanceLock::DefaultPath()
+                                                                      : options_.lockPath);
+    if (!lock_->TryAcquire()) {
+        lock_.reset();
+        startFailure_ = 225;
+        ShowMessageBox(nullptr, 225, MB_OK_ | MB_ICONERROR_);
+        return 1;
+    }
+
+    // Character classification follows the user's locale (device texts in the host's encoding).
+    std::setlocale(LC_CTYPE, "");
+
+    CSettingsStore ownStore;
+    CSettingsStore& store = options_.store != nullptr ? *options_.store : ownStore;
+    {
+        CTallyrigDlg dlg(services->Environment(), store);
+        mainWindow_ = &dlg;
+        if (dlg.OnInitDialog()) {
+            if (options_.onDialogReady) options_.onDialogReady(dlg);
+            dlg.exec();
+        }
+        mainWindow_ = nullptr;
+    }
+    services.reset();
+    return 0;
+}
+
+void CTallyrigApp::ExitInstance() { lock_.reset(); }
+
+}  // namespace valdrune

@@ -1,0 +1,63 @@
+// The application object: prepares the process, keeps a second copy from starting, then runs
+// the main window modally. When the window ends, the process ends.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "protocol/Protocol.h"
+
+namespace valdrune {
+
+class CInstanceLock;
+class CSettingsStore;
+class CTallyrigDlg;
+
+// The host services the engine runs on, kept alive for the whole run.
+class IEngineServices {
+public:
+    virtual ~IEngineServices() = default;
+    virtual ProtocolEnvironment Environment() = 0;
+};
+
+struct AppOptions {
+    // Starts the network services; null when they cannot be started.
+    std::function<std::unique_ptr<IEngineServices>()> startServices;
+    // The single-instance lock file; empty means the default in the user's runtime directory.
+    std::string lockPath;
+    // The settings store; null means the user's own.
+    CSettingsStore* store = nullptr;
+    // Called after the window's set-up, just before its modal run.
+    std::function<void(CTallyrigDlg&)> onDialogReady;
+};
+
+class CTallyrigApp {
+public:
+    explicit CTallyrigApp(AppOptions options);
+    ~CTallyrigApp();
+    CTallyrigApp(const CTallyrigApp&) = delete;
+    CTallyrigApp& operator=(const CTallyrigApp&) = delete;
+
+    // The whole run. Returns the process exit code: 0 after the window ended, 1 when the
+    // start failed (a message box with text 224 or 225 was shown).
+    int InitInstance();
+    // Releases the single-instance lock.
+    void ExitInstance();
+
+    // The text id of the start failure, 0 when there was none.
+    int StartFailure() const { return startFailure_; }
+    CTallyrigDlg* MainWindow() const { return mainWindow_; }
+
+    // The language of the user's interface preferences (the four of the string table, English
+    // otherwise).
+    static void ChooseLanguage();
+
+private:
+    AppOptions options_;
+    std::unique_ptr<CInstanceLock> lock_;
+    CTallyrigDlg* mainWindow_ = nullptr;
+    int startFailure_ = 0;
+};
+
+}  // namespace valdrune

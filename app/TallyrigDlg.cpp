@@ -1,0 +1,454 @@
+#include "app/TallyrigDlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+#include "app/AboutDlg.h"
+#include "app/AppIcon.h"
+#include "app/BrowserIntegration.h"
+#include "app/MessageBox.h"
+#include "app/SettingsChange.h"
+#include "app/SettingsStore.h"
+#include "res/StringTable.h"
+#include "settings/dialogs/ControlText.h"
+
+namespace valdrune {
+
+CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, QWidget* parent)
+    : CTemplateDialog(parent),
+      scheduler_(env.scheduler),
+      store_(store),
+      engine_(env),
+      alive_(std::make_shared<bool>(true)) {
+    setWindowIcon(AppIcon());
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    settingsChange_ = std::make_unique<SettingsChange>(*this);
+    browser_ = std::make_unique<BrowserIntegration>(*this);
+}
+
+CTallyrigDlg::~CTallyrigDlg() {
+    *alive_ = false;
+    KillTimer(kDialogTimerId);
+    engine_.SetNotifyWindow(nullptr);
+    // The hooks may still look at the dialog while they go.
+    browser_.reset();
+    settingsChange_.reset();
+}
+
+int CTallyrigDlg::Run() {
+    if (!OnInitDialog()) return result();
+    return exec();
+}
+
+bool CTallyrigDlg::OnInitDialog() {
+    if (initialised_) return initOk_;
+    initialised_ = true;
+    // Steps that belong to opening device pages come before the controls exist.
+    browser_->DetectWindows11();
+    browser_->InitSiteListPath();
+    browser_->DetectBrowsers();
+    browser_->LoadModelLists();
+
+    CreateControls();
+    SetUpWindowMenu();
+    setWindowIcon(AppIcon());
+
+    targetMac = MacAddress{};
+    busy = false;
+    viewFamily = 4;
+    waitForRestart = true;
+
+    browser_->LoadSiteListState();
+
+    interfaceCount = engine_.EnumerateInterfaces(store_.ReadIfMac());
+    browserCode = store_.ReadBrowser();
+
+    const int total = CreateColumns();
+    FitLayout(total);
+    SetTextsAndCombos();
+
+    engine_.SetNotifyWindow(this);
+    engine_.StartSearch();
+
+    // Centre over the owner or, having none, over the screen.
+    const QWidget* owner = parentWidget();
+    QRect area;
+    if (owner != nullptr) area = owner->frameGeometry();
+    else if (const QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
+    if (!area.isNull()) move(area.center() - QPoint(width() / 2, height() / 2));
+
+    if (!engine_.SocketReady()) {
+        ShowMessageBox(this, 224, MB_OK_ | MB_ICONERROR_);
+        setResult(kResultCancel);
+        done(kResultCancel);
+        return false;
+    }
+    initOk_ = true;
+    if (QWidget* search = Control(IDC_SEARCH)) search->setFocus();
+    return true;
+}
+
+void CTallyrigDlg::showEvent(QShowEvent* event) {
+    if (!initialised_ && !OnInitDialog()) {
+        // The set-up ended the dialog; leave the modal loop as soon as it runs.
+        PostToSelf([this] { done(kResultCancel); });
+    }
+    CTemplateDialog::showEvent(event);
+}
+
+// ---- Template 102 -----------------------------------------------------------------------
+
+void CTallyrigDlg::CreateControls() {
+    SetTemplateSize(459, 225);
+    auto* search = AddButton(IDC_SEARCH, 10, 165, 60, 16);
+    auto* settings = AddButton(IDC_NETWORK_SETTINGS, 100, 165, 60, 16);
+    auto* open = AddButton(IDC_OPEN_DEVICE, 190, 165, 60, 16);
+    AddLabel(IDC_VIEW_LABEL, 10, 190, 113, 8);
+    auto* view = Place(IDC_VIEW_COMBO, new QComboBox(this), 10, 205, 68, 30);
+    auto* close = AddButton(IDC_CLOSE, 389, 202, 60, 16);
+    auto* about = AddButton(IDC_ABOUT, 369, 10, 80, 16);
+    auto* heading = AddLabel(IDC_HEADING, 11, 10, 113, 8);
+    heading->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    list_ = Place(IDC_DEVICE_LIST, new QTreeWidget(this), 10, 35, 439, 120);
+    AddLabel(IDC_BROWSER_LABEL, 93, 191, 113, 8);
+    auto* browser = Place(IDC_BROWSER_COMBO, new QComboBox(this), 93, 205, 68, 30);
+    auto* iface = Place(IDC_INTERFACE_COMBO, new QComboBox(this), 10, 7, 204, 30);
+
+    // A drop-down list shows one line; the template height is that of the opened list.
+    for (QComboBox* combo : {view, browser, iface}) {
+        combo->resize(combo->width(), combo->sizeHint().height());
+        combo->setMaxVisibleItems(std::max(1, DluToPixelsY(30 - 12) / std::max(1, combo->fontMetrics().height())));
+    }
+
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSortingEnabled(false);
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionsClickable(true);
+    list_->header()->setSectionsMovable(false);
+    list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list_->installEventFilter(this);
+
+    // Focus order of the template.
+    for (QWidget* w : std::initializer_list<QWidget*>{search, settings, open, view, close, about,
+                                                      list_, browser, iface})
+        w->setFocusPolicy(Qt::StrongFocus);
+    QWidget::setTabOrder(search, settings);
+    QWidget::setTabOrder(settings, open);
+    QWidget::setTabOrder(open, view);
+    QWidget::setTabOrder(view, close);
+    QWidget::setTabOrder(close, about);
+    QWidget::setTabOrder(about, list_);
+    QWidget::setTabOrder(list_, browser);
+    QWidget::setTabOrder(browser, iface);
+
+    connect(search, &QPushButton::clicked, this, [this] { RunSearch(); });
+    connect(settings, &QPushButton::clicked, this, [this] { settingsChange_->OnNetworkSettings(); });
+    connect(open, &QPushButton::clicked, this, [this] { browser_->OnOpenDeviceWindow(); });
+    connect(about, &QPushButton::clicked, this, [this] { ShowAbout(); });
+    connect(close, &QPushButton::clicked, this, [this] { done(kResultCancel); });
+    connect(view, &QComboBox::activated, this, [this](int index) { SwitchView(index); });
+    connect(browser, &QComboBox::activated, this, [this](int index) { OnBrowserChoice(index); });
+    connect(iface, &QComboBox::activated, this, [this](int index) { OnInterfaceChoice(index); });
+    connect(list_->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { OnColumnClick(column); });
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
+}
+
+void CTallyrigDlg::SetUpWindowMenu() {
+    windowMenu_ = new QMenu(this);
+    windowMenu_->setObjectName(QStringLiteral("windowMenu"));
+    const QString about = DialogText(220);
+    if (about.isEmpty()) return;
+    windowMenu_->addSeparator();
+    QAction* item = windowMenu_->addAction(about);
+    item->setData(IDM_ABOUTBOX);
+    connect(item, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+}
+
+// ---- Layout -------------------------------------------------------------------------------
+
+void CTallyrigDlg::FitLayout(int columnTotal) {
+    const auto fit = [this](int id, int textId) {
+        return CalcControlTextWidth(Control(id), DialogText(textId));
+    };
+    const auto right = [this](int id) { return Placement(id).x() + Placement(id).width(); };
+
+    SetControlWidth(IDC_VIEW_LABEL, fit(IDC_VIEW_LABEL, 209));
+    SetControlWidth(IDC_ABOUT, fit(IDC_ABOUT, 210));
+    int b = 0;
+    for (int textId : {206, 207, 208, 211}) b = std::max(b, fit(IDC_ABOUT, textId));
+
+    SetControlWidth(IDC_SEARCH, b);
+    const int r = right(IDC_SEARCH);
+    QRect settings = Placement(IDC_NETWORK_SETTINGS);
+    SetPlacement(IDC_NETWORK_SETTINGS, QRect(r + 30, settings.y(), b, settings.height()));
+    QRect open = Placement(IDC_OPEN_DEVICE);
+    SetPlacement(IDC_OPEN_DEVICE, QRect(r + b + 60, open.y(), b, open.height()));
+    SetControlWidth(IDC_CLOSE, b);
+
+    const int oldListRight = right(IDC_DEVICE_LIST);
+    SetControlWidth(IDC_DEVICE_LIST, columnTotal);
+    const int listRight = right(IDC_DEVICE_LIST);
+    WidenBy(listRight - oldListRight);
+
+    for (int id : {IDC_ABOUT, IDC_CLOSE}) {
+        QRect rect = Placement(id);
+        rect.moveLeft(listRight - rect.width());
+        SetPlacement(id, rect);
+    }
+
+    SetControlWidth(IDC_VIEW_COMBO, fit(IDC_VIEW_COMBO, 205));
+    SetControlWidth(IDC_BROWSER_COMBO, fit(IDC_BROWSER_COMBO, 232));
+
+    const int w = fit(IDC_HEADING, 202);
+    QRect heading = Placement(IDC_HEADING);
+    SetPlacement(IDC_HEADING, QRect((width() - w) / 2, heading.y(), w, heading.height()));
+}
+
+// ---- Texts and combo boxes --------------------------------------------------------------
+
+void CTallyrigDlg::SetTextsAndCombos() {
+    setWindowTitle(DialogText(201));
+    SetControlTextId(IDC_HEADING, 202);
+    SetControlTextId(IDC_SEARCH, 206);
+    SetControlTextId(IDC_NETWORK_SETTINGS, 207);
+    SetControlTextId(IDC_OPEN_DEVICE, 208);
+    SetControlTextId(IDC_VIEW_LABEL, 203);
+    SetControlTextId(IDC_BROWSER_LABEL, 230);
+    SetControlTextId(IDC_ABOUT, 210);
+    SetControlTextId(IDC_CLOSE, 211);
+
+    auto* view = ControlAs<QComboBox>(IDC_VIEW_COMBO);
+    view->clear();
+    view->addItem(DialogText(204));
+    view->addItem(DialogText(205));
+    view->setCurrentIndex(0);
+
+    FillBrowserCombo();
+    FillInterfaceCombo();
+}
+
+void CTallyrigDlg::FillBrowserCombo() {
+    auto* combo = ControlAs<QComboBox>(IDC_BROWSER_COMBO);
+    combo->clear();
+    browserCodes.clear();
+    for (const auto& [text, code] : browser_->BrowserComboEntries()) {
+        combo->addItem(QString::fromStdString(text));
+        browserCodes.push_back(code);
+    }
+    const auto it = std::find(browserCodes.begin(), browserCodes.end(), browserCode);
+    if (it == browserCodes.end()) {
+        // The stored value stays as it is until the user picks another browser.
+        combo->setCurrentIndex(combo->count() > 0 ? 0 : -1);
+        browserCode = 0;
+    } else {
+        combo->setCurrentIndex(static_cast<int>(it - browserCodes.begin()));
+    }
+}
+
+void CTallyrigDlg::FillInterfaceCombo() {
+    auto* combo = ControlAs<QComboBox>(IDC_INTERFACE_COMBO);
+    combo->clear();
+    for (int i = 0; i < interfaceCount; ++i)
+        combo->addItem(QString::fromStdString(engine_.InterfaceDisplayText(i)));
+    combo->setCurrentIndex(engine_.SelectedInterface());
+}
+
+// ---- Messages ---------------------------------------------------------------------------
+
+void CTallyrigDlg::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
+                                     std::intptr_t lParam) {
+    DispatchMessage(message, wParam, lParam);
+}
+
+std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wParam,
+                                        std::intptr_t lParam) {
+    return DispatchMessage(message, wParam, lParam);
+}
+
+void CTallyrigDlg::PostMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam) {
+    std::weak_ptr<bool> alive = alive_;
+    scheduler_.Post([this, alive, message, wParam, lParam] {
+        const auto token = alive.lock();
+        if (token && *token) DispatchMessage(message, wParam, lParam);
+    });
+}
+
+void CTallyrigDlg::PostClick(int buttonId) {
+    std::weak_ptr<bool> alive = alive_;
+    scheduler_.Post([this, alive, buttonId] {
+        const auto token = alive.lock();
+        if (!token || !*token) return;
+        if (auto* button = ControlAs<QAbstractButton>(buttonId)) button->click();
+    });
+}
+
+std::intptr_t CTallyrigDlg::DispatchMessage(WindowMessage message, std::uintptr_t wParam,
+                                            std::intptr_t lParam) {
+    switch (message) {
+        case WM_UDP_RECEIVED:
+            return engine_.ProcessDatagram(static_cast<std::size_t>(wParam));
+        case WM_DEVICE_FOUND:
+            if (wParam != 0)
+                WriteDeviceRow(reinterpret_cast<const _CommandDataTable*>(wParam)->primary.mac);
+            return 0;
+        case WM_REFRESH_OVERLAPS:
+            RefreshOverlaps(static_cast<int>(wParam));
+            return 0;
+        default:
+            break;
+    }
+    if (settingsChange_ && settingsChange_->OnMessage(message, wParam, lParam)) return 0;
+    if (browser_) browser_->OnMessage(message, wParam, lParam);
+    return 0;
+}
+
+// ---- Timer 1 ------------------------------------------------------------------------------
+
+void CTallyrigDlg::StartTimer(int timerId, int intervalMs) {
+    if (timerId != kDialogTimerId) return;
+    KillTimer(timerId);
+    std::weak_ptr<bool> alive = alive_;
+    dialogTimer_ = scheduler_.StartTimer(Milliseconds(intervalMs), true, [this, alive, timerId] {
+        const auto token = alive.lock();
+        if (token && *token && browser_) browser_->OnTimer(timerId);
+    });
+}
+
+void CTallyrigDlg::KillTimer(int timerId) {
+    if (timerId != kDialogTimerId || dialogTimer_ == 0) return;
+    scheduler_.CancelTimer(dialogTimer_);
+    dialogTimer_ = 0;
+}
+
+bool CTallyrigDlg::TimerRunning(int timerId) const {
+    return timerId == kDialogTimerId && dialogTimer_ != 0;
+}
+
+// ---- Controller ---------------------------------------------------------------------------
+
+void CTallyrigDlg::RunSearch() {
+    engine_.ClearDevices();
+    ClearList();
+    engine_.StartSearch();
+}
+
+void CTallyrigDlg::OnBrowserChoice(int index) {
+    if (index < 0 || index >= static_cast<int>(browserCodes.size())) return;
+    const int code = browserCodes[static_cast<std::size_t>(index)];
+    browser_->OnBrowserChoiceChanged(code, browserCode);
+    browserCode = code;
+    store_.WriteBrowser(code);
+}
+
+void CTallyrigDlg::OnInterfaceChoice(int index) {
+    if (engine_.SelectInterface(index)) store_.WriteIfMac(engine_.LocalInterface().mac);
+    RunSearch();
+}
+
+void CTallyrigDlg::OnSysCommand(int command) {
+    if ((command & 0xFFF0) == IDM_ABOUTBOX && !busy) ShowAbout();
+}
+
+void CTallyrigDlg::ShowAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CTallyrigDlg::OnListDoubleClick() {
+    if (busy) return;
+    if (SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
+}
+
+void CTallyrigDlg::OnReturnKey() {
+    if (busy) return;
+    QWidget* focus = focusWidget();
+    if (focus != nullptr && (focus == list_ || list_->isAncestorOf(focus))) {
+        if (SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
+        return;
+    }
+    // As a dialog does without a default button: a focused push button is pressed, anything
+    // else ends the dialog with the OK result.
+    if (auto* button = qobject_cast<QPushButton*>(focus)) {
+        button->click();
+        return;
+    }
+    done(kResultOk);
+}
+
+bool CTallyrigDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            OnReturnKey();
+            return true;
+        }
+    }
+    return CTemplateDialog::eventFilter(watched, event);
+}
+
+void CTallyrigDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            OnReturnKey();
+            event->accept();
+            return;
+        case Qt::Key_Escape:
+            if (!busy) done(kResultCancel);
+            event->accept();
+            return;
+        case Qt::Key_Space:
+            if (event->modifiers() & Qt::AltModifier) {
+                windowMenu_->popup(mapToGlobal(QPoint(0, 0)));
+                event->accept();
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    CTemplateDialog::keyPressEvent(event);
+}
+
+void CTallyrigDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window menu: the desktop's title-bar menu is not ours to extend, so the dialog's
+    // own surface offers it.
+    if (windowMenu_ != nullptr && !windowMenu_->isEmpty()) windowMenu_->popup(event->globalPos());
+    event->accept();
+}
+
+void CTallyrigDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        CTemplateDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    const int size = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+    const int x = (width() - size + 1) / 2;
+    const int y = (height() - size + 1) / 2;
+    AppIcon().paint(&painter, QRect(x, y, size, size));
+}
+
+}  // namespace valdrune

@@ -1,0 +1,204 @@
+// The main window: device list, command buttons and the view, browser and interface combos.
+// It owns the engine for its whole life and reacts to buttons, keys, list notifications and
+// the engine's messages. The settings change and the browser steps are separate classes that
+// work through the public interface below.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/Messages.h"
+#include "protocol/Protocol.h"
+#include "protocol/Record.h"
+#include "protocol/Seams.h"
+#include "settings/dialogs/TemplateDialog.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace valdrune {
+
+class BrowserIntegration;
+class CSettingsStore;
+class SettingsChange;
+
+// Control ids of template 102.
+inline constexpr int IDC_HEADING = 1000;
+inline constexpr int IDC_SEARCH = 1001;
+inline constexpr int IDC_NETWORK_SETTINGS = 1002;
+inline constexpr int IDC_ABOUT = 1003;
+inline constexpr int IDC_DEVICE_LIST = 1004;
+inline constexpr int IDC_OPEN_DEVICE = 1005;
+inline constexpr int IDC_VIEW_COMBO = 1006;
+inline constexpr int IDC_VIEW_LABEL = 1007;
+inline constexpr int IDC_INTERFACE_COMBO = 1023;
+inline constexpr int IDC_BROWSER_COMBO = 1034;
+inline constexpr int IDC_BROWSER_LABEL = 1035;
+inline constexpr int IDC_CLOSE = 2;
+// Command of the window menu's About item.
+inline constexpr int IDM_ABOUTBOX = 16;
+// The dialog's only timer (browser set-up run), 500 ms.
+inline constexpr int kDialogTimerId = 1;
+
+// Columns of the device list.
+enum DeviceColumn {
+    COL_NUMBER = 0,
+    COL_MAC = 1,
+    COL_ADDRESS = 2,
+    COL_PORT = 3,
+    COL_NAME = 4,
+    COL_MODEL = 5,
+    COL_SERIAL = 6,
+    COL_OVERLAP = 7,
+    kDeviceColumns = 8,
+};
+
+// Sort keys of the device list. Pure functions so that the ordering rules stay testable.
+// Family 4: "%03d.%03d.%03d.%03d"; family 6: eight "%04X" groups, "--------" kept as is;
+// any other family: the text itself.
+std::string MakeSortKey(const std::string& text, int family);
+// Leading blanks skipped, decimal digits read (none gives 0), "%06d".
+std::string NumericSortKey(const std::string& text);
+// "%d" of each row number, joined by " ,".
+std::string OverlapText(const std::vector<std::uint16_t>& listIndexes);
+
+class CTallyrigDlg : public CTemplateDialog, public IProtocolOwner {
+public:
+    static constexpr int kTemplateId = 102;
+
+    // env: the engine's host services (production: the platform; tests: fakes). store: the
+    // settings store. Both must outlive the dialog.
+    CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, QWidget* parent = nullptr);
+    ~CTallyrigDlg() override;
+
+    // Set-up, then the modal run. Returns the dialog result (1 OK, 2 cancel).
+    int Run();
+    // The set-up sequence; false when the dialog ended during it (engine socket not ready).
+    // Runs once; showing the dialog runs it too when nobody did.
+    bool OnInitDialog();
+    bool Initialised() const { return initialised_; }
+
+    // ---- Used by the settings change, the browser steps and tests ----
+    CProtocol& Engine() { return engine_; }
+    const CProtocol& Engine() const { return engine_; }
+    IScheduler& Scheduler() { return scheduler_; }
+    CSettingsStore& Store() { return store_; }
+    SettingsChange& SettingsSequence() { return *settingsChange_; }
+    BrowserIntegration& Browser() { return *browser_; }
+
+    // A message handled at once ("sent").
+    std::intptr_t SendMessage(WindowMessage message, std::uintptr_t wParam = 0,
+                              std::intptr_t lParam = 0);
+    // A message queued behind the events already waiting ("posted"); dropped when the dialog
+    // is gone by then.
+    void PostMessage(WindowMessage message, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+    // A click on a button, queued as if the user had clicked it.
+    void PostClick(int buttonId);
+
+    // Timer 1 (the only dialog timer): ticks go to the browser steps.
+    void StartTimer(int timerId, int intervalMs);
+    void KillTimer(int timerId);
+    bool TimerRunning(int timerId) const;
+
+    // Device list.
+    void WriteDeviceRow(const MacAddress& mac);
+    int CreateColumns();
+    void SwitchView(int selection);
+    void OnColumnClick(int column);
+    void SortRows(int column, int order, int previous);
+    // -1, 0 or 1 for the rows whose item data are a and b (positions before the sort).
+    int CompareRows(int a, int b) const;
+    void RefreshOverlaps(int skip);
+    void ClearList();
+    int SelectedRow() const;
+    std::optional<_CommandDataTable> SelectedRecord() const;
+    int RowCount() const;
+    QString RowText(int row, int column) const;
+    QTreeWidget* DeviceList() const { return list_; }
+    // 0 none, 1 up (ascending), 2 down (descending).
+    int HeaderArrow(int column) const;
+    int ColumnWidth(int column) const;
+
+    // Controller.
+    void RunSearch();
+    void OnSysCommand(int command);
+    void ShowAbout();
+    // The window menu (the About item is appended at set-up unless text 220 is empty).
+    QMenu* WindowMenu() const { return windowMenu_; }
+
+    // Layout helpers (also used by the tests).
+    int ColumnTotal() const { return columnTotal_; }
+
+    // ---- Dialog state shared with the settings change and the browser steps ----
+    int sortColumn = -1;
+    int sortOrder = 0;
+    int sortKeyFamily = 4;
+    int viewFamily = 4;
+    std::vector<int> browserCodes;
+    int browserCode = 0;
+    MacAddress targetMac{};
+    bool busy = false;
+    _CommandDataTable pendingSettings;
+    std::uintptr_t progressWindow = 0;  // the open progress or message dialog, 0 when none
+    int resultTextId = 0;
+    int resultBoxType = 0;
+    bool waitForRestart = true;
+    int interfaceCount = 0;
+
+    // Dispatch of every message 0x464 to 0x470.
+    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
+                           std::intptr_t lParam) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::intptr_t DispatchMessage(WindowMessage message, std::uintptr_t wParam,
+                                  std::intptr_t lParam);
+    void CreateControls();
+    void SetUpWindowMenu();
+    void FitLayout(int columnTotal);
+    void SetTextsAndCombos();
+    void FillBrowserCombo();
+    void FillInterfaceCombo();
+    void OnBrowserChoice(int index);
+    void OnInterfaceChoice(int index);
+    void OnReturnKey();
+    void OnListDoubleClick();
+    void WriteAddressColumns(QTreeWidgetItem* item, const _CommandDataTable& record);
+    QString CurrentOverlapText(const _CommandDataTable& record) const;
+    int FindRowByMac(const QString& macText) const;
+
+    IScheduler& scheduler_;
+    CSettingsStore& store_;
+    CProtocol engine_;
+    std::unique_ptr<SettingsChange> settingsChange_;
+    std::unique_ptr<BrowserIntegration> browser_;
+    // Shared with every posted callback so that none runs after destruction.
+    std::shared_ptr<bool> alive_;
+    TimerId dialogTimer_ = 0;
+    bool initialised_ = false;
+    bool initOk_ = false;
+    int columnTotal_ = 0;
+    int arrowColumn_ = -1;  // column showing a sort arrow, -1 none
+    int arrowOrder_ = 0;
+
+    QTreeWidget* list_ = nullptr;
+    QMenu* windowMenu_ = nullptr;
+};
+
+}  // namespace valdrune
