@@ -1,0 +1,178 @@
+#include "platform/linux/browser/LinuxBrowserEnvironment.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <sstream>
+
+#include "platform/linux/browser/AtomicFile.h"
+
+namespace valdrune {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const std::string v = Env(name);
+    return v.empty() ? fallback : v;
+}
+
+std::vector<std::string> SplitColon(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ':')) {
+        if (!part.empty()) parts.push_back(part);
+    }
+    return parts;
+}
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+std::string CurrentDirectory() {
+    std::vector<char> buffer(4096);
+    if (::getcwd(buffer.data(), buffer.size()) == nullptr) return ".";
+    return buffer.data();
+}
+
+}  // namespace
+
+LinuxBrowserPaths LinuxBrowserPaths::FromEnvironment() {
+    LinuxBrowserPaths p;
+    const std::string root = Env("VALDRUNE_BROWSER_ROOT");
+    auto at = [&root](std::vector<std::string> paths) {
+        for (auto& path : paths) path = root + path;
+        return paths;
+    };
+    p.candidates.edge = at({"/opt/microsoft/msedge/msedge", "/usr/bin/microsoft-edge"});
+    p.candidates.chrome = at({"/opt/google/chrome/chrome", "/usr/bin/google-chrome",
+                              "/usr/bin/chromium", "/usr/bin/chromium-browser"});
+    p.candidates.firefox = at({"/usr/lib/firefox/firefox", "/usr/bin/firefox",
+                               "/usr/lib/firefox-esr/firefox-esr", "/usr/bin/firefox-esr"});
+    // No Internet Explorer exists on Linux: the list stays empty.
+
+    const std::string home = EnvOr("HOME", "/tmp");
+    const std::string config = EnvOr("XDG_CONFIG_HOME", home + "/.config");
+    p.edgeProfileDir = EnvOr("VALDRUNE_EDGE_PROFILE_DIR", config + "/microsoft-edge");
+
+    const std::string mime = Env("VALDRUNE_MIMEAPPS");
+    if (!mime.empty()) {
+        p.mimeappsFiles = SplitColon(mime);
+    } else {
+        const std::string data = EnvOr("XDG_DATA_HOME", home + "/.local/share");
+        p.mimeappsFiles.push_back(config + "/mimeapps.list");
+        for (const auto& dir : SplitColon(EnvOr("XDG_CONFIG_DIRS", "/etc/xdg"))) {
+            p.mimeappsFiles.push_back(dir + "/mimeapps.list");
+        }
+        p.mimeappsFiles.push_back(data + "/applications/mimeapps.list");
+        for (const auto& dir : SplitColon(EnvOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))) {
+            p.mimeappsFiles.push_back(dir + "/applications/mimeapps.list");
+        }
+    }
+    p.startupDir = EnvOr("VALDRUNE_SITE_LIST_DIR", CurrentDirectory());
+    p.opener = EnvOr("VALDRUNE_OPENER", "xdg-open");
+    p.trustedZones = Env("VALDRUNE_TRUSTED_ZONES") == "1";
+    return p;
+}
+
+std::string ProgIdForDesktopEntry(const std::string& desktopId) {
+    if (desktopId.find("microsoft-edge") != std::string::npos) return "MSEdgeHTM";
+    if (desktopId.find("google-chrome") != std::string::npos ||
+        desktopId.find("chromium") != std::string::npos) {
+        return "ChromeHTML";
+    }
+    if (desktopId.find("firefox") != std::string::npos) return "FirefoxHTML";
+    return desktopId;
+}
+
+std::string DefaultHtmlHandler(const std::string& mimeappsText) {
+    std::stringstream in(mimeappsText);
+    std::string line;
+    bool inDefaults = false;
+    std::string html;
+    std::string http;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            inDefaults = line == "[Default Applications]";
+            continue;
+        }
+        if (!inDefaults) continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = Trim(line.substr(0, eq));
+        std::string value = Trim(line.substr(eq + 1));
+        value = Trim(value.substr(0, value.find(';')));
+        if (key == "text/html" && html.empty()) html = value;
+        if (key == "x-scheme-handler/http" && http.empty()) http = value;
+    }
+    return html.empty() ? http : html;
+}
+
+bool StartDetached(const std::string& executable, const std::vector<std::string>& args) {
+    QStringList list;
+    for (const auto& a : args) list << QString::fromStdString(a);
+    return QProcess::startDetached(QString::fromStdString(executable), list);
+}
+
+LinuxBrowserEnvironment::LinuxBrowserEnvironment(LinuxBrowserPaths paths)
+    : paths_(std::move(paths)), starter_(StartDetached) {}
+
+bool LinuxBrowserEnvironment::FileExists(const std::string& path) const {
+    return IsRegularFile(path);
+}
+
+EdgeVersionValue LinuxBrowserEnvironment::ReadEdgeVersion() const {
+    EdgeVersionValue v;
+    v.sourceOpened = IsDirectory(paths_.edgeProfileDir);
+    if (!v.sourceOpened) return v;
+    const auto text = ReadWholeFile(paths_.edgeProfileDir + "/Last Version", 4096);
+    if (!text) return v;
+    v.valueRead = true;
+    v.text = Trim(*text);
+    return v;
+}
+
+std::string LinuxBrowserEnvironment::ReadDefaultBrowserProgId() const {
+    for (const auto& file : paths_.mimeappsFiles) {
+        const auto text = ReadWholeFile(file, 1024 * 1024);
+        if (!text) continue;
+        const std::string handler = DefaultHtmlHandler(*text);
+        if (!handler.empty()) return ProgIdForDesktopEntry(handler);
+    }
+    return {};
+}
+
+void LinuxBrowserEnvironment::Launch(const std::string& executable,
+                                     const std::vector<std::string>& args) {
+    if (!executable.empty()) starter_(executable, args);
+}
+
+void LinuxBrowserEnvironment::OpenDefault(const std::string& url) {
+    starter_(paths_.opener, {url});
+}
+
+LocalDateTime LinuxBrowserEnvironment::LocalNow() const {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                         tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+}
+
+}  // namespace valdrune

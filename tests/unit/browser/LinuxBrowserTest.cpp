@@ -1,0 +1,295 @@
+// The Linux browser layer against temporary directories; nothing here touches the user's real
+// configuration, /etc or a real browser.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "browser/core/CDeviceBrowser.h"
+#include "platform/linux/browser/AtomicFile.h"
+#include "platform/linux/browser/FileKeyValueStore.h"
+#include "platform/linux/browser/LinuxBrowserEnvironment.h"
+#include "platform/linux/browser/X11Windows.h"
+
+namespace fs = std::filesystem;
+
+namespace valdrune {
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "vd-browser-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::size_t EntriesIn(const std::string& dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+}
+
+// ---- atomic files ---------------------------------------------------------------------------------
+
+TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
+    TempDir dir;
+    const std::string file = dir / "Quembrel_sitelist.xml";
+    ASSERT_TRUE(WriteFileAtomically(file, std::string(100000, 'a')));
+    ASSERT_TRUE(WriteFileAtomically(file, "short\r\n"));
+    EXPECT_EQ(Slurp(file), "short\r\n");
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(ReadWholeFile(file), "short\r\n");
+}
+
+TEST(AtomicFile, FailedWriteKeepsThePreviousStateAndReportsIt) {
+    TempDir dir;
+    EXPECT_FALSE(WriteFileAtomically(dir / "missing/sub/file", "x"));
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+    fs::create_directory(dir / "adir");
+    EXPECT_FALSE(WriteFileAtomically(dir / "adir", "x"));
+    EXPECT_TRUE(fs::is_directory(dir / "adir"));
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
+TEST(AtomicFile, ReadsRefuseOversizedAndNonRegularFiles) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileAtomically(dir / "f", "123456"));
+    EXPECT_FALSE(ReadWholeFile(dir / "f", 5).has_value());
+    EXPECT_FALSE(ReadWholeFile(dir.path()).has_value());
+    EXPECT_FALSE(ReadWholeFile(dir / "none").has_value());
+}
+
+// ---- key/value store ------------------------------------------------------------------------------
+
+TEST(FileKeyValueStore, UserKeysAreJsonFilesUnderTheUserRoot) {
+    TempDir dir;
+    FileKeyValueStore store(dir / "user", dir / "policy");
+    const std::string key = ZoneKey(3);
+    EXPECT_FALSE(store.KeyExists(Hive::CurrentUser, key));
+    EXPECT_FALSE(store.SetDword(Hive::CurrentUser, key, "*", 2)) << "the key must exist first";
+    ASSERT_TRUE(store.CreateKey(Hive::CurrentUser, key));
+    EXPECT_TRUE(store.SetDword(Hive::CurrentUser, key, "*", 2));
+    EXPECT_TRUE(store.SetString(Hive::CurrentUser, key, ":Range", "10.0.0.7"));
+    EXPECT_EQ(store.QueryDword(Hive::CurrentUser, key, "*"), 2u);
+    EXPECT_EQ(store.QueryString(Hive::CurrentUser, key, ":Range"), "10.0.0.7");
+    EXPECT_FALSE(store.QueryString(Hive::CurrentUser, key, "*").has_value()) << "types are kept";
+    EXPECT_FALSE(store.QueryDword(Hive::CurrentUser, key, ":Range").has_value());
+    const std::string file = store.FileFor(Hive::CurrentUser, key);
+    EXPECT_EQ(file.rfind(dir / "user/SOFTWARE/Microsoft/Windows/CurrentVersion/", 0), 0u);
+    EXPECT_NE(Slurp(file).find("\"10.0.0.7\""), std::string::npos);
+    EXPECT_TRUE(store.CreateKey(Hive::CurrentUser, key)) << "an existing key is reused";
+    EXPECT_EQ(store.QueryDword(Hive::CurrentUser, key, "*"), 2u);
+    EXPECT_TRUE(store.DeleteKey(Hive::CurrentUser, key));
+    EXPECT_FALSE(store.KeyExists(Hive::CurrentUser, key));
+    EXPECT_FALSE(store.DeleteKey(Hive::CurrentUser, key));
+}
+
+TEST(FileKeyValueStore, MachinePolicyGoesToTheManagedPolicyFileOnlyWhenItsDirectoryExists) {
+    TempDir dir;
+    FileKeyValueStore store(dir / "user", dir / "managed");
+    EXPECT_FALSE(store.CreateKey(Hive::LocalMachine, EDGE_POLICY_KEY));
+    EXPECT_FALSE(fs::exists(dir / "managed")) << "the policy directory is never created";
+
+    fs::create_directory(dir / "managed");
+    ASSERT_TRUE(store.CreateKey(Hive::LocalMachine, EDGE_POLICY_KEY));
+    EXPECT_TRUE(store.SetDword(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE, 1));
+    EXPECT_TRUE(store.SetString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE,
+                                "/start/Quembrel_sitelist.xml"));
+    const std::string json = Slurp(dir / "managed/valdrune.json");
+    EXPECT_NE(json.find("\"InternetExplorerIntegrationLevel\": 1"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"InternetExplorerIntegrationSiteList\": \"/start/Quembrel_sitelist.xml\""),
+              std::string::npos);
+    EXPECT_FALSE(store.CreateKey(Hive::LocalMachine, "SOFTWARE\\Other")) << "no counterpart";
+}
+
+TEST(FileKeyValueStore, HostileKeysAndBrokenFilesStayContained) {
+    TempDir dir;
+    FileKeyValueStore store(dir / "user", dir / "managed");
+    EXPECT_TRUE(store.FileFor(Hive::CurrentUser, "a\\..\\..\\etc").empty());
+    EXPECT_TRUE(store.FileFor(Hive::CurrentUser, "a\\\\b").empty());
+    EXPECT_EQ(store.FileFor(Hive::CurrentUser, "a/b\\c"), dir / "user/a_b/c.json");
+
+    ASSERT_TRUE(store.CreateKey(Hive::CurrentUser, "K"));
+    { std::ofstream(store.FileFor(Hive::CurrentUser, "K")) << "{not json"; }
+    EXPECT_TRUE(store.KeyExists(Hive::CurrentUser, "K"));
+    EXPECT_FALSE(store.QueryDword(Hive::CurrentUser, "K", "v").has_value());
+    EXPECT_TRUE(store.SetDword(Hive::CurrentUser, "K", "v", 7));
+    EXPECT_EQ(store.QueryDword(Hive::CurrentUser, "K", "v"), 7u);
+}
+
+TEST(FileKeyValueStore, DefaultLocationsFollowTheEnvironment) {
+    TempDir dir;
+    ::setenv("VALDRUNE_USER_STORE_DIR", (dir / "u").c_str(), 1);
+    ::setenv("VALDRUNE_EDGE_POLICY_DIR", (dir / "p").c_str(), 1);
+    const FileKeyValueStore store = FileKeyValueStore::FromEnvironment();
+    ::unsetenv("VALDRUNE_USER_STORE_DIR");
+    ::unsetenv("VALDRUNE_EDGE_POLICY_DIR");
+    EXPECT_EQ(store.FileFor(Hive::LocalMachine, EDGE_POLICY_KEY), dir / "p/valdrune.json");
+    EXPECT_EQ(store.FileFor(Hive::CurrentUser, "A\\B"), dir / "u/A/B.json");
+}
+
+// ---- environment ---------------------------------------------------------------------------------
+
+struct DesktopCase {
+    const char* desktopId;
+    const char* progId;
+};
+
+class DesktopEntryProgId : public ::testing::TestWithParam<DesktopCase> {};
+
+TEST_P(DesktopEntryProgId, MapsOntoTheDefaultBrowserTable) {
+    EXPECT_EQ(ProgIdForDesktopEntry(GetParam().desktopId), GetParam().progId);
+    EXPECT_NE(DefaultBrowserCode(ProgIdForDesktopEntry(GetParam().desktopId)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DesktopEntryProgId,
+    ::testing::Values(DesktopCase{"microsoft-edge.desktop", "MSEdgeHTM"},
+                      DesktopCase{"microsoft-edge-beta.desktop", "MSEdgeHTM"},
+                      DesktopCase{"google-chrome.desktop", "ChromeHTML"},
+                      DesktopCase{"chromium.desktop", "ChromeHTML"},
+                      DesktopCase{"firefox-esr.desktop", "FirefoxHTML"},
+                      DesktopCase{"org.mozilla.firefox.desktop", "FirefoxHTML"},
+                      DesktopCase{"org.gnome.Epiphany.desktop", "org.gnome.Epiphany.desktop"},
+                      DesktopCase{"", ""}));
+
+TEST(MimeApps, TakesTheFirstHtmlHandlerOfTheDefaultsGroup) {
+    EXPECT_EQ(DefaultHtmlHandler("[Added Associations]\ntext/html=a.desktop\n"
+                                 "[Default Applications]\n# c\nx-scheme-handler/http=h.desktop\n"
+                                 " text/html = firefox.desktop;chromium.desktop; \r\n"),
+              "firefox.desktop");
+    EXPECT_EQ(DefaultHtmlHandler("[Default Applications]\nx-scheme-handler/http=h.desktop\n"),
+              "h.desktop");
+    EXPECT_EQ(DefaultHtmlHandler("[Added Associations]\ntext/html=a.desktop\n"), "");
+    EXPECT_EQ(DefaultHtmlHandler(std::string("\0\0[", 3)), "");
+}
+
+TEST(LinuxBrowserEnvironment, ReadsRedirectedVersionAndDefaultBrowser) {
+    TempDir dir;
+    LinuxBrowserPaths paths;
+    paths.edgeProfileDir = dir / "edge-profile";
+    paths.mimeappsFiles = {dir / "missing.list", dir / "mimeapps.list"};
+    LinuxBrowserEnvironment env(paths);
+    EXPECT_FALSE(env.ReadEdgeVersion().sourceOpened);
+    fs::create_directory(paths.edgeProfileDir);
+    EXPECT_TRUE(env.ReadEdgeVersion().sourceOpened);
+    EXPECT_FALSE(env.ReadEdgeVersion().valueRead);
+    ASSERT_TRUE(WriteFileAtomically(paths.edgeProfileDir + "/Last Version", "121.0.2277.83\n"));
+    EXPECT_EQ(env.ReadEdgeVersion().text, "121.0.2277.83");
+    EXPECT_EQ(env.ReadDefaultBrowserProgId(), "");
+    ASSERT_TRUE(WriteFileAtomically(dir / "mimeapps.list",
+                                    "[Default Applications]\ntext/html=google-chrome.desktop\n"));
+    EXPECT_EQ(env.ReadDefaultBrowserProgId(), "ChromeHTML");
+}
+
+TEST(LinuxBrowserEnvironment, EveryPathFollowsTheEnvironmentAndNoInternetExplorerExists) {
+    TempDir dir;
+    ::setenv("VALDRUNE_BROWSER_ROOT", dir.path().c_str(), 1);
+    ::setenv("VALDRUNE_SITE_LIST_DIR", (dir / "start").c_str(), 1);
+    ::setenv("VALDRUNE_MIMEAPPS", ((dir / "a.list") + ":" + (dir / "b.list")).c_str(), 1);
+    ::setenv("VALDRUNE_EDGE_PROFILE_DIR", (dir / "prof").c_str(), 1);
+    ::setenv("VALDRUNE_TRUSTED_ZONES", "1", 1);
+    const LinuxBrowserPaths p = LinuxBrowserPaths::FromEnvironment();
+    for (const char* v : {"VALDRUNE_BROWSER_ROOT", "VALDRUNE_SITE_LIST_DIR", "VALDRUNE_MIMEAPPS",
+                          "VALDRUNE_EDGE_PROFILE_DIR", "VALDRUNE_TRUSTED_ZONES"}) {
+        ::unsetenv(v);
+    }
+    for (const auto* list : {&p.candidates.edge, &p.candidates.chrome, &p.candidates.firefox}) {
+        ASSERT_FALSE(list->empty());
+        for (const auto& path : *list) EXPECT_EQ(path.rfind(dir.path() + "/", 0), 0u) << path;
+    }
+    EXPECT_TRUE(p.candidates.ie.empty());
+    EXPECT_EQ(p.startupDir, dir / "start");
+    EXPECT_EQ(p.mimeappsFiles, (std::vector<std::string>{dir / "a.list", dir / "b.list"}));
+    EXPECT_EQ(p.edgeProfileDir, dir / "prof");
+    EXPECT_TRUE(p.trustedZones);
+    EXPECT_FALSE(LinuxBrowserPaths::FromEnvironment().trustedZones);
+}
+
+// A stand-in browser: a script that writes each argument on its own line.
+std::string MakeRecorder(const TempDir& dir, const std::string& name) {
+    const std::string script = dir / name;
+    std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \""
+                          << dir.path() << "/" << name << ".args\"\n";
+    ::chmod(script.c_str(), 0755);
+    return script;
+}
+
+std::string WaitForFile(const std::string& path) {
+    for (int i = 0; i < 500 && !fs::exists(path); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return Slurp(path);
+}
+
+TEST(LinuxBrowserEnvironment, StartsTheExecutableWithExactArgumentsAndNoShell) {
+    TempDir dir;
+    const std::string browser = MakeRecorder(dir, "browser");
+    LinuxBrowserPaths paths;
+    LinuxBrowserEnvironment env(paths);
+    const std::string hostile = "http://10.0.0.1:80/;touch " + (dir / "pwned") + ";$(id)";
+    env.Launch(browser, {"-new", hostile, "two words"});
+    EXPECT_EQ(WaitForFile(browser + ".args"), "-new\n" + hostile + "\ntwo words\n");
+    EXPECT_FALSE(fs::exists(dir / "pwned"));
+}
+
+TEST(LinuxBrowserEnvironment, SystemDefaultGoesThroughTheOpener) {
+    TempDir dir;
+    LinuxBrowserPaths paths;
+    paths.opener = MakeRecorder(dir, "opener");
+    LinuxBrowserEnvironment env(paths);
+    env.OpenDefault("http://192.168.0.20:80");
+    EXPECT_EQ(WaitForFile(paths.opener + ".args"), "http://192.168.0.20:80\n");
+}
+
+TEST(LinuxBrowserEnvironment, DetectsOnlyRegularFiles) {
+    TempDir dir;
+    LinuxBrowserEnvironment env{LinuxBrowserPaths{}};
+    fs::create_directory(dir / "msedge");
+    EXPECT_FALSE(env.FileExists(dir / "msedge"));
+    EXPECT_TRUE(env.FileExists(MakeRecorder(dir, "chrome")));
+}
+
+// ---- windows ---------------------------------------------------------------------------------------
+
+TEST(X11Windows, WithoutAnXServerThereAreNoWindows) {
+    X11Windows windows("");
+    const char* saved = std::getenv("DISPLAY");
+    const std::string keep = saved ? saved : "";
+    ::unsetenv("DISPLAY");
+    EXPECT_TRUE(windows.List().empty());
+    windows.ShowMinimized(12345);  // harmless
+    if (saved) ::setenv("DISPLAY", keep.c_str(), 1);
+    X11Windows unreachable(":4711");
+    EXPECT_TRUE(unreachable.List().empty());
+}
+
+}  // namespace
+}  // namespace valdrune
