@@ -1,0 +1,160 @@
+// Real ICMP echo inside namespaces, through each kind of socket the prober can use.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <QElapsedTimer>
+#include <cstdio>
+#include <fstream>
+
+#include "platform/linux/EchoProber.h"
+#include "platform/qt/QtScheduler.h"
+#include "tests/e2e/lib/NetNs.h"
+#include "tests/unit/platform/QtTestApp.h"
+
+namespace valdrune {
+namespace {
+
+using e2e::NetNs;
+
+std::uint32_t Address(const std::string& text) {
+    in_addr a{};
+    ::inet_pton(AF_INET, text.c_str(), &a);
+    return ntohl(a.s_addr);
+}
+
+// The namespace's own switch for unprivileged ping sockets (this thread's namespace).
+void SetPingGroupRange(const char* range) {
+    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << range;
+}
+
+struct Outcome {
+    int code = 12345;
+    int calls = 0;
+    qint64 ms = -1;
+};
+
+class EchoNetns : public testing::TestWithParam<EchoSocketKind> {
+protected:
+    void SetUp() override {
+        test::App();
+        if (!net_.Ok()) GTEST_SKIP() << "SKIP (no network namespaces): " << net_.Error();
+        inPc_ = std::make_unique<NetNs::Entered>(net_.PcNs());
+        ASSERT_TRUE(inPc_->Ok());
+        SetPingGroupRange(GetParam() == EchoSocketKind::Ping ? "0 2147483647" : "1 0");
+        ASSERT_EQ(AvailableEchoSocket(), GetParam());
+    }
+    void TearDown() override { inPc_.reset(); }
+
+    void Start(LinuxEchoProber& prober, const std::string& address, int timeoutMs,
+               Outcome& out) {
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        prober.Probe(Address(address), "ICMP SEND DATA", Milliseconds{timeoutMs},
+                     [&out, clock](int code) {
+                         out.code = code;
+                         ++out.calls;
+                         out.ms = clock->elapsed();
+                     });
+    }
+
+    NetNs net_{"pl-echo", 2};
+    std::unique_ptr<NetNs::Entered> inPc_;
+    QtScheduler scheduler_{1};
+};
+
+TEST_P(EchoNetns, ConcurrentProbesEachGetTheirOwnOutcome) {
+    LinuxEchoProber prober(scheduler_);
+    EXPECT_TRUE(prober.CanProbe());
+    Outcome present0, present1, absent;
+    Start(prober, net_.DevIp(0), 1000, present0);
+    Start(prober, net_.Subnet(0) + ".77", 300, absent);  // on the link, nobody there
+    Start(prober, net_.DevIp(1), 1000, present1);
+    ASSERT_TRUE(test::RunUntil([&] { return absent.calls && present0.calls && present1.calls; }));
+    test::RunFor(20);
+    EXPECT_EQ(present0.code, ECHO_ANSWERED);
+    EXPECT_EQ(present1.code, ECHO_ANSWERED);
+    EXPECT_LT(present0.ms, 300);
+    // Neighbour resolution gives up after seconds, so the time-out comes first.
+    EXPECT_TRUE(absent.code == ECHO_TIMED_OUT || absent.code == ECHO_HOST_UNREACHABLE)
+        << absent.code;
+    EXPECT_GE(absent.ms, 290);
+    EXPECT_EQ(present0.calls + present1.calls + absent.calls, 3);  // exactly once each
+    EXPECT_EQ(prober.Outstanding(), 0u);
+}
+
+TEST_P(EchoNetns, NoRouteIsNetUnreachableWithoutWaiting) {
+    // Segment 1's namespace has no default route.
+    NetNs::Entered inDev(net_.DevNs(1));
+    ASSERT_TRUE(inDev.Ok());
+    SetPingGroupRange(GetParam() == EchoSocketKind::Ping ? "0 2147483647" : "1 0");
+    LinuxEchoProber prober(scheduler_);
+    Outcome out;
+    Start(prober, "10.200.1.1", 1000, out);
+    EXPECT_EQ(out.calls, 0);  // never from inside Probe
+    ASSERT_TRUE(test::RunUntil([&] { return out.calls == 1; }));
+    EXPECT_EQ(out.code, ECHO_NET_UNREACHABLE);
+    EXPECT_LT(out.ms, 200);
+}
+
+TEST_P(EchoNetns, RouterVerdictsBeyondTheSegment) {
+    // The default route leads into segment 0's namespace, which acts as the router.
+    LinuxEchoProber prober(scheduler_);
+    auto probe = [&](const std::string& address) {
+        Outcome out;
+        Start(prober, address, 300, out);
+        EXPECT_TRUE(test::RunUntil([&] { return out.calls == 1; }));
+        return out;
+    };
+    // Not forwarding: the echo is dropped silently.
+    const Outcome dropped = probe("10.200.1.1");
+    EXPECT_EQ(dropped.code, ECHO_TIMED_OUT);
+    EXPECT_GE(dropped.ms, 290);
+
+    // Forwarding without a route, and with a route that refuses: the router says why. (The
+    // router rate-limits its errors, so only two are asked for; the other codes are covered
+    // by the packet tests.)
+    auto inDev = [&](std::vector<std::string> argv) {
+        return net_.RunInDev(argv, 5000, 0).exitCode;
+    };
+    ASSERT_EQ(inDev({"sysctl", "-q", "-w", "net.ipv4.ip_forward=1"}), 0);
+    ASSERT_EQ(inDev({"ip", "route", "add", "unreachable", "10.201.0.0/16"}), 0);
+    const Outcome noRoute = probe("10.200.1.2");
+    const Outcome unreachable = probe("10.201.1.1");
+    EXPECT_EQ(noRoute.code, ECHO_NET_UNREACHABLE);
+    EXPECT_EQ(unreachable.code, ECHO_HOST_UNREACHABLE);
+    EXPECT_LT(noRoute.ms, 200);
+    EXPECT_LT(unreachable.ms, 200);
+    std::printf("router verdicts: dropped %d (%lld ms), no route %d (%lld ms), unreachable %d\n",
+                dropped.code, static_cast<long long>(dropped.ms), noRoute.code,
+                static_cast<long long>(noRoute.ms), unreachable.code);
+}
+
+TEST_P(EchoNetns, CancelledProbesNeverCallBack) {
+    Outcome a, b;
+    {
+        LinuxEchoProber prober(scheduler_);
+        Start(prober, net_.DevIp(0), 1000, a);
+        Start(prober, "10.200.1.1", 50, b);
+        prober.CancelAll();
+        EXPECT_EQ(prober.Outstanding(), 0u);
+        Outcome c;
+        Start(prober, net_.DevIp(0), 1000, c);  // still usable after CancelAll
+        ASSERT_TRUE(test::RunUntil([&] { return c.calls == 1; }));
+        EXPECT_EQ(c.code, ECHO_ANSWERED);
+        Start(prober, net_.DevIp(0), 1000, b);  // destroyed while outstanding
+    }
+    test::RunFor(100);
+    EXPECT_EQ(a.calls, 0);
+    EXPECT_EQ(b.calls, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sockets, EchoNetns,
+                         testing::Values(EchoSocketKind::Ping, EchoSocketKind::Raw),
+                         [](const testing::TestParamInfo<EchoSocketKind>& p) {
+                             return p.param == EchoSocketKind::Ping ? "PingSocket"
+                                                                       : "RawSocket";
+                         });
+
+}  // namespace
+}  // namespace valdrune

@@ -1,0 +1,57 @@
+// The neighbour flush against a real neighbour table, checked with `ip neigh`.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+
+#include <algorithm>
+
+#include "platform/linux/NeighbourCache.h"
+#include "tests/e2e/lib/NetNs.h"
+
+namespace valdrune {
+namespace {
+
+using e2e::NetNs;
+
+std::uint32_t Address(const std::string& text) {
+    in_addr a{};
+    ::inet_pton(AF_INET, text.c_str(), &a);
+    return ntohl(a.s_addr);
+}
+
+TEST(NeighbourNetns, FlushDropsCachedEntriesOnEveryAdapterAndKeepsPermanentOnes) {
+    NetNs net("pl-neigh", 2);
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::string device = net.DevIp(0);
+    const std::string fixed = net.Subnet(0) + ".77";
+    auto ip = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "ip");
+        return net.RunInPc(args, 5000);
+    };
+    // A real resolution on pc0, a stale copy on pc1, and an administrator's permanent entry.
+    ASSERT_EQ(net.RunInPc({"ping", "-c", "1", "-W", "1", device}, 5000).exitCode, 0);
+    ASSERT_EQ(ip({"neigh", "add", device, "lladdr", "02:00:00:00:00:99", "dev", "pc1", "nud",
+                  "stale"}).exitCode, 0);
+    ASSERT_EQ(ip({"neigh", "add", fixed, "lladdr", "02:00:00:00:00:77", "dev", "pc0", "nud",
+                  "permanent"}).exitCode, 0);
+    ASSERT_NE(ip({"neigh", "show", "to", device}).out.find("pc0"), std::string::npos);
+
+    NetNs::Entered inPc(net.PcNs());
+    ASSERT_TRUE(inPc.Ok());
+    LinuxNeighbourCache cache;
+    EXPECT_TRUE(cache.CanFlush());  // root
+    auto on = LinuxNeighbourCache::CachedOn(Address(device));
+    std::sort(on.begin(), on.end());
+    EXPECT_EQ(on, (std::vector<std::int32_t>{static_cast<std::int32_t>(if_nametoindex("pc0")),
+                                             static_cast<std::int32_t>(if_nametoindex("pc1"))}));
+
+    cache.Flush(Address(device));
+    cache.Flush(Address(fixed));
+    cache.Flush(Address("10.200.0.9"));  // nothing cached: nothing happens
+    EXPECT_EQ(ip({"neigh", "show", "to", device}).out, "");
+    EXPECT_NE(ip({"neigh", "show", "to", fixed}).out.find("PERMANENT"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace valdrune
