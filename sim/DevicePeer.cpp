@@ -27,9 +27,9 @@ CDevicePeer::CDevicePeer(std::vector<DeviceSpec> devices, IScheduler& scheduler,
     : scheduler_(scheduler), link_(link), timeScale_(timeScale < 1 ? 1 : timeScale),
       verbose_(verbose) {
     devices_.reserve(devices.size());
-    for (auto& spec : devices) {
+    for (auto& description : devices) {
         Sim d;
-        d.spec = std::move(spec);
+        d.desc = std::move(description);
         devices_.push_back(std::move(d));
     }
 }
@@ -53,7 +53,7 @@ void CDevicePeer::Stop() {
 
 void CDevicePeer::Hold(Sim& d) {
     if (d.holdsAddress || !started_) return;
-    const std::uint32_t a = d.spec.record.primary.ipAddress;
+    const std::uint32_t a = d.desc.record.primary.ipAddress;
     if (a == 0) return;
     d.holdsAddress = true;
     if (held_[a]++ == 0) link_.AddAddress(a);
@@ -62,7 +62,7 @@ void CDevicePeer::Hold(Sim& d) {
 void CDevicePeer::Release(Sim& d) {
     if (!d.holdsAddress) return;
     d.holdsAddress = false;
-    const std::uint32_t a = d.spec.record.primary.ipAddress;
+    const std::uint32_t a = d.desc.record.primary.ipAddress;
     auto it = held_.find(a);
     if (it == held_.end()) return;
     if (--it->second == 0) {
@@ -93,24 +93,24 @@ void CDevicePeer::Log(const std::string& text) {
 }
 
 std::string CDevicePeer::Name(const Sim& d) const {
-    std::string name = MacText(d.spec.record.primary.mac);
-    if (!d.spec.label.empty()) name += " (" + d.spec.label + ")";
+    std::string name = MacText(d.desc.record.primary.mac);
+    if (!d.desc.label.empty()) name += " (" + d.desc.label + ")";
     return name;
 }
 
 std::optional<std::size_t> CDevicePeer::Find(const MacAddress& mac) const {
     for (std::size_t i = 0; i < devices_.size(); ++i)
-        if (devices_[i].spec.record.primary.mac == mac) return i;
+        if (devices_[i].desc.record.primary.mac == mac) return i;
     return std::nullopt;
 }
 
 std::uint32_t CDevicePeer::SourceOf(const Sim& d) const {
-    return d.holdsAddress ? d.spec.record.primary.ipAddress : 0;
+    return d.holdsAddress ? d.desc.record.primary.ipAddress : 0;
 }
 
 std::uint32_t CDevicePeer::DestinationOf(const Sim& d, std::uint32_t from,
                                          const Requester& r) const {
-    if (!d.spec.behaviour.unicast) return 0;
+    if (!d.desc.behaviour.unicast) return 0;
     return from != 0 ? from : r.ipAddress;
 }
 
@@ -143,7 +143,7 @@ void CDevicePeer::OnSearch(const AnswerHeader& header, std::uint32_t from) {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         const Sim& d = devices_[i];
         if (d.state != State::Running) continue;
-        const int delay = d.spec.behaviour.answerDelayMs;
+        const int delay = d.desc.behaviour.answerDelayMs;
         if (delay <= 0) {
             Answer(i, requester, from);
         } else {
@@ -156,10 +156,10 @@ void CDevicePeer::OnSearch(const AnswerHeader& header, std::uint32_t from) {
 
 void CDevicePeer::Answer(std::size_t i, const Requester& requester, std::uint32_t from) {
     const Sim& d = devices_[i];
-    const std::vector<std::uint8_t> answer = BuildAnswer(d.spec, requester);
+    const std::vector<std::uint8_t> answer = BuildAnswer(d.desc, requester);
     const std::uint32_t to = DestinationOf(d, from, requester);
     link_.Send(answer, SourceOf(d), to);
-    Log("tx answer " + Name(d) + " " + Ipv4Text(d.spec.record.primary.ipAddress) + " to " +
+    Log("tx answer " + Name(d) + " " + Ipv4Text(d.desc.record.primary.ipAddress) + " to " +
         (to ? Ipv4Text(to) : std::string("255.255.255.255")) + " (" +
         std::to_string(answer.size()) + " bytes)");
 }
@@ -176,16 +176,16 @@ void CDevicePeer::OnSettings(const AnswerHeader& header, std::span<const std::ui
         Log("  " + Name(d) + " is restarting, ignored");
         return;
     }
-    if (header.command != d.spec.SettingsCommand()) {
-        Log("  " + Name(d) + " is a " + KindName(d.spec.kind) + " device and does not take command " +
+    if (header.command != d.desc.SettingsCommand()) {
+        Log("  " + Name(d) + " is a " + KindName(d.desc.kind) + " device and does not take command " +
             std::to_string(header.command));
         return;
     }
-    if (d.spec.RestartLocked()) {
+    if (d.desc.RestartLocked()) {
         Log("  " + Name(d) + " is restart-locked, settings refused");
         return;
     }
-    if (d.spec.behaviour.neverAccepts) {
+    if (d.desc.behaviour.neverAccepts) {
         Log("  " + Name(d) + " never accepts settings");
         return;
     }
@@ -196,7 +196,7 @@ void CDevicePeer::OnSettings(const AnswerHeader& header, std::span<const std::ui
         return;
     }
     Pending p;
-    p.settings = d.spec.record;
+    p.settings = d.desc.record;
     p.command = header.command;
     p.sequence = header.sequence;
     p.request = request;
@@ -216,11 +216,11 @@ void CDevicePeer::OnSettings(const AnswerHeader& header, std::span<const std::ui
             return;
         dev.pending->accepted = true;
         const auto reply =
-            BuildAcceptance(dev.spec, dev.pending->command, requester, dev.pending->sequence);
+            BuildAcceptance(dev.desc, dev.pending->command, requester, dev.pending->sequence);
         link_.Send(reply, SourceOf(dev), DestinationOf(dev, from, requester));
         Log("tx acceptance " + std::to_string(reply[5]) + " " + Name(dev));
     };
-    const int delay = d.spec.behaviour.acceptDelayMs;
+    const int delay = d.desc.behaviour.acceptDelayMs;
     if (delay <= 0)
         accept();
     else
@@ -253,22 +253,22 @@ void CDevicePeer::OnConfirmation(const AnswerHeader& header, std::uint32_t) {
             "), ignored");
         return;
     }
-    const std::uint32_t oldAddress = d.spec.record.primary.ipAddress;
+    const std::uint32_t oldAddress = d.desc.record.primary.ipAddress;
     Release(d);
-    d.spec.record = d.pending->settings;
-    if (expected == CMD_SETUP_V2_CONFIRM) d.spec.record.sequence = header.sequence;
+    d.desc.record = d.pending->settings;
+    if (expected == CMD_SETUP_V2_CONFIRM) d.desc.record.sequence = header.sequence;
     d.pending.reset();
 
-    if (d.spec.behaviour.neverReturns) {
+    if (d.desc.behaviour.neverReturns) {
         d.state = State::Gone;
         Log("  " + Name(d) + " applied " + Ipv4Text(oldAddress) + " -> " +
-            Ipv4Text(d.spec.record.primary.ipAddress) + " and never comes back");
+            Ipv4Text(d.desc.record.primary.ipAddress) + " and never comes back");
         return;
     }
     d.state = State::Restarting;
-    const Milliseconds restart = Scaled(d.spec.behaviour.restartMs);
+    const Milliseconds restart = Scaled(d.desc.behaviour.restartMs);
     Log("  " + Name(d) + " applied " + Ipv4Text(oldAddress) + " -> " +
-        Ipv4Text(d.spec.record.primary.ipAddress) + ", restarting for " +
+        Ipv4Text(d.desc.record.primary.ipAddress) + ", restarting for " +
         std::to_string(restart.count()) + " ms");
     After(restart, [this, i] { FinishRestart(i); });
 }
@@ -277,9 +277,9 @@ void CDevicePeer::FinishRestart(std::size_t i) {
     Sim& d = devices_[i];
     if (d.state != State::Restarting) return;
     d.state = State::Running;
-    if (d.spec.behaviour.zeroAfterRestart) d.spec.record.primary.ipAddress = 0;
+    if (d.desc.behaviour.zeroAfterRestart) d.desc.record.primary.ipAddress = 0;
     Hold(d);
-    Log("  " + Name(d) + " is back at " + Ipv4Text(d.spec.record.primary.ipAddress));
+    Log("  " + Name(d) + " is back at " + Ipv4Text(d.desc.record.primary.ipAddress));
 }
 
 }  // namespace valdrune::sim

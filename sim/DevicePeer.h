@@ -49,7 +49,7 @@ public:
     void OnDatagram(std::span<const std::uint8_t> datagram, std::uint32_t from);
 
     std::size_t Count() const { return devices_.size(); }
-    const DeviceSpec& Device(std::size_t i) const { return devices_.at(i).spec; }
+    const DeviceSpec& Device(std::size_t i) const { return devices_.at(i).desc; }
     State StateOf(std::size_t i) const { return devices_.at(i).state; }
     // Datagrams dropped because they failed validation.
     std::size_t Dropped() const { return dropped_; }
@@ -63,7 +63,7 @@ private:
         bool accepted = false;
     };
     struct Sim {
-        DeviceSpec spec;
+        DeviceSpec desc;
         State state = State::Running;
         bool holdsAddress = false;  // its address is on the link
         std::optional<Pending> pending;

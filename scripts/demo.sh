@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The demo: installs what is missing, builds, makes a small simulated network of cameras and
+# recorders in network namespaces, and opens the window on it. Nothing reaches this machine's
+# own network: the window runs in a namespace whose only adapter leads to the simulated
+# devices. Without a display it prints the command-line tool's device table instead.
+# Everything is removed again on exit, also on Ctrl-C.
+#
+#   sudo ./scripts/demo.sh            # window (or device table without a display)
+#   sudo ./scripts/demo.sh --cli      # device table only
+#   sudo ./scripts/demo.sh --no-build # use what is already built in ./build
+set -uo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo" || exit 1
+
+want_cli=0
+build=1
+for arg in "$@"; do
+    case "$arg" in
+        --cli) want_cli=1 ;;
+        --no-build) build=0 ;;
+        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "demo: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "demo: network namespaces need root; run: sudo $0 $*" >&2
+    exit 1
+fi
+
+say() { printf '\n== %s\n' "$*"; }
+
+if ((build)); then
+    say "Installing build dependencies (if missing)"
+    ./scripts/install-deps.sh || exit 1
+    say "Building (cmake --preset default)"
+    cmake --preset default >/dev/null || exit 1
+    cmake --build build --target valdrune valdrune-cli valdrune-sim || exit 1
+fi
+
+export VALDRUNE_BUILD_DIR="$repo/build"
+# shellcheck source=../tests/e2e/lib/netns.sh
+source "$repo/tests/e2e/lib/netns.sh"
+vd_require_netns || exit 1
+
+app="$(vd_binary valdrune)"
+cli="$(vd_binary valdrune-cli)"
+
+say "Creating the demo network"
+vd_netns_create demo || exit 1
+# Let unprivileged programs in the pc namespace send ICMP echo (ping sockets).
+vd_pc sysctl -qw net.ipv4.ping_group_range="0 2147483647" || true
+vd_sim_start --scenario demo || exit 1
+echo "pc namespace $VD_PC_NS: adapter ${VD_PC_IF[0]} ${VD_PC_IP[0]}/24 (MAC ${VD_PC_MAC[0]})"
+echo "devices namespace ${VD_DEV_NS[0]}:"
+"$(vd_binary valdrune-sim)" --scenario demo --subnet "${VD_SUBNET[0]}" --list | sed 's/^/  /'
+
+has_display=0
+[[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]] && has_display=1
+
+if ((want_cli || !has_display)); then
+    ((has_display)) || echo -e "\nNo display found (DISPLAY and WAYLAND_DISPLAY are empty)," \
+        "so here is the command-line tool's view of the same network."
+    say "valdrune-cli search (inside $VD_PC_NS)"
+    if [[ ! -x "$cli" ]]; then
+        echo "demo: $cli is not built" >&2
+        exit 1
+    fi
+    vd_pc "$cli" search
+    exit $?
+fi
+
+if [[ ! -x "$app" ]]; then
+    echo "demo: $app is not built" >&2
+    exit 1
+fi
+
+say "Opening the window (inside $VD_PC_NS; close it or press Ctrl-C to end the demo)"
+echo "Try: select a device and change its address; the restart-locked and the shared-address"
+echo "devices show the tool's refusals; the device in 192.168.1.0/24 is heard all the same."
+
+# Run the window as the user who called sudo, with just the two capabilities it needs, so it
+# can use that user's display and settings; as root otherwise.
+run_as=()
+if [[ -n "${SUDO_UID:-}" && "${SUDO_UID}" != 0 ]] && command -v setpriv >/dev/null; then
+    user_home="$(getent passwd "$SUDO_UID" | cut -d: -f6)"
+    run_as=(setpriv --reuid="$SUDO_UID" --regid="$SUDO_GID" --init-groups
+            --inh-caps=+net_raw,+net_admin --ambient-caps=+net_raw,+net_admin
+            env HOME="$user_home" XAUTHORITY="${XAUTHORITY:-$user_home/.Xauthority}")
+    [[ -n "${XDG_RUNTIME_DIR:-}" ]] || run_as+=(XDG_RUNTIME_DIR="/run/user/$SUDO_UID")
+fi
+vd_pc "${run_as[@]}" "$app"
+status=$?
+exit $status
