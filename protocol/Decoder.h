@@ -31,7 +31,9 @@ struct DecodeResult {
 
 // Applies the items of `datagram` (already validated, payloadLength from its header) to a
 // default record, with the kind rules, derivations, legacy model table and UTF-8 trimming.
-// Pure: touches no table.
+// Pure: touches no table. Values sent "as is" (tags 64-66, 167-169, 209) are cut to their
+// field and zero-padded; a numeric item of another length than its own is skipped whole; a
+// truncated item ends the list, the items before it stand.
 DecodeResult DecodeDeviceAnswer(std::span<const std::uint8_t> datagram,
                                 std::uint16_t payloadLength, const AnswerContext& context);
 
