@@ -1,15 +1,184 @@
 #include "app/SettingsChange.h"
 
+#include <memory>
+
+#include "app/MessageBox.h"
+#include "app/TallyrigDlg.h"
+#include "settings/dialogs/CMessageDialog.h"
+#include "settings/dialogs/CSetNetwork.h"
+#include "settings/dialogs/CSetNetworkRec.h"
+#include "settings/rules/SaveRules.h"
+
 namespace valdrune {
 
-struct SettingsChange::State {};
+namespace {
+
+constexpr int kTextSelectDevice = 221;
+constexpr int kTextSending = 226;
+constexpr int kTextRestarting = 227;
+constexpr int kTextAddressInUse = 436;
+constexpr int kTextNoAcceptance = 439;
+constexpr int kTextNotBack = 440;
+constexpr int kTextCompleted = 441;
+constexpr int kTextSentRestarting = 442;
+constexpr int kTextTooLongSinceRestart = 443;
+
+constexpr int kBoxWarning = MB_OK_ | MB_ICONEXCLAMATION_;
+constexpr int kBoxInformation = MB_OK_ | MB_ICONINFORMATION_;
+
+// Bit 0 of statusBits: the device restarted too long ago to accept new settings.
+constexpr std::uint16_t kStatusSetupWindowClosed = 0x0001;
+
+}  // namespace
+
+struct SettingsChange::State {
+    // Cleared on destruction so that a probe answer arriving late is dropped.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};
 
 SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_unique<State>()) {}
 
-SettingsChange::~SettingsChange() = default;
+SettingsChange::~SettingsChange() { *state_->alive = false; }
 
-void SettingsChange::OnNetworkSettings() {}
+void SettingsChange::OnNetworkSettings() {
+    const int row = dlg_.SelectedRow();
+    if (row < 0) {
+        ShowMessageBox(&dlg_, kTextSelectDevice, kBoxWarning);
+        return;
+    }
+    const QString macText = dlg_.RowText(row, COL_MAC);
+    const _CommandDataTable record =
+        dlg_.Engine().FindDevice(macText.toStdString()).value_or(_CommandDataTable{});
+    dlg_.targetMac = record.primary.mac;
+    if ((record.statusBits & kStatusSetupWindowClosed) != 0) {
+        ShowMessageBox(&dlg_, kTextTooLongSinceRestart, kBoxWarning);
+        return;
+    }
 
-bool SettingsChange::OnMessage(WindowMessage, std::uintptr_t, std::intptr_t) { return false; }
+    const _CommandDataTable copy = PrepareRecordForDialog(record);
+    _CommandDataTable result;
+    bool wait = dlg_.waitForRestart;
+    if (record.kind == DEVICE_KIND_TWO_PORT) {
+        CSetNetworkRec dialog(&dlg_);
+        dialog.SetRecord(copy);
+        dialog.SetWaitForRestart(wait);
+        if (dialog.exec() != CTemplateDialog::kResultOk) return;
+        result = dialog.Record();
+        wait = dialog.WaitForRestart();
+    } else {
+        CSetNetwork dialog(&dlg_);
+        dialog.SetRecord(copy);
+        dialog.SetWaitForRestart(wait);
+        if (dialog.exec() != CTemplateDialog::kResultOk) return;
+        result = dialog.Record();
+        wait = dialog.WaitForRestart();
+    }
+    dlg_.busy = true;
+    dlg_.pendingSettings = result;
+    dlg_.waitForRestart = wait;
+    dlg_.PostMessage(WM_RUN_MESSAGE_DIALOG, 0);
+}
+
+namespace {
+
+// Posts the close request to the progress dialog when it is known and still open.
+void CloseProgressWindow(CTallyrigDlg& dlg) {
+    if (CMessageDialog* progress = CMessageDialog::FromHandle(dlg.progressWindow))
+        progress->PostMessage(WM_CLOSE_REQUEST, 0, 0);
+}
+
+void RecordOutcome(CTallyrigDlg& dlg, int textId, int boxType) {
+    dlg.resultTextId = textId;
+    dlg.resultBoxType = boxType;
+    CloseProgressWindow(dlg);
+    dlg.busy = false;
+}
+
+void RunProgressDialog(CTallyrigDlg& dlg) {
+    dlg.progressWindow = 0;
+    dlg.resultTextId = 0;
+    dlg.resultBoxType = 0;
+    {
+        CMessageDialog progress(dlg.Scheduler(), &dlg);
+        progress.SetOwner([&dlg](WindowMessage m, std::uintptr_t w, std::intptr_t l) {
+            dlg.PostMessage(m, w, l);
+        });
+        progress.SetMode(CMessageDialog::kProgressMode);
+        progress.SetTextId(kTextSending);
+        progress.exec();
+    }
+    // The outcome is shown only once the progress dialog has gone.
+    dlg.progressWindow = 0;
+    const int shown = dlg.resultTextId;
+    ShowMessageBox(&dlg, dlg.resultTextId, dlg.resultBoxType);
+    dlg.resultTextId = 0;
+    dlg.resultBoxType = 0;
+    // New addresses change the order of the address, port and overlap columns.
+    const bool sortedByChangedColumn =
+        dlg.sortColumn == COL_PORT || dlg.sortColumn == COL_OVERLAP ||
+        (dlg.sortColumn == COL_ADDRESS && dlg.sortKeyFamily == 4);
+    if (shown == kTextCompleted && sortedByChangedColumn) {
+        dlg.sortKeyFamily = dlg.viewFamily;
+        dlg.SortRows(dlg.sortColumn, dlg.sortOrder, dlg.sortColumn);
+    }
+    dlg.busy = false;
+}
+
+}  // namespace
+
+bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
+    switch (message) {
+    case WM_RUN_MESSAGE_DIALOG:
+        if (wParam != 0) return false;  // modes 1 and 2 belong to the browser set-up
+        RunProgressDialog(dlg_);
+        return true;
+
+    case WM_PROGRESS_READY:
+        dlg_.progressWindow = wParam;
+        dlg_.PostMessage(WM_SEND_SETTINGS, 0);
+        return true;
+
+    case WM_SEND_SETTINGS: {
+        // The probe runs asynchronously, so the window keeps painting while it waits.
+        std::weak_ptr<bool> alive = state_->alive;
+        dlg_.Engine().CheckAddressInUse(dlg_.pendingSettings, true, [this, alive](int result) {
+            const auto guard = alive.lock();
+            if (!guard || !*guard) return;
+            if (result == PROTO_ADDRESS_IN_USE) {
+                RecordOutcome(dlg_, kTextAddressInUse, kBoxWarning);
+                return;
+            }
+            std::uint16_t command = 0;
+            std::uint16_t mask = 0;
+            if (CProtocol::CommandForKind(dlg_.pendingSettings.kind, command, mask))
+                dlg_.Engine().SendSettings(dlg_.pendingSettings, command, mask);
+        });
+        return true;
+    }
+
+    case WM_SETUP_ACCEPTED:
+        if (dlg_.pendingSettings.kind == DEVICE_KIND_TWO_PORT) {
+            dlg_.PostMessage(WM_SETUP_FINISHED, 0);
+            return true;
+        }
+        if (CMessageDialog* progress = CMessageDialog::FromHandle(dlg_.progressWindow))
+            progress->PostMessage(WM_PROGRESS_TEXT, kTextRestarting, 0);
+        if (dlg_.waitForRestart) dlg_.Engine().StartRestartWait(dlg_.targetMac);
+        else dlg_.PostMessage(WM_SETUP_FINISHED, 1);
+        return true;
+
+    case WM_SETUP_FAILED:
+        RecordOutcome(dlg_, wParam == 2 ? kTextNotBack : kTextNoAcceptance, kBoxWarning);
+        return true;
+
+    case WM_SETUP_FINISHED:
+        if (dlg_.pendingSettings.kind == DEVICE_KIND_TWO_PORT) dlg_.Engine().StartSearch();
+        RecordOutcome(dlg_, wParam == 1 ? kTextSentRestarting : kTextCompleted, kBoxInformation);
+        return true;
+
+    default:
+        return false;
+    }
+}
 
 }  // namespace valdrune

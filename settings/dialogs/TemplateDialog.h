@@ -43,6 +43,8 @@ public:
     }
     bool IsChecked(int id) const;
     bool IsControlEnabled(int id) const;
+    // Placement in pixels, in dialog client coordinates.
+    QRect Placement(int id) const;
 
     // Dialog units of this dialog's font, to pixels.
     int DluToPixelsX(int dlu) const;
@@ -81,8 +83,6 @@ protected:
     // A click on a managed radio arrives here with its id.
     virtual void OnRadioClicked(int /*id*/) {}
 
-    // Placement in pixels, in dialog client coordinates.
-    QRect Placement(int id) const;
     void SetPlacement(int id, const QRect& rect);
     void MoveControlBy(int id, int dx, int dy);
     void SetControlWidth(int id, int width);

@@ -1,0 +1,143 @@
+// Typing into the settings dialogs: digit filtering of typed and pasted text, and the live
+// octet check with its posted notice, message and focus.
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include "settings/dialogs/CEditCtrlEx.h"
+#include "settings/dialogs/CSetNetwork.h"
+#include "settings/dialogs/CSetNetworkRec.h"
+#include "settings/rules/EntryRules.h"
+#include "tests/gui/settings/GuiSupport.h"
+
+namespace valdrune::test {
+namespace {
+
+void Paste(QLineEdit* edit, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    edit->setFocus();
+    edit->paste();
+}
+
+TEST(NumericEdit, KeepsDigitsOfTypedAndPastedText) {
+    CEditCtrlEx edit;
+    edit.setMaxLength(5);
+    QTest::keyClicks(&edit, "8a0");
+    EXPECT_EQ(edit.text(), "80");
+    edit.clear();
+    Paste(&edit, "1x2.3");
+    EXPECT_EQ(edit.text(), "123");
+    edit.setText("4-5");  // text set by code is filtered too
+    EXPECT_EQ(edit.text(), "45");
+}
+
+_CommandDataTable StaticStandard() {
+    _CommandDataTable r;
+    r.kind = DEVICE_KIND_STANDARD;
+    r.capabilityFlag = 2;
+    r.ipv4Mode = 3;
+    r.legacyAddressing = 0x92;
+    r.primary.ipAddress = 0xC0A8000A;
+    r.primary.subnetMask = 0xFFFFFF00;
+    r.primary.port = 80;
+    return r;
+}
+
+TEST(AddressFields, DropNonDigitsFromPastedTextAndRefuseTypedOnes) {
+    CSetNetwork d;
+    d.SetRecord(StaticStandard());
+    ShowActive(d);
+    CIpAddressCtrl* ip = Ip(d, ctl::single::kGateway);
+    ip->Field(1)->clear();
+    Paste(ip->Field(1), "1x9.");
+    EXPECT_EQ(ip->FieldText(1), "19");
+    ip->Field(2)->clear();
+    QTest::keyClicks(ip->Field(2), "a7b");
+    EXPECT_EQ(ip->FieldText(2), "7");
+    EXPECT_EQ(ip->Address() & 0x00FFFF00u, (19u << 16) | (7u << 8));
+}
+
+TEST(AddressFields, EmptyFieldsReadAsZero) {
+    CIpAddressCtrl ip;
+    ip.SetAddress(0x0A000001);
+    ip.Field(0)->clear();
+    EXPECT_EQ(ip.Address(), 0x00000001u);
+    ip.ClearAddress();
+    EXPECT_TRUE(ip.IsBlank());
+    EXPECT_EQ(ip.Address(), 0u);
+}
+
+struct Octet {
+    const char* name;
+    bool twoPort;
+    int control;
+    int field;
+    const char* typed;  // "" empties the field
+    const char* shown;  // the field's text right after leaving it
+    int messageId;      // 0: accepted, no message
+    const char* text;
+};
+
+class OctetCheck : public ::testing::TestWithParam<Octet> {};
+
+TEST_P(OctetCheck, PutsInTheValueThenRaisesTheNoticeAndFocusesTheOctet) {
+    const Octet& p = GetParam();
+    MessageBoxLog boxes;
+    std::unique_ptr<CTemplateDialog> dialog;
+    if (p.twoPort) {
+        auto d = std::make_unique<CSetNetworkRec>();
+        _CommandDataTable r = StaticStandard();
+        r.kind = DEVICE_KIND_TWO_PORT;
+        r.portKind = 6;
+        r.portOptionA = 1;
+        r.portOptionB = 2;
+        d->SetRecord(r);
+        dialog = std::move(d);
+    } else {
+        auto d = std::make_unique<CSetNetwork>();
+        d->SetRecord(StaticStandard());
+        dialog = std::move(d);
+    }
+    ShowActive(*dialog);
+    CIpAddressCtrl* ip = Ip(*dialog, p.control);
+    ASSERT_TRUE(ip->isEnabled());
+    QLineEdit* field = ip->Field(p.field);
+    ip->SetFieldFocus(p.field);
+    QTest::keyClick(field, Qt::Key_Backspace);  // the field's text is selected: empties it
+    QTest::keyClicks(field, p.typed);
+    // Leave the field: focus to the next field (or out of the control from the last one).
+    QTest::keyClick(field, Qt::Key_Tab);
+    EXPECT_EQ(ip->FieldText(p.field), p.shown);
+    EXPECT_TRUE(boxes.boxes.empty()) << "the message comes with the posted notice";
+    DrainEvents();
+    if (p.messageId == 0) {
+        EXPECT_TRUE(boxes.boxes.empty());
+        return;
+    }
+    ASSERT_EQ(boxes.Ids(), std::vector<int>{p.messageId});
+    EXPECT_EQ(boxes.boxes[0].boxType, 0x30);
+    if (*p.text != 0) {
+        EXPECT_EQ(boxes.boxes[0].extraText, p.text);
+    }
+    int focusedField = -1;
+    EXPECT_EQ(FocusedControl(*dialog, &focusedField), p.control);
+    EXPECT_EQ(focusedField, p.field);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothDialogs, OctetCheck,
+    ::testing::Values(
+        Octet{"AddressFirstOctetZero", false, 1015, 0, "0", "192", 430,
+              "The value 0 is invalid. Enter a value between 1 and 223."},
+        Octet{"GatewayFirstOctetMulticast", false, 1017, 0, "224", "192", 434,
+              "The value 224 is invalid. Enter a value between 0 and 223."},
+        Octet{"GatewayFirstOctetEmptied", false, 1017, 0, "", "192", 435, ""},
+        Octet{"MaskThirdOctetEmptied", false, 1016, 2, "", "0", 433, ""},
+        Octet{"FourthOctetAboveByte", false, 1018, 3, "256", "255", 432,
+              "The value 256 is invalid. Enter a value between 0 and 255."},
+        Octet{"AcceptedOctetStaysQuiet", false, 1015, 0, "10", "10", 0, ""},
+        Octet{"TwoPortPcAddressFirstOctet", true, 1065, 0, "230", "192", 434, ""},
+        Octet{"TwoPortLanAddressEmptied", true, 1055, 0, "", "192", 431, ""}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace valdrune::test
