@@ -59,7 +59,8 @@ CProtocol::~CProtocol() {
     CancelAll(settingsRepeats_);
     CancelAll(confirmRepeats_);
     CancelAll(checkTimers_);
-    if (checksRunning_ > 0) env_.prober.CancelAll();
+    // The engine is the prober's only user; nothing it asked for may answer later.
+    env_.prober.CancelAll();
     env_.transport.SetReceiver(nullptr, 0, {});
     env_.transport.Close();
 }

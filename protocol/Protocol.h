@@ -61,7 +61,10 @@ public:
     int SendSearch(std::uint8_t protocolMode);
     // Called by the owner on WM_UDP_RECEIVED with the byte count in the receive buffer.
     int ProcessDatagram(std::size_t count);
-    // Three sends 100 ms apart; the 30 s acceptance time-out is armed before the first.
+    // Three sends 100 ms apart, the first before returning; the 30 s acceptance time-out is
+    // armed before the first. -12 when the first send fails (the time-out stays armed).
+    // An acceptance is confirmed 100 ms after it arrives, but never before the three
+    // requests and their 100 ms gaps are over.
     int SendSettings(const _CommandDataTable& record, std::uint16_t command, std::uint16_t mask);
     void StartRestartWait(const MacAddress& awaited);
 
