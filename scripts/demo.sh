@@ -8,6 +8,7 @@
 #   sudo ./scripts/demo.sh            # window (or device table without a display)
 #   sudo ./scripts/demo.sh --cli      # device table only
 #   sudo ./scripts/demo.sh --no-build # use what is already built in ./build
+#   sudo ./scripts/demo.sh --screenshot docs/demo.png   # the window on a virtual display
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -15,14 +16,18 @@ cd "$repo" || exit 1
 
 want_cli=0
 build=1
-for arg in "$@"; do
-    case "$arg" in
+screenshot=""
+while (($#)); do
+    case "$1" in
         --cli) want_cli=1 ;;
         --no-build) build=0 ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) echo "demo: unknown option $arg" >&2; exit 2 ;;
+        --screenshot) screenshot="${2:?--screenshot needs a file name}"; shift ;;
+        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "demo: unknown option $1" >&2; exit 2 ;;
     esac
+    shift
 done
+[[ -n "$screenshot" && "$screenshot" != /* ]] && screenshot="$PWD/$screenshot"
 
 if [[ $(id -u) -ne 0 ]]; then
     echo "demo: network namespaces need root; run: sudo $0 $*" >&2
@@ -39,7 +44,7 @@ if ((build)); then
     cmake --build build --target valdrune valdrune-cli valdrune-sim || exit 1
 fi
 
-export VALDRUNE_BUILD_DIR="$repo/build"
+export VALDRUNE_BUILD_DIR="${VALDRUNE_BUILD_DIR:-$repo/build}"
 # shellcheck source=../tests/e2e/lib/netns.sh
 source "$repo/tests/e2e/lib/netns.sh"
 vd_require_netns || exit 1
@@ -55,6 +60,19 @@ vd_sim_start --scenario demo || exit 1
 echo "pc namespace $VD_PC_NS: adapter ${VD_PC_IF[0]} ${VD_PC_IP[0]}/24 (MAC ${VD_PC_MAC[0]})"
 echo "devices namespace ${VD_DEV_NS[0]}:"
 "$(vd_binary valdrune-sim)" --scenario demo --subnet "${VD_SUBNET[0]}" --list | sed 's/^/  /'
+
+if [[ -n "$screenshot" ]]; then
+    say "Taking a screenshot of the window on a virtual display"
+    # The virtual display lives inside the pc namespace too.
+    vd_pc xvfb-run -a -s "-screen 0 1400x800x24" bash -c '
+        "$1" & app=$!
+        sleep 10
+        import -window root "$2.full.png" && convert "$2.full.png" -trim +repage "$2"
+        rm -f "$2.full.png"
+        kill $app; wait $app 2>/dev/null' shot "$app" "$screenshot" 2>/dev/null
+    [[ -s "$screenshot" ]] && echo "saved $screenshot" || { echo "demo: no screenshot" >&2; exit 1; }
+    exit 0
+fi
 
 has_display=0
 [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]] && has_display=1
