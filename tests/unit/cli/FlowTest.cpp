@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ExitCodes.h"
+#include "tests/unit/cli/CliRig.h"
+
+namespace valdrune::cli::test {
+namespace {
+
+SetOptions Static(const MacAddress& mac, const char* ip) {
+    SetOptions o;
+    std::string error;
+    EXPECT_TRUE(SetField(o.request, "mac", MacText(mac), error));
+    EXPECT_TRUE(SetField(o.request, "mode", "static", error));
+    EXPECT_TRUE(SetField(o.request, "ip", ip, error));
+    return o;
+}
+
+TEST(SetCommand, ChangesAStandardDeviceAndWaitsForItsRestart) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, EXIT_OK) << rig.err.str();
+    EXPECT_EQ(rig.devices[0].ip, Ip("192.168.0.30"));
+    EXPECT_EQ(rig.devices[0].settingsSeen, 3);  // sent three times
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2_CONFIRM), 3u);
+    EXPECT_NE(rig.err.str().find("Device settings completed."), std::string::npos);
+    // Back after its 40 s restart, found by the restart wait's searches from 30 s on.
+    EXPECT_GT(rig.clock.Now(), Milliseconds{40000});
+}
+
+TEST(SetCommand, NoWaitEndsRightAfterAcceptance) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    SetOptions o = Static(dev.mac, "192.168.0.30");
+    o.request.waitForRestart = false;
+    RunSet(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, EXIT_OK);
+    EXPECT_NE(rig.err.str().find("Device settings sent. Device restarting."), std::string::npos);
+    EXPECT_LT(rig.clock.Now(), Milliseconds{5000});
+}
+
+TEST(SetCommand, AddressInUseSendsNothing) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.21"), rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, EXIT_CONFLICT) << rig.err.str();
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+    EXPECT_NE(rig.err.str().find("IPv4 addresses overlapped"), std::string::npos);
+}
+
+TEST(SetCommand, ProbeThatCannotRunIsNotTakenForNoConflict) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.prober.SetPermitted(false);
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, EXIT_CANNOT_PROBE);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+}
+
+struct RefusedCase {
+    const char* name;
+    std::uint8_t kind;
+    const char* field;
+    const char* value;
+    const char* text;  // part of the message
+};
+
+class SetRefusal : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(SetRefusal, PrintsTheMessageAndSendsNoSettings) {
+    const RefusedCase& c = GetParam();
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, c.kind, "192.168.0.20");
+    SetOptions o;
+    std::string error;
+    ASSERT_TRUE(SetField(o.request, "mac", MacText(dev.mac), error));
+    ASSERT_TRUE(SetField(o.request, c.field, c.value, error)) << error;
+    RunSet(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, EXIT_REFUSED);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2) + rig.SentWithCommand(CMD_SETUP), 0u);
+    EXPECT_NE(rig.err.str().find(c.text), std::string::npos) << rig.err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetRefusal,
+    ::testing::Values(RefusedCase{"StandardPort", 48, "port", "554", "Port no. 554 cannot be set."},
+                      RefusedCase{"LegacyPort", 3, "port", "0", "Port no. 0 cannot be set."},
+                      RefusedCase{"EmptyPort", 48, "port", "", "Enter the Port no."},
+                      RefusedCase{"Mask", 48, "mask", "255.0.255.0",
+                                  "Subnet mask (255.0.255.0) cannot be set."},
+                      RefusedCase{"Gateway", 48, "gateway", "192.168.1.1",
+                                  "The addresses entered cannot be used together."},
+                      RefusedCase{"LegacyHasNoDnsMode", 3, "dns", "auto", "no DNS mode"},
+                      RefusedCase{"PcDhcpOnSinglePort", 48, "mode", "pc-dhcp",
+                                  "does not offer"}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+TEST(SetCommand, LockedDeviceIsRefusedWith443) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    dev.statusBits = 1;
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_REFUSED);
+    EXPECT_NE(rig.err.str().find("over 20 minutes after restart"), std::string::npos);
+}
+
+TEST(SetCommand, UnknownDeviceIsNotFoundAfterOneCycle) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    RunSet(*rig.session, Static(Mac(9), "192.168.0.30"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_NOT_FOUND);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SEARCH), 5u);
+    EXPECT_LE(rig.clock.Now(), Milliseconds{8100});
+}
+
+TEST(SetCommand, SilentDeviceTimesOutWith439) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    dev.accepts = false;
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_TIMEOUT);
+}
+
+TEST(SetCommand, DeviceThatStaysAwayEndsWith440) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    dev.comesBack = false;
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_NOT_BACK);
+}
+
+TEST(SetCommand, TwoPortDeviceIsDoneOnAcceptance) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_TWO_PORT, "192.168.0.20");
+    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP), 3u);
+    EXPECT_EQ(rig.err.str().find("Restarting device."), std::string::npos);
+}
+
+TEST(SetCommand, DryRunPrintsTheDatagramItWouldSendAndSendsNone) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_LEGACY, "192.168.0.20");
+    SetOptions o = Static(dev.mac, "192.168.0.30");
+    o.dryRun = true;
+    RunSet(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP), 0u);
+    // Same options for real: the first settings datagram on the wire has the printed bytes.
+    CliRig real;
+    real.AddDevice(1, DEVICE_KIND_LEGACY, "192.168.0.20");
+    RunSet(*real.session, Static(dev.mac, "192.168.0.30"), real.Finish());
+    real.Run();
+    const auto sent = real.transport.SentWithCommand(CMD_SETUP);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(rig.out.str(), Hex(sent[0].bytes.data(), sent[0].bytes.size()) + "\n");
+}
+
+TEST(SearchCommand, JsonListsEveryDeviceWithOverlaps) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.AddDevice(2, DEVICE_KIND_LEGACY, "192.168.0.20");
+    rig.AddDevice(3, DEVICE_KIND_TWO_PORT, "192.168.0.23");
+    SearchOptions o;
+    o.format = Format::Json;
+    RunSearch(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK);
+    const auto j = nlohmann::json::parse(rig.out.str());
+    ASSERT_EQ(j.size(), 3u);
+    EXPECT_EQ(j[0]["kind_name"], "legacy");  // table order is MAC text order
+    EXPECT_EQ(j[0]["overlaps"], nlohmann::json::array({MacText(Mac(1, 48))}));
+    EXPECT_EQ(j[1]["kind_name"], "two-port");
+    EXPECT_TRUE(j[1]["overlaps"].empty());
+    EXPECT_EQ(j[2]["ipv4"], "192.168.0.20");
+    EXPECT_EQ(rig.clock.Now() >= Milliseconds{8000}, true);
+}
+
+TEST(SearchCommand, UnknownInterfaceIsNotFound) {
+    CliRig rig;
+    SearchOptions o;
+    o.interface = "wlan7";
+    RunSearch(*rig.session, o, rig.Finish());
+    EXPECT_EQ(rig.exitCode, EXIT_NOT_FOUND);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SEARCH), 0u);
+}
+
+TEST(ProbeCommand, MapsTheEchoOutcomeToTheExitCode) {
+    CliRig rig;
+    rig.prober.SetResult(Ip("10.0.0.1"), ECHO_ANSWERED);
+    RunProbe(*rig.session, Ip("10.0.0.1"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_OK);
+    rig.exitCode.reset();
+    RunProbe(*rig.session, Ip("10.0.0.2"), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_NOT_FOUND);
+    EXPECT_NE(rig.out.str().find("10.0.0.2 no answer (timed out)"), std::string::npos);
+}
+
+// ---- apply ----------------------------------------------------------------------------------
+
+ApplyOptions PlanOf(const std::string& csv, bool dryRun = false) {
+    ApplyOptions o;
+    o.plan = ParsePlan(csv);
+    o.dryRun = dryRun;
+    o.format = Format::Json;
+    return o;
+}
+
+TEST(ApplyCommand, AppliesDeviceByDeviceEachConfirmedBeforeTheNext) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.AddDevice(2, DEVICE_KIND_LEGACY, "192.168.0.21");
+    const std::string csv = "mac,mode,ip\n" + MacText(Mac(1, 48)) + ",static,192.168.0.40\n" +
+                            MacText(Mac(2, 3)) + ",static,192.168.0.41\n";
+    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+    const auto first = rig.transport.SentWithCommand(CMD_SETUP_V2);
+    const auto second = rig.transport.SentWithCommand(CMD_SETUP);
+    ASSERT_EQ(first.size(), 3u);
+    ASSERT_EQ(second.size(), 3u);
+    // The second device is only sent to after the first came back from its 40 s restart.
+    EXPECT_GT(second[0].time, first[0].time + Milliseconds{40000});
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][0]["status"], "applied");
+    EXPECT_EQ(j["devices"][0]["before"]["ipv4"], "192.168.0.20");
+    EXPECT_EQ(j["devices"][0]["after"]["ipv4"], "192.168.0.40");
+    EXPECT_EQ(j["devices"][1]["after"]["ipv4"], "192.168.0.41");
+}
+
+TEST(ApplyCommand, DryRunFindsInPlanDuplicatesAndAddressesInUseAndSendsNothing) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
+    rig.AddDevice(3, DEVICE_KIND_STANDARD, "192.168.0.22");
+    rig.prober.SetResult(Ip("192.168.0.99"), ECHO_ANSWERED);  // some other host
+    const std::string csv = "mac,mode,ip\n" + MacText(Mac(1, 48)) + ",static,192.168.0.50\n" +
+                            MacText(Mac(2, 48)) + ",static,192.168.0.50\n" + MacText(Mac(3, 48)) +
+                            ",static,192.168.0.99\n";
+    auto keep = RunApply(*rig.session, PlanOf(csv, true), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_CONFLICT);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][0]["status"], "planned");
+    EXPECT_EQ(j["devices"][1]["status"], "conflict");
+    EXPECT_EQ(j["devices"][2]["status"], "conflict");
+    EXPECT_EQ(j["devices"][2]["message_id"], 436);
+}
+
+TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
+    CliRig rig;
+    FakeDevice& a = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    a.accepts = false;
+    rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
+    const std::string csv = "mac,port\n" + MacText(Mac(1, 48)) + ",8080\n" + MacText(Mac(2, 48)) +
+                            ",8080\n";
+    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_TIMEOUT);
+    EXPECT_EQ(rig.devices[1].settingsSeen, 0);
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][0]["status"], "failed");
+    EXPECT_EQ(j["devices"][1]["status"], "not applied");
+}
+
+TEST(ApplyCommand, MissingDeviceAndRefusedRowStopTheWholePlan) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    const std::string csv = "mac,port\n" + MacText(Mac(1, 48)) + ",554\n" + MacText(Mac(7)) +
+                            ",8080\n";
+    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_REFUSED);  // the lowest of 3 (refused) and 7 (not found)
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+}
+
+}  // namespace
+}  // namespace valdrune::cli::test

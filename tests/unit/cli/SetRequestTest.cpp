@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "cli/SetRequest.h"
+#include "tests/support/AnswerBuilder.h"
+
+namespace valdrune::cli {
+namespace {
+
+using valdrune::test::Ip;
+
+_CommandDataTable Device(std::uint8_t kind) {
+    _CommandDataTable r;
+    r.kind = kind;
+    r.primary.mac = {2, 0, 0, 0, 0, 1};
+    r.primary.ipAddress = Ip("192.168.0.20");
+    r.primary.subnetMask = Ip("255.255.255.0");
+    r.primary.gateway = Ip("192.168.0.1");
+    r.primary.port = 80;
+    r.ipv4Mode = 0;  // DHCP
+    r.flags = 0x90;  // DNS auto
+    r.legacyAddressing = kind == DEVICE_KIND_LEGACY ? 1 : 0x90;
+    r.capabilityFlag = 0;
+    r.portKind = kind == DEVICE_KIND_TWO_PORT ? 20 : 0;
+    r.portOptionA = 1;
+    r.portOptionB = 2;
+    return r;
+}
+
+SetRequest Request(std::initializer_list<std::pair<const char*, const char*>> fields) {
+    SetRequest q;
+    std::string error;
+    EXPECT_TRUE(SetField(q, "mac", "02-00-00-00-00-01", error));
+    for (const auto& [name, value] : fields) EXPECT_TRUE(SetField(q, name, value, error)) << error;
+    return q;
+}
+
+struct AvailabilityCase {
+    const char* name;
+    std::uint8_t kind;
+    std::uint8_t capability;
+    std::vector<std::pair<const char*, const char*>> fields;
+    bool ok;
+    const char* text;  // part of the refusal
+};
+
+class OptionAvailability : public ::testing::TestWithParam<AvailabilityCase> {};
+
+TEST_P(OptionAvailability, FollowsWhatTheDialogOffers) {
+    const AvailabilityCase& c = GetParam();
+    _CommandDataTable r = Device(c.kind);
+    r.capabilityFlag = c.capability;
+    SetRequest q;
+    std::string error;
+    ASSERT_TRUE(SetField(q, "mac", "02-00-00-00-00-01", error));
+    for (const auto& [name, value] : c.fields) ASSERT_TRUE(SetField(q, name, value, error)) << error;
+    const PreparedSettings p = PrepareSettings(r, q);
+    EXPECT_EQ(p.ok, c.ok) << p.message;
+    if (!c.ok) {
+        EXPECT_NE(p.message.find(c.text), std::string::npos) << p.message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OptionAvailability,
+    ::testing::Values(
+        AvailabilityCase{"AutoIpNeedsCapability1", 48, 0, {{"mode", "autoip"}}, false, "autoip"},
+        AvailabilityCase{"AutoIpWithCapability1", 48, 1, {{"mode", "autoip"}}, true, ""},
+        AvailabilityCase{"AutoNeedsCapability2", 48, 1, {{"mode", "auto"}}, false, "auto"},
+        AvailabilityCase{"LegacyAuto", 3, 0, {{"mode", "auto"}}, true, ""},
+        AvailabilityCase{"LegacyAutoIp", 3, 0, {{"mode", "autoip"}}, false, "autoip"},
+        AvailabilityCase{"AddressNeedsStatic", 48, 0, {{"ip", "192.168.0.30"}}, false, "static"},
+        AvailabilityCase{"DnsServersNeedManualDns", 48, 0, {{"dns1", "8.8.8.8"}}, false, "manual"},
+        AvailabilityCase{"DnsServersWithManualDns", 48, 0, {{"dns", "manual"}, {"dns1", "8.8.8.8"}},
+                         true, ""},
+        // Static forces manual DNS as the radio does, so no 437 here...
+        AvailabilityCase{"StaticForcesManualDns", 48, 0,
+                         {{"mode", "static"}, {"ip", "192.168.0.30"}}, true, ""},
+        // ...unless DNS auto is asked for explicitly.
+        AvailabilityCase{"StaticWithDnsAuto", 48, 0, {{"mode", "static"}, {"dns", "auto"}}, false,
+                         "you must select DNS \"Manual\""},
+        AvailabilityCase{"PortFixedInAutoMode", 48, 2, {{"mode", "auto"}, {"port", "8080"}}, false,
+                         "port"},
+        AvailabilityCase{"PcPortOnSinglePort", 48, 0, {{"pc-ip", "10.0.0.1"}}, false, "two-port"},
+        AvailabilityCase{"TwoPortManualForcesManualDns", 12, 0,
+                         {{"mode", "static"}, {"dns", "auto"}}, false, "DHCP on one of the ports"},
+        AvailabilityCase{"TwoPortPcDhcp", 12, 0, {{"mode", "pc-dhcp"}}, true, ""},
+        AvailabilityCase{"TwoPortPcAddressInPcDhcp", 12, 0,
+                         {{"mode", "pc-dhcp"}, {"pc-ip", "10.0.0.1"}}, false, "PC-port"},
+        AvailabilityCase{"TwoPortAuto", 12, 0, {{"mode", "auto"}}, false, "does not offer"}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+TEST(PrepareSettings, LockedTwoPortAndViewOnlyDevicesAreRefused) {
+    _CommandDataTable r = Device(48);
+    r.statusBits = 1;
+    EXPECT_EQ(PrepareSettings(r, Request({})).messageId, 443);
+    r = Device(12);
+    r.portKind = 5;
+    EXPECT_NE(PrepareSettings(r, Request({})).message.find("only shows"), std::string::npos);
+}
+
+TEST(PrepareSettings, ChoosesCommandAndMaskByKind) {
+    struct {
+        std::uint8_t kind;
+        std::uint16_t command, mask;
+    } cases[] = {{48, 2, 32}, {3, 15, 2}, {12, 15, 8}};
+    for (const auto& c : cases) {
+        const PreparedSettings p = PrepareSettings(Device(c.kind), Request({{"port", "8080"}}));
+        ASSERT_TRUE(p.ok) << int(c.kind) << ": " << p.message;
+        EXPECT_EQ(p.command, c.command);
+        EXPECT_EQ(p.mask, c.mask);
+        EXPECT_EQ(p.after.primary.port, 8080);
+    }
+}
+
+TEST(PrepareSettings, AnUntouchedRecordIsSentAsTheDialogWouldSaveIt) {
+    _CommandDataTable r = Device(48);
+    const PreparedSettings p = PrepareSettings(r, Request({}));
+    ASSERT_TRUE(p.ok) << p.message;
+    EXPECT_EQ(p.after.ipv4Mode, 0);
+    EXPECT_EQ(p.after.flags, 0x90);
+    EXPECT_EQ(p.after.secondary.ipAddress, r.primary.ipAddress);
+}
+
+TEST(Addresses, TwoPortTargetsFollowTheManualPorts) {
+    _CommandDataTable r = Device(12);
+    r.primary.ipAddress2 = Ip("10.0.0.5");
+    r.ipv4Mode = 3;
+    EXPECT_EQ(TargetAddresses(r), (std::vector<std::uint32_t>{Ip("192.168.0.20"), Ip("10.0.0.5")}));
+    r.ipv4Mode = 0;  // LAN DHCP: only the PC port is fixed
+    EXPECT_EQ(TargetAddresses(r), (std::vector<std::uint32_t>{Ip("10.0.0.5")}));
+    r.ipv4Mode = 19;  // PC DHCP: only the LAN port
+    EXPECT_EQ(TargetAddresses(r), (std::vector<std::uint32_t>{Ip("192.168.0.20")}));
+    _CommandDataTable before = r;
+    before.primary.ipAddress = Ip("192.168.0.21");
+    EXPECT_EQ(IntroducedAddresses(before, r), (std::vector<std::uint32_t>{Ip("192.168.0.20")}));
+    EXPECT_TRUE(IntroducedAddresses(r, r).empty());
+}
+
+}  // namespace
+}  // namespace valdrune::cli
