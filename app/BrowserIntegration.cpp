@@ -1,26 +1,151 @@
 #include "app/BrowserIntegration.h"
 
+#include <QComboBox>
+
+#include "app/MessageBox.h"
+#include "app/TallyrigDlg.h"
+#include "browser/core/CDeviceBrowser.h"
+#include "browser/core/ProtocolDeviceSource.h"
+#include "browser/qt/BrowserDialogs.h"
+#include "platform/linux/browser/BrowserPlatform.h"
+#include "res/StringTable.h"
+
 namespace valdrune {
 
-struct BrowserIntegration::State {};
+namespace {
 
-BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_unique<State>()) {}
-BrowserIntegration::~BrowserIntegration() = default;
-
-void BrowserIntegration::DetectWindows11() {}
-void BrowserIntegration::InitSiteListPath() {}
-void BrowserIntegration::DetectBrowsers() {}
-void BrowserIntegration::LoadModelLists() {}
-void BrowserIntegration::LoadSiteListState() {}
-
-std::vector<std::pair<std::string, int>> BrowserIntegration::BrowserComboEntries() const {
-    return {{"Auto", 0}};
+BrowserIntegration::PlatformFactory& Factory() {
+    static BrowserIntegration::PlatformFactory factory;
+    return factory;
 }
 
-void BrowserIntegration::ClassifyAndTrack(_CommandDataTable& record) { record.browserClass = -1; }
-void BrowserIntegration::OnBrowserChoiceChanged(int, int) {}
-void BrowserIntegration::OnOpenDeviceWindow() {}
-void BrowserIntegration::OnTimer(int) {}
-bool BrowserIntegration::OnMessage(WindowMessage, std::uintptr_t, std::intptr_t) { return false; }
+BrowserPlatform CreatePlatform() {
+    if (Factory()) {
+        BrowserPlatform platform;
+        Factory()(platform);
+        return platform;
+    }
+    return MakeBrowserPlatform();
+}
+
+}  // namespace
+
+// The main dialog's services as the decisions see them.
+struct BrowserIntegration::State final : IBrowserHost {
+    explicit State(CTallyrigDlg& owner)
+        : dlg(owner),
+          platform(CreatePlatform()),
+          devices(owner.Engine()),
+          browser(BrowserSeams{*platform.env, *platform.store, *platform.files, *platform.windows,
+                               *this, devices}) {}
+
+    int ShowMessage(int textId, int boxType, BoxOwner owner) override {
+        QWidget* parent = owner == BoxOwner::MainDialog ? &dlg : nullptr;
+        return ShowMessageBox(MessageBoxRequest{parent, textId, boxType, {}}) == ID_OK
+                   ? ANSWER_OK
+                   : ANSWER_CANCEL;
+    }
+    void PostMessage(WindowMessage message, std::uintptr_t wParam) override {
+        dlg.PostMessage(message, wParam, 0);
+    }
+    void PostToWindow(std::uintptr_t window, WindowMessage message, std::uintptr_t wParam) override {
+        PostToMessageDialog(window, message, wParam);
+    }
+    void StartTimer(int timerId, int periodMs) override { dlg.StartTimer(timerId, periodMs); }
+    void KillTimer(int timerId) override { dlg.KillTimer(timerId); }
+    int RunMessageDialog(int mode, int textId) override {
+        CTallyrigDlg& owner = dlg;
+        return valdrune::RunMessageDialog(
+            dlg.Scheduler(), mode, textId,
+            [&owner](WindowMessage m, std::uintptr_t w, std::intptr_t l) { owner.PostMessage(m, w, l); });
+    }
+    void After(int delayMs, std::function<void()> fn) override {
+        dlg.Scheduler().StartTimer(Milliseconds(delayMs), false, std::move(fn));
+    }
+
+    CTallyrigDlg& dlg;
+    BrowserPlatform platform;
+    ProtocolDeviceSource devices;
+    CDeviceBrowser browser;
+};
+
+BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg)
+    : dlg_(dlg), state_(std::make_unique<State>(dlg)) {}
+
+BrowserIntegration::~BrowserIntegration() = default;
+
+void BrowserIntegration::SetPlatformFactory(PlatformFactory factory) {
+    Factory() = std::move(factory);
+}
+
+CDeviceBrowser& BrowserIntegration::Decisions() { return state_->browser; }
+
+void BrowserIntegration::DetectWindows11() { state_->browser.DetectWindows11(); }
+
+void BrowserIntegration::InitSiteListPath() { state_->browser.InitSiteListPath(); }
+
+void BrowserIntegration::DetectBrowsers() { state_->browser.DetectBrowsers(); }
+
+void BrowserIntegration::LoadModelLists() {
+    LoadBuiltInModelLists(state_->browser);
+    state_->browser.SetTemplates(BuiltInTemplates());
+}
+
+void BrowserIntegration::LoadSiteListState() { state_->browser.LoadSiteListState(); }
+
+std::vector<std::pair<std::string, int>> BrowserIntegration::BrowserComboEntries() const {
+    std::vector<std::pair<std::string, int>> entries;
+    for (const int code : state_->browser.ComboCodes()) {
+        entries.emplace_back(std::string(LoadText(BrowserComboTextId(code))), code);
+    }
+    return entries;
+}
+
+void BrowserIntegration::ClassifyAndTrack(_CommandDataTable& record) {
+    state_->browser.ClassifyDevice(record);
+    state_->browser.TrackDeviceSite(record, dlg_.browserCode);
+}
+
+void BrowserIntegration::OnBrowserChoiceChanged(int newCode, int oldCode) {
+    state_->browser.OnBrowserChoiceChanged(newCode, oldCode);
+}
+
+void BrowserIntegration::OnOpenDeviceWindow() {
+    std::optional<std::string> mac;
+    if (const int row = dlg_.SelectedRow(); row >= 0) {
+        mac = dlg_.RowText(row, COL_MAC).toStdString();
+    }
+    int code = dlg_.browserCode;
+    if (const auto* combo = dlg_.ControlAs<QComboBox>(IDC_BROWSER_COMBO)) {
+        const int index = combo->currentIndex();
+        if (index >= 0 && index < static_cast<int>(dlg_.browserCodes.size())) {
+            code = dlg_.browserCodes[static_cast<std::size_t>(index)];
+        }
+    }
+    state_->browser.OnOpenDeviceWindow(mac, code);
+}
+
+void BrowserIntegration::OnTimer(int timerId) { state_->browser.OnTimer(timerId); }
+
+bool BrowserIntegration::OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
+    CDeviceBrowser& b = state_->browser;
+    switch (message) {
+        case WM_RUN_MESSAGE_DIALOG:
+            if (wParam != 1 && wParam != 2) return false;
+            dlg_.progressWindow = 0;
+            b.OnRunMessageDialog(wParam);
+            dlg_.progressWindow = 0;
+            return true;
+        case WM_MESSAGE_DIALOG_READY:
+            b.OnMessageDialogReady(wParam);
+            dlg_.progressWindow = wParam;
+            return true;
+        case WM_OPEN_PENDING_URL:
+            b.OnOpenPendingUrl();
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace valdrune

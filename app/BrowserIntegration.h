@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +15,8 @@
 namespace valdrune {
 
 class CTallyrigDlg;
+class CDeviceBrowser;
+struct BrowserPlatform;
 
 class BrowserIntegration {
 public:
@@ -41,6 +44,13 @@ public:
     void OnTimer(int timerId);
     // WM_RUN_MESSAGE_DIALOG with wParam 1 or 2, WM_MESSAGE_DIALOG_READY, WM_OPEN_PENDING_URL.
     bool OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    // Test seam: fills the browser environment, key store, site-list files and window list that
+    // the next BrowserIntegration uses; an empty function restores this platform's own.
+    using PlatformFactory = std::function<void(BrowserPlatform&)>;
+    static void SetPlatformFactory(PlatformFactory factory);
+    // The decisions and their state (flags, URL lists, wait mode), for tests.
+    CDeviceBrowser& Decisions();
 
 private:
     struct State;

@@ -63,7 +63,8 @@ LinuxBrowserPaths LinuxBrowserPaths::FromEnvironment() {
                               "/usr/bin/chromium", "/usr/bin/chromium-browser"});
     p.candidates.firefox = at({"/usr/lib/firefox/firefox", "/usr/bin/firefox",
                                "/usr/lib/firefox-esr/firefox-esr", "/usr/bin/firefox-esr"});
-    // No Internet Explorer exists on Linux: the list stays empty.
+    // No Internet Explorer exists on Linux: the list stays empty unless a stand-in is named.
+    if (const std::string ie = Env("VALDRUNE_IE_PATH"); !ie.empty()) p.candidates.ie = {ie};
 
     const std::string home = EnvOr("HOME", "/tmp");
     const std::string config = EnvOr("XDG_CONFIG_HOME", home + "/.config");
@@ -86,6 +87,9 @@ LinuxBrowserPaths LinuxBrowserPaths::FromEnvironment() {
     p.startupDir = EnvOr("VALDRUNE_SITE_LIST_DIR", CurrentDirectory());
     p.opener = EnvOr("VALDRUNE_OPENER", "xdg-open");
     p.trustedZones = Env("VALDRUNE_TRUSTED_ZONES") == "1";
+    const bool offscreen = Env("QT_QPA_PLATFORM") == "offscreen";
+    p.mayStartPrograms = !offscreen || !root.empty();
+    p.mayOpenDefault = !offscreen || !Env("VALDRUNE_OPENER").empty();
     return p;
 }
 
@@ -160,11 +164,11 @@ std::string LinuxBrowserEnvironment::ReadDefaultBrowserProgId() const {
 
 void LinuxBrowserEnvironment::Launch(const std::string& executable,
                                      const std::vector<std::string>& args) {
-    if (!executable.empty()) starter_(executable, args);
+    if (!executable.empty() && paths_.mayStartPrograms) starter_(executable, args);
 }
 
 void LinuxBrowserEnvironment::OpenDefault(const std::string& url) {
-    starter_(paths_.opener, {url});
+    if (paths_.mayOpenDefault) starter_(paths_.opener, {url});
 }
 
 LocalDateTime LinuxBrowserEnvironment::LocalNow() const {

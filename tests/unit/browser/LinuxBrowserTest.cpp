@@ -269,6 +269,32 @@ TEST(LinuxBrowserEnvironment, SystemDefaultGoesThroughTheOpener) {
     EXPECT_EQ(WaitForFile(paths.opener + ".args"), "http://192.168.0.20:80\n");
 }
 
+TEST(LinuxBrowserEnvironment, OffscreenRunsStartOnlyRedirectedStandIns) {
+    TempDir dir;
+    const char* saved = std::getenv("QT_QPA_PLATFORM");
+    const std::string keep = saved ? saved : "";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const LinuxBrowserPaths real = LinuxBrowserPaths::FromEnvironment();
+    ::setenv("VALDRUNE_BROWSER_ROOT", dir.path().c_str(), 1);
+    ::setenv("VALDRUNE_OPENER", "/bin/true", 1);
+    ::setenv("VALDRUNE_IE_PATH", (dir / "iexplore").c_str(), 1);
+    const LinuxBrowserPaths redirected = LinuxBrowserPaths::FromEnvironment();
+    for (const char* v : {"VALDRUNE_BROWSER_ROOT", "VALDRUNE_OPENER", "VALDRUNE_IE_PATH"}) ::unsetenv(v);
+    if (saved) ::setenv("QT_QPA_PLATFORM", keep.c_str(), 1); else ::unsetenv("QT_QPA_PLATFORM");
+    EXPECT_FALSE(real.mayStartPrograms);
+    EXPECT_FALSE(real.mayOpenDefault);
+    EXPECT_TRUE(redirected.mayStartPrograms);
+    EXPECT_TRUE(redirected.mayOpenDefault);
+    EXPECT_EQ(redirected.candidates.ie, std::vector<std::string>{dir / "iexplore"});
+
+    LinuxBrowserEnvironment env(real);
+    int started = 0;
+    env.SetStarter([&](const std::string&, const std::vector<std::string>&) { return ++started > 0; });
+    env.Launch("/usr/bin/firefox", {"http://10.0.0.1:80"});
+    env.OpenDefault("http://10.0.0.1:80");
+    EXPECT_EQ(started, 0);
+}
+
 TEST(LinuxBrowserEnvironment, DetectsOnlyRegularFiles) {
     TempDir dir;
     LinuxBrowserEnvironment env{LinuxBrowserPaths{}};
