@@ -4,10 +4,10 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,8 +26,6 @@
 #include "sim/Loop.h"
 #include "sim/Scenario.h"
 
-extern char** environ;
-
 namespace valdrune::sim {
 namespace {
 
@@ -35,7 +33,7 @@ constexpr const char* kUsage = R"(Usage: valdrune-sim [options]
 
 Simulated network cameras and recorders for trying and testing Valdrune without hardware.
 Run it inside a network namespace: it answers search requests on UDP port 10670 and, with
---interface, puts each device's IPv4 address on that interface so that echo requests to a
+--interface, puts each device's IPv4 address on that interface (as /32) so that echo requests to a
 device are answered and follow its address when its settings change.
 
 Devices (one of):
@@ -169,7 +167,7 @@ int TimeScale() {
     return v ? *v : 1;
 }
 
-// UDP on the device port, on one interface when given; addresses moved with ip(8).
+// UDP on the device port, on one interface when given; addresses moved over netlink.
 class CLinuxLink : public IPeerLink {
 public:
     CLinuxLink(const Options& o) : o_(o) {}
@@ -271,27 +269,67 @@ public:
     }
 
 private:
+    // RTM_NEWADDR / RTM_DELADDR of one /32 on our interface; one round trip, no helper process.
     bool RunIp(const char* verb, std::uint32_t a) {
-        const std::string addr = Ipv4Text(a) + "/32";
-        std::vector<std::string> args = {"ip", "addr", verb, addr, "dev", o_.interface};
-        std::vector<char*> argv;
-        for (auto& s : args) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        if (posix_spawnp(&pid, "ip", nullptr, nullptr, argv.data(), environ) != 0) {
-            Log("cannot run ip to " + std::string(verb) + " " + addr);
+        const bool add = std::strcmp(verb, "add") == 0;
+        const int nl = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+        if (nl < 0) {
+            Log(std::string("netlink: ") + std::strerror(errno));
             return false;
         }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (!ok) Log("ip addr " + std::string(verb) + " " + addr + " failed");
+        struct {
+            nlmsghdr h;
+            ifaddrmsg ifa;
+            char attrs[64];
+        } req{};
+        req.h.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
+        req.h.nlmsg_type = add ? RTM_NEWADDR : RTM_DELADDR;
+        req.h.nlmsg_flags = static_cast<std::uint16_t>(NLM_F_REQUEST | NLM_F_ACK |
+                                                       (add ? NLM_F_CREATE | NLM_F_EXCL : 0));
+        req.h.nlmsg_seq = ++netlinkSeq_;
+        req.ifa.ifa_family = AF_INET;
+        req.ifa.ifa_prefixlen = 32;
+        req.ifa.ifa_scope = RT_SCOPE_UNIVERSE;
+        req.ifa.ifa_index = static_cast<unsigned>(ifIndex_);
+        const std::uint32_t wire = htonl(a);
+        for (unsigned short type : {IFA_LOCAL, IFA_ADDRESS}) {
+            auto* rta = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&req) +
+                                                  NLMSG_ALIGN(req.h.nlmsg_len));
+            rta->rta_type = type;
+            rta->rta_len = RTA_LENGTH(sizeof wire);
+            std::memcpy(RTA_DATA(rta), &wire, sizeof wire);
+            req.h.nlmsg_len = NLMSG_ALIGN(req.h.nlmsg_len) + RTA_ALIGN(rta->rta_len);
+        }
+        sockaddr_nl kernel{};
+        kernel.nl_family = AF_NETLINK;
+        bool ok = sendto(nl, &req, req.h.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+                         sizeof kernel) == static_cast<ssize_t>(req.h.nlmsg_len);
+        int error = ok ? 0 : errno;
+        if (ok) {
+            alignas(nlmsghdr) char reply[512];
+            const ssize_t n = recv(nl, reply, sizeof reply, 0);
+            const auto* h = reinterpret_cast<const nlmsghdr*>(reply);
+            if (n < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) || h->nlmsg_type != NLMSG_ERROR) {
+                ok = false;
+                error = EPROTO;
+            } else {
+                nlmsgerr e{};
+                std::memcpy(&e, reply + NLMSG_LENGTH(0), sizeof e);
+                error = -e.error;
+                ok = error == 0;
+            }
+        }
+        close(nl);
+        if (!ok)
+            Log("cannot " + std::string(verb) + " " + Ipv4Text(a) + "/32 on " + o_.interface +
+                ": " + std::strerror(error));
         return ok;
     }
 
     const Options& o_;
     int fd_ = -1;
     int ifIndex_ = 0;
+    std::uint32_t netlinkSeq_ = 0;
     std::uint32_t lastFrom_ = 0;
     std::set<std::uint32_t> held_;
 };

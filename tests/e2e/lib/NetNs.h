@@ -295,7 +295,7 @@ public:
         argv.insert(argv.end(), args.begin(), args.end());
         sims_.push_back(Spawn(DevNs(k), argv, env));
         Process& sim = sims_.back();
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 800; ++i) {  // 20 s: a loaded machine starts slowly
             struct stat st {};
             if (stat(ready.c_str(), &st) == 0) return sim;
             if (!sim.Running()) break;

@@ -161,7 +161,7 @@ vd_sim_start() {
         --ready-file "$ready" "$@" 2>"$log" &
     VD_SIM_PID[k]=$!
     local i
-    for ((i = 0; i < 100; i++)); do
+    for ((i = 0; i < 400; i++)); do
         [[ -e "$ready" ]] && return 0
         if ! kill -0 "${VD_SIM_PID[$k]}" 2>/dev/null; then
             vd_log "simulator exited early:"; cat "$log" >&2
@@ -170,7 +170,7 @@ vd_sim_start() {
         fi
         sleep 0.05
     done
-    vd_log "simulator did not get ready within 5 s"
+    vd_log "simulator did not get ready within 20 s"
     return 1
 }
 
