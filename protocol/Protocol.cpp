@@ -214,6 +214,7 @@ int CProtocol::SendSettings(const _CommandDataTable& record, std::uint16_t comma
                             std::uint16_t mask) {
     // A new transaction replaces whatever was left of an earlier one.
     CancelAll(settingsRepeats_);
+    CancelAll(confirmRepeats_);
     CancelTimer(confirmationTimer_);
     CancelTimer(timeoutTimer_);
 
