@@ -1,0 +1,330 @@
+// The main window's browser steps on fakes: the Open button with its refusals, the chosen
+// browser started with the device URL, and the Edge set-up run through the real message
+// dialog, on the virtual clock. Browsers are stand-ins whose starts are recorded, never run.
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "app/BrowserIntegration.h"
+#include "browser/core/CDeviceBrowser.h"
+#include "platform/linux/browser/BrowserPlatform.h"
+#include "platform/linux/browser/FileKeyValueStore.h"
+#include "platform/linux/browser/LinuxBrowserEnvironment.h"
+#include "platform/linux/browser/LinuxSiteListFiles.h"
+#include "settings/dialogs/CMessageDialog.h"
+#include "tests/gui/app/WindowRig.h"
+
+namespace valdrune::test {
+namespace {
+
+using Launch = std::pair<std::string, std::vector<std::string>>;
+
+class StandInWindows final : public ITopLevelWindows {
+public:
+    std::vector<TopLevelWindow> windows;
+    std::vector<std::uint64_t> minimized;
+    std::vector<TopLevelWindow> List() const override { return windows; }
+    void ShowMinimized(std::uint64_t handle) override { minimized.push_back(handle); }
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Browsers installed as stand-in files in a temporary directory, the key store and the site
+// list under it too.
+struct BrowserSandbox {
+    QTemporaryDir dir;
+    std::vector<Launch> launches;
+    StandInWindows* windows = nullptr;
+
+    std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
+
+    explicit BrowserSandbox(std::vector<std::string> installed, const char* edgeVersion = "120.0") {
+        for (const auto& name : installed) std::ofstream(Path(name.c_str())) << "#!/bin/sh\n";
+        QDir(dir.path()).mkpath("profile");
+        QDir(dir.path()).mkpath("start");
+        QDir(dir.path()).mkpath("managed");
+        std::ofstream(Path("profile/Last Version")) << edgeVersion;
+        BrowserIntegration::SetPlatformFactory([this](BrowserPlatform& p) {
+            LinuxBrowserPaths paths;
+            paths.candidates = {{Path("msedge")}, {Path("chrome")}, {Path("firefox")},
+                                {Path("iexplore")}};
+            paths.edgeProfileDir = Path("profile");
+            paths.startupDir = Path("start");
+            paths.mimeappsFiles = {Path("mimeapps.list")};
+            auto env = std::make_unique<LinuxBrowserEnvironment>(paths);
+            env->SetStarter([this](const std::string& exe, const std::vector<std::string>& args) {
+                launches.emplace_back(exe, args);
+                return true;
+            });
+            p.env = std::move(env);
+            p.store = std::make_unique<FileKeyValueStore>(Path("user"), Path("managed"));
+            p.files = std::make_unique<LinuxSiteListFiles>();
+            auto w = std::make_unique<StandInWindows>();
+            windows = w.get();
+            p.windows = std::move(w);
+        });
+    }
+    ~BrowserSandbox() { BrowserIntegration::SetPlatformFactory({}); }
+};
+
+// Drives modal message dialogs from inside their own loops: each step looks at the dialog on
+// top, then advances the virtual clock by 100 ms. The next step is queued first, so a dialog
+// opened during a step is driven too.
+struct ModalDriver : std::enable_shared_from_this<ModalDriver> {
+    VirtualScheduler& clock;
+    std::function<void(CMessageDialog&)> onDialog;
+    bool stopped = false;
+    int steps = 0;
+
+    ModalDriver(VirtualScheduler& c, std::function<void(CMessageDialog&)> f)
+        : clock(c), onDialog(std::move(f)) {}
+    void Step() {
+        if (stopped || ++steps > 20000) return;
+        std::weak_ptr<ModalDriver> self = shared_from_this();
+        QTimer::singleShot(0, [self] {
+            if (auto d = self.lock()) d->Step();
+        });
+        if (auto* dialog = dynamic_cast<CMessageDialog*>(QApplication::activeModalWidget())) {
+            onDialog(*dialog);
+        }
+        clock.Advance(Milliseconds(100));
+    }
+};
+
+int ComboIndexOf(CTallyrigDlg& dlg, int code) {
+    for (std::size_t i = 0; i < dlg.browserCodes.size(); ++i) {
+        if (dlg.browserCodes[i] == code) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void Choose(CTallyrigDlg& dlg, int code) {
+    auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
+    const int index = ComboIndexOf(dlg, code);
+    ASSERT_GE(index, 0);
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+void ClickOpen(CTallyrigDlg& dlg) { dlg.ControlAs<QPushButton>(IDC_OPEN_DEVICE)->click(); }
+
+void SelectRow(CTallyrigDlg& dlg, int row) {
+    dlg.DeviceList()->setCurrentItem(dlg.DeviceList()->topLevelItem(row));
+}
+
+std::vector<int> BoxIds(const WindowRig& rig) {
+    std::vector<int> ids;
+    for (const auto& b : rig.boxes) ids.push_back(b.textId);
+    return ids;
+}
+
+const std::vector<std::string> ALL{"msedge", "chrome", "firefox", "iexplore"};
+
+// ---- combo and Open button --------------------------------------------------------------------
+
+TEST(BrowserWindow, ComboOffersAutoAndTheDetectedBrowsersInOrder) {
+    BrowserSandbox sandbox({"msedge", "firefox"});
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+    EXPECT_EQ(texts, (QStringList{"Auto", "Microsoft Edge (IE mode)", "Microsoft Edge", "Firefox"}));
+    EXPECT_EQ(dlg.browserCodes, (std::vector<int>{0, 1, 2, 4}));
+}
+
+TEST(BrowserWindow, TooOldEdgeIsNotOffered) {
+    BrowserSandbox sandbox({"msedge", "chrome"}, "69.9");
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    EXPECT_EQ(dlg.browserCodes, (std::vector<int>{0, 3}));
+}
+
+TEST(BrowserWindow, OpenWithoutSelectionShowsTheNoSelectionMessage) {
+    BrowserSandbox sandbox(ALL);
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.21"));
+    dlg.DeviceList()->clearSelection();
+    ClickOpen(dlg);
+    rig.clock.Advance(Milliseconds(10000));
+    ASSERT_EQ(BoxIds(rig), std::vector<int>{221});
+    EXPECT_EQ(rig.boxes[0].owner, &dlg);
+    EXPECT_EQ(rig.boxes[0].boxType, 0x30);
+    EXPECT_TRUE(sandbox.launches.empty());
+    EXPECT_TRUE(rig.prober.Calls().empty());
+}
+
+TEST(BrowserWindow, OverlappingAddressIsRefusedWithoutAProbe) {
+    BrowserSandbox sandbox(ALL);
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.21"));
+    rig.Found(Device(2, "192.168.0.21"));
+    rig.Settle();
+    SelectRow(dlg, 0);
+    ClickOpen(dlg);
+    rig.clock.Advance(Milliseconds(10000));
+    EXPECT_EQ(BoxIds(rig), std::vector<int>{223});
+    EXPECT_TRUE(rig.prober.Calls().empty());
+    EXPECT_TRUE(sandbox.launches.empty());
+}
+
+TEST(BrowserWindow, SilentDeviceIsRefusedAfterItsProbe) {
+    BrowserSandbox sandbox(ALL);
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.21"));
+    SelectRow(dlg, 0);
+    Choose(dlg, BROWSER_CHROME);
+    ClickOpen(dlg);
+    rig.clock.Advance(Milliseconds(20000));
+    EXPECT_EQ(BoxIds(rig), std::vector<int>{222});
+    EXPECT_FALSE(rig.prober.Calls().empty());
+    EXPECT_TRUE(sandbox.launches.empty());
+}
+
+TEST(BrowserWindow, AnsweringDeviceOpensInTheChosenBrowser) {
+    BrowserSandbox sandbox(ALL);
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    _CommandDataTable https = Device(1, "192.168.0.21", 443);
+    https.https = 1;
+    rig.Found(https);
+    rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
+    SelectRow(dlg, 0);
+    Choose(dlg, BROWSER_FIREFOX);
+    ClickOpen(dlg);
+    rig.clock.Advance(Milliseconds(20000));
+    EXPECT_TRUE(rig.boxes.empty());
+    ASSERT_EQ(sandbox.launches.size(), 1u);
+    EXPECT_EQ(sandbox.launches[0],
+              Launch(sandbox.Path("firefox"), {"https://192.168.0.21:443"}));
+}
+
+// ---- Edge set-up run ----------------------------------------------------------------------------
+
+struct SetupRun {
+    BrowserSandbox sandbox{ALL};
+    WindowRig rig;
+    CTallyrigDlg* dlg = nullptr;
+
+    SetupRun() {
+        dlg = &rig.Open();
+        rig.Found(Device(1, "192.168.0.21"));  // model in no list: needs IE mode
+        rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
+        SelectRow(*dlg, 0);
+        Choose(*dlg, BROWSER_EDGE_IE_MODE);
+    }
+    CDeviceBrowser& Decisions() { return dlg->Browser().Decisions(); }
+    void AddEdgeWindow() { sandbox.windows->windows.push_back({900, false, "Start - Microsoft Edge"}); }
+};
+
+TEST(EdgeSetupRun, RewritesTheListRestartsEdgeMinimisesItAndOpensThePageAfterTheCountdown) {
+    SetupRun run;
+    ASSERT_TRUE(run.Decisions().SiteListPending());
+    std::vector<int> seenSeconds;
+    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+        EXPECT_EQ(d.Mode(), CMessageDialog::kCountdownMode);
+        if (seenSeconds.empty() || seenSeconds.back() != d.SecondsLeft()) {
+            seenSeconds.push_back(d.SecondsLeft());
+        }
+        QTest::keyClick(&d, Qt::Key_Escape);  // neither key closes it
+        QTest::keyClick(&d, Qt::Key_Return);
+        if (d.SecondsLeft() == 73 && run.sandbox.windows->windows.empty()) run.AddEdgeWindow();
+    });
+    driver->Step();
+    ClickOpen(*run.dlg);
+    run.rig.clock.Advance(Milliseconds(5000));
+    driver->stopped = true;
+    run.rig.Settle();
+
+    EXPECT_EQ(BoxIds(run.rig), std::vector<int>{240});
+    ASSERT_FALSE(seenSeconds.empty());
+    EXPECT_EQ(seenSeconds.front(), 75);
+    EXPECT_EQ(seenSeconds.back(), 1);
+    EXPECT_EQ(run.sandbox.windows->minimized, std::vector<std::uint64_t>{900});
+    ASSERT_EQ(run.sandbox.launches.size(), 2u);
+    EXPECT_EQ(run.sandbox.launches[0], Launch(run.sandbox.Path("msedge"), {}));
+    EXPECT_EQ(run.sandbox.launches[1],
+              Launch(run.sandbox.Path("msedge"), {"http://192.168.0.21:80"}));
+    EXPECT_FALSE(run.Decisions().SiteListPending());
+    EXPECT_EQ(run.Decisions().EdgeWaitMode(), 0);
+
+    const std::string list = Slurp(run.sandbox.Path("start/Quembrel_sitelist.xml"));
+    EXPECT_NE(list.find("  <site url=\"http://192.168.0.21/\">\r\n"), std::string::npos) << list;
+    const std::string policy = Slurp(run.sandbox.Path("managed/valdrune.json"));
+    EXPECT_NE(policy.find(run.sandbox.Path("start/Quembrel_sitelist.xml")), std::string::npos);
+    EXPECT_NE(policy.find("\"InternetExplorerIntegrationLevel\": 1"), std::string::npos);
+}
+
+TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {
+    SetupRun run;
+    run.AddEdgeWindow();
+    int closeDialogs = 0;
+    bool okWasDisabled = false;
+    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+        if (d.Mode() != CMessageDialog::kCloseWindowsMode) return;
+        ++closeDialogs;
+        auto* ok = d.ControlAs<QPushButton>(ID_OK);
+        ASSERT_NE(ok, nullptr);
+        if (closeDialogs == 5) {
+            okWasDisabled = !ok->isEnabled();
+            QTest::keyClick(&d, Qt::Key_Return);
+            run.sandbox.windows->windows.clear();  // the user closes Edge
+        }
+        if (closeDialogs > 5 && ok->isEnabled()) ok->click();
+    });
+    driver->Step();
+    ClickOpen(*run.dlg);
+    run.rig.clock.Advance(Milliseconds(5000));
+    driver->stopped = true;
+    run.rig.Settle();
+
+    EXPECT_TRUE(okWasDisabled);
+    EXPECT_GT(closeDialogs, 5);
+    ASSERT_EQ(run.sandbox.launches.size(), 2u);
+    EXPECT_EQ(run.sandbox.launches[0], Launch(run.sandbox.Path("msedge"), {}));
+    EXPECT_EQ(run.sandbox.launches[1].second, std::vector<std::string>{"http://192.168.0.21:80"});
+    EXPECT_FALSE(run.Decisions().SiteListPending());
+}
+
+TEST(EdgeSetupRun, CancelWhileEdgeIsOpenEndsTheRunWithoutThePage) {
+    SetupRun run;
+    run.AddEdgeWindow();
+    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+        if (auto* cancel = d.ControlAs<QPushButton>(ID_CANCEL)) cancel->click();
+    });
+    driver->Step();
+    ClickOpen(*run.dlg);
+    run.rig.clock.Advance(Milliseconds(5000));
+    driver->stopped = true;
+    run.rig.Settle();
+    EXPECT_TRUE(run.sandbox.launches.empty());
+    EXPECT_EQ(run.Decisions().EdgeWaitMode(), 0);
+    EXPECT_FALSE(run.Decisions().SiteListPending()) << "the next open starts Edge directly";
+    EXPECT_FALSE(run.dlg->TimerRunning(kDialogTimerId));
+
+    // The next open goes straight to Edge.
+    ClickOpen(*run.dlg);
+    run.rig.clock.Advance(Milliseconds(5000));
+    ASSERT_EQ(run.sandbox.launches.size(), 1u);
+    EXPECT_EQ(run.sandbox.launches[0].second, std::vector<std::string>{"http://192.168.0.21:80"});
+}
+
+}  // namespace
+}  // namespace valdrune::test
