@@ -95,8 +95,8 @@ if [[ ! -x "$app" ]]; then
 fi
 
 say "Opening the window (inside $VD_PC_NS; close it or press Ctrl-C to end the demo)"
-echo "Try: select a device and change its address; the restart-locked and the shared-address"
-echo "devices show the tool's refusals; the device in 192.168.1.0/24 is heard all the same."
+echo "Try: select a device and change its address; the restart-locked device refuses new settings,"
+echo "two devices share one address (overlap column), the one in 192.168.1.0/24 is heard all the same."
 
 # Run the window as the user who called sudo, with just the two capabilities it needs, so it
 # can use that user's display and settings; as root otherwise.

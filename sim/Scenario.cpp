@@ -148,6 +148,34 @@ std::vector<DeviceSpec> FaultsScenario(const ScenarioOptions& o) {
     return v;
 }
 
+// One device per behaviour, for tests of the PC side's failure paths.
+std::vector<DeviceSpec> Behaviours(const ScenarioOptions& o) {
+    std::vector<DeviceSpec> v;
+    v.push_back(Standard(o, 1, 21, "Normal", "DX-N3471"));
+    DeviceSpec late = Standard(o, 2, 22, "Accepts at 31 s", "DX-N3471");
+    late.behaviour.acceptDelayMs = 31000;
+    v.push_back(late);
+    DeviceSpec refuses = Standard(o, 3, 23, "Never accepts", "DX-N3471");
+    refuses.behaviour.neverAccepts = true;
+    v.push_back(refuses);
+    DeviceSpec gone = Standard(o, 4, 24, "Never returns", "DX-N3471");
+    gone.behaviour.neverReturns = true;
+    v.push_back(gone);
+    DeviceSpec zero = Standard(o, 5, 25, "Back as 0.0.0.0", "DX-N3471");
+    zero.behaviour.zeroAfterRestart = true;
+    v.push_back(zero);
+    DeviceSpec locked = Standard(o, 6, 26, "Restart-locked", "DX-N3471");
+    locked.record.statusBits = 0x0001;
+    v.push_back(locked);
+    DeviceSpec slow = Standard(o, 7, 27, "Restarts in 100 s", "DX-N3471");
+    slow.behaviour.restartMs = 100000;
+    v.push_back(slow);
+    DeviceSpec unicast = Standard(o, 8, 28, "Answers unicast", "DX-N3471");
+    unicast.behaviour.unicast = true;
+    v.push_back(unicast);
+    return v;
+}
+
 // --- JSON -----------------------------------------------------------------------------------
 
 struct JsonError : std::runtime_error {
@@ -358,7 +386,9 @@ DeviceSpec MakeDevice(Kind kind, int number, const ScenarioOptions& o) {
     return d;
 }
 
-std::vector<std::string> ScenarioNames() { return {"kinds", "demo", "many", "faults"}; }
+std::vector<std::string> ScenarioNames() {
+    return {"kinds", "demo", "many", "faults", "behaviours"};
+}
 
 std::optional<std::vector<DeviceSpec>> BuiltInScenario(const std::string& name,
                                                        const ScenarioOptions& options) {
@@ -366,6 +396,7 @@ std::optional<std::vector<DeviceSpec>> BuiltInScenario(const std::string& name,
     if (name == "demo") return Demo(options);
     if (name == "many") return Many(options);
     if (name == "faults") return FaultsScenario(options);
+    if (name == "behaviours") return Behaviours(options);
     return std::nullopt;
 }
 

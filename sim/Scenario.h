@@ -20,7 +20,7 @@ struct ScenarioOptions {
 // A device of the given kind with plausible values for every field it reports.
 DeviceSpec MakeDevice(Kind kind, int number, const ScenarioOptions& options);
 
-// "kinds", "demo", "many", "faults"; nullopt for an unknown name.
+// "kinds", "demo", "many", "faults", "behaviours"; nullopt for an unknown name.
 std::optional<std::vector<DeviceSpec>> BuiltInScenario(const std::string& name,
                                                        const ScenarioOptions& options);
 std::vector<std::string> ScenarioNames();

@@ -38,7 +38,9 @@ device are answered and follow its address when its settings change.
 
 Devices (one of):
   --scenario NAME     built-in set: kinds (one device of each kind), demo (a realistic mix),
-                      many (--count devices), faults (malformed answers)   [default: kinds]
+                      many (--count devices), faults (malformed answers),
+                      behaviours (late, refusing, vanishing, zero-address, restart-locked,
+                      slow and unicast devices)   [default: kinds]
   --config FILE       devices described in JSON (see valdrune-sim(1))
 
 Options:
@@ -342,6 +344,7 @@ void PrintDevices(const std::vector<DeviceSpec>& devices) {
                     FieldText(d.record.deviceName).c_str(), FieldText(d.record.model).c_str(),
                     d.RestartLocked() ? " restart-locked" : "",
                     d.behaviour.neverAccepts ? " never-accepts" : "");
+        std::fflush(stdout);
     }
 }
 
