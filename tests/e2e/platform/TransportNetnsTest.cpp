@@ -125,6 +125,18 @@ TEST_F(TransportNetns, RebindClosesTheOldSocketFirst) {
     EXPECT_EQ(SocketsOnPort(LOCAL_PORT), 0);
 }
 
+TEST_F(TransportNetns, PortHeldWithoutAddressReuseGivesMinus12) {
+    const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(LOCAL_PORT);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    EXPECT_EQ(transport_.CreateAndBind(net_.PcIp(0), pc0_), -12);
+    EXPECT_FALSE(transport_.IsOpen());
+    ::close(holder);
+    EXPECT_EQ(transport_.CreateAndBind(net_.PcIp(0), pc0_), 0);
+}
+
 TEST_F(TransportNetns, LongDatagramIsReadTruncatedAndTheNextOneWhole) {
     ASSERT_EQ(transport_.CreateAndBind(net_.PcIp(0), pc0_), 0);
     Bytes big(1400);
