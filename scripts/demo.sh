@@ -62,6 +62,10 @@ echo "devices namespace ${VD_DEV_NS[0]}:"
 "$(vd_binary valdrune-sim)" --scenario demo --subnet "${VD_SUBNET[0]}" --list | sed 's/^/  /'
 
 if [[ -n "$screenshot" ]]; then
+    for tool in xvfb-run import convert; do
+        command -v "$tool" >/dev/null || {
+            echo "demo: --screenshot needs $tool (apt-get install xvfb imagemagick)" >&2; exit 1; }
+    done
     say "Taking a screenshot of the window on a virtual display"
     # The virtual display lives inside the pc namespace too.
     vd_pc xvfb-run -a -s "-screen 0 1400x800x24" bash -c '
@@ -76,6 +80,12 @@ fi
 
 has_display=0
 [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]] && has_display=1
+if [[ -z "${WAYLAND_DISPLAY:-}" && "${DISPLAY:-}" == ?*:* ]]; then
+    # host:N is reached over TCP, and the namespace has no route to it (ssh -X, for one).
+    echo "demo: DISPLAY=$DISPLAY is a network display, not reachable from inside the" \
+         "namespace; showing the command-line view instead" >&2
+    want_cli=1
+fi
 
 if ((want_cli || !has_display)); then
     ((has_display)) || echo -e "\nNo display found (DISPLAY and WAYLAND_DISPLAY are empty)," \
