@@ -135,6 +135,8 @@ int CTallyrigDlg::CreateColumns() {
     list_->setColumnCount(kDeviceColumns);
     list_->setHeaderLabels(headers);
     QHeaderView* header = list_->header();
+    // Measure with the font the header will draw with, style sheets included.
+    header->ensurePolished();
     int total = 0;
     for (int i = 0; i < kDeviceColumns; ++i) {
         const Column& c = kColumns[i];

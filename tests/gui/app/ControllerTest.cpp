@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "WindowRig.h"
+#include "app/AboutDlg.h"
+
+namespace valdrune::test {
+namespace {
+
+struct KeyRig : WindowRig {
+    CTallyrigDlg* window = nullptr;
+    std::unique_ptr<QSignalSpy> opened;
+
+    KeyRig() {
+        window = &Open();
+        Found(Device(1, "192.168.0.21"));
+        Found(Device(2, "192.168.0.22"));
+        Settle();
+        window->show();
+        opened = std::make_unique<QSignalSpy>(window->ControlAs<QAbstractButton>(IDC_OPEN_DEVICE),
+                                              &QAbstractButton::clicked);
+    }
+    void Select(int row) {
+        QTreeWidget* list = window->DeviceList();
+        list->setCurrentItem(list->topLevelItem(row));
+        list->setFocus();
+    }
+    int Opens() {
+        Settle();
+        return static_cast<int>(opened->count());
+    }
+};
+
+TEST(MainWindowKeys, ReturnOnTheListOpensTheSelectedDevice) {
+    KeyRig rig;
+    rig.Select(1);
+    QTest::keyClick(rig.window->DeviceList(), Qt::Key_Return);
+    EXPECT_EQ(rig.Opens(), 1);
+    EXPECT_TRUE(rig.window->isVisible());
+}
+
+TEST(MainWindowKeys, ReturnOnTheListWithoutSelectionDoesNothing) {
+    KeyRig rig;
+    rig.window->DeviceList()->setFocus();
+    rig.window->DeviceList()->clearSelection();
+    QTest::keyClick(rig.window->DeviceList(), Qt::Key_Return);
+    EXPECT_EQ(rig.Opens(), 0);
+    EXPECT_TRUE(rig.window->isVisible()) << "the key is consumed, the dialog stays";
+}
+
+TEST(MainWindowKeys, DoubleClickOpensUnlessBusy) {
+    KeyRig rig;
+    rig.Select(0);
+    QTreeWidget* list = rig.window->DeviceList();
+    const QRect cell = list->visualItemRect(list->topLevelItem(0));
+    const auto doubleClick = [&] {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    doubleClick();
+    EXPECT_EQ(rig.Opens(), 1);
+    rig.window->busy = true;
+    doubleClick();
+    EXPECT_EQ(rig.Opens(), 1);
+}
+
+TEST(MainWindowKeys, BusyIgnoresReturnAndEscape) {
+    KeyRig rig;
+    rig.Select(0);
+    rig.window->busy = true;
+    QTest::keyClick(rig.window->DeviceList(), Qt::Key_Return);
+    QTest::keyClick(rig.window, Qt::Key_Escape);
+    EXPECT_EQ(rig.Opens(), 0);
+    EXPECT_TRUE(rig.window->isVisible());
+}
+
+TEST(MainWindowKeys, EscapeEndsTheWindowWhenIdle) {
+    KeyRig rig;
+    QTest::keyClick(rig.window, Qt::Key_Escape);
+    EXPECT_FALSE(rig.window->isVisible());
+    EXPECT_EQ(rig.window->result(), 2);
+}
+
+TEST(MainWindowKeys, ReturnOutsideTheListPressesTheFocusedButtonOrEndsWithOk) {
+    KeyRig rig;
+    QSignalSpy searches(rig.window->ControlAs<QAbstractButton>(IDC_SEARCH), &QAbstractButton::clicked);
+    rig.window->Control(IDC_SEARCH)->setFocus();
+    QTest::keyClick(rig.window->Control(IDC_SEARCH), Qt::Key_Return);
+    EXPECT_EQ(searches.count(), 1);
+    EXPECT_TRUE(rig.window->isVisible());
+    rig.window->Control(IDC_VIEW_COMBO)->setFocus();
+    QTest::keyClick(rig.window->Control(IDC_VIEW_COMBO), Qt::Key_Return);
+    EXPECT_FALSE(rig.window->isVisible());
+    EXPECT_EQ(rig.window->result(), 1);
+}
+
+TEST(MainWindowKeys, CloseButtonEndsWithCancelEvenWhenBusy) {
+    KeyRig rig;
+    rig.window->busy = true;
+    rig.window->ControlAs<QAbstractButton>(IDC_CLOSE)->click();
+    EXPECT_FALSE(rig.window->isVisible());
+    EXPECT_EQ(rig.window->result(), 2);
+}
+
+TEST(MainWindowAbout, WindowMenuItemIsBlockedWhileBusyButTheButtonIsNot) {
+    KeyRig rig;
+    int shown = 0;
+    CloseNextModal(&shown);
+    rig.window->WindowMenu()->actions().last()->trigger();
+    EXPECT_EQ(shown, 1);
+    rig.window->busy = true;
+    rig.window->OnSysCommand(IDM_ABOUTBOX);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown, 1);
+    CloseNextModal(&shown);
+    rig.window->ControlAs<QAbstractButton>(IDC_ABOUT)->click();
+    EXPECT_EQ(shown, 2);
+}
+
+TEST(MainWindowAbout, AboutBoxShowsItsTexts) {
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), "About this software");
+    EXPECT_EQ(about.ControlAs<QLabel>(IDC_ABOUT_VERSION)->text(), "Valdrune  Ver 5.20");
+    EXPECT_FALSE(about.ControlAs<QLabel>(IDC_ABOUT_TEXT)->text().isEmpty());
+    EXPECT_EQ(about.ControlAs<QAbstractButton>(1)->text(), "OK");
+    about.show();
+    QTest::keyClick(&about, Qt::Key_Escape);
+    EXPECT_FALSE(about.isVisible());
+}
+
+// ---- Combos -------------------------------------------------------------------------------
+
+TEST(MainWindowCombos, BrowserChoiceIsStoredAndShownAgainNextTime) {
+    WindowRig rig;
+    CTallyrigDlg& first = rig.Open();
+    auto* combo = first.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
+    ASSERT_GE(combo->count(), 1);
+    const int last = combo->count() - 1;
+    emit combo->activated(last);
+    EXPECT_EQ(first.browserCode, first.browserCodes[static_cast<std::size_t>(last)]);
+    EXPECT_EQ(CSettingsStore(rig.SettingsFile()).ReadBrowser(), first.browserCode);
+    const int chosen = first.browserCode;
+    CTallyrigDlg& second = rig.Open();
+    EXPECT_EQ(second.browserCode, chosen);
+    EXPECT_EQ(second.ControlAs<QComboBox>(IDC_BROWSER_COMBO)->currentIndex(), last);
+}
+
+TEST(MainWindowCombos, InterfaceChoiceStoresItsMacAndSearchesAgainThere) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.21"));
+    rig.transport.ClearSent();
+    emit dlg.ControlAs<QComboBox>(IDC_INTERFACE_COMBO)->activated(1);
+    EXPECT_EQ(CSettingsStore(rig.SettingsFile()).ReadIfMac(), kEth1Mac);
+    EXPECT_EQ(dlg.RowCount(), 0);
+    ASSERT_EQ(rig.transport.Sent().size(), 1u);
+    EXPECT_EQ(rig.transport.Sent()[0].ifIndex, 3);
+}
+
+TEST(MainWindowCombos, RefusedInterfaceStoresNothingButStillSearches) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.21"));
+    rig.transport.FailBind(true);
+    emit dlg.ControlAs<QComboBox>(IDC_INTERFACE_COMBO)->activated(1);
+    EXPECT_FALSE(QFile::exists(rig.SettingsFile()));
+    EXPECT_EQ(dlg.RowCount(), 0);
+    EXPECT_TRUE(dlg.Engine().Devices().Empty());
+    EXPECT_TRUE(dlg.Engine().SearchRunning());
+}
+
+TEST(MainWindowCombos, ViewComboSwitchesTheView) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    emit dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->activated(1);
+    EXPECT_EQ(dlg.viewFamily, 6);
+    emit dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->activated(0);
+    EXPECT_EQ(dlg.viewFamily, 4);
+}
+
+// ---- Messages and timer ---------------------------------------------------------------
+
+TEST(MainWindowMessages, PostedMessagesRunLaterAndNeverAfterTheWindowIsGone) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.10"));
+    rig.Found(Device(2, "192.168.0.10"));
+    rig.Settle();
+    dlg.DeviceList()->topLevelItem(0)->setText(COL_OVERLAP, "stale");
+    dlg.PostMessage(WM_REFRESH_OVERLAPS, 1);
+    EXPECT_EQ(dlg.RowText(0, COL_OVERLAP), "stale");
+    rig.Settle();
+    EXPECT_EQ(dlg.RowText(0, COL_OVERLAP), "2");
+    dlg.PostMessage(WM_REFRESH_OVERLAPS, 0);
+    rig.dlg.reset();
+    rig.Settle();  // must not touch the destroyed window
+}
+
+TEST(MainWindowMessages, TimerOneRunsOnTheSchedulerUntilKilled) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    const std::size_t before = rig.clock.LiveTimers();
+    dlg.StartTimer(kDialogTimerId, 500);
+    EXPECT_TRUE(dlg.TimerRunning(kDialogTimerId));
+    EXPECT_EQ(rig.clock.LiveTimers(), before + 1);
+    dlg.StartTimer(kDialogTimerId, 500);
+    EXPECT_EQ(rig.clock.LiveTimers(), before + 1) << "restarting replaces the timer";
+    dlg.KillTimer(kDialogTimerId);
+    EXPECT_FALSE(dlg.TimerRunning(kDialogTimerId));
+    EXPECT_EQ(rig.clock.LiveTimers(), before);
+}
+
+}  // namespace
+}  // namespace valdrune::test

@@ -1,0 +1,68 @@
+// Renders the main window (with a few devices) and the About box in each language to PNG
+// files, so that a person can check the fitted layouts. Usage: app_render <output folder>.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+#include "WindowRig.h"
+#include "app/AboutDlg.h"
+
+using namespace valdrune;
+
+namespace {
+
+struct Sample {
+    const char* suffix;
+    Language language;
+};
+
+void AddDevices(test::WindowRig& rig) {
+    auto legacy = test::Device(0x11, "192.168.0.11", 80, "Gate");
+    legacy.kind = DEVICE_KIND_LEGACY;
+    legacy.capabilityFlag = 0;
+    auto twoPort = test::Device(0x12, "192.168.0.11", 8080, "Yard encoder");
+    twoPort.kind = DEVICE_KIND_TWO_PORT;
+    auto standard = test::Device(0x13, "192.168.0.13", 443, "Lobby");
+    standard.hasIpv6 = 1;
+    standard.ipv6Address = {0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0xFF, 0xFE, 0, 0, 0x13};
+    for (const auto& r : {legacy, twoPort, standard}) rig.Found(r);
+    rig.Settle();
+}
+
+bool Save(QWidget& w, const QString& path) {
+    const bool ok = w.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screens");
+    QDir().mkpath(out);
+    const Sample samples[] = {{"en", Language::English},
+                              {"ja", Language::Japanese},
+                              {"zh_CN", Language::ChineseSimplified},
+                              {"pt", Language::Portuguese}};
+    bool ok = true;
+    for (const Sample& s : samples) {
+        SetCurrentLanguage(s.language);
+        test::WindowRig rig;
+        CTallyrigDlg& dlg = rig.Open();
+        AddDevices(rig);
+        dlg.DeviceList()->setCurrentItem(dlg.DeviceList()->topLevelItem(2));
+        dlg.OnColumnClick(COL_ADDRESS);
+        dlg.show();
+        QApplication::processEvents();
+        ok = Save(dlg, out + QStringLiteral("/main-%1.png").arg(QLatin1String(s.suffix))) && ok;
+        CAboutDlg about(&dlg);
+        about.show();
+        QApplication::processEvents();
+        ok = Save(about, out + QStringLiteral("/about-%1.png").arg(QLatin1String(s.suffix))) && ok;
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "WindowRig.h"
+#include "app/InstanceLock.h"
+#include "app/TallyrigApp.h"
+
+namespace valdrune::test {
+namespace {
+
+TEST(SingleInstance, SecondLockFailsUntilTheFirstIsGone) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("Nodewren.InstanceString.lock").toStdString();
+    CInstanceLock first(path);
+    ASSERT_TRUE(first.TryAcquire());
+    CInstanceLock second(path);
+    EXPECT_FALSE(second.TryAcquire());
+    first.Release();
+    EXPECT_TRUE(second.TryAcquire());
+}
+
+TEST(SingleInstance, LockOfAKilledProcessIsFree) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("lock").toStdString();
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CInstanceLock lock(path);
+        const char ok = lock.TryAcquire() ? '1' : '0';
+        (void)!write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, '1');
+    CInstanceLock mine(path);
+    EXPECT_FALSE(mine.TryAcquire());
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(mine.TryAcquire());
+    close(ready[0]);
+    close(ready[1]);
+}
+
+TEST(SingleInstance, DefaultPathLivesInTheRuntimeDirectory) {
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", "/run/user/1234");
+    EXPECT_EQ(CInstanceLock::DefaultPath(), "/run/user/1234/Nodewren.InstanceString.lock");
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_NE(CInstanceLock::DefaultPath().find("Nodewren.InstanceString-"), std::string::npos);
+    if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+struct FakeServices : IEngineServices {
+    WindowRig& rig;
+    explicit FakeServices(WindowRig& r) : rig(r) {}
+    ProtocolEnvironment Environment() override {
+        return ProtocolEnvironment{rig.clock, rig.transport, rig.host, rig.prober, rig.neighbours};
+    }
+};
+
+AppOptions Options(WindowRig& rig, const std::string& lockPath, bool servicesStart = true) {
+    AppOptions options;
+    options.lockPath = lockPath;
+    options.store = rig.store.get();
+    options.startServices = [&rig, servicesStart]() -> std::unique_ptr<IEngineServices> {
+        if (!servicesStart) return nullptr;
+        return std::make_unique<FakeServices>(rig);
+    };
+    return options;
+}
+
+TEST(Startup, RunsTheWindowWhileHoldingTheLock) {
+    WindowRig rig;
+    const std::string lockPath = rig.dir.filePath("lock").toStdString();
+    AppOptions options = Options(rig, lockPath);
+    bool ran = false;
+    options.onDialogReady = [&](CTallyrigDlg& dlg) {
+        ran = true;
+        EXPECT_FALSE(CInstanceLock(lockPath).TryAcquire()) << "held while the window runs";
+        EXPECT_EQ(rig.transport.Sent().size(), 1u);
+        QTimer::singleShot(0, &dlg, [&dlg] { dlg.done(2); });
+    };
+    CTallyrigApp app(std::move(options));
+    EXPECT_EQ(app.InitInstance(), 0);
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(rig.boxes.empty());
+    app.ExitInstance();
+    EXPECT_TRUE(CInstanceLock(lockPath).TryAcquire());
+}
+
+TEST(Startup, SecondCopyShows225Once) {
+    WindowRig rig;
+    const std::string lockPath = rig.dir.filePath("lock").toStdString();
+    CInstanceLock first(lockPath);
+    ASSERT_TRUE(first.TryAcquire());
+    CTallyrigApp app(Options(rig, lockPath));
+    EXPECT_EQ(app.InitInstance(), 1);
+    ASSERT_EQ(rig.boxes.size(), 1u);
+    EXPECT_EQ(rig.boxes[0].textId, 225);
+    EXPECT_EQ(rig.boxes[0].boxType, MB_OK_ | MB_ICONERROR_);
+    EXPECT_EQ(rig.boxes[0].owner, nullptr);
+    EXPECT_TRUE(rig.transport.Sent().empty());
+}
+
+TEST(Startup, NetworkStartFailureComesBeforeTheInstanceCheck) {
+    WindowRig rig;
+    const std::string lockPath = rig.dir.filePath("lock").toStdString();
+    CInstanceLock first(lockPath);
+    ASSERT_TRUE(first.TryAcquire());
+    CTallyrigApp app(Options(rig, lockPath, false));
+    EXPECT_EQ(app.InitInstance(), 1);
+    ASSERT_EQ(rig.boxes.size(), 1u);
+    EXPECT_EQ(rig.boxes[0].textId, 224);
+}
+
+// ---- Settings store ---------------------------------------------------------------------
+
+TEST(SettingsStore, DefaultsWhenAbsentAndIgnoresValuesThatDoNotFit) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("s.ini");
+    CSettingsStore store(file);
+    EXPECT_EQ(store.ReadBrowser(), 0);
+    EXPECT_EQ(store.ReadIfMac(), MacAddress{});
+    EXPECT_FALSE(QFile::exists(file));
+    {
+        QSettings raw(file, QSettings::IniFormat);
+        raw.setValue("Setup_5/BROWSER", "not a number");
+        raw.setValue("Setup_5/IFMAC", QByteArray("\x01\x02\x03\x04\x05\x06\x07", 7));
+    }
+    EXPECT_EQ(store.ReadBrowser(), 0);
+    EXPECT_EQ(store.ReadIfMac(), MacAddress{});
+    {
+        QSettings raw(file, QSettings::IniFormat);
+        raw.setValue("Setup_5/IFMAC", QByteArray("\x0A\x0B", 2));
+    }
+    EXPECT_EQ(store.ReadIfMac(), (MacAddress{0x0A, 0x0B, 0, 0, 0, 0}));
+}
+
+TEST(SettingsStore, UserStoreUsesOrganisationApplicationAndGroup) {
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    CSettingsStore store;
+    ASSERT_TRUE(store.WriteBrowser(3));
+    ASSERT_TRUE(store.WriteIfMac(MacAddress{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(store.ReadBrowser(), 3);
+    EXPECT_EQ(store.ReadIfMac(), (MacAddress{1, 2, 3, 4, 5, 6}));
+    QSettings raw(dir.filePath("Morvane/networkcamera.conf"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("Setup_5/BROWSER").toInt(), 3);
+    EXPECT_EQ(raw.value("Setup_5/IFMAC").toByteArray().size(), 6);
+}
+
+TEST(SettingsStore, FailedWriteIsReportedAndLeavesTheOldValue) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("s.ini");
+    CSettingsStore store(file);
+    ASSERT_TRUE(store.WriteBrowser(2));
+    QFile::setPermissions(file, QFileDevice::ReadOwner);
+    if (getuid() == 0) GTEST_SKIP() << "root writes read-only files; cannot make the write fail";
+    EXPECT_FALSE(store.WriteBrowser(5));
+    EXPECT_EQ(store.ReadBrowser(), 2);
+}
+
+}  // namespace
+}  // namespace valdrune::test

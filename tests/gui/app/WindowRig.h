@@ -1,0 +1,100 @@
+// The main window on fakes: virtual clock, in-memory transport, a fake host with two adapters,
+// settings in a temporary file and message boxes captured instead of shown.
+#pragma once
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+#include "app/MessageBox.h"
+#include "app/SettingsStore.h"
+#include "app/TallyrigDlg.h"
+#include "res/StringTable.h"
+#include "tests/support/AnswerBuilder.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/MemoryTransport.h"
+#include "tests/support/VirtualScheduler.h"
+
+namespace valdrune::test {
+
+inline const MacAddress kEth0Mac = {2, 0, 0, 0, 0, 1};
+inline const MacAddress kEth1Mac = {2, 0, 0, 0, 0, 2};
+
+struct WindowRig {
+    VirtualScheduler clock;
+    MemoryTransport transport{&clock};
+    FakeHostNetwork host;
+    FakeEchoProber prober{clock};
+    FakeNeighbourCache neighbours{&clock};
+    QTemporaryDir dir;
+    std::unique_ptr<CSettingsStore> store;
+    std::unique_ptr<CTallyrigDlg> dlg;
+    std::vector<MessageBoxRequest> boxes;
+
+    explicit WindowRig(bool adapters = true) {
+        if (adapters) {
+            host.Add("192.168.0.10", 2, "eth0", {kEth0Mac.begin(), kEth0Mac.end()}, "192.168.0.1");
+            host.Add("10.1.0.10", 3, "eth1", {kEth1Mac.begin(), kEth1Mac.end()}, "10.1.0.1");
+        }
+        store = std::make_unique<CSettingsStore>(SettingsFile());
+        SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+            boxes.push_back(r);
+            return ID_OK;
+        });
+    }
+    ~WindowRig() {
+        dlg.reset();
+        prober.CancelAll();
+        SetMessageBoxHandler({});
+        SetCurrentLanguage(Language::English);
+    }
+    QString SettingsFile() const { return dir.filePath(QStringLiteral("settings.ini")); }
+
+    CTallyrigDlg& Open() {
+        dlg = std::make_unique<CTallyrigDlg>(
+            ProtocolEnvironment{clock, transport, host, prober, neighbours}, *store);
+        dlg->OnInitDialog();
+        return *dlg;
+    }
+
+    // The device enters the engine's table (keeping its row number when it is there already)
+    // and is reported to the window as the decoder would.
+    void Found(_CommandDataTable record) {
+        const std::string mac = MacText(record.primary.mac);
+        if (const auto known = dlg->Engine().FindDevice(mac)) record.listIndex = known->listIndex;
+        dlg->Engine().StoreDevice(mac, record);
+        dlg->SendMessage(WM_DEVICE_FOUND, reinterpret_cast<std::uintptr_t>(&record));
+    }
+    // Runs whatever the window posted to itself.
+    void Settle() { clock.RunPosted(); }
+};
+
+inline _CommandDataTable Device(std::uint8_t last, const char* ipv4, std::uint16_t port = 80,
+                                const char* name = "Camera") {
+    _CommandDataTable r;
+    r.primary.mac = Mac(last);
+    r.primary.ipAddress = Ip(ipv4);
+    r.primary.port = port;
+    r.kind = DEVICE_KIND_STANDARD;
+    r.capabilityFlag = 1;
+    SetFieldText(r.deviceName, name);
+    SetFieldText(r.model, "WV-100");
+    SetFieldText(r.serialNumber, "SN0001");
+    return r;
+}
+
+// Closes the next modal dialog as soon as it is up.
+inline void CloseNextModal(int* seen = nullptr) {
+    QTimer::singleShot(0, [seen] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (seen != nullptr) ++*seen;
+            modal->close();
+        }
+    });
+}
+
+}  // namespace valdrune::test
