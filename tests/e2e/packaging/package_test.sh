@@ -55,6 +55,12 @@ check "postinst grants both capabilities to both programs" \
     bash -c "grep -q 'cap_net_raw,cap_net_admin+ep' '$work/control/postinst' &&
              grep -q 'valdrune valdrune-cli' '$work/control/postinst'"
 
+if command -v apt-get >/dev/null; then
+    # Dependencies resolve from the archive; -s only simulates, nothing is installed.
+    check "apt-get can install it (simulated)" \
+        bash -c "apt-get install -s '$deb' 2>&1 | grep -q '^Inst valdrune'"
+fi
+
 # Run the real postinst against the unpacked tree.
 if command -v setcap >/dev/null && command -v getcap >/dev/null; then
     sed "s#^BINDIR=.*#BINDIR=\"$root/usr/bin\"#" "$work/control/postinst" >"$work/postinst"
