@@ -1,6 +1,7 @@
 #include "platform/linux/EchoProber.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <linux/errqueue.h>
@@ -21,6 +22,13 @@ int OpenEchoSocket(EchoSocketKind kind) {
 }
 
 bool IsPermissionError(int error) { return error == EACCES || error == EPERM; }
+
+// Raw sockets see every echo reply of the host: the sequence is unique per process, not per
+// prober, so that two probers' replies cannot be mistaken for each other.
+std::uint16_t NextSequence() {
+    static std::atomic<std::uint16_t> sequence{1};
+    return sequence.fetch_add(1, std::memory_order_relaxed);
+}
 
 int CodeFor(IcmpVerdict verdict) {
     switch (verdict) {
@@ -85,13 +93,18 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
     auto pending = std::make_unique<Pending>();
     int fd = OpenEchoSocket(EchoSocketKind::Ping);
     pending->kind = EchoSocketKind::Ping;
-    if (fd < 0 && IsPermissionError(errno)) {
+    if (fd < 0) {
+        // Not allowed by ping_group_range, or a kernel without ping sockets.
+        const int pingError = errno;
         fd = OpenEchoSocket(EchoSocketKind::Raw);
         pending->kind = EchoSocketKind::Raw;
-    }
-    if (fd < 0) {
-        PostResult(std::move(done), IsPermissionError(errno) ? ECHO_NOT_PERMITTED : ECHO_NOT_PREPARED);
-        return;
+        if (fd < 0) {
+            const bool refused = IsPermissionError(errno) &&
+                                 (IsPermissionError(pingError) || pingError == EAFNOSUPPORT ||
+                                  pingError == EPROTONOSUPPORT);
+            PostResult(std::move(done), refused ? ECHO_NOT_PERMITTED : ECHO_NOT_PREPARED);
+            return;
+        }
     }
     pending->fd = fd;
     const int on = 1;
@@ -105,7 +118,7 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
     }
 
     pending->match.target = address;
-    pending->match.sequence = nextSequence_++;
+    pending->match.sequence = NextSequence();
     pending->match.id = rawId_;
     pending->match.checkId = pending->kind == EchoSocketKind::Raw;
     const auto packet = BuildEchoRequest(pending->match.id, pending->match.sequence, data);

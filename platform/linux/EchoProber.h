@@ -41,7 +41,6 @@ private:
 
     IScheduler& scheduler_;
     std::uint64_t nextKey_ = 1;
-    std::uint16_t nextSequence_ = 1;
     std::uint16_t rawId_;
     std::map<std::uint64_t, std::unique_ptr<Pending>> probes_;
     std::shared_ptr<bool> alive_;
