@@ -128,7 +128,13 @@ std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
             continue;
         }
         if (i >= prepared.size() || !prepared[i].ok) continue;
+        const auto introduced = IntroducedAddresses(prepared[i].before, prepared[i].after);
         for (std::uint32_t a : TargetAddresses(prepared[i].after)) {
+            // PC ports are separate segments: only a PC-port address the plan sets counts.
+            const bool lan = a == prepared[i].after.primary.ipAddress;
+            if (!lan && std::find(introduced.begin(), introduced.end(), a) == introduced.end()) {
+                continue;
+            }
             if (auto [it, fresh] = rowByAddress.emplace(a, i); !fresh) {
                 problems.push_back({row.line, mac,
                                     Ipv4Text(a) + " is also planned for " +
@@ -137,7 +143,7 @@ std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
                                     EXIT_CONFLICT});
             }
         }
-        for (std::uint32_t a : IntroducedAddresses(prepared[i].before, prepared[i].after)) {
+        for (std::uint32_t a : introduced) {
             for (const auto& other : others) {
                 if (other.primary.mac == row.request.mac) continue;
                 if (other.primary.ipAddress == a || other.primary.ipAddress2 == a) {

@@ -202,16 +202,7 @@ void Session::OnSetupMessage(WindowMessage message, std::uintptr_t wParam) {
             Finish(Outcome{441, EXIT_OK, Text(441)});
             return;
         }
-        const MacAddress mac = s.primary.mac;
-        Search([mac](const _CommandDataTable& r) { return r.primary.mac == mac; },
-               [this, alive = alive_](bool seen) {
-                   if (!*alive || !pending_) return;
-                   if (seen) {
-                       Finish(Outcome{441, EXIT_OK, Text(441)});
-                   } else {
-                       Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
-                   }
-               });
+        ConfirmBySearch(s.primary.mac, 0);
         return;
     }
     err_ << Text(227) << '\n';
@@ -220,6 +211,31 @@ void Session::OnSetupMessage(WindowMessage message, std::uintptr_t wParam) {
     } else {
         Finish(Outcome{442, EXIT_OK, Text(442)});
     }
+}
+
+// Search cycles until the device answers again, for as long as a restart wait would last.
+void Session::ConfirmBySearch(const MacAddress& mac, int cycle) {
+    constexpr int kCycles = 15;  // 15 x 8 s = 120 s
+    // An answer counts once it shows the LAN address the settings gave (any, for LAN DHCP), so
+    // that an answer sent before the device applied them is not taken for its return.
+    const std::uint32_t expected = pending_->settings.ipv4Mode != 0
+                                       ? pending_->settings.primary.ipAddress
+                                       : 0;
+    Search(
+        [mac, expected](const _CommandDataTable& r) {
+            return r.primary.mac == mac && r.primary.ipAddress != 0 &&
+                   (expected == 0 || r.primary.ipAddress == expected);
+        },
+        [this, mac, cycle, alive = alive_](bool seen) {
+               if (!*alive || !pending_) return;
+               if (seen) {
+                   Finish(Outcome{441, EXIT_OK, Text(441)});
+               } else if (cycle + 1 < kCycles) {
+                   ConfirmBySearch(mac, cycle + 1);
+               } else {
+                   Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+               }
+           });
 }
 
 void Session::Finish(Outcome outcome) {

@@ -50,7 +50,7 @@ public:
     std::function<void(const _CommandDataTable&)> onDevice;
 
     // Probe, send, wait for acceptance and (for single-port devices, when asked) the restart.
-    // confirmBySearch: a two-port device is confirmed by its next search answer.
+    // confirmBySearch: a two-port device is confirmed by a search answer within 120 s.
     void Transaction(const _CommandDataTable& settings, std::uint16_t command, std::uint16_t mask,
                      bool waitForRestart, bool confirmBySearch, std::function<void(Outcome)> done);
 
@@ -64,6 +64,7 @@ private:
     struct Pending;
     void Finish(Outcome outcome);
     void OnSetupMessage(WindowMessage message, std::uintptr_t wParam);
+    void ConfirmBySearch(const MacAddress& mac, int cycle);
 
     IScheduler& clock_;
     std::ostream& out_;

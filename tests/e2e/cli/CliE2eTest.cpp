@@ -1,0 +1,293 @@
+// valdrune-cli against valdrune-sim in network namespaces: real sockets, real ICMP, protocol
+// intervals shortened with VALDRUNE_TIME_SCALE.
+#include <pcap/pcap.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "cli/Decode.h"
+#include "cli/ExitCodes.h"
+#include "cli/RecordView.h"
+#include "protocol/Datagram.h"
+#include "tests/e2e/lib/NetNs.h"
+
+namespace valdrune::cli {
+namespace {
+
+using e2e::NetNs;
+using nlohmann::json;
+
+const std::string kCli = VALDRUNE_CLI_BINARY;
+const std::vector<std::string> kFast = {"VALDRUNE_TIME_SCALE=20"};
+
+const char* const kStandard = "02-00-00-30-00-01";
+const char* const kLegacy = "02-00-00-03-00-02";
+const char* const kTwoPort = "02-00-00-0C-00-03";
+
+std::vector<std::string> Cli(std::initializer_list<std::string> args) {
+    std::vector<std::string> argv = {kCli};
+    argv.insert(argv.end(), args);
+    return argv;
+}
+
+json SearchJson(const NetNs& net) {
+    auto r = net.RunInPc(Cli({"search", "--json"}), 20000, kFast);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return json::parse(r.out, nullptr, false);
+}
+
+const json* Find(const json& devices, const std::string& mac) {
+    for (const auto& d : devices) {
+        if (d["mac"] == mac) return &d;
+    }
+    return nullptr;
+}
+
+TEST(CliE2e, SearchJsonListsEverySimulatedDeviceExactly) {
+    NetNs net("cli-search");
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    const json devices = SearchJson(net);
+    ASSERT_TRUE(devices.is_array());
+    // What the simulator says it runs, one line per device: kind, MAC, IPv4, name, model.
+    auto list = e2e::detail::Run({NetNs::SimBinary(), "--list", "--scenario", "kinds", "--subnet",
+                                  net.Subnet()},
+                                 10000, net.Scratch());
+    std::set<std::string> expected, seen;
+    std::istringstream lines(list.out);
+    for (std::string kind, mac, ip, rest; lines >> kind >> mac >> ip && std::getline(lines, rest);) {
+        expected.insert(kind + " " + mac + " " + ip);
+    }
+    for (const auto& d : devices) {
+        seen.insert(d["kind_name"].get<std::string>() + " " + d["mac"].get<std::string>() + " " +
+                    d["ipv4"].get<std::string>());
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(devices.size(), 3u);
+}
+
+struct KindCase {
+    const char* mac;
+    const char* extra;  // additional option, "" for none
+    int host;
+};
+
+class CliSetE2e : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(CliSetE2e, SetCompletesAndTheDeviceAnswersAtItsNewAddress) {
+    const KindCase& c = GetParam();
+    NetNs net("cli-set");
+    VALDRUNE_REQUIRE_NETNS(net);
+    auto& sim = net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    const std::string ip = net.Subnet() + "." + std::to_string(c.host);
+    std::vector<std::string> argv =
+        Cli({"set", c.mac, "--static", "--ip", ip, "--mask", "255.255.255.0"});
+    if (*c.extra) argv.push_back(c.extra);
+    auto r = net.RunInPc(argv, 30000, kFast);
+    ASSERT_EQ(r.exitCode, EXIT_OK) << r.err << sim.Err();
+    EXPECT_NE(r.err.find("Device settings completed."), std::string::npos) << r.err;
+    // A two-port device is done when it accepts; it may still be restarting here.
+    std::string seen;
+    for (int attempt = 0; attempt < 10 && seen != ip; ++attempt) {
+        const json devices = SearchJson(net);
+        if (const json* d = Find(devices, c.mac)) seen = (*d)["ipv4"].get<std::string>();
+    }
+    EXPECT_EQ(seen, ip);
+    EXPECT_EQ(net.RunInPc(Cli({"probe", ip}), 10000, kFast).exitCode, EXIT_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CliSetE2e,
+                         ::testing::Values(KindCase{kStandard, "", 60}, KindCase{kLegacy, "", 61},
+                                           KindCase{kTwoPort, "", 62}));
+
+TEST(CliE2e, ConflictingAddressAndRefusedPortSendNoSettings) {
+    NetNs net("cli-refuse");
+    VALDRUNE_REQUIRE_NETNS(net);
+    auto& sim = net.StartSim({"--scenario", "kinds", "--verbose"}, 0, kFast);
+    // The legacy device already answers at .22.
+    auto conflict = net.RunInPc(
+        Cli({"set", kStandard, "--static", "--ip", net.Subnet() + ".22", "--mask",
+             "255.255.255.0"}),
+        30000, kFast);
+    EXPECT_EQ(conflict.exitCode, EXIT_CONFLICT) << conflict.err;
+    EXPECT_NE(conflict.err.find("IPv4 addresses overlapped"), std::string::npos);
+    auto port = net.RunInPc(Cli({"set", kStandard, "--port", "554"}), 30000, kFast);
+    EXPECT_EQ(port.exitCode, EXIT_REFUSED);
+    EXPECT_NE(port.err.find("Port no. 554 cannot be set."), std::string::npos) << port.err;
+    auto mac = net.RunInPc(Cli({"set", "02-00-00-30-00", "--port", "80"}), 30000, kFast);
+    EXPECT_EQ(mac.exitCode, EXIT_REFUSED);
+    // The simulator saw searches only.
+    const std::string log = sim.Err();
+    EXPECT_NE(log.find("rx command 13"), std::string::npos);
+    EXPECT_EQ(log.find("rx command 2 "), std::string::npos) << log;
+}
+
+// Captures UDP on the pc adapter while a command runs, through libpcap inside the namespace.
+class Capture {
+public:
+    explicit Capture(const NetNs& net) : guard_(net.PcNs()) {
+        char err[PCAP_ERRBUF_SIZE] = {};
+        if (!guard_.Ok()) return;
+        pcap_ = pcap_create(net.PcIf().c_str(), err);
+        if (!pcap_) return;
+        pcap_set_snaplen(pcap_, 2048);
+        pcap_set_immediate_mode(pcap_, 1);
+        pcap_set_timeout(pcap_, 10);
+        if (pcap_activate(pcap_) != 0) return;
+        pcap_setnonblock(pcap_, 1, err);
+        ok_ = true;
+    }
+    ~Capture() {
+        if (dumper_) pcap_dump_close(dumper_);
+        if (pcap_) pcap_close(pcap_);
+    }
+    bool Ok() const { return ok_; }
+    void SaveTo(const std::string& path) { dumper_ = pcap_dump_open(pcap_, path.c_str()); }
+    void CloseFile() {
+        if (dumper_) pcap_dump_close(dumper_);
+        dumper_ = nullptr;
+    }
+
+    // Runs argv in the pc namespace, collecting frames until it ends.
+    e2e::RunResult Run(const NetNs& net, const std::vector<std::string>& argv) {
+        auto proc = net.Spawn(net.PcNs(), argv, kFast);
+        e2e::RunResult r;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int status = 0;
+        for (;;) {
+            Drain();
+            pid_t done = waitpid(proc.Pid(), &status, WNOHANG);
+            if (done == proc.Pid() || std::chrono::steady_clock::now() > deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Drain();
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = proc.Out();
+        r.err = proc.Err();
+        return r;
+    }
+    const std::vector<UdpPayload>& Datagrams() const { return seen_; }
+
+private:
+    void Drain() {
+        pcap_pkthdr* h = nullptr;
+        const u_char* data = nullptr;
+        while (pcap_next_ex(pcap_, &h, &data) == 1) {
+            if (dumper_) pcap_dump(reinterpret_cast<u_char*>(dumper_), h, data);
+            if (auto p = ExtractUdp(pcap_datalink(pcap_), {data, h->caplen})) {
+                seen_.push_back(std::move(*p));
+            }
+        }
+    }
+    NetNs::Entered guard_;
+    pcap_t* pcap_ = nullptr;
+    pcap_dumper_t* dumper_ = nullptr;
+    bool ok_ = false;
+    std::vector<UdpPayload> seen_;
+};
+
+TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {
+    NetNs net("cli-wire");
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    const std::string ip = net.Subnet() + ".70";
+    const std::vector<std::string> options = {"set", kStandard, "--static", "--ip", ip,
+                                              "--mask", "255.255.255.0"};
+    std::vector<std::string> dry = {kCli};
+    dry.insert(dry.end(), options.begin(), options.end());
+    dry.push_back("--dry-run");
+    auto dryRun = net.RunInPc(dry, 30000, kFast);
+    ASSERT_EQ(dryRun.exitCode, EXIT_OK) << dryRun.err;
+
+    Capture capture(net);
+    ASSERT_TRUE(capture.Ok()) << "cannot capture on " << net.PcIf();
+    const std::string pcapPath = net.Scratch() + "/wire.pcap";
+    capture.SaveTo(pcapPath);
+    std::vector<std::string> real = {kCli};
+    real.insert(real.end(), options.begin(), options.end());
+    auto r = capture.Run(net, real);
+    ASSERT_EQ(r.exitCode, EXIT_OK) << r.err;
+    capture.CloseFile();
+
+    std::string settingsHex, answerHex;
+    for (const auto& d : capture.Datagrams()) {
+        if (d.payload.size() < 6) continue;
+        const int command = d.payload[4] << 8 | d.payload[5];
+        if (command == CMD_SETUP_V2 && settingsHex.empty()) {
+            settingsHex = Hex(d.payload.data(), d.payload.size());
+        }
+        if (command == CMD_SEARCH_REPLY && answerHex.empty()) {
+            answerHex = Hex(d.payload.data(), d.payload.size());
+        }
+    }
+    EXPECT_EQ(dryRun.out, settingsHex + "\n");
+
+    // The answer as hex, and the whole capture file, decode to the device.
+    auto hex = net.RunInPc(Cli({"decode", answerHex, "--json"}), 10000);
+    ASSERT_EQ(hex.exitCode, EXIT_OK) << hex.err;
+    const json one = json::parse(hex.out);
+    EXPECT_EQ(one[0]["record"]["mac"].get<std::string>().size(), 17u);
+    auto file = net.RunInPc(Cli({"decode", pcapPath, "--json"}), 10000);
+    ASSERT_EQ(file.exitCode, EXIT_OK) << file.err;
+    const json all = json::parse(file.out);
+    bool sawSettings = false;
+    for (const auto& d : all) {
+        if (d["valid"] && d["command"] == CMD_SETUP_V2) {
+            sawSettings = true;
+            EXPECT_EQ(d["device_mac"], kStandard);
+        }
+    }
+    EXPECT_TRUE(sawSettings);
+}
+
+TEST(CliE2e, ApplyOfATwentyDevicePlanCompletesAndItsDryRunCatchesConflicts) {
+    NetNs net("cli-apply");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::vector<std::string> fast = {"VALDRUNE_TIME_SCALE=40"};
+    net.StartSim({"--scenario", "many", "--count", "20"}, 0, fast);
+    const json before = json::parse(net.RunInPc(Cli({"search", "--json"}), 20000, fast).out);
+    ASSERT_EQ(before.size(), 20u);
+
+    std::string plan = "mac,mode,ip,mask\n";
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        plan += before[i]["mac"].get<std::string>() + ",static," + net.Subnet() + "." +
+                std::to_string(100 + i) + ",255.255.255.0\n";
+    }
+    // Dry run of a broken copy: two rows share .150, one wants the namespace's own .254.
+    std::string broken = "mac,mode,ip,mask\n" + before[0]["mac"].get<std::string>() +
+                         ",static," + net.Subnet() + ".150,255.255.255.0\n" +
+                         before[1]["mac"].get<std::string>() + ",static," + net.Subnet() +
+                         ".150,255.255.255.0\n" + before[2]["mac"].get<std::string>() +
+                         ",static," + net.DevIp() + ",255.255.255.0\n";
+    const std::string planPath = net.Scratch() + "/plan.csv";
+    const std::string brokenPath = net.Scratch() + "/broken.csv";
+    std::ofstream(planPath) << plan;
+    std::ofstream(brokenPath) << broken;
+
+    auto dry = net.RunInPc(Cli({"apply", brokenPath, "--dry-run", "--json"}), 60000, fast);
+    ASSERT_EQ(dry.exitCode, EXIT_CONFLICT) << dry.err;
+    const json report = json::parse(dry.out);
+    EXPECT_EQ(report["devices"][0]["status"], "planned");
+    EXPECT_EQ(report["devices"][1]["status"], "conflict");
+    EXPECT_EQ(report["devices"][2]["status"], "conflict");
+    EXPECT_EQ(report["devices"][2]["message_id"], 436);
+
+    auto r = net.RunInPc(Cli({"apply", planPath, "--json"}), 200000, fast);
+    ASSERT_EQ(r.exitCode, EXIT_OK) << r.err;
+    const json done = json::parse(r.out);
+    for (std::size_t i = 0; i < done["devices"].size(); ++i) {
+        EXPECT_EQ(done["devices"][i]["status"], "applied") << i;
+        EXPECT_EQ(done["devices"][i]["after"]["ipv4"],
+                  net.Subnet() + "." + std::to_string(100 + i));
+    }
+}
+
+}  // namespace
+}  // namespace valdrune::cli
