@@ -23,6 +23,7 @@
 #   VD_SIM_PID[k]           pid of the simulator started for segment k ("" when none)
 #   VD_NETNS_TMP            a temporary directory removed at cleanup (sim logs, ready files)
 # Scalar aliases for segment 0: VD_DEV_NS0 VD_SUBNET0 VD_PC_IP0 VD_DEV_IP0 VD_PC_IF0.
+# Safe under "set -e": cleanup ignores the failures of what is already gone.
 
 VD_PC_NS=""
 VD_DEV_NS=()
@@ -137,7 +138,7 @@ vd_netns_add_segment() {
 vd_pc() { ip netns exec "$VD_PC_NS" "$@"; }
 vd_dev() {
     local k=0
-    if [[ "$1" == "-s" ]]; then k="$2"; shift 2; fi
+    if [[ "${1:-}" == "-s" ]]; then k="$2"; shift 2; fi
     ip netns exec "${VD_DEV_NS[$k]}" "$@"
 }
 
@@ -149,7 +150,7 @@ vd_on_cleanup() { VD_CLEANUP_HOOKS+=("$*"); }
 # Its stderr goes to $VD_NETNS_TMP/sim<K>.log. Default arguments: --scenario kinds.
 vd_sim_start() {
     local k=0
-    if [[ "$1" == "-s" ]]; then k="$2"; shift 2; fi
+    if [[ "${1:-}" == "-s" ]]; then k="$2"; shift 2; fi
     local sim ready log
     sim="${VALDRUNE_SIM:-$(vd_binary valdrune-sim)}"
     [[ -x "$sim" ]] || { vd_log "simulator not found at $sim"; return 1; }
@@ -179,14 +180,14 @@ vd_sim_log() { cat "$VD_NETNS_TMP/sim${1:-0}.log"; }
 vd_sim_stop() {
     local k="${1:-0}" pid="${VD_SIM_PID[${1:-0}]}"
     [[ -z "$pid" ]] && return 0
-    kill -TERM "$pid" 2>/dev/null
+    kill -TERM "$pid" 2>/dev/null || true
     local i
     for ((i = 0; i < 40; i++)); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05
     done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
     VD_SIM_PID[k]=""
     return 0
 }
@@ -194,15 +195,15 @@ vd_sim_stop() {
 # Stops every process still inside one of our namespaces, by pid.
 _vd_kill_ns_processes() {
     local ns="$1" pids pid i
-    pids=$(ip netns pids "$ns" 2>/dev/null)
+    pids=$(ip netns pids "$ns" 2>/dev/null || true)
     [[ -z "$pids" ]] && return 0
-    for pid in $pids; do kill -TERM "$pid" 2>/dev/null; done
+    for pid in $pids; do kill -TERM "$pid" 2>/dev/null || true; done
     for ((i = 0; i < 40; i++)); do
-        pids=$(ip netns pids "$ns" 2>/dev/null)
+        pids=$(ip netns pids "$ns" 2>/dev/null || true)
         [[ -z "$pids" ]] && return 0
         sleep 0.05
     done
-    for pid in $pids; do kill -KILL "$pid" 2>/dev/null; done
+    for pid in $pids; do kill -KILL "$pid" 2>/dev/null || true; done
 }
 
 vd_netns_cleanup() {
@@ -214,9 +215,9 @@ vd_netns_cleanup() {
     for ns in "$VD_PC_NS" "${VD_DEV_NS[@]}"; do
         [[ -z "$ns" ]] && continue
         _vd_kill_ns_processes "$ns"
-        ip netns del "$ns" 2>/dev/null
+        ip netns del "$ns" 2>/dev/null || true
     done
-    [[ -n "$VD_NETNS_TMP" && -d "$VD_NETNS_TMP" ]] && rm -rf "$VD_NETNS_TMP"
+    if [[ -n "$VD_NETNS_TMP" && -d "$VD_NETNS_TMP" ]]; then rm -rf "$VD_NETNS_TMP"; fi
     VD_PC_NS=""
     VD_DEV_NS=()
     return 0
