@@ -2,77 +2,19 @@
 // owned dialogs, and windows that vanish between the list and the minimise.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <string>
-#include <thread>
-
 #include "browser/core/SiteList.h"
 #include "platform/linux/browser/X11Windows.h"
 
 // Last: Xlib's macros (None, Status, ...) would clash with the names above.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/gui/browser/XvfbServer.h"
 
 namespace valdrune {
 namespace {
 
-class Xvfb {
-public:
-    Xvfb() {
-        if (::access("/usr/bin/Xvfb", X_OK) != 0) return;
-        const int number = 90 + static_cast<int>(::getpid() % 400);
-        name_ = ":" + std::to_string(number);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl("/usr/bin/Xvfb", "Xvfb", name_.c_str(), "-nolisten", "tcp", "-screen", "0",
-                    "640x480x24", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 200 && !display_; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            display_ = XOpenDisplay(name_.c_str());
-        }
-    }
-    ~Xvfb() {
-        if (display_) XCloseDisplay(display_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    ::Display* display() const { return display_; }
-    const std::string& name() const { return name_; }
-
-    Window Make(const char* title, Window owner = None, bool utf8 = false) {
-        const Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 50, 50,
-                                             0, 0, 0);
-        if (utf8) {
-            XChangeProperty(display_, w, XInternAtom(display_, "_NET_WM_NAME", False),
-                            XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(title),
-                            static_cast<int>(std::string(title).size()));
-        } else if (*title) {
-            XStoreName(display_, w, title);
-        }
-        if (owner != None) XSetTransientForHint(display_, w, owner);
-        XMapWindow(display_, w);
-        XSync(display_, False);
-        return w;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string name_;
-    ::Display* display_ = nullptr;
-};
+using test::XvfbServer;
 
 TEST(X11Windows, ListsTopLevelWindowsTopFirstWithTitlesAndOwners) {
-    Xvfb x;
+    XvfbServer x;
     if (!x.display()) GTEST_SKIP() << "Xvfb could not be started; the X11 window list is untested";
     const Window edge = x.Make("New tab - Microsoft Edge");
     const Window dialog = x.Make("Microsoft Edge - Settings", edge);
@@ -103,7 +45,7 @@ TEST(X11Windows, ListsTopLevelWindowsTopFirstWithTitlesAndOwners) {
 }
 
 TEST(X11Windows, AWindowGoneBeforeItsMinimiseDoesNotEndTheProcess) {
-    Xvfb x;
+    XvfbServer x;
     if (!x.display()) GTEST_SKIP() << "Xvfb could not be started; the X11 window list is untested";
     const Window edge = x.Make("Microsoft Edge");
     X11Windows windows(x.name());

@@ -1,0 +1,207 @@
+// The Open button end to end: the window in the pc namespace on the real transport and echo
+// probe, valdrune-sim's demo devices in the devices namespace, stand-in browser executables
+// that record their arguments, and the Edge set-up run against a stand-in Edge window on a
+// private Xvfb server, with the clock shortened by VALDRUNE_TIME_SCALE.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/BrowserIntegration.h"
+#include "app/MessageBox.h"
+#include "app/SettingsStore.h"
+#include "app/TallyrigDlg.h"
+#include "browser/core/CDeviceBrowser.h"
+#include "platform/Platform.h"
+#include "platform/linux/browser/BrowserPlatform.h"
+#include "platform/linux/browser/FileKeyValueStore.h"
+#include "platform/linux/browser/LinuxBrowserEnvironment.h"
+#include "platform/linux/browser/LinuxSiteListFiles.h"
+#include "platform/linux/browser/X11Windows.h"
+#include "tests/e2e/lib/NetNs.h"
+// Last: Xlib's macros would clash with the names above.
+#include "tests/gui/browser/XvfbServer.h"
+
+namespace fs = std::filesystem;
+
+namespace valdrune {
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Each start of a stand-in leaves <name>.args.<pid> holding one argument per line.
+struct StandIns {
+    QTemporaryDir dir;
+    std::string Path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+
+    StandIns() {
+        for (const char* name : {"msedge", "chrome", "firefox", "iexplore"}) {
+            std::ofstream(Path(name))
+                << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args.$$\"\n";
+            ::chmod(Path(name).c_str(), 0755);
+        }
+        QDir(dir.path()).mkpath("profile");
+        QDir(dir.path()).mkpath("start");
+        QDir(dir.path()).mkpath("managed");
+        std::ofstream(Path("profile/Last Version")) << "121.0.2277.83\n";
+        BrowserIntegration::SetPlatformFactory([this](BrowserPlatform& p) {
+            LinuxBrowserPaths paths;
+            paths.candidates = {{Path("msedge")}, {Path("chrome")}, {Path("firefox")},
+                                {Path("iexplore")}};
+            paths.edgeProfileDir = Path("profile");
+            paths.startupDir = Path("start");
+            paths.mimeappsFiles = {Path("mimeapps.list")};
+            p.env = std::make_unique<LinuxBrowserEnvironment>(paths);
+            p.store = std::make_unique<FileKeyValueStore>(Path("user"), Path("managed"));
+            p.files = std::make_unique<LinuxSiteListFiles>();
+            p.windows = std::make_unique<X11Windows>();
+        });
+    }
+    ~StandIns() { BrowserIntegration::SetPlatformFactory({}); }
+
+    // The recorded argument lists of one stand-in, oldest first.
+    std::vector<std::string> Starts(const std::string& name) const {
+        std::vector<std::pair<fs::file_time_type, std::string>> found;
+        for (const auto& e : fs::directory_iterator(dir.path().toStdString())) {
+            const std::string file = e.path().filename().string();
+            if (file.rfind(name + ".args.", 0) == 0) {
+                found.emplace_back(e.last_write_time(), Slurp(e.path().string()));
+            }
+        }
+        std::sort(found.begin(), found.end());
+        std::vector<std::string> out;
+        for (auto& f : found) out.push_back(f.second);
+        return out;
+    }
+};
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+int RowOf(CTallyrigDlg& dlg, const std::string& ip) {
+    for (int r = 0; r < dlg.RowCount(); ++r) {
+        if (dlg.RowText(r, COL_ADDRESS).toStdString() == ip) return r;
+    }
+    return -1;
+}
+
+void Choose(CTallyrigDlg& dlg, int code) {
+    auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
+    for (std::size_t i = 0; i < dlg.browserCodes.size(); ++i) {
+        if (dlg.browserCodes[i] == code) {
+            combo->setCurrentIndex(static_cast<int>(i));
+            emit combo->activated(static_cast<int>(i));
+            return;
+        }
+    }
+    ADD_FAILURE() << "browser code " << code << " is not offered";
+}
+
+TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) {
+    e2e::NetNs net("browser-open");
+    VALDRUNE_REQUIRE_NETNS(net);
+    auto& sim = net.StartSim({"--scenario", "demo"});
+    ASSERT_TRUE(sim.Running()) << sim.Err();
+    test::XvfbServer x;
+    if (!x.display()) GTEST_SKIP() << "Xvfb could not be started";
+    ::setenv("DISPLAY", x.name().c_str(), 1);
+    ::setenv("VALDRUNE_TIME_SCALE", "25", 1);
+
+    StandIns standIns;
+    std::vector<int> boxes;
+    SetMessageBoxHandler([&](const MessageBoxRequest& r) {
+        boxes.push_back(r.textId);
+        return ID_OK;
+    });
+    QTemporaryDir settingsDir;
+    CSettingsStore store(settingsDir.filePath("settings.ini"));
+
+    e2e::NetNs::Entered inPc(net.PcNs());
+    ASSERT_TRUE(inPc.Ok());
+    auto services = CreatePlatformServices();
+    auto dlg = std::make_unique<CTallyrigDlg>(services->Environment(), store);
+    ASSERT_TRUE(dlg->OnInitDialog());
+    const std::string sub = net.Subnet();
+    ASSERT_TRUE(PumpUntil([&] { return RowOf(*dlg, sub + ".25") >= 0 && RowOf(*dlg, sub + ".30") >= 0; },
+                          15000))
+        << "rows: " << dlg->RowCount();
+    auto* open = dlg->ControlAs<QPushButton>(IDC_OPEN_DEVICE);
+
+    // No selection, then an address two devices share: refused in that order, nothing starts.
+    dlg->DeviceList()->clearSelection();
+    open->click();
+    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".30")));
+    open->click();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(boxes, (std::vector<int>{221, 223}));
+
+    // Chrome chosen: the device answers its echo and the stand-in gets exactly the URL.
+    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".21")));
+    Choose(*dlg, BROWSER_CHROME);
+    open->click();
+    EXPECT_TRUE(PumpUntil([&] { return !standIns.Starts("chrome").empty(); }, 15000));
+    EXPECT_EQ(standIns.Starts("chrome"), std::vector<std::string>{"http://" + sub + ".21:80\n"});
+
+    // IE mode for the device no list knows: site list, policy, Edge restarted, its window
+    // (a stand-in on Xvfb) found, the countdown, then the page in Edge.
+    boxes.clear();
+    bool edgeWindowShown = false;
+    QTimer standInEdge;
+    QObject::connect(&standInEdge, &QTimer::timeout, [&] {
+        if (!edgeWindowShown && !standIns.Starts("msedge").empty()) {
+            x.Make("New tab - Microsoft Edge");
+            edgeWindowShown = true;
+        }
+    });
+    standInEdge.start(5);
+    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".25")));
+    Choose(*dlg, BROWSER_EDGE_IE_MODE);
+    open->click();
+    EXPECT_TRUE(PumpUntil([&] { return standIns.Starts("msedge").size() >= 2; }, 30000));
+    standInEdge.stop();
+    EXPECT_TRUE(edgeWindowShown);
+    EXPECT_EQ(boxes, std::vector<int>{240});
+    const auto edgeStarts = standIns.Starts("msedge");
+    ASSERT_EQ(edgeStarts.size(), 2u);
+    EXPECT_EQ(edgeStarts[0], "");
+    EXPECT_EQ(edgeStarts[1], "http://" + sub + ".25:80\n");
+    EXPECT_FALSE(dlg->TimerRunning(kDialogTimerId)) << "the timer stops once Edge is up";
+    const std::string list = Slurp(standIns.Path("start/Quembrel_sitelist.xml"));
+    EXPECT_NE(list.find("<site url=\"http://" + sub + ".25/\">"), std::string::npos) << list;
+    EXPECT_NE(Slurp(standIns.Path("managed/valdrune.json")).find("InternetExplorerIntegrationSiteList"),
+              std::string::npos);
+
+    dlg.reset();
+    services.reset();
+    SetMessageBoxHandler({});
+    ::unsetenv("VALDRUNE_TIME_SCALE");
+}
+
+}  // namespace
+}  // namespace valdrune
