@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -159,15 +160,21 @@ TEST(SettingsStore, UserStoreUsesOrganisationApplicationAndGroup) {
     EXPECT_EQ(raw.value("Setup_5/IFMAC").toByteArray().size(), 6);
 }
 
-TEST(SettingsStore, FailedWriteIsReportedAndLeavesTheOldValue) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("s.ini");
-    CSettingsStore store(file);
-    ASSERT_TRUE(store.WriteBrowser(2));
-    QFile::setPermissions(file, QFileDevice::ReadOwner);
-    if (getuid() == 0) GTEST_SKIP() << "root writes read-only files; cannot make the write fail";
-    EXPECT_FALSE(store.WriteBrowser(5));
-    EXPECT_EQ(store.ReadBrowser(), 2);
+TEST(SettingsStore, FailedWriteIsSilentAndTheChoiceStillApplies) {
+    WindowRig rig;
+    // A regular file where the store's folder should be: no write can succeed, even as root.
+    QFile blocker(rig.dir.filePath("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    rig.store = std::make_unique<CSettingsStore>(rig.dir.filePath("blocker/s.ini"));
+    EXPECT_FALSE(rig.store->WriteBrowser(3));
+    CTallyrigDlg& dlg = rig.Open();
+    auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
+    const int last = combo->count() - 1;
+    emit combo->activated(last);
+    EXPECT_EQ(dlg.browserCode, dlg.browserCodes[static_cast<std::size_t>(last)]);
+    EXPECT_EQ(rig.store->ReadBrowser(), 0);
+    EXPECT_TRUE(rig.boxes.empty()) << "store failures are never reported";
 }
 
 }  // namespace
