@@ -8,8 +8,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 #include "browser/core/CDeviceBrowser.h"
 #include "platform/linux/browser/AtomicFile.h"
@@ -45,6 +48,19 @@ std::optional<QJsonObject> Load(const std::string& file) {
 bool Save(const std::string& file, const QJsonObject& object) {
     const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
     return WriteFileAtomically(file, bytes.toStdString());
+}
+
+// Policy files beside ours, in name order: the browser merges every file of the directory, so a
+// value an administrator set in another file counts as set.
+std::vector<std::string> OtherPolicyFiles(const std::string& dir, const std::string& ours) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string path = e.path().string();
+        if (path != ours && e.path().extension() == ".json") files.push_back(path);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace
@@ -102,28 +118,38 @@ bool FileKeyValueStore::CreateKey(Hive hive, const std::string& key) {
     return Save(file, QJsonObject{});
 }
 
-std::optional<std::uint32_t> FileKeyValueStore::QueryDword(Hive hive, const std::string& key,
-                                                           const std::string& name) const {
+std::optional<QJsonValue> FileKeyValueStore::Lookup(Hive hive, const std::string& key,
+                                                    const std::string& name) const {
     const std::string file = FileFor(hive, key);
     if (file.empty()) return std::nullopt;
-    const auto object = Load(file);
-    if (!object) return std::nullopt;
-    const QJsonValue v = object->value(QString::fromStdString(name));
-    if (!v.isDouble()) return std::nullopt;
-    const double d = v.toDouble();
+    std::vector<std::string> files{file};
+    if (hive == Hive::LocalMachine) {
+        const auto others = OtherPolicyFiles(machinePolicyDir_, file);
+        files.insert(files.end(), others.begin(), others.end());
+    }
+    for (const auto& f : files) {
+        const auto object = Load(f);
+        if (!object) continue;
+        const QJsonValue v = object->value(QString::fromStdString(name));
+        if (!v.isUndefined()) return v;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> FileKeyValueStore::QueryDword(Hive hive, const std::string& key,
+                                                           const std::string& name) const {
+    const auto v = Lookup(hive, key, name);
+    if (!v || !v->isDouble()) return std::nullopt;
+    const double d = v->toDouble();
     if (d < 0 || d > 4294967295.0 || std::floor(d) != d) return std::nullopt;
     return static_cast<std::uint32_t>(d);
 }
 
 std::optional<std::string> FileKeyValueStore::QueryString(Hive hive, const std::string& key,
                                                           const std::string& name) const {
-    const std::string file = FileFor(hive, key);
-    if (file.empty()) return std::nullopt;
-    const auto object = Load(file);
-    if (!object) return std::nullopt;
-    const QJsonValue v = object->value(QString::fromStdString(name));
-    if (!v.isString()) return std::nullopt;
-    return v.toString().toStdString();
+    const auto v = Lookup(hive, key, name);
+    if (!v || !v->isString()) return std::nullopt;
+    return v->toString().toStdString();
 }
 
 bool FileKeyValueStore::SetDword(Hive hive, const std::string& key, const std::string& name,

@@ -4,11 +4,14 @@
 //  - the Edge policy key of the machine: <machinePolicyDir>/valdrune.json, the directory where
 //    the browser reads managed policy; it is never created, so without the rights to write
 //    there every machine write fails silently, as it would without administrator rights.
+//    Reads also look at the directory's other policy files, which the browser merges.
 // Other machine keys have no counterpart here and cannot be created.
 #pragma once
 
 #include <optional>
 #include <string>
+
+#include <QJsonValue>
 
 #include "browser/core/BrowserSeams.h"
 
@@ -38,6 +41,8 @@ public:
     std::string FileFor(Hive hive, const std::string& key) const;
 
 private:
+    std::optional<QJsonValue> Lookup(Hive hive, const std::string& key,
+                                     const std::string& name) const;
     const std::string userRoot_;
     const std::string machinePolicyDir_;
 };

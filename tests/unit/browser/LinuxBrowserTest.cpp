@@ -126,6 +126,11 @@ TEST(FileKeyValueStore, MachinePolicyGoesToTheManagedPolicyFileOnlyWhenItsDirect
     EXPECT_NE(json.find("\"InternetExplorerIntegrationSiteList\": \"/start/Quembrel_sitelist.xml\""),
               std::string::npos);
     EXPECT_FALSE(store.CreateKey(Hive::LocalMachine, "SOFTWARE\\Other")) << "no counterpart";
+
+    // A value an administrator set in another policy file counts; ours comes first.
+    std::ofstream(dir / "managed/00-site.json") << "{\"InternetExplorerIntegrationLevel\": 0, \"X\": \"a\"}";
+    EXPECT_EQ(store.QueryDword(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE), 1u);
+    EXPECT_EQ(store.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, "X"), "a");
 }
 
 TEST(FileKeyValueStore, HostileKeysAndBrokenFilesStayContained) {
