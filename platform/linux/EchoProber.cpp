@@ -1,14 +1,15 @@
 #include "platform/linux/EchoProber.h"
 
 #include <arpa/inet.h>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/linux/IcmpPacket.h"
 #include "platform/qt/FdWatch.h"
@@ -32,10 +33,14 @@ std::uint16_t NextSequence() {
 
 int CodeFor(IcmpVerdict verdict) {
     switch (verdict) {
-        case IcmpVerdict::Answered: return ECHO_ANSWERED;
-        case IcmpVerdict::NetUnreachable: return ECHO_NET_UNREACHABLE;
-        case IcmpVerdict::HostUnreachable: return ECHO_HOST_UNREACHABLE;
-        case IcmpVerdict::Unrelated: break;
+        case IcmpVerdict::Answered:
+            return ECHO_ANSWERED;
+        case IcmpVerdict::NetUnreachable:
+            return ECHO_NET_UNREACHABLE;
+        case IcmpVerdict::HostUnreachable:
+            return ECHO_HOST_UNREACHABLE;
+        case IcmpVerdict::Unrelated:
+            break;
     }
     return ECHO_TIMED_OUT;
 }
@@ -113,7 +118,8 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     if (pending->kind == EchoSocketKind::Raw) {
         icmp_filter filter{};
-        filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
+        filter.data =
+            ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
         ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     }
 
@@ -133,8 +139,8 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         // Sent nowhere: no answer. The kernel sometimes already knows why.
-        PostResult(std::move(done), errno == EHOSTUNREACH ? ECHO_HOST_UNREACHABLE
-                                                          : ECHO_NET_UNREACHABLE);
+        PostResult(std::move(done),
+                   errno == EHOSTUNREACH ? ECHO_HOST_UNREACHABLE : ECHO_NET_UNREACHABLE);
         return;
     }
 

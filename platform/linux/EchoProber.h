@@ -20,7 +20,7 @@ enum class EchoSocketKind { None, Ping, Raw };
 EchoSocketKind AvailableEchoSocket();
 
 class LinuxEchoProber final : public IEchoProber {
-public:
+  public:
     explicit LinuxEchoProber(IScheduler& scheduler);
     ~LinuxEchoProber() override;
     LinuxEchoProber(const LinuxEchoProber&) = delete;
@@ -33,7 +33,7 @@ public:
 
     std::size_t Outstanding() const { return probes_.size(); }
 
-private:
+  private:
     struct Pending;
     void OnReadable(std::uint64_t key);
     void Finish(std::uint64_t key, int code);

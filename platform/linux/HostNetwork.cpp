@@ -1,10 +1,6 @@
 #include "platform/linux/HostNetwork.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <ifaddrs.h>
 #include <linux/ethtool.h>
 #include <linux/if_packet.h>
@@ -12,11 +8,16 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace valdrune {
 namespace {
@@ -136,15 +137,24 @@ bool Collect(Collected& out, bool wantDescriptions) {
 std::string FormatAdapterDescription(const std::string& name, const AdapterTraits& traits) {
     std::string text = name + " (";
     switch (traits.kind) {
-        case AdapterKind::Wired: text += "wired"; break;
-        case AdapterKind::Wireless: text += "wireless"; break;
-        case AdapterKind::Virtual: text += "virtual"; break;
-        case AdapterKind::Loopback: text += "loopback"; break;
+        case AdapterKind::Wired:
+            text += "wired";
+            break;
+        case AdapterKind::Wireless:
+            text += "wireless";
+            break;
+        case AdapterKind::Virtual:
+            text += "virtual";
+            break;
+        case AdapterKind::Loopback:
+            text += "loopback";
+            break;
     }
-    if (!traits.driver.empty() && traits.kind != AdapterKind::Loopback) text += ", " + traits.driver;
+    if (!traits.driver.empty() && traits.kind != AdapterKind::Loopback)
+        text += ", " + traits.driver;
     const auto& mac = traits.hwAddress;
-    const bool showMac = mac.size() == 6 && std::any_of(mac.begin(), mac.end(),
-                                                        [](std::uint8_t b) { return b != 0; });
+    const bool showMac = mac.size() == 6 &&
+                         std::any_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b != 0; });
     if (showMac) {
         char macText[18];
         std::snprintf(macText, sizeof macText, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1],
@@ -171,7 +181,8 @@ std::map<std::string, std::uint32_t> ParseDefaultGateways(std::string_view route
         }
         std::istringstream fields(line);
         std::string iface, destination, gateway, flags, refCnt, use, metric, mask;
-        if (!(fields >> iface >> destination >> gateway >> flags >> refCnt >> use >> metric >> mask))
+        if (!(fields >> iface >> destination >> gateway >> flags >> refCnt >> use >> metric >>
+              mask))
             continue;
         unsigned long dest = 0, gw = 0, fl = 0, msk = 0;
         char* end = nullptr;

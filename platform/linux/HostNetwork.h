@@ -16,7 +16,7 @@ enum class AdapterKind { Wired, Wireless, Virtual, Loopback };
 
 struct AdapterTraits {
     AdapterKind kind = AdapterKind::Wired;
-    std::string driver;                // empty when unknown
+    std::string driver;                   // empty when unknown
     std::vector<std::uint8_t> hwAddress;  // shown only when 6 bytes and not all zero
     bool up = true;
 };
@@ -41,7 +41,7 @@ struct AdapterEntry {
 void OrderAdapters(std::vector<AdapterEntry>& adapters);
 
 class LinuxHostNetwork final : public IHostNetwork {
-public:
+  public:
     std::vector<HostAdapter> Adapters() override;
     bool InterfaceRows(std::vector<HostInterfaceRow>& rows) override;
     std::uint32_t HostNameAddress() override;

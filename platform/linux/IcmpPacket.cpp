@@ -11,12 +11,10 @@ constexpr std::uint8_t PROTOCOL_ICMP = 1;
 constexpr std::size_t ICMP_HEADER = 8;
 constexpr std::size_t IP_HEADER_MIN = 20;
 
-std::uint16_t Be16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
+std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 std::uint32_t Be32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
-           (std::uint32_t{p[2]} << 8) | p[3];
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
 }
 
 // Length of a well-formed IPv4 header at p, 0 when there is none.
@@ -56,9 +54,13 @@ IcmpVerdict ClassifyIcmpError(std::uint8_t type, std::uint8_t code, std::uint32_
                               std::uint32_t target) {
     if (type == DEST_UNREACH) {
         switch (code) {
-            case 0: case 6: case 9: case 11:  // network unreachable / unknown / prohibited / TOS
+            case 0:
+            case 6:
+            case 9:
+            case 11:  // network unreachable / unknown / prohibited / TOS
                 return IcmpVerdict::NetUnreachable;
-            case 2: case 3:
+            case 2:
+            case 3:
                 // Protocol or port unreachable sent by the probed host itself: it exists.
                 if (offender == target) return IcmpVerdict::Answered;
                 return IcmpVerdict::HostUnreachable;

@@ -1,8 +1,6 @@
 #include "platform/linux/NeighbourCache.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <linux/capability.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
@@ -12,12 +10,15 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace valdrune {
 namespace {
 
 // A netlink socket to the kernel that cannot hang the caller: replies come at once or never.
 class Netlink {
-public:
+  public:
     Netlink() : fd_(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)) {
         if (fd_ < 0) return;
         timeval limit{0, 300000};
@@ -44,7 +45,7 @@ public:
                         sizeof kernel) == static_cast<ssize_t>(size);
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -132,8 +133,8 @@ void LinuxNeighbourCache::Flush(std::uint32_t address) {
     if (!link.Ok()) return;
     std::uint32_t sequence = 1;
     for (const std::int32_t ifIndex : adapters) {
-        const auto request = MakeRequest(RTM_DELNEIGH, NLM_F_REQUEST | NLM_F_ACK, ifIndex,
-                                         address, sequence++);
+        const auto request =
+            MakeRequest(RTM_DELNEIGH, NLM_F_REQUEST | NLM_F_ACK, ifIndex, address, sequence++);
         if (!link.Send(&request, sizeof request)) continue;
         // Read the acknowledgement so that the entry is gone when Flush returns.
         alignas(nlmsghdr) std::uint8_t reply[1024];

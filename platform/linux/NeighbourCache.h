@@ -12,7 +12,7 @@ namespace valdrune {
 bool HasNetAdminCapability();
 
 class LinuxNeighbourCache final : public INeighbourCache {
-public:
+  public:
     // Finds every adapter on which the address is cached and deletes those entries. Entries an
     // administrator made permanent are configuration, not cache, and stay.
     void Flush(std::uint32_t address) override;

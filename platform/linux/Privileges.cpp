@@ -1,7 +1,8 @@
 #include "platform/linux/Privileges.h"
 
-#include <climits>
 #include <unistd.h>
+
+#include <climits>
 
 #include "platform/linux/EchoProber.h"
 #include "platform/linux/NeighbourCache.h"
@@ -24,7 +25,8 @@ PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool rawSocket, bool netAd
     r.usesPingSocket = pingSocket;
     r.canFlush = netAdmin;
     if (!r.canProbe) r.missingCapabilities = "cap_net_raw";
-    if (!r.canFlush) r.missingCapabilities += r.missingCapabilities.empty() ? "cap_net_admin" : ",cap_net_admin";
+    if (!r.canFlush)
+        r.missingCapabilities += r.missingCapabilities.empty() ? "cap_net_admin" : ",cap_net_admin";
     if (!r.missingCapabilities.empty())
         r.setcapCommand = "setcap " + r.missingCapabilities + "+ep " + executable;
     if (!r.canProbe) {
@@ -37,10 +39,10 @@ PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool rawSocket, bool netAd
 std::string PrivilegeReport::Summary() const {
     if (Complete()) return "ICMP echo and neighbour-cache flush are available.";
     std::string text;
-    if (!canProbe)
-        text += "ICMP echo is not permitted: address-conflict probes cannot run. ";
+    if (!canProbe) text += "ICMP echo is not permitted: address-conflict probes cannot run. ";
     if (!canFlush)
-        text += "The neighbour cache cannot be flushed: probes may be answered from stale entries. ";
+        text +=
+            "The neighbour cache cannot be flushed: probes may be answered from stale entries. ";
     text += "Grant with: " + setcapCommand;
     if (!pingGroupCommand.empty()) text += " (or, for echo only: " + pingGroupCommand + ")";
     return text;
@@ -48,10 +50,9 @@ std::string PrivilegeReport::Summary() const {
 
 PrivilegeReport CheckPrivileges(const std::string& executable) {
     const EchoSocketKind kind = AvailableEchoSocket();
-    return BuildPrivilegeReport(kind == EchoSocketKind::Ping, kind == EchoSocketKind::Raw,
-                                HasNetAdminCapability(),
-                                executable.empty() ? RunningExecutable() : executable,
-                                static_cast<unsigned>(::getgid()));
+    return BuildPrivilegeReport(
+        kind == EchoSocketKind::Ping, kind == EchoSocketKind::Raw, HasNetAdminCapability(),
+        executable.empty() ? RunningExecutable() : executable, static_cast<unsigned>(::getgid()));
 }
 
 }  // namespace valdrune

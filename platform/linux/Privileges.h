@@ -13,8 +13,8 @@ struct PrivilegeReport {
     // separated, as setcap spells them.
     std::string missingCapabilities;
     // Ready-made commands for an administrator; empty when not needed.
-    std::string setcapCommand;        // setcap cap_net_raw,cap_net_admin+ep <executable>
-    std::string pingGroupCommand;     // sysctl -w net.ipv4.ping_group_range="<gid> <gid>"
+    std::string setcapCommand;     // setcap cap_net_raw,cap_net_admin+ep <executable>
+    std::string pingGroupCommand;  // sysctl -w net.ipv4.ping_group_range="<gid> <gid>"
 
     bool Complete() const { return canProbe && canFlush; }
     // One English paragraph for the command-line tool and logs.

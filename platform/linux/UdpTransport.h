@@ -22,7 +22,7 @@ class FdWatch;
 inline constexpr std::size_t LARGEST_DATAGRAM_READ = RECEIVE_BUFFER_SIZE;
 
 class UdpTransport final : public IDatagramTransport {
-public:
+  public:
     // Ports are for tests that cannot use the fixed ones; production uses the defaults.
     explicit UdpTransport(std::uint16_t localPort = LOCAL_PORT,
                           std::uint16_t remotePort = DEVICE_PORT);
@@ -44,7 +44,7 @@ public:
     // Reads without an event loop (tests, tools): handles what is pending now.
     void ReadPending() { OnReadable(); }
 
-private:
+  private:
     void OnReadable();
 
     std::uint16_t localPort_;

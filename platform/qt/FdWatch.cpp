@@ -5,7 +5,8 @@
 namespace valdrune {
 
 FdWatch::FdWatch(int fd, std::function<void()> onReadable)
-    : fd_(fd), onReadable_(std::move(onReadable)),
+    : fd_(fd),
+      onReadable_(std::move(onReadable)),
       notifier_(new QSocketNotifier(fd, QSocketNotifier::Read)) {
     QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this]() {
         bool destroyed = false;

@@ -8,7 +8,7 @@ class QSocketNotifier;
 namespace valdrune {
 
 class FdWatch {
-public:
+  public:
     FdWatch(int fd, std::function<void()> onReadable);
     // Safe to destroy from inside onReadable; the descriptor is not closed (it is the owner's),
     // but the watch stops before the owner closes it.
@@ -18,7 +18,7 @@ public:
 
     int Fd() const { return fd_; }
 
-private:
+  private:
     int fd_;
     std::function<void()> onReadable_;
     QSocketNotifier* notifier_ = nullptr;

@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <QTimerEvent>
-
 #include <cstdlib>
 #include <limits>
 
@@ -27,13 +26,13 @@ Milliseconds ScaleInterval(Milliseconds interval, int scale) {
 // Receives the timer events and is the context of posted calls: destroying it drops every
 // pending posted call, so nothing runs after the scheduler is gone.
 class QtScheduler::Host final : public QObject {
-public:
+  public:
     explicit Host(QtScheduler& owner) : owner_(owner) {}
 
-protected:
+  protected:
     void timerEvent(QTimerEvent* event) override { owner_.Fire(event->timerId()); }
 
-private:
+  private:
     QtScheduler& owner_;
 };
 
@@ -83,11 +82,13 @@ void QtScheduler::Fire(int qtId) {
 
 void QtScheduler::Post(std::function<void()> fn) {
     QMetaObject::invokeMethod(
-        host_.get(), [fn = std::move(fn)]() { if (fn) fn(); }, Qt::QueuedConnection);
+        host_.get(),
+        [fn = std::move(fn)]() {
+            if (fn) fn();
+        },
+        Qt::QueuedConnection);
 }
 
-Milliseconds QtScheduler::Now() const {
-    return Milliseconds{clock_.elapsed() * scale_};
-}
+Milliseconds QtScheduler::Now() const { return Milliseconds{clock_.elapsed() * scale_}; }
 
 }  // namespace valdrune

@@ -3,7 +3,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,7 +20,7 @@ int TimeScaleFromEnvironment();
 Milliseconds ScaleInterval(Milliseconds interval, int scale);
 
 class QtScheduler final : public IScheduler {
-public:
+  public:
     // scale 0 means "read VALDRUNE_TIME_SCALE".
     explicit QtScheduler(int scale = 0);
     ~QtScheduler() override;
@@ -38,7 +37,7 @@ public:
     int Scale() const { return scale_; }
     std::size_t ActiveTimers() const { return timers_.size(); }
 
-private:
+  private:
     class Host;
     struct Entry {
         int qtId = 0;

@@ -1,7 +1,6 @@
 // Real ICMP echo inside namespaces, through each kind of socket the prober can use.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <cstdio>
@@ -35,7 +34,7 @@ struct Outcome {
 };
 
 class EchoNetns : public testing::TestWithParam<EchoSocketKind> {
-protected:
+  protected:
     void SetUp() override {
         test::App();
         if (!net_.Ok()) GTEST_SKIP() << "SKIP (no network namespaces): " << net_.Error();
@@ -46,8 +45,7 @@ protected:
     }
     void TearDown() override { inPc_.reset(); }
 
-    void Start(LinuxEchoProber& prober, const std::string& address, int timeoutMs,
-               Outcome& out) {
+    void Start(LinuxEchoProber& prober, const std::string& address, int timeoutMs, Outcome& out) {
         auto clock = std::make_shared<QElapsedTimer>();
         clock->start();
         prober.Probe(Address(address), "ICMP SEND DATA", Milliseconds{timeoutMs},
@@ -152,8 +150,7 @@ TEST_P(EchoNetns, CancelledProbesNeverCallBack) {
 INSTANTIATE_TEST_SUITE_P(Sockets, EchoNetns,
                          testing::Values(EchoSocketKind::Ping, EchoSocketKind::Raw),
                          [](const testing::TestParamInfo<EchoSocketKind>& p) {
-                             return p.param == EchoSocketKind::Ping ? "PingSocket"
-                                                                       : "RawSocket";
+                             return p.param == EchoSocketKind::Ping ? "PingSocket" : "RawSocket";
                          });
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The adapter list as seen from inside a pc namespace with two veth adapters and one without
 // an address.
 #include <gtest/gtest.h>
-
 #include <net/if.h>
 
 #include <cstdio>
@@ -26,10 +25,13 @@ TEST(HostNetns, ListsVethAdaptersWithAddressGatewayAndMacLoopbackLast) {
     NetNs net("pl-host", 2);
     VALDRUNE_REQUIRE_NETNS(net);
     // An adapter pair that is down and has no address.
-    ASSERT_EQ(net.RunInPc({"ip", "link", "add", "spare", "type", "veth", "peer", "name", "spare2"},
-                          5000).exitCode, 0);
-    ASSERT_EQ(net.RunInPc({"ip", "addr", "add", net.Subnet(0) + ".9/24", "dev", "pc0"}, 5000)
-                  .exitCode, 0);  // a second address: the first one counts
+    ASSERT_EQ(
+        net.RunInPc({"ip", "link", "add", "spare", "type", "veth", "peer", "name", "spare2"}, 5000)
+            .exitCode,
+        0);
+    ASSERT_EQ(
+        net.RunInPc({"ip", "addr", "add", net.Subnet(0) + ".9/24", "dev", "pc0"}, 5000).exitCode,
+        0);  // a second address: the first one counts
 
     NetNs::Entered inPc(net.PcNs());
     ASSERT_TRUE(inPc.Ok());

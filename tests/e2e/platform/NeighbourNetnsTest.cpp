@@ -1,7 +1,6 @@
 // The neighbour flush against a real neighbour table, checked with `ip neigh`.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <net/if.h>
 
 #include <algorithm>
@@ -31,10 +30,14 @@ TEST(NeighbourNetns, FlushDropsCachedEntriesOnEveryAdapterAndKeepsPermanentOnes)
     };
     // A real resolution on pc0, a stale copy on pc1, and an administrator's permanent entry.
     ASSERT_EQ(net.RunInPc({"ping", "-c", "1", "-W", "1", device}, 5000).exitCode, 0);
-    ASSERT_EQ(ip({"neigh", "add", device, "lladdr", "02:00:00:00:00:99", "dev", "pc1", "nud",
-                  "stale"}).exitCode, 0);
-    ASSERT_EQ(ip({"neigh", "add", fixed, "lladdr", "02:00:00:00:00:77", "dev", "pc0", "nud",
-                  "permanent"}).exitCode, 0);
+    ASSERT_EQ(
+        ip({"neigh", "add", device, "lladdr", "02:00:00:00:00:99", "dev", "pc1", "nud", "stale"})
+            .exitCode,
+        0);
+    ASSERT_EQ(
+        ip({"neigh", "add", fixed, "lladdr", "02:00:00:00:00:77", "dev", "pc0", "nud", "permanent"})
+            .exitCode,
+        0);
     ASSERT_NE(ip({"neigh", "show", "to", device}).out.find("pc0"), std::string::npos);
 
     NetNs::Entered inPc(net.PcNs());

@@ -27,7 +27,7 @@ struct Received {
 };
 
 class Peer {
-public:
+  public:
     // Bound to 0.0.0.0:port on `device` of namespace ns.
     Peer(const std::string& ns, const std::string& device, std::uint16_t port) {
         NetNs::Entered inside(ns);
@@ -81,7 +81,7 @@ public:
         return r;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

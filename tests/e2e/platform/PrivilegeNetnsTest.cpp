@@ -1,7 +1,6 @@
 // Without CAP_NET_RAW and CAP_NET_ADMIN (dropped in a forked child inside a namespace of its
 // own), the prober and the neighbour cache must say so instead of failing silently.
 #include <gtest/gtest.h>
-
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -23,7 +22,7 @@ using e2e::NetNs;
 
 // Runs posted calls when asked; the child has no event loop.
 class ManualScheduler final : public IScheduler {
-public:
+  public:
     TimerId StartTimer(Milliseconds, bool, std::function<void()>) override { return ++next_; }
     void CancelTimer(TimerId) override {}
     void Post(std::function<void()> fn) override { posted_.push_back(std::move(fn)); }
@@ -33,7 +32,7 @@ public:
         for (auto& fn : posted) fn();
     }
 
-private:
+  private:
     TimerId next_ = 0;
     std::vector<std::function<void()>> posted_;
 };

@@ -1,7 +1,6 @@
 // The production services from the factory under the real engine, against the simulator in
 // two segments: the adapter chosen decides which devices are found.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <QElapsedTimer>
@@ -19,7 +18,7 @@ namespace {
 using e2e::NetNs;
 
 class Owner final : public IProtocolOwner {
-public:
+  public:
     CProtocol* protocol = nullptr;
     std::set<std::uint32_t> addresses;  // of devices found, host order
     int found = 0;

@@ -34,7 +34,7 @@ int SocketsOnPort(std::uint16_t port) {
 }
 
 class TransportNetns : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::App();
         if (!net_.Ok()) GTEST_SKIP() << "SKIP (no network namespaces): " << net_.Error();

@@ -26,18 +26,22 @@ const std::vector<std::uint8_t> kMac = {0x52, 0x54, 0x00, 0xAB, 0x0C, 0x01};
 INSTANTIATE_TEST_SUITE_P(
     Kinds, DescriptionTest,
     testing::Values(
-        DescriptionCase{"eth0", {AdapterKind::Wired, "e1000e", kMac, true},
+        DescriptionCase{"eth0",
+                        {AdapterKind::Wired, "e1000e", kMac, true},
                         "eth0 (wired, e1000e, 52:54:00:ab:0c:01)"},
-        DescriptionCase{"wlan0", {AdapterKind::Wireless, "iwlwifi", kMac, false},
+        DescriptionCase{"wlan0",
+                        {AdapterKind::Wireless, "iwlwifi", kMac, false},
                         "wlan0 (wireless, iwlwifi, 52:54:00:ab:0c:01, down)"},
-        DescriptionCase{"pc0", {AdapterKind::Virtual, "veth", kMac, true},
+        DescriptionCase{"pc0",
+                        {AdapterKind::Virtual, "veth", kMac, true},
                         "pc0 (virtual, veth, 52:54:00:ab:0c:01)"},
         // Loopback's all-zero address and no driver say nothing to a person.
-        DescriptionCase{"lo", {AdapterKind::Loopback, "", {0, 0, 0, 0, 0, 0}, true},
-                        "lo (loopback)"},
+        DescriptionCase{
+            "lo", {AdapterKind::Loopback, "", {0, 0, 0, 0, 0, 0}, true}, "lo (loopback)"},
         // Tunnels have no 6-byte hardware address.
         DescriptionCase{"tun0", {AdapterKind::Virtual, "tun", {}, true}, "tun0 (virtual, tun)"},
-        DescriptionCase{"ib0", {AdapterKind::Wired, "", std::vector<std::uint8_t>(20, 0x11), true},
+        DescriptionCase{"ib0",
+                        {AdapterKind::Wired, "", std::vector<std::uint8_t>(20, 0x11), true},
                         "ib0 (wired)"}));
 
 TEST(RouteTable, TakesFirstDefaultGatewayPerInterface) {
@@ -58,7 +62,7 @@ TEST(RouteTable, TakesFirstDefaultGatewayPerInterface) {
         "eth5\t00000000\t0106A8C0\n";
     const auto gateways = ParseDefaultGateways(table);
     ASSERT_EQ(gateways.size(), 2u);
-    EXPECT_EQ(gateways.at("eth0"), 0xC0A80101u);  // 192.168.1.1
+    EXPECT_EQ(gateways.at("eth0"), 0xC0A80101u);   // 192.168.1.1
     EXPECT_EQ(gateways.at("wlan0"), 0x0A00000Au);  // 10.0.0.10
 }
 
@@ -69,11 +73,8 @@ TEST(RouteTable, EmptyOrHeaderOnlyGivesNothing) {
 
 TEST(AdapterOrder, LoopbackLastOthersByIndex) {
     std::vector<AdapterEntry> adapters = {
-        {"lo", 1, true, 0x7F000001, ""},
-        {"wlan0", 3, false, 0, ""},
-        {"eth0", 2, false, 0, ""},
-        {"lo2", 9, true, 0, ""},
-        {"veth1", 7, false, 0, ""},
+        {"lo", 1, true, 0x7F000001, ""}, {"wlan0", 3, false, 0, ""}, {"eth0", 2, false, 0, ""},
+        {"lo2", 9, true, 0, ""},         {"veth1", 7, false, 0, ""},
     };
     OrderAdapters(adapters);
     std::vector<std::string> names;

@@ -1,8 +1,7 @@
 // The transport against loopback only: unicast datagrams from a local socket, nothing is
 // broadcast. Adapter selection across real adapters is covered in the namespace tests.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/UdpTransport.h"
 #include "QtTestApp.h"
+#include "platform/linux/UdpTransport.h"
 
 namespace valdrune {
 namespace {
@@ -33,7 +32,7 @@ std::uint16_t FreeLoopbackPort() {
 }
 
 class LoopbackTransport : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::App();
         port_ = FreeLoopbackPort();
@@ -47,8 +46,8 @@ protected:
         to.sin_family = AF_INET;
         to.sin_port = htons(port_);
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::sendto(sender_, bytes.data(), bytes.size(), 0,
-                           reinterpret_cast<sockaddr*>(&to), sizeof to),
+        ASSERT_EQ(::sendto(sender_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                           sizeof to),
                   static_cast<ssize_t>(bytes.size()));
     }
 

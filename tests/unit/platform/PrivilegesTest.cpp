@@ -35,15 +35,14 @@ TEST_P(PrivilegeReportTest, NamesExactlyWhatIsMissing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Combinations, PrivilegeReportTest,
-    testing::Values(
-        PrivilegeCase{true, false, true, "", "", false},
-        PrivilegeCase{false, true, true, "", "", false},
-        PrivilegeCase{true, false, false, "cap_net_admin", "setcap cap_net_admin+ep /usr/bin/valdrune",
-                      false},
-        PrivilegeCase{false, false, true, "cap_net_raw", "setcap cap_net_raw+ep /usr/bin/valdrune",
-                      true},
-        PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
-                      "setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune", true}));
+    testing::Values(PrivilegeCase{true, false, true, "", "", false},
+                    PrivilegeCase{false, true, true, "", "", false},
+                    PrivilegeCase{true, false, false, "cap_net_admin",
+                                  "setcap cap_net_admin+ep /usr/bin/valdrune", false},
+                    PrivilegeCase{false, false, true, "cap_net_raw",
+                                  "setcap cap_net_raw+ep /usr/bin/valdrune", true},
+                    PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
+                                  "setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune", true}));
 
 }  // namespace
 }  // namespace valdrune

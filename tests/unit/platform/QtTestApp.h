@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
 #include <functional>
 
 namespace valdrune::test {

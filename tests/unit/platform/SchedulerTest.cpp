@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/QtScheduler.h"
 #include "QtTestApp.h"
+#include "platform/qt/QtScheduler.h"
 
 namespace valdrune {
 namespace {
@@ -39,7 +39,7 @@ struct EnvCase {
 };
 
 class TimeScaleEnvTest : public testing::TestWithParam<EnvCase> {
-protected:
+  protected:
     void TearDown() override { unsetenv("VALDRUNE_TIME_SCALE"); }
 };
 
@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, TimeScaleEnvTest,
                                          EnvCase{"99999999999", 1}));
 
 class SchedulerTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { test::App(); }
 };
 
