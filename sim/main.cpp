@@ -336,16 +336,27 @@ private:
     std::set<std::uint32_t> held_;
 };
 
+// Pads UTF-8 text to a number of terminal columns (East Asian characters take two).
+std::string Column(const std::string& text, std::size_t columns) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if ((b & 0xC0) == 0x80) continue;
+        width += b >= 0xE3 && b <= 0xED ? 2 : 1;
+    }
+    return text + std::string(width < columns ? columns - width : 1, ' ');
+}
+
 void PrintDevices(const std::vector<DeviceSpec>& devices) {
     for (const auto& d : devices) {
-        std::printf("%-9s %s  %-15s %-16s %-16s%s%s\n", KindName(d.kind),
-                    MacText(d.record.primary.mac).c_str(),
-                    Ipv4Text(d.record.primary.ipAddress).c_str(),
-                    FieldText(d.record.deviceName).c_str(), FieldText(d.record.model).c_str(),
-                    d.RestartLocked() ? " restart-locked" : "",
-                    d.behaviour.neverAccepts ? " never-accepts" : "");
-        std::fflush(stdout);
+        std::string line = Column(KindName(d.kind), 10) + MacText(d.record.primary.mac) + "  " +
+                           Column(Ipv4Text(d.record.primary.ipAddress), 16) +
+                           Column(FieldText(d.record.deviceName), 17) + FieldText(d.record.model);
+        if (d.RestartLocked()) line += "  restart-locked";
+        if (d.behaviour.neverAccepts) line += "  never-accepts";
+        std::printf("%s\n", line.c_str());
     }
+    std::fflush(stdout);
 }
 
 int Main(int argc, char** argv) {
