@@ -53,7 +53,9 @@ app="$(vd_binary valdrune)"
 cli="$(vd_binary valdrune-cli)"
 
 say "Creating the demo network"
-vd_netns_create demo || exit 1
+# A fixed octet keeps the demo adapter's address and MAC the same from run to run, so the
+# window remembers it.
+vd_netns_create demo 42 || exit 1
 # Let unprivileged programs in the pc namespace send ICMP echo (ping sockets).
 vd_pc sysctl -qw net.ipv4.ping_group_range="0 2147483647" || true
 vd_sim_start --scenario demo || exit 1
