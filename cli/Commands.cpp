@@ -12,11 +12,11 @@ namespace valdrune::cli {
 
 // ---- interfaces -----------------------------------------------------------------------------
 
-int RunInterfaces(Session& s, const std::string& spec, Format format) {
+int RunInterfaces(Session& s, const std::string& adapter, Format format) {
     CProtocol& e = s.Engine();
     e.EnumerateInterfaces(MacAddress{});
     const auto& table = e.Interfaces();
-    const int selected = MatchInterface(table, spec);
+    const int selected = MatchInterface(table, adapter);
     if (format == Format::Json) {
         Json all = Json::array();
         for (std::size_t i = 0; i < table.size(); ++i) {
@@ -30,8 +30,8 @@ int RunInterfaces(Session& s, const std::string& spec, Format format) {
         }
         s.Out() << Dump(all) << '\n';
     } else if (format == Format::Csv) {
-        s.Out() << CsvLine({"position", "ipv4", "mac", "gateway", "index", "description",
-                            "selected"})
+        s.Out() << CsvLine(
+                       {"position", "ipv4", "mac", "gateway", "index", "description", "selected"})
                 << '\n';
         for (std::size_t i = 0; i < table.size(); ++i) {
             s.Out() << CsvLine({std::to_string(i), Ipv4Text(table[i].ipAddress),
@@ -54,7 +54,7 @@ int RunInterfaces(Session& s, const std::string& spec, Format format) {
         return EXIT_NOT_FOUND;
     }
     if (selected < 0) {
-        s.Err() << "No adapter matches \"" << spec << "\".\n";
+        s.Err() << "No adapter matches \"" << adapter << "\".\n";
         return EXIT_NOT_FOUND;
     }
     return EXIT_OK;
@@ -73,7 +73,9 @@ void WatchCycle(Session& s, std::shared_ptr<WatchState> st, Format format);
 
 void PrintChange(Session& s, WatchState& st, Format format, const DeviceView& v) {
     const std::string mac = MacText(v.record.primary.mac);
-    const std::string now = Dump(DeviceJson(v), -1);
+    Json compared = DeviceJson(v);
+    compared.erase("sequence");  // counts answers, not a change of the device
+    const std::string now = Dump(compared, -1);
     auto it = st.printed.find(mac);
     if (it != st.printed.end() && it->second == now) return;
     const char* event = it == st.printed.end() ? "new" : "changed";
@@ -147,8 +149,8 @@ namespace {
 
 std::string DatagramHex(Session& s, const PreparedSettings& p) {
     const _NetInfo& local = s.Engine().LocalInterface();
-    const auto bytes = BuildSettingsRequest(p.after, p.command, p.mask,
-                                            Requester{local.mac, local.ipAddress});
+    const auto bytes =
+        BuildSettingsRequest(p.after, p.command, p.mask, Requester{local.mac, local.ipAddress});
     return Hex(bytes.data(), bytes.size());
 }
 
@@ -229,14 +231,15 @@ Json Settings(const _CommandDataTable& r) {
 }
 
 class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
-public:
+  public:
     ApplyRun(Session& s, ApplyOptions o, Done done)
         : s_(s), o_(std::move(o)), done_(std::move(done)) {}
 
     void Start() {
         if (!o_.plan.problems.empty() || o_.plan.rows.empty()) {
             problems_ = o_.plan.problems;
-            if (problems_.empty()) problems_.push_back({0, "", "the plan has no rows", EXIT_REFUSED});
+            if (problems_.empty())
+                problems_.push_back({0, "", "the plan has no rows", EXIT_REFUSED});
             Report();
             return;
         }
@@ -250,7 +253,7 @@ public:
                   [self](bool) { self->Validate(); });
     }
 
-private:
+  private:
     struct Row {
         std::string status = "planned";
         int messageId = 0;
@@ -271,7 +274,7 @@ private:
         const PlanRow& pr = o_.plan.rows[i];
         problems_.push_back({pr.line, pr.request.macText, message, code, id});
         if (rows_[i].status == "planned") {
-            rows_[i].status = code == EXIT_CONFLICT ? "conflict"
+            rows_[i].status = code == EXIT_CONFLICT    ? "conflict"
                               : code == EXIT_NOT_FOUND ? "not found"
                                                        : "refused";
             rows_[i].messageId = id;
@@ -291,7 +294,8 @@ private:
             }
             prepared[i] = PrepareSettings(*rows_[i].found, plan[i].request);
             rows_[i].prepared = prepared[i];
-            if (!prepared[i].ok) Problem(i, prepared[i].message, EXIT_REFUSED, prepared[i].messageId);
+            if (!prepared[i].ok)
+                Problem(i, prepared[i].message, EXIT_REFUSED, prepared[i].messageId);
         }
         std::vector<_CommandDataTable> others;
         s_.Engine().ForEachDevice(
@@ -416,7 +420,7 @@ private:
                         return Ipv4Text(t.primary.ipAddress) + ":" + std::to_string(t.primary.port);
                     };
                     const std::string before = r.found ? brief(*r.found) : "-";
-                    const std::string after = r.result       ? brief(*r.result)
+                    const std::string after = r.result        ? brief(*r.result)
                                               : r.prepared.ok ? brief(r.prepared.after)
                                                               : "-";
                     std::snprintf(line, sizeof line, "%-4d  %-17s  %-8s  %-21s  %-21s  ",
@@ -451,12 +455,18 @@ std::shared_ptr<void> RunApply(Session& s, const ApplyOptions& options, Done don
 
 std::string EchoOutcomeText(int code) {
     switch (code) {
-        case ECHO_ANSWERED: return "answered";
-        case ECHO_NET_UNREACHABLE: return "no answer (destination network unreachable)";
-        case ECHO_HOST_UNREACHABLE: return "no answer (destination host unreachable)";
-        case ECHO_TIMED_OUT: return "no answer (timed out)";
-        case ECHO_NOT_PERMITTED: return "not sent: ICMP echo is not permitted for this process";
-        default: return "not sent: the probe could not be prepared";
+        case ECHO_ANSWERED:
+            return "answered";
+        case ECHO_NET_UNREACHABLE:
+            return "no answer (destination network unreachable)";
+        case ECHO_HOST_UNREACHABLE:
+            return "no answer (destination host unreachable)";
+        case ECHO_TIMED_OUT:
+            return "no answer (timed out)";
+        case ECHO_NOT_PERMITTED:
+            return "not sent: ICMP echo is not permitted for this process";
+        default:
+            return "not sent: the probe could not be prepared";
     }
 }
 
@@ -465,12 +475,20 @@ void RunProbe(Session& s, std::uint32_t address, Done done) {
         s.Out() << Ipv4Text(address) << ' ' << EchoOutcomeText(code) << '\n';
         s.Out().flush();
         switch (code) {
-            case ECHO_ANSWERED: done(EXIT_OK); break;
+            case ECHO_ANSWERED:
+                done(EXIT_OK);
+                break;
             case ECHO_NET_UNREACHABLE:
             case ECHO_HOST_UNREACHABLE:
-            case ECHO_TIMED_OUT: done(EXIT_NOT_FOUND); break;
-            case ECHO_NOT_PERMITTED: done(EXIT_CANNOT_PROBE); break;
-            default: done(EXIT_FAILED); break;
+            case ECHO_TIMED_OUT:
+                done(EXIT_NOT_FOUND);
+                break;
+            case ECHO_NOT_PERMITTED:
+                done(EXIT_CANNOT_PROBE);
+                break;
+            default:
+                done(EXIT_FAILED);
+                break;
         }
     });
 }

@@ -15,8 +15,8 @@ namespace valdrune::cli {
 
 using Done = std::function<void(int exitCode)>;
 
-// Synchronous: the adapter table with the position `spec` selects marked.
-int RunInterfaces(Session& s, const std::string& spec, Format format);
+// Synchronous: the adapter table, with the one `adapter` names marked.
+int RunInterfaces(Session& s, const std::string& adapter, Format format);
 
 struct SearchOptions {
     std::string interface;

@@ -154,18 +154,25 @@ std::optional<UdpPayload> ExtractUdp(int linkType, std::span<const std::uint8_t>
     };
     std::optional<std::size_t> start;
     switch (linkType) {
-        case DLT_EN10MB: start = etherType(12); break;
-        case DLT_LINUX_SLL: start = etherType(14); break;
+        case DLT_EN10MB:
+            start = etherType(12);
+            break;
+        case DLT_LINUX_SLL:
+            start = etherType(14);
+            break;
         case DLT_LINUX_SLL2:
             if (f.size() >= 20 && U16(f, 0) == 0x0800) start = 20;
             break;
         case DLT_RAW:
-        case DLT_IPV4: start = 0; break;
+        case DLT_IPV4:
+            start = 0;
+            break;
         case DLT_NULL:
         case DLT_LOOP:
             if (f.size() >= 4) start = 4;
             break;
-        default: break;
+        default:
+            break;
     }
     if (!start) return std::nullopt;
     ip = *start;

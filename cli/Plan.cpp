@@ -44,7 +44,7 @@ std::vector<std::string> SplitCsv(std::string_view line) {
 namespace {
 
 const std::set<std::string>& Columns() {
-    static const std::set<std::string> names = {"mac", "mode",  "ip",   "mask",  "gateway", "dns",
+    static const std::set<std::string> names = {"mac",  "mode", "ip",   "mask",  "gateway", "dns",
                                                 "dns1", "dns2", "port", "pc-ip", "pc-mask"};
     return names;
 }
@@ -74,11 +74,13 @@ Plan ParsePlan(std::string_view text) {
                                [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
                 std::replace(h.begin(), h.end(), '_', '-');
                 if (!Columns().count(h)) {
-                    plan.problems.push_back({lineNo, "", "unknown column \"" + h + "\"", EXIT_REFUSED});
+                    plan.problems.push_back(
+                        {lineNo, "", "unknown column \"" + h + "\"", EXIT_REFUSED});
                 }
             }
             if (std::find(cells.begin(), cells.end(), "mac") == cells.end()) {
-                plan.problems.push_back({lineNo, "", "the header has no \"mac\" column", EXIT_REFUSED});
+                plan.problems.push_back(
+                    {lineNo, "", "the header has no \"mac\" column", EXIT_REFUSED});
             }
             header = std::move(cells);
             if (end == text.size()) break;
@@ -121,10 +123,10 @@ std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
         const PlanRow& row = rows[i];
         const std::string& mac = row.request.macText;
         if (auto [it, fresh] = lineByMac.emplace(mac, row.line); !fresh) {
-            problems.push_back({row.line, mac,
-                                "the device is already planned on line " +
-                                    std::to_string(it->second),
-                                EXIT_REFUSED});
+            problems.push_back(
+                {row.line, mac,
+                 "the device is already planned on line " + std::to_string(it->second),
+                 EXIT_REFUSED});
             continue;
         }
         if (i >= prepared.size() || !prepared[i].ok) continue;
@@ -147,10 +149,10 @@ std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
             for (const auto& other : others) {
                 if (other.primary.mac == row.request.mac) continue;
                 if (other.primary.ipAddress == a || other.primary.ipAddress2 == a) {
-                    problems.push_back({row.line, mac,
-                                        Ipv4Text(a) + " is already used by " +
-                                            MacText(other.primary.mac),
-                                        EXIT_CONFLICT});
+                    problems.push_back(
+                        {row.line, mac,
+                         Ipv4Text(a) + " is already used by " + MacText(other.primary.mac),
+                         EXIT_CONFLICT});
                 }
             }
         }

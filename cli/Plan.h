@@ -36,8 +36,8 @@ Plan ParsePlan(std::string_view text);
 
 // The problems that make a plan unsafe once every device's change is prepared: two rows
 // for one device, two rows giving one address, or a new address that another device found in
-// the search already has (also a planned one: the plan is applied one device at a time). `prepared[i]` belongs to `rows[i]`; rows whose
-// preparation failed are skipped.
+// the search already has (also a planned one: the plan is applied one device at a time).
+// `prepared[i]` belongs to `rows[i]`; rows whose preparation failed are skipped.
 std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
                                             const std::vector<PreparedSettings>& prepared,
                                             const std::vector<_CommandDataTable>& others);

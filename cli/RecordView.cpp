@@ -6,10 +6,14 @@ namespace valdrune::cli {
 
 const char* KindName(std::uint8_t kind) {
     switch (kind) {
-        case DEVICE_KIND_STANDARD: return "standard";
-        case DEVICE_KIND_LEGACY: return "legacy";
-        case DEVICE_KIND_TWO_PORT: return "two-port";
-        default: return "unknown";
+        case DEVICE_KIND_STANDARD:
+            return "standard";
+        case DEVICE_KIND_LEGACY:
+            return "legacy";
+        case DEVICE_KIND_TWO_PORT:
+            return "two-port";
+        default:
+            return "unknown";
     }
 }
 

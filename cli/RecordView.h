@@ -3,7 +3,6 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-
 #include <ostream>
 #include <string>
 #include <vector>

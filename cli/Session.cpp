@@ -1,5 +1,7 @@
 #include "cli/Session.h"
 
+#include "browser/core/ModelLists.h"
+#include "browser/core/Resources.h"
 #include "cli/ExitCodes.h"
 #include "cli/Texts.h"
 
@@ -7,28 +9,35 @@ namespace valdrune::cli {
 
 namespace {
 constexpr Milliseconds kSearchCycle{8000};
+
+const ModelLists& BuiltInModelLists() {
+    static const ModelLists lists = {LoadModelList(ModelListResource(MODEL_LIST_RESOURCE_IDS[0])),
+                                     LoadModelList(ModelListResource(MODEL_LIST_RESOURCE_IDS[1])),
+                                     LoadModelList(ModelListResource(MODEL_LIST_RESOURCE_IDS[2]))};
+    return lists;
 }
+}  // namespace
 
 const char* CannotProbeText() {
     return "This process may not send ICMP echo requests, so it cannot check whether the new "
            "addresses are already in use. Nothing was sent. Run as root or grant CAP_NET_RAW.";
 }
 
-int MatchInterface(const std::vector<_NetInfo>& table, const std::string& spec) {
+int MatchInterface(const std::vector<_NetInfo>& table, const std::string& adapter) {
     if (table.empty()) return -1;
-    if (spec.empty()) return 0;
+    if (adapter.empty()) return 0;
     MacAddress mac{};
-    const bool isMac = ParseMac(spec, mac);
+    const bool isMac = ParseMac(adapter, mac);
     std::uint32_t ip = 0;
-    const bool isIp = ParseIpv4(spec, ip);
+    const bool isIp = ParseIpv4(adapter, ip);
     for (std::size_t i = 0; i < table.size(); ++i) {
         const _NetInfo& n = table[i];
         if (isMac && n.mac == mac) return static_cast<int>(i);
         if (isIp && n.ipAddress == ip) return static_cast<int>(i);
         const std::string& d = n.description;
         const std::size_t cut = d.find(" (");
-        if (d == spec || (cut != std::string::npos && d.compare(0, cut, spec) == 0 &&
-                          cut == spec.size())) {
+        if (d == adapter || (cut != std::string::npos && d.compare(0, cut, adapter) == 0 &&
+                             cut == adapter.size())) {
             return static_cast<int>(i);
         }
     }
@@ -57,15 +66,15 @@ Session::~Session() {
     engine_.reset();
 }
 
-int Session::OpenInterface(const std::string& spec) {
+int Session::OpenInterface(const std::string& adapter) {
     const int count = engine_->EnumerateInterfaces(MacAddress{});
     if (count <= 0) {
         err_ << "No network adapter with an IPv4 address was found.\n";
         return EXIT_FAILED;
     }
-    const int position = MatchInterface(engine_->Interfaces(), spec);
+    const int position = MatchInterface(engine_->Interfaces(), adapter);
     if (position < 0) {
-        err_ << "No adapter matches \"" << spec << "\" (give its name, MAC or IPv4 address; "
+        err_ << "No adapter matches \"" << adapter << "\" (give its name, MAC or IPv4 address; "
              << "see 'valdrune-cli interfaces').\n";
         return EXIT_NOT_FOUND;
     }
@@ -107,11 +116,11 @@ void Session::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, st
         case WM_DEVICE_FOUND: {
             if (wParam == 0) break;
             _CommandDataTable record = *reinterpret_cast<const _CommandDataTable*>(wParam);
-            // Row numbers stand in for the window's list rows in the overlap lists.
-            if (record.listIndex < 0) {
-                record.listIndex = nextRow_++;
-                engine_->StoreDevice(MacText(record.primary.mac), record);
-            }
+            // Row numbers stand in for the window's list rows in the overlap lists; the
+            // browser class is the one the window's list would give the device.
+            if (record.listIndex < 0) record.listIndex = nextRow_++;
+            record.browserClass = ClassifyDevice(record, BuiltInModelLists());
+            engine_->StoreDevice(MacText(record.primary.mac), record);
             if (onDevice) onDevice(record);
             if (searchEnough_ && searchEnough_(record)) {
                 auto finished = std::move(searchDone_);
@@ -135,9 +144,8 @@ void Session::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, st
 
 std::vector<DeviceView> Session::Devices() const {
     std::map<std::int32_t, std::string> macByRow;
-    engine_->ForEachDevice([&](const std::string& mac, const _CommandDataTable& r) {
-        macByRow[r.listIndex] = mac;
-    });
+    engine_->ForEachDevice(
+        [&](const std::string& mac, const _CommandDataTable& r) { macByRow[r.listIndex] = mac; });
     std::vector<DeviceView> out;
     engine_->ForEachDevice([&](const std::string&, const _CommandDataTable& r) {
         DeviceView v;
@@ -218,24 +226,23 @@ void Session::ConfirmBySearch(const MacAddress& mac, int cycle) {
     constexpr int kCycles = 15;  // 15 x 8 s = 120 s
     // An answer counts once it shows the LAN address the settings gave (any, for LAN DHCP), so
     // that an answer sent before the device applied them is not taken for its return.
-    const std::uint32_t expected = pending_->settings.ipv4Mode != 0
-                                       ? pending_->settings.primary.ipAddress
-                                       : 0;
+    const std::uint32_t expected =
+        pending_->settings.ipv4Mode != 0 ? pending_->settings.primary.ipAddress : 0;
     Search(
         [mac, expected](const _CommandDataTable& r) {
             return r.primary.mac == mac && r.primary.ipAddress != 0 &&
                    (expected == 0 || r.primary.ipAddress == expected);
         },
         [this, mac, cycle, alive = alive_](bool seen) {
-               if (!*alive || !pending_) return;
-               if (seen) {
-                   Finish(Outcome{441, EXIT_OK, Text(441)});
-               } else if (cycle + 1 < kCycles) {
-                   ConfirmBySearch(mac, cycle + 1);
-               } else {
-                   Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
-               }
-           });
+            if (!*alive || !pending_) return;
+            if (seen) {
+                Finish(Outcome{441, EXIT_OK, Text(441)});
+            } else if (cycle + 1 < kCycles) {
+                ConfirmBySearch(mac, cycle + 1);
+            } else {
+                Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+            }
+        });
 }
 
 void Session::Finish(Outcome outcome) {

@@ -15,9 +15,9 @@
 
 namespace valdrune::cli {
 
-// Position of the adapter that spec names (name before " (" in its description, MAC or IPv4),
-// or -1. An empty spec names position 0 when there is one.
-int MatchInterface(const std::vector<_NetInfo>& table, const std::string& spec);
+// Position of the adapter named by its name (the description up to " ("), MAC or IPv4, or
+// -1. An empty name gives position 0 when there is one.
+int MatchInterface(const std::vector<_NetInfo>& table, const std::string& adapter);
 
 struct Outcome {
     int textId = 0;  // string-table id of the outcome (0: a message of this tool)
@@ -26,7 +26,7 @@ struct Outcome {
 };
 
 class Session final : public IProtocolOwner {
-public:
+  public:
     Session(ProtocolEnvironment env, std::ostream& out, std::ostream& err);
     ~Session() override;
     Session(const Session&) = delete;
@@ -37,9 +37,9 @@ public:
     std::ostream& Out() { return out_; }
     std::ostream& Err() { return err_; }
 
-    // Enumerates the adapters and binds to the one spec names. Returns an exit code; on
+    // Enumerates the adapters and binds to the one named. Returns an exit code; on
     // failure the reason has been printed.
-    int OpenInterface(const std::string& spec);
+    int OpenInterface(const std::string& adapter);
 
     // One search cycle (8 s after its start), ended early when enough(record) returns true
     // for an answering device. done(true) when it ended early.
@@ -60,7 +60,7 @@ public:
     void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
                            std::intptr_t lParam) override;
 
-private:
+  private:
     struct Pending;
     void Finish(Outcome outcome);
     void OnSetupMessage(WindowMessage message, std::uintptr_t wParam);

@@ -44,10 +44,11 @@ bool SetField(SetRequest& r, const std::string& name, const std::string& value,
     }
     if (value.empty()) return true;
     if (name == "mode") {
-        static const std::pair<const char*, ModeChoice> modes[] = {
-            {"dhcp", ModeChoice::Dhcp},     {"static", ModeChoice::Static},
-            {"auto", ModeChoice::Auto},     {"autoip", ModeChoice::AutoIp},
-            {"pc-dhcp", ModeChoice::PcDhcp}};
+        static const std::pair<const char*, ModeChoice> modes[] = {{"dhcp", ModeChoice::Dhcp},
+                                                                   {"static", ModeChoice::Static},
+                                                                   {"auto", ModeChoice::Auto},
+                                                                   {"autoip", ModeChoice::AutoIp},
+                                                                   {"pc-dhcp", ModeChoice::PcDhcp}};
         for (const auto& [text, mode] : modes) {
             if (value == text) {
                 r.mode = mode;
@@ -90,11 +91,16 @@ PreparedSettings Refused(std::string message, int id = 0) {
 
 const char* ModeName(ModeChoice m) {
     switch (m) {
-        case ModeChoice::Dhcp: return "dhcp";
-        case ModeChoice::Static: return "static";
-        case ModeChoice::Auto: return "auto";
-        case ModeChoice::AutoIp: return "autoip";
-        case ModeChoice::PcDhcp: return "pc-dhcp";
+        case ModeChoice::Dhcp:
+            return "dhcp";
+        case ModeChoice::Static:
+            return "static";
+        case ModeChoice::Auto:
+            return "auto";
+        case ModeChoice::AutoIp:
+            return "autoip";
+        case ModeChoice::PcDhcp:
+            return "pc-dhcp";
     }
     return "?";
 }
@@ -113,8 +119,12 @@ std::optional<std::string> EnterSinglePort(const _CommandDataTable& p, const Set
     if (q.pcIp || q.pcMask) return "--pc-ip and --pc-mask are for two-port devices only";
     if (q.mode) {
         switch (*q.mode) {
-            case ModeChoice::Dhcp: e.mode = AddressMode::Dhcp; break;
-            case ModeChoice::Static: e.mode = AddressMode::Static; break;
+            case ModeChoice::Dhcp:
+                e.mode = AddressMode::Dhcp;
+                break;
+            case ModeChoice::Static:
+                e.mode = AddressMode::Static;
+                break;
             case ModeChoice::Auto:
                 if (standard && p.capabilityFlag < 2) return NotOffered(*q.mode, p);
                 e.mode = AddressMode::AutoAdvanced;
@@ -123,7 +133,8 @@ std::optional<std::string> EnterSinglePort(const _CommandDataTable& p, const Set
                 if (legacy || (standard && p.capabilityFlag < 1)) return NotOffered(*q.mode, p);
                 e.mode = AddressMode::AutoIp;
                 break;
-            case ModeChoice::PcDhcp: return NotOffered(*q.mode, p);
+            case ModeChoice::PcDhcp:
+                return NotOffered(*q.mode, p);
         }
         // Choosing Static on a current device forces manual DNS, as its radio does.
         if (standard && e.mode == AddressMode::Static) e.dns = DnsMode::Manual;
@@ -241,10 +252,14 @@ namespace {
 
 bool FixesPrimary(const _CommandDataTable& r) {
     switch (r.kind) {
-        case DEVICE_KIND_TWO_PORT: return r.ipv4Mode != 0;  // LAN port manual
-        case DEVICE_KIND_STANDARD: return r.ipv4Mode == 3;
-        case DEVICE_KIND_LEGACY: return r.legacyAddressing == 0x12;
-        default: return false;
+        case DEVICE_KIND_TWO_PORT:
+            return r.ipv4Mode != 0;  // LAN port manual
+        case DEVICE_KIND_STANDARD:
+            return r.ipv4Mode == 3;
+        case DEVICE_KIND_LEGACY:
+            return r.legacyAddressing == 0x12;
+        default:
+            return false;
     }
 }
 
@@ -253,7 +268,8 @@ bool FixesPrimary(const _CommandDataTable& r) {
 std::vector<std::uint32_t> TargetAddresses(const _CommandDataTable& after) {
     std::vector<std::uint32_t> out;
     if (FixesPrimary(after) && after.primary.ipAddress != 0) out.push_back(after.primary.ipAddress);
-    if (after.kind == DEVICE_KIND_TWO_PORT && after.ipv4Mode != 19 && after.primary.ipAddress2 != 0) {
+    if (after.kind == DEVICE_KIND_TWO_PORT && after.ipv4Mode != 19 &&
+        after.primary.ipAddress2 != 0) {
         out.push_back(after.primary.ipAddress2);
     }
     return out;

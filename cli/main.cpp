@@ -2,7 +2,6 @@
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 #include <QMetaObject>
-
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -40,7 +39,9 @@ int RunOnEventLoop(int argc, char** argv, Start start) {
     return code;
 }
 
-Format FormatOf(bool json, bool csv) { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
+Format FormatOf(bool json, bool csv) {
+    return json ? Format::Json : csv ? Format::Csv : Format::Text;
+}
 
 bool ReadFile(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
@@ -128,9 +129,10 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Finds and configures network cameras on the local segment.\n"
-                 "Messages go to standard error, data to standard output.",
-                 "valdrune-cli"};
+    CLI::App app{
+        "Finds and configures network cameras on the local segment.\n"
+        "Messages go to standard error, data to standard output.",
+        "valdrune-cli"};
     app.footer(ExitCodeHelp());
     app.require_subcommand(1);
     app.set_version_flag("--version", "valdrune-cli 0.1.0");
@@ -139,16 +141,19 @@ int main(int argc, char** argv) {
     bool json = false, csv = false;
 
     auto* interfaces = app.add_subcommand("interfaces", "List the adapters with an IPv4 address");
-    interfaces->add_option("--interface,-i", interface, "Mark the adapter this name, MAC or IPv4 selects");
+    interfaces->add_option("--interface,-i", interface,
+                           "Mark the adapter this name, MAC or IPv4 selects");
     interfaces->add_flag("--json", json, "JSON output");
     interfaces->add_flag("--csv", csv, "CSV output")->excludes("--json");
 
     SearchOptions searchOptions;
     auto* search = app.add_subcommand("search", "Search one cycle (8 s) and print every device");
-    search->add_option("--interface,-i", searchOptions.interface, "Adapter: name, MAC or IPv4 (default: the first)");
+    search->add_option("--interface,-i", searchOptions.interface,
+                       "Adapter: name, MAC or IPv4 (default: the first)");
     search->add_flag("--json", json, "JSON output: an array of device objects");
     search->add_flag("--csv", csv, "CSV output with a header row")->excludes("--json");
-    search->add_flag("--watch", searchOptions.watch, "Keep searching; print devices as they appear and change");
+    search->add_flag("--watch", searchOptions.watch,
+                     "Keep searching; print devices as they appear and change");
 
     SetOptions setOptions;
     std::string mac;
@@ -168,7 +173,8 @@ int main(int argc, char** argv) {
             if (a != b) a->excludes(b);
         }
     }
-    for (const char* name : {"ip", "mask", "gateway", "dns", "dns1", "dns2", "port", "pc-ip", "pc-mask"}) {
+    for (const char* name :
+         {"ip", "mask", "gateway", "dns", "dns1", "dns2", "port", "pc-ip", "pc-mask"}) {
         static const std::map<std::string, std::string> help = {
             {"ip", "IPv4 address (with --static)"},
             {"mask", "Subnet mask (with --static)"},
@@ -188,9 +194,14 @@ int main(int argc, char** argv) {
     ApplyOptions applyOptions;
     std::string planPath;
     auto* apply = app.add_subcommand("apply", "Apply a CSV plan of many devices, one at a time");
-    apply->add_option("PLAN", planPath, "CSV file: header row mac,mode,ip,mask,gateway,dns,dns1,dns2,port,pc-ip,pc-mask")->required();
+    apply
+        ->add_option(
+            "PLAN", planPath,
+            "CSV file: header row mac,mode,ip,mask,gateway,dns,dns1,dns2,port,pc-ip,pc-mask")
+        ->required();
     apply->add_option("--interface,-i", applyOptions.interface, "Adapter: name, MAC or IPv4");
-    apply->add_flag("--dry-run", applyOptions.dryRun, "Validate only (rules, conflicts, probes); send nothing");
+    apply->add_flag("--dry-run", applyOptions.dryRun,
+                    "Validate only (rules, conflicts, probes); send nothing");
     apply->add_flag("--json", json, "JSON report");
 
     std::string probeAddress;
@@ -198,10 +209,16 @@ int main(int argc, char** argv) {
     probe->add_option("IPV4", probeAddress, "Address to probe")->required();
 
     std::string decodeInput, pcMac;
-    auto* decode = app.add_subcommand("decode", "Validate and decode datagrams from hex or a capture file");
-    decode->add_option("INPUT", decodeInput, "Hex text, a file of hex lines, a pcap/pcapng file, or - for standard input")->required();
+    auto* decode =
+        app.add_subcommand("decode", "Validate and decode datagrams from hex or a capture file");
+    decode
+        ->add_option("INPUT", decodeInput,
+                     "Hex text, a file of hex lines, a pcap/pcapng file, or - for standard input")
+        ->required();
     decode->add_flag("--json", json, "JSON output");
     decode->add_option("--pc-mac", pcMac, "The PC adapter's MAC for the requester check");
+
+    for (auto* sub : {interfaces, search, set, apply, probe, decode}) sub->footer(ExitCodeHelp());
 
     try {
         app.parse(argc, argv);
@@ -268,9 +285,8 @@ int main(int argc, char** argv) {
         }
         applyOptions.plan = ParsePlan(text);
         applyOptions.format = json ? Format::Json : Format::Text;
-        return RunOnEventLoop(argc, argv, [&](Session& s, auto done) {
-            return RunApply(s, applyOptions, done);
-        });
+        return RunOnEventLoop(
+            argc, argv, [&](Session& s, auto done) { return RunApply(s, applyOptions, done); });
     }
     if (*probe) {
         std::uint32_t address = 0;

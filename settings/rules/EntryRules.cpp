@@ -82,8 +82,8 @@ std::optional<OctetRefusal> CheckOctetField(int controlId, int octetIndex, int v
 namespace {
 
 // Ports that belong to well-known services or to the discovery protocol itself.
-constexpr std::array<std::uint32_t, 15> kStandardRefused = {20,  21,  23,  25,  42,  53,  67, 68,
-                                                            69,  110, 123, 161, 162, 554, 995};
+constexpr std::array<std::uint32_t, 15> kStandardRefused = {20, 21,  23,  25,  42,  53,  67, 68,
+                                                            69, 110, 123, 161, 162, 554, 995};
 constexpr std::array<std::uint32_t, 18> kTwoPortRefused = {
     20, 21, 23, 25, 42, 53, 67, 68, 69, 79, 105, 110, 123, 161, 162, 546, 547, 995};
 
@@ -117,7 +117,7 @@ bool IsPortAllowed(std::uint32_t port, std::uint8_t kind, std::uint8_t https) {
 
 std::uint16_t InitialPort(const _CommandDataTable& record) {
     return IsPortAllowed(record.primary.port, record.kind, record.https) ? record.primary.port
-                                                                          : std::uint16_t{80};
+                                                                         : std::uint16_t{80};
 }
 
 bool CheckAddress(std::uint32_t address, unsigned flags) {

@@ -49,19 +49,19 @@ inline constexpr int kDns2 = 1081;
 
 // String-table ids of the refusals raised by the rules.
 namespace txt {
-inline constexpr int kAddressRefused = 422;   // "%s"
-inline constexpr int kMaskRefused = 423;      // "%s"
-inline constexpr int kGatewayRefused = 424;   // "%s"
-inline constexpr int kDns1Refused = 425;      // "%s"
-inline constexpr int kDns2Refused = 426;      // "%s"
+inline constexpr int kAddressRefused = 422;  // "%s"
+inline constexpr int kMaskRefused = 423;     // "%s"
+inline constexpr int kGatewayRefused = 424;  // "%s"
+inline constexpr int kDns1Refused = 425;     // "%s"
+inline constexpr int kDns2Refused = 426;     // "%s"
 inline constexpr int kCombination = 427;
-inline constexpr int kPortRefused = 428;      // "%d"
+inline constexpr int kPortRefused = 428;  // "%d"
 inline constexpr int kPortEmpty = 429;
-inline constexpr int kOctet1To223 = 430;      // "%d"
+inline constexpr int kOctet1To223 = 430;  // "%d"
 inline constexpr int kOctet1To223Empty = 431;
-inline constexpr int kOctet0To255 = 432;      // "%d"
+inline constexpr int kOctet0To255 = 432;  // "%d"
 inline constexpr int kOctet0To255Empty = 433;
-inline constexpr int kOctet0To223 = 434;      // "%d"
+inline constexpr int kOctet0To223 = 434;  // "%d"
 inline constexpr int kOctet0To223Empty = 435;
 inline constexpr int kStaticNeedsManualDns = 437;
 }  // namespace txt
@@ -73,7 +73,7 @@ std::string KeepDigits(std::string_view text);
 struct OctetRule {
     int lowest = 0;
     int highest = 255;
-    int emptiedValue = 0;     // put in when the field was emptied
+    int emptiedValue = 0;  // put in when the field was emptied
     int outOfRangeValue = 255;
     int emptiedMessage = txt::kOctet0To255Empty;
     int outOfRangeMessage = txt::kOctet0To255;
@@ -81,8 +81,8 @@ struct OctetRule {
 
 struct OctetCheck {
     bool accepted = true;
-    int putIn = 0;             // value the field receives when refused
-    int messageId = 0;         // 0 when accepted
+    int putIn = 0;                 // value the field receives when refused
+    int messageId = 0;             // 0 when accepted
     bool formatWithValue = false;  // the out-of-range texts hold "%d"
 };
 
@@ -121,7 +121,7 @@ std::uint16_t InitialPort(const _CommandDataTable& record);
 inline constexpr unsigned ADDR_NOT_ZERO = 1;
 inline constexpr unsigned ADDR_NOT_LOOPBACK = 2;  // exactly 127.0.0.1
 inline constexpr unsigned ADDR_NOT_ALL_ONES = 4;
-inline constexpr unsigned ADDR_MASK_FORM = 8;     // one unbroken run of ones from the top bit
+inline constexpr unsigned ADDR_MASK_FORM = 8;  // one unbroken run of ones from the top bit
 
 bool CheckAddress(std::uint32_t address, unsigned flags);
 

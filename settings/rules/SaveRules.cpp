@@ -27,8 +27,8 @@ TwoPortMode TwoPortModeFromRadios(bool lanDhcp1053, bool pcDhcp1063, bool lanMan
 
 namespace {
 
-SaveResult Refuse(int messageId, EntryField field, int focus, ArgumentKind kind = ArgumentKind::None,
-                  std::uint32_t argument = 0) {
+SaveResult Refuse(int messageId, EntryField field, int focus,
+                  ArgumentKind kind = ArgumentKind::None, std::uint32_t argument = 0) {
     SaveResult r;
     r.ok = false;
     r.messageId = messageId;
@@ -109,18 +109,35 @@ SaveResult ValidateSinglePortSave(const SinglePortEntry& e, const _CommandDataTa
             return Refuse(txt::kStaticNeedsManualDns, EntryField::DnsMode, c::kDnsAuto);
         }
         switch (mode) {
-            case AddressMode::AutoAdvanced: w.ipv4Mode = 5; break;
-            case AddressMode::AutoIp: w.ipv4Mode = 4; break;
-            case AddressMode::Dhcp: w.ipv4Mode = 0; break;
-            case AddressMode::Static: w.ipv4Mode = 3; break;
+            case AddressMode::AutoAdvanced:
+                w.ipv4Mode = 5;
+                break;
+            case AddressMode::AutoIp:
+                w.ipv4Mode = 4;
+                break;
+            case AddressMode::Dhcp:
+                w.ipv4Mode = 0;
+                break;
+            case AddressMode::Static:
+                w.ipv4Mode = 3;
+                break;
         }
         w.flags = e.dns == DnsMode::Auto ? 0x90 : 0x92;
     } else if (kind == DEVICE_KIND_LEGACY) {
         w.legacyWord = 0x0F00;
         switch (mode) {
-            case AddressMode::Dhcp: w.legacyAddressing = 0x11; w.flags = 0x11; break;
-            case AddressMode::Static: w.legacyAddressing = 0x12; w.flags = 0x12; break;
-            default: w.legacyAddressing = 0x10; w.flags = 0xFF; break;
+            case AddressMode::Dhcp:
+                w.legacyAddressing = 0x11;
+                w.flags = 0x11;
+                break;
+            case AddressMode::Static:
+                w.legacyAddressing = 0x12;
+                w.flags = 0x12;
+                break;
+            default:
+                w.legacyAddressing = 0x10;
+                w.flags = 0xFF;
+                break;
         }
     }
 
@@ -130,8 +147,8 @@ SaveResult ValidateSinglePortSave(const SinglePortEntry& e, const _CommandDataTa
     }
 
     if (isStatic) {
-        const bool gatewayMayBeZero =
-            kind == DEVICE_KIND_LEGACY || (kind == DEVICE_KIND_STANDARD && record.capabilityFlag >= 1);
+        const bool gatewayMayBeZero = kind == DEVICE_KIND_LEGACY ||
+                                      (kind == DEVICE_KIND_STANDARD && record.capabilityFlag >= 1);
         const AddressCheck steps[] = {
             {e.address, kHostFlags, txt::kAddressRefused, c::kAddress, EntryField::Address,
              &w.primary.ipAddress},
@@ -179,9 +196,15 @@ SaveResult ValidateTwoPortSave(const TwoPortEntry& e, const _CommandDataTable& r
     _CommandDataTable w = record;
     const bool bothManual = e.mode == TwoPortMode::BothManual;
     switch (e.mode) {
-        case TwoPortMode::LanDhcp: w.ipv4Mode = 0; break;
-        case TwoPortMode::PcDhcp: w.ipv4Mode = 19; break;
-        case TwoPortMode::BothManual: w.ipv4Mode = 3; break;
+        case TwoPortMode::LanDhcp:
+            w.ipv4Mode = 0;
+            break;
+        case TwoPortMode::PcDhcp:
+            w.ipv4Mode = 19;
+            break;
+        case TwoPortMode::BothManual:
+            w.ipv4Mode = 3;
+            break;
     }
     w.flags = (record.portOptionA != 0 && e.dnsAutoChecked) ? 0x90 : 0x92;
 
@@ -227,8 +250,7 @@ SaveResult ValidateTwoPortSave(const TwoPortEntry& e, const _CommandDataTable& r
     return ok;
 }
 
-_CommandDataTable ApplySinglePortSave(const _CommandDataTable& record,
-                                      const _CommandDataTable& w) {
+_CommandDataTable ApplySinglePortSave(const _CommandDataTable& record, const _CommandDataTable& w) {
     _CommandDataTable r = record;
     r.primary.ipAddress = w.primary.ipAddress;
     r.primary.subnetMask = w.primary.subnetMask;
@@ -288,10 +310,18 @@ SinglePortEntry InitialSinglePortEntry(const _CommandDataTable& p, bool waitForR
     SinglePortEntry e;
     if (p.kind == DEVICE_KIND_STANDARD) {
         switch (p.ipv4Mode) {
-            case 5: e.mode = AddressMode::AutoAdvanced; break;
-            case 4: e.mode = AddressMode::AutoIp; break;
-            case 0: e.mode = AddressMode::Dhcp; break;
-            default: e.mode = AddressMode::Static; break;
+            case 5:
+                e.mode = AddressMode::AutoAdvanced;
+                break;
+            case 4:
+                e.mode = AddressMode::AutoIp;
+                break;
+            case 0:
+                e.mode = AddressMode::Dhcp;
+                break;
+            default:
+                e.mode = AddressMode::Static;
+                break;
         }
         // The Static rule forces DNS Manual first; the DNS selection that follows wins.
         e.dns = (p.legacyAddressing & 0x92) == 0x90 ? DnsMode::Auto : DnsMode::Manual;

@@ -33,12 +33,12 @@ struct SinglePortEntry {
     AddressMode mode = AddressMode::Static;
     DnsMode dns = DnsMode::Manual;
     std::string portText;
-    std::uint32_t address = 0;  // 1015
-    std::uint32_t mask = 0;     // 1016
-    std::uint32_t gateway = 0;  // 1017
-    std::uint32_t dns1 = 0;     // 1018
-    std::uint32_t dns2 = 0;     // 1019
-    bool waitForRestart = true; // check box 1032
+    std::uint32_t address = 0;   // 1015
+    std::uint32_t mask = 0;      // 1016
+    std::uint32_t gateway = 0;   // 1017
+    std::uint32_t dns1 = 0;      // 1018
+    std::uint32_t dns2 = 0;      // 1019
+    bool waitForRestart = true;  // check box 1032
 };
 
 struct TwoPortEntry {
@@ -78,7 +78,7 @@ struct SaveResult {
     std::uint32_t argument = 0;  // the port number, or the refused address value
     int focusControl = 0;        // control that takes the focus after the refusal
     EntryField field = EntryField::None;
-    bool selectAll = false;      // the port edit's whole text is selected on refusal
+    bool selectAll = false;  // the port edit's whole text is selected on refusal
     // When ok: the dialog's record with the accepted values written, and the wait choice.
     _CommandDataTable record;
     bool waitForRestart = true;

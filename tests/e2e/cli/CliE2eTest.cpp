@@ -1,13 +1,11 @@
 // valdrune-cli against valdrune-sim in network namespaces: real sockets, real ICMP, protocol
 // intervals shortened with VALDRUNE_TIME_SCALE.
-#include <pcap/pcap.h>
-
 #include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
+#include <pcap/pcap.h>
 
 #include <chrono>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 
@@ -56,12 +54,13 @@ TEST(CliE2e, SearchJsonListsEverySimulatedDeviceExactly) {
     const json devices = SearchJson(net);
     ASSERT_TRUE(devices.is_array());
     // What the simulator says it runs, one line per device: kind, MAC, IPv4, name, model.
-    auto list = e2e::detail::Run({NetNs::SimBinary(), "--list", "--scenario", "kinds", "--subnet",
-                                  net.Subnet()},
-                                 10000, net.Scratch());
+    auto list = e2e::detail::Run(
+        {NetNs::SimBinary(), "--list", "--scenario", "kinds", "--subnet", net.Subnet()}, 10000,
+        net.Scratch());
     std::set<std::string> expected, seen;
     std::istringstream lines(list.out);
-    for (std::string kind, mac, ip, rest; lines >> kind >> mac >> ip && std::getline(lines, rest);) {
+    for (std::string kind, mac, ip, rest;
+         lines >> kind >> mac >> ip && std::getline(lines, rest);) {
         expected.insert(kind + " " + mac + " " + ip);
     }
     for (const auto& d : devices) {
@@ -111,10 +110,9 @@ TEST(CliE2e, ConflictingAddressAndRefusedPortSendNoSettings) {
     VALDRUNE_REQUIRE_NETNS(net);
     auto& sim = net.StartSim({"--scenario", "kinds", "--verbose"}, 0, kFast);
     // The legacy device already answers at .22.
-    auto conflict = net.RunInPc(
-        Cli({"set", kStandard, "--static", "--ip", net.Subnet() + ".22", "--mask",
-             "255.255.255.0"}),
-        30000, kFast);
+    auto conflict = net.RunInPc(Cli({"set", kStandard, "--static", "--ip", net.Subnet() + ".22",
+                                     "--mask", "255.255.255.0"}),
+                                30000, kFast);
     EXPECT_EQ(conflict.exitCode, EXIT_CONFLICT) << conflict.err;
     EXPECT_NE(conflict.err.find("IPv4 addresses overlapped"), std::string::npos);
     auto port = net.RunInPc(Cli({"set", kStandard, "--port", "554"}), 30000, kFast);
@@ -130,7 +128,7 @@ TEST(CliE2e, ConflictingAddressAndRefusedPortSendNoSettings) {
 
 // Captures UDP on the pc adapter while a command runs, through libpcap inside the namespace.
 class Capture {
-public:
+  public:
     explicit Capture(const NetNs& net) : guard_(net.PcNs()) {
         char err[PCAP_ERRBUF_SIZE] = {};
         if (!guard_.Ok()) return;
@@ -175,7 +173,7 @@ public:
     }
     const std::vector<UdpPayload>& Datagrams() const { return seen_; }
 
-private:
+  private:
     void Drain() {
         pcap_pkthdr* h = nullptr;
         const u_char* data = nullptr;
@@ -198,8 +196,8 @@ TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {
     VALDRUNE_REQUIRE_NETNS(net);
     net.StartSim({"--scenario", "kinds"}, 0, kFast);
     const std::string ip = net.Subnet() + ".70";
-    const std::vector<std::string> options = {"set", kStandard, "--static", "--ip", ip,
-                                              "--mask", "255.255.255.0"};
+    const std::vector<std::string> options = {"set", kStandard, "--static",     "--ip",
+                                              ip,    "--mask",  "255.255.255.0"};
     std::vector<std::string> dry = {kCli};
     dry.insert(dry.end(), options.begin(), options.end());
     dry.push_back("--dry-run");
@@ -261,11 +259,11 @@ TEST(CliE2e, ApplyOfATwentyDevicePlanCompletesAndItsDryRunCatchesConflicts) {
                 std::to_string(100 + i) + ",255.255.255.0\n";
     }
     // Dry run of a broken copy: two rows share .150, one wants the namespace's own .254.
-    std::string broken = "mac,mode,ip,mask\n" + before[0]["mac"].get<std::string>() +
-                         ",static," + net.Subnet() + ".150,255.255.255.0\n" +
+    std::string broken = "mac,mode,ip,mask\n" + before[0]["mac"].get<std::string>() + ",static," +
+                         net.Subnet() + ".150,255.255.255.0\n" +
                          before[1]["mac"].get<std::string>() + ",static," + net.Subnet() +
-                         ".150,255.255.255.0\n" + before[2]["mac"].get<std::string>() +
-                         ",static," + net.DevIp() + ",255.255.255.0\n";
+                         ".150,255.255.255.0\n" + before[2]["mac"].get<std::string>() + ",static," +
+                         net.DevIp() + ",255.255.255.0\n";
     const std::string planPath = net.Scratch() + "/plan.csv";
     const std::string brokenPath = net.Scratch() + "/broken.csv";
     std::ofstream(planPath) << plan;

@@ -55,7 +55,7 @@ struct FakeDevice {
 };
 
 class CliRig {
-public:
+  public:
     valdrune::test::VirtualScheduler clock;
     valdrune::test::MemoryTransport transport{&clock};
     valdrune::test::FakeHostNetwork host;
@@ -68,8 +68,8 @@ public:
 
     CliRig() {
         devices.reserve(64);  // AddDevice hands out references
-        host.Add("192.168.0.10", 2, "eth0 (wired, e1000e, 02:00:00:00:00:01)",
-                 {2, 0, 0, 0, 0, 1}, "192.168.0.1");
+        host.Add("192.168.0.10", 2, "eth0 (wired, e1000e, 02:00:00:00:00:01)", {2, 0, 0, 0, 0, 1},
+                 "192.168.0.1");
         session = std::make_unique<Session>(
             ProtocolEnvironment{clock, transport, host, prober, neighbours}, out, err);
     }
@@ -107,7 +107,7 @@ public:
         return transport.SentWithCommand(command).size();
     }
 
-private:
+  private:
     void Answer() {
         const auto& sent = transport.Sent();
         for (; answered_ < sent.size(); ++answered_) {

@@ -104,8 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"Gateway", 48, "gateway", "192.168.1.1",
                                   "The addresses entered cannot be used together."},
                       RefusedCase{"LegacyHasNoDnsMode", 3, "dns", "auto", "no DNS mode"},
-                      RefusedCase{"PcDhcpOnSinglePort", 48, "mode", "pc-dhcp",
-                                  "does not offer"}),
+                      RefusedCase{"PcDhcpOnSinglePort", 48, "mode", "pc-dhcp", "does not offer"}),
     [](const auto& c) { return std::string(c.param.name); });
 
 TEST(SetCommand, LockedDeviceIsRefusedWith443) {
@@ -274,8 +273,8 @@ TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
     FakeDevice& a = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     a.accepts = false;
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
-    const std::string csv = "mac,port\n" + MacText(Mac(1, 48)) + ",8080\n" + MacText(Mac(2, 48)) +
-                            ",8080\n";
+    const std::string csv =
+        "mac,port\n" + MacText(Mac(1, 48)) + ",8080\n" + MacText(Mac(2, 48)) + ",8080\n";
     auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_TIMEOUT);
@@ -288,8 +287,8 @@ TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
 TEST(ApplyCommand, MissingDeviceAndRefusedRowStopTheWholePlan) {
     CliRig rig;
     rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    const std::string csv = "mac,port\n" + MacText(Mac(1, 48)) + ",554\n" + MacText(Mac(7)) +
-                            ",8080\n";
+    const std::string csv =
+        "mac,port\n" + MacText(Mac(1, 48)) + ",554\n" + MacText(Mac(7)) + ",8080\n";
     auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_REFUSED);  // the lowest of 3 (refused) and 7 (not found)

@@ -192,11 +192,29 @@ std::vector<std::uint8_t> Frame(const std::vector<std::uint8_t>& payload) {
     f[12] = 0x08;
     const std::size_t udpLength = 8 + payload.size();
     const std::size_t total = 20 + udpLength;
-    const std::uint8_t ip[20] = {0x45, 0, std::uint8_t(total >> 8), std::uint8_t(total), 0, 0,
-                                 0x40, 0, 64, 17, 0, 0, 192, 168, 0, 20, 192, 168, 0, 10};
+    const std::uint8_t ip[20] = {0x45,
+                                 0,
+                                 std::uint8_t(total >> 8),
+                                 std::uint8_t(total),
+                                 0,
+                                 0,
+                                 0x40,
+                                 0,
+                                 64,
+                                 17,
+                                 0,
+                                 0,
+                                 192,
+                                 168,
+                                 0,
+                                 20,
+                                 192,
+                                 168,
+                                 0,
+                                 10};
     f.insert(f.end(), ip, ip + 20);
-    const std::uint8_t udp[8] = {0x29, 0xAE, 0x29, 0xAD, std::uint8_t(udpLength >> 8),
-                                 std::uint8_t(udpLength), 0, 0};
+    const std::uint8_t udp[8] = {
+        0x29, 0xAE, 0x29, 0xAD, std::uint8_t(udpLength >> 8), std::uint8_t(udpLength), 0, 0};
     f.insert(f.end(), udp, udp + 8);
     f.insert(f.end(), payload.begin(), payload.end());
     return f;

@@ -52,7 +52,8 @@ TEST_P(OptionAvailability, FollowsWhatTheDialogOffers) {
     SetRequest q;
     std::string error;
     ASSERT_TRUE(SetField(q, "mac", "02-00-00-00-00-01", error));
-    for (const auto& [name, value] : c.fields) ASSERT_TRUE(SetField(q, name, value, error)) << error;
+    for (const auto& [name, value] : c.fields)
+        ASSERT_TRUE(SetField(q, name, value, error)) << error;
     const PreparedSettings p = PrepareSettings(r, q);
     EXPECT_EQ(p.ok, c.ok) << p.message;
     if (!c.ok) {
@@ -70,22 +71,34 @@ INSTANTIATE_TEST_SUITE_P(
         AvailabilityCase{"LegacyAutoIp", 3, 0, {{"mode", "autoip"}}, false, "autoip"},
         AvailabilityCase{"AddressNeedsStatic", 48, 0, {{"ip", "192.168.0.30"}}, false, "static"},
         AvailabilityCase{"DnsServersNeedManualDns", 48, 0, {{"dns1", "8.8.8.8"}}, false, "manual"},
-        AvailabilityCase{"DnsServersWithManualDns", 48, 0, {{"dns", "manual"}, {"dns1", "8.8.8.8"}},
-                         true, ""},
+        AvailabilityCase{
+            "DnsServersWithManualDns", 48, 0, {{"dns", "manual"}, {"dns1", "8.8.8.8"}}, true, ""},
         // Static forces manual DNS as the radio does, so no 437 here...
-        AvailabilityCase{"StaticForcesManualDns", 48, 0,
-                         {{"mode", "static"}, {"ip", "192.168.0.30"}}, true, ""},
+        AvailabilityCase{
+            "StaticForcesManualDns", 48, 0, {{"mode", "static"}, {"ip", "192.168.0.30"}}, true, ""},
         // ...unless DNS auto is asked for explicitly.
-        AvailabilityCase{"StaticWithDnsAuto", 48, 0, {{"mode", "static"}, {"dns", "auto"}}, false,
+        AvailabilityCase{"StaticWithDnsAuto",
+                         48,
+                         0,
+                         {{"mode", "static"}, {"dns", "auto"}},
+                         false,
                          "you must select DNS \"Manual\""},
-        AvailabilityCase{"PortFixedInAutoMode", 48, 2, {{"mode", "auto"}, {"port", "8080"}}, false,
-                         "port"},
+        AvailabilityCase{
+            "PortFixedInAutoMode", 48, 2, {{"mode", "auto"}, {"port", "8080"}}, false, "port"},
         AvailabilityCase{"PcPortOnSinglePort", 48, 0, {{"pc-ip", "10.0.0.1"}}, false, "two-port"},
-        AvailabilityCase{"TwoPortManualForcesManualDns", 12, 0,
-                         {{"mode", "static"}, {"dns", "auto"}}, false, "DHCP on one of the ports"},
+        AvailabilityCase{"TwoPortManualForcesManualDns",
+                         12,
+                         0,
+                         {{"mode", "static"}, {"dns", "auto"}},
+                         false,
+                         "DHCP on one of the ports"},
         AvailabilityCase{"TwoPortPcDhcp", 12, 0, {{"mode", "pc-dhcp"}}, true, ""},
-        AvailabilityCase{"TwoPortPcAddressInPcDhcp", 12, 0,
-                         {{"mode", "pc-dhcp"}, {"pc-ip", "10.0.0.1"}}, false, "PC-port"},
+        AvailabilityCase{"TwoPortPcAddressInPcDhcp",
+                         12,
+                         0,
+                         {{"mode", "pc-dhcp"}, {"pc-ip", "10.0.0.1"}},
+                         false,
+                         "PC-port"},
         AvailabilityCase{"TwoPortAuto", 12, 0, {{"mode", "auto"}}, false, "does not offer"}),
     [](const auto& c) { return std::string(c.param.name); });
 

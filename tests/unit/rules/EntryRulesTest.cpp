@@ -1,8 +1,8 @@
-#include "settings/rules/EntryRules.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "settings/rules/EntryRules.h"
 
 namespace valdrune {
 namespace {
@@ -17,7 +17,9 @@ TEST(KeepDigits, DropsEverythingButDigitsInOrder) {
     EXPECT_EQ(KeepDigits("8a0"), "80");
     EXPECT_EQ(KeepDigits("1x9."), "19");
     EXPECT_EQ(KeepDigits(""), "");
-    EXPECT_EQ(KeepDigits("\xEF\xBC\x91" "2"), "2");  // a full-width digit is not a digit
+    EXPECT_EQ(KeepDigits("\xEF\xBC\x91"
+                         "2"),
+              "2");  // a full-width digit is not a digit
     EXPECT_EQ(KeepDigits("0123456789012"), "0123456789012");
 }
 
@@ -100,36 +102,32 @@ constexpr std::uint8_t T = DEVICE_KIND_TWO_PORT;
 
 INSTANTIATE_TEST_SUITE_P(
     Standard, PortRule,
-    ::testing::Values(PortCase{0, S, 0, true}, PortCase{80, S, 0, true}, PortCase{443, S, 1, true},
-                      PortCase{554, S, 0, false}, PortCase{995, S, 0, false},
-                      PortCase{20, S, 0, false}, PortCase{22, S, 0, true},
-                      PortCase{1900, S, 0, true}, PortCase{10669, S, 0, false},
-                      PortCase{10670, S, 0, false}, PortCase{10671, S, 0, true},
-                      PortCase{58999, S, 0, true}, PortCase{59000, S, 0, false},
-                      PortCase{61000, S, 0, false}, PortCase{61001, S, 0, true},
-                      PortCase{65535, S, 0, true}, PortCase{65536, S, 0, false},
-                      PortCase{99999, S, 0, false}));
+    ::testing::Values(
+        PortCase{0, S, 0, true}, PortCase{80, S, 0, true}, PortCase{443, S, 1, true},
+        PortCase{554, S, 0, false}, PortCase{995, S, 0, false}, PortCase{20, S, 0, false},
+        PortCase{22, S, 0, true}, PortCase{1900, S, 0, true}, PortCase{10669, S, 0, false},
+        PortCase{10670, S, 0, false}, PortCase{10671, S, 0, true}, PortCase{58999, S, 0, true},
+        PortCase{59000, S, 0, false}, PortCase{61000, S, 0, false}, PortCase{61001, S, 0, true},
+        PortCase{65535, S, 0, true}, PortCase{65536, S, 0, false}, PortCase{99999, S, 0, false}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Legacy, PortRule,
-    ::testing::Values(PortCase{0, L, 0, false}, PortCase{80, L, 0, true}, PortCase{81, L, 0, false},
-                      PortCase{1023, L, 0, false}, PortCase{1024, L, 0, true},
-                      PortCase{1900, L, 0, false}, PortCase{554, L, 0, false},
-                      PortCase{10669, L, 0, true}, PortCase{65535, L, 0, true},
-                      PortCase{65536, L, 0, false}));
+INSTANTIATE_TEST_SUITE_P(Legacy, PortRule,
+                         ::testing::Values(PortCase{0, L, 0, false}, PortCase{80, L, 0, true},
+                                           PortCase{81, L, 0, false}, PortCase{1023, L, 0, false},
+                                           PortCase{1024, L, 0, true}, PortCase{1900, L, 0, false},
+                                           PortCase{554, L, 0, false}, PortCase{10669, L, 0, true},
+                                           PortCase{65535, L, 0, true},
+                                           PortCase{65536, L, 0, false}));
 
 INSTANTIATE_TEST_SUITE_P(
     TwoPort, PortRule,
-    ::testing::Values(PortCase{0, T, 0, true}, PortCase{80, T, 0, true}, PortCase{80, T, 1, false},
-                      PortCase{443, T, 0, false}, PortCase{443, T, 1, true},
-                      PortCase{79, T, 0, false}, PortCase{546, T, 0, false},
-                      PortCase{554, T, 0, true}, PortCase{1900, T, 0, true},
-                      PortCase{1024, T, 0, true}, PortCase{10000, T, 0, true},
-                      PortCase{10001, T, 0, false}, PortCase{10007, T, 0, false},
-                      PortCase{10008, T, 0, true}, PortCase{10670, T, 0, false},
-                      PortCase{49999, T, 0, true}, PortCase{50000, T, 0, false},
-                      PortCase{50255, T, 0, false}, PortCase{50256, T, 0, true},
-                      PortCase{59000, T, 0, true}, PortCase{65536, T, 0, false}));
+    ::testing::Values(
+        PortCase{0, T, 0, true}, PortCase{80, T, 0, true}, PortCase{80, T, 1, false},
+        PortCase{443, T, 0, false}, PortCase{443, T, 1, true}, PortCase{79, T, 0, false},
+        PortCase{546, T, 0, false}, PortCase{554, T, 0, true}, PortCase{1900, T, 0, true},
+        PortCase{1024, T, 0, true}, PortCase{10000, T, 0, true}, PortCase{10001, T, 0, false},
+        PortCase{10007, T, 0, false}, PortCase{10008, T, 0, true}, PortCase{10670, T, 0, false},
+        PortCase{49999, T, 0, true}, PortCase{50000, T, 0, false}, PortCase{50255, T, 0, false},
+        PortCase{50256, T, 0, true}, PortCase{59000, T, 0, true}, PortCase{65536, T, 0, false}));
 
 INSTANTIATE_TEST_SUITE_P(OtherKinds, PortRule,
                          ::testing::Values(PortCase{80, 0, 0, false}, PortCase{1024, 1, 0, false},
@@ -172,8 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"255.255.255.0", 15, true}, AddressCase{"255.0.255.0", 15, false},
                       AddressCase{"255.255.0.255", 8, false}, AddressCase{"0.0.0.0", 14, true},
                       AddressCase{"0.0.0.0", 15, false}, AddressCase{"128.0.0.0", 15, true},
-                      AddressCase{"255.255.255.254", 15, true},
-                      AddressCase{"0.0.0.255", 8, false}, AddressCase{"127.255.255.255", 8, false},
+                      AddressCase{"255.255.255.254", 15, true}, AddressCase{"0.0.0.255", 8, false},
+                      AddressCase{"127.255.255.255", 8, false},
                       AddressCase{"192.168.0.1", 0, true}));
 
 // ---- combinations -------------------------------------------------------------------------
@@ -217,8 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         CombinationCase{"gateway broadcast", Lan(A, M, "192.168.0.255"), true, 1015},
         CombinationCase{"dns outside", Lan(A, M, "0.0.0.0", "8.8.8.8"), true, 0},
         CombinationCase{"dns host part 255", Lan(A, M, "0.0.0.0", "10.0.0.255"), true, 1015},
-        CombinationCase{"dns host part 0", Lan(A, M, "0.0.0.0", "8.8.8.8", "10.0.0.0"), true,
-                        1015},
+        CombinationCase{"dns host part 0", Lan(A, M, "0.0.0.0", "8.8.8.8", "10.0.0.0"), true, 1015},
         CombinationCase{"dns is address", Lan(A, M, "0.0.0.0", A), true, 1015},
         CombinationCase{"address is network", Lan("192.168.0.0", M), true, 1015},
         CombinationCase{"address is broadcast", Lan("192.168.0.255", M), true, 1015},
@@ -262,8 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
         TwoPortCase{"gateway in pc subnet", WithPc(Lan(A, M, "10.0.0.1"), "10.0.0.5", M), true, 0},
         TwoPortCase{"gateway in neither subnet", WithPc(Lan(A, M, "172.16.0.1"), "10.0.0.5", M),
                     true, 1055},
-        TwoPortCase{"gateway equals pc address", WithPc(Lan(A, M, "10.0.0.5"), "10.0.0.5", M),
-                    true, 1065},
+        TwoPortCase{"gateway equals pc address", WithPc(Lan(A, M, "10.0.0.5"), "10.0.0.5", M), true,
+                    1065},
         TwoPortCase{"gateway outside lan, no pc port", Lan(A, M, "10.0.0.1"), true, 1055},
         // host part of the gateway is taken under the LAN mask even when it sits in the PC subnet
         TwoPortCase{"gateway in pc subnet, lan host part 0",

@@ -1,9 +1,9 @@
-#include "settings/rules/SaveRules.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+
+#include "settings/rules/SaveRules.h"
 
 namespace valdrune {
 namespace {
@@ -105,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
                         e.address = 0;
                     },
                     437, 1020, EntryField::DnsMode, ArgumentKind::None, 0},
-        RefusalCase{"EmptyPort", 48, [](E& e, R&) { e.portText = ""; }, 429, 1014,
-                    EntryField::Port, ArgumentKind::None, 0},
+        RefusalCase{"EmptyPort", 48, [](E& e, R&) { e.portText = ""; }, 429, 1014, EntryField::Port,
+                    ArgumentKind::None, 0},
         RefusalCase{"RefusedPortComesBeforeAddress", 48,
                     [](E& e, R&) {
                         e.portText = "554";
@@ -127,14 +127,14 @@ INSTANTIATE_TEST_SUITE_P(
                     EntryField::Mask, ArgumentKind::Address, 0xFF00FF00},
         RefusalCase{"MaskAllOnes", 48, [](E& e, R&) { e.mask = 0xFFFFFFFF; }, 423, 1016,
                     EntryField::Mask, ArgumentKind::Address, 0xFFFFFFFF},
-        RefusalCase{"ZeroGatewayWithoutCapability", 48, [](E& e, R&) { e.gateway = 0; }, 424,
-                    1017, EntryField::Gateway, ArgumentKind::Address, 0},
+        RefusalCase{"ZeroGatewayWithoutCapability", 48, [](E& e, R&) { e.gateway = 0; }, 424, 1017,
+                    EntryField::Gateway, ArgumentKind::Address, 0},
         RefusalCase{"Dns1Broadcast", 48, [](E& e, R&) { e.dns1 = 0xFFFFFFFF; }, 425, 1018,
                     EntryField::Dns1, ArgumentKind::Address, 0xFFFFFFFF},
         RefusalCase{"Dns2Loopback", 48, [](E& e, R&) { e.dns2 = 0x7F000001; }, 426, 1019,
                     EntryField::Dns2, ArgumentKind::Address, 0x7F000001},
-        RefusalCase{"GatewayOtherSubnet", 48, [](E& e, R&) { e.gateway = Ip("192.168.1.1"); },
-                    427, 1015, EntryField::Combination, ArgumentKind::None, 0},
+        RefusalCase{"GatewayOtherSubnet", 48, [](E& e, R&) { e.gateway = Ip("192.168.1.1"); }, 427,
+                    1015, EntryField::Combination, ArgumentKind::None, 0},
         RefusalCase{"DnsHostPartUnderDeviceMask", 48, [](E& e, R&) { e.dns1 = Ip("10.0.0.255"); },
                     427, 1015, EntryField::Combination, ArgumentKind::None, 0},
         // DHCP with manual DNS still checks the combination, on the record's address
@@ -186,11 +186,12 @@ TEST_P(StandardModeEncoding, WritesModeAndFlags) {
     EXPECT_EQ(r.record.flags, c.flags);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, StandardModeEncoding,
-                         ::testing::Values(ModeCase{AddressMode::AutoAdvanced, DnsMode::Auto, 5, 0x90},
-                                           ModeCase{AddressMode::AutoIp, DnsMode::Manual, 4, 0x92},
-                                           ModeCase{AddressMode::Dhcp, DnsMode::Auto, 0, 0x90},
-                                           ModeCase{AddressMode::Static, DnsMode::Manual, 3, 0x92}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, StandardModeEncoding,
+    ::testing::Values(ModeCase{AddressMode::AutoAdvanced, DnsMode::Auto, 5, 0x90},
+                      ModeCase{AddressMode::AutoIp, DnsMode::Manual, 4, 0x92},
+                      ModeCase{AddressMode::Dhcp, DnsMode::Auto, 0, 0x90},
+                      ModeCase{AddressMode::Static, DnsMode::Manual, 3, 0x92}));
 
 TEST(SinglePortSave, NonStaticModesKeepTheRecordsAddresses) {
     SinglePortEntry e = StaticEntry();
@@ -294,8 +295,8 @@ INSTANTIATE_TEST_SUITE_P(
                            428, 1074, EntryField::Port},
         TwoPortRefusalCase{"LanMaskZero", [](TE& e, R&) { e.lanMask = 0; }, 423, 1057,
                            EntryField::Mask},
-        TwoPortRefusalCase{"GatewayAllOnes", [](TE& e, R&) { e.gateway = 0xFFFFFFFF; }, 424,
-                           1072, EntryField::Gateway},
+        TwoPortRefusalCase{"GatewayAllOnes", [](TE& e, R&) { e.gateway = 0xFFFFFFFF; }, 424, 1072,
+                           EntryField::Gateway},
         TwoPortRefusalCase{"PcAddressLoopback", [](TE& e, R&) { e.pcAddress = 0x7F000001; }, 422,
                            1065, EntryField::PcAddress},
         TwoPortRefusalCase{"PcMaskWithGap", [](TE& e, R&) { e.pcMask = Ip("255.0.255.0"); }, 423,
@@ -309,8 +310,8 @@ INSTANTIATE_TEST_SUITE_P(
                            423, 1067, EntryField::PcMask},
         TwoPortRefusalCase{"Dns2AllOnes", [](TE& e, R&) { e.dns2 = 0xFFFFFFFF; }, 426, 1081,
                            EntryField::Dns2},
-        TwoPortRefusalCase{"PcAddressEqualsLan", [](TE& e, R&) { e.pcAddress = e.lanAddress; },
-                           427, 1065, EntryField::Combination},
+        TwoPortRefusalCase{"PcAddressEqualsLan", [](TE& e, R&) { e.pcAddress = e.lanAddress; }, 427,
+                           1065, EntryField::Combination},
         TwoPortRefusalCase{"GatewayOutsideBothSubnets",
                            [](TE& e, R&) { e.gateway = Ip("172.16.0.1"); }, 427, 1055,
                            EntryField::Combination}));
