@@ -48,7 +48,8 @@ struct BrowserIntegration::State final : IBrowserHost {
     void PostMessage(WindowMessage message, std::uintptr_t wParam) override {
         dlg.PostMessage(message, wParam, 0);
     }
-    void PostToWindow(std::uintptr_t window, WindowMessage message, std::uintptr_t wParam) override {
+    void PostToWindow(std::uintptr_t window, WindowMessage message,
+                      std::uintptr_t wParam) override {
         PostToMessageDialog(window, message, wParam);
     }
     void StartTimer(int timerId, int periodMs) override { dlg.StartTimer(timerId, periodMs); }
@@ -57,7 +58,9 @@ struct BrowserIntegration::State final : IBrowserHost {
         CTallyrigDlg& owner = dlg;
         return valdrune::RunMessageDialog(
             dlg.Scheduler(), mode, textId,
-            [&owner](WindowMessage m, std::uintptr_t w, std::intptr_t l) { owner.PostMessage(m, w, l); });
+            [&owner](WindowMessage m, std::uintptr_t w, std::intptr_t l) {
+                owner.PostMessage(m, w, l);
+            });
     }
     void After(int delayMs, std::function<void()> fn) override {
         dlg.Scheduler().StartTimer(Milliseconds(delayMs), false, std::move(fn));

@@ -77,12 +77,18 @@ std::vector<int> BrowserComboCodes(const BrowserAvailability& available) {
 
 int BrowserComboTextId(int code) {
     switch (code) {
-        case BROWSER_EDGE_IE_MODE: return 232;
-        case BROWSER_EDGE: return 233;
-        case BROWSER_CHROME: return 234;
-        case BROWSER_FIREFOX: return 235;
-        case BROWSER_IE: return 236;
-        default: return 231;
+        case BROWSER_EDGE_IE_MODE:
+            return 232;
+        case BROWSER_EDGE:
+            return 233;
+        case BROWSER_CHROME:
+            return 234;
+        case BROWSER_FIREFOX:
+            return 235;
+        case BROWSER_IE:
+            return 236;
+        default:
+            return 231;
     }
 }
 

@@ -63,7 +63,6 @@ struct LaunchCommand {
 
 // How a form is started. An Edge form without a URL starts Edge without a page.
 LaunchCommand CommandFor(LaunchForm form, const std::string& url,
-                         const BrowserAvailability& available,
-                         const BrowserCandidates& candidates);
+                         const BrowserAvailability& available, const BrowserCandidates& candidates);
 
 }  // namespace valdrune

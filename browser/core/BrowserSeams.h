@@ -40,7 +40,7 @@ struct LocalDateTime {
 };
 
 class IBrowserEnvironment {
-public:
+  public:
     virtual ~IBrowserEnvironment() = default;
     virtual BrowserCandidates CandidatePaths() const = 0;
     virtual bool FileExists(const std::string& path) const = 0;
@@ -63,7 +63,7 @@ enum class Hive { CurrentUser, LocalMachine };
 
 // Keys are backslash-separated paths; values are 32-bit numbers or texts.
 class IKeyValueStore {
-public:
+  public:
     virtual ~IKeyValueStore() = default;
     virtual bool KeyExists(Hive hive, const std::string& key) const = 0;
     // Creates the key or opens an existing one for writing.
@@ -81,7 +81,7 @@ public:
 };
 
 class ISiteListFiles {
-public:
+  public:
     virtual ~ISiteListFiles() = default;
     virtual bool Exists(const std::string& path) const = 0;
     virtual std::optional<std::string> Read(const std::string& path) const = 0;
@@ -96,7 +96,7 @@ struct TopLevelWindow {
 };
 
 class ITopLevelWindows {
-public:
+  public:
     virtual ~ITopLevelWindows() = default;
     // Top-level windows from the top of the stacking order down.
     virtual std::vector<TopLevelWindow> List() const = 0;
@@ -114,7 +114,7 @@ inline constexpr int ANSWER_CANCEL = 2;
 
 // What the main dialog offers the browser steps.
 class IBrowserHost {
-public:
+  public:
     virtual ~IBrowserHost() = default;
     // Returns ANSWER_OK or ANSWER_CANCEL.
     virtual int ShowMessage(int textId, int boxType, BoxOwner owner) = 0;
@@ -134,7 +134,7 @@ public:
 
 // The engine's device table and probes as the open action needs them.
 class IDeviceSource {
-public:
+  public:
     virtual ~IDeviceSource() = default;
     virtual std::optional<_CommandDataTable> FindDevice(const std::string& macText) const = 0;
     // Other devices with the same IPv4 address.

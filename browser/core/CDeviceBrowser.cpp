@@ -112,7 +112,8 @@ void CDeviceBrowser::OnBrowserChoiceChanged(int newCode, int oldCode) {
     }
 }
 
-// ---- opening a device ----------------------------------------------------------------------------
+// ---- opening a device
+// ----------------------------------------------------------------------------
 
 void CDeviceBrowser::OnOpenDeviceWindow(const std::optional<std::string>& selectedMac,
                                         int chosenCode) {
@@ -303,7 +304,8 @@ SetupOutcome CDeviceBrowser::WriteSiteListOutcome(bool allDevices) {
         WriteSiteListPolicy(siteListPath_);
     }
     if (isWindows11_) {
-        for (int n = 1; n <= ZONE_KEYS_CLEARED; ++n) s_.store.DeleteKey(Hive::CurrentUser, ZoneKey(n));
+        for (int n = 1; n <= ZONE_KEYS_CLEARED; ++n)
+            s_.store.DeleteKey(Hive::CurrentUser, ZoneKey(n));
         for (std::size_t i = 0; i < siteUrls_.size(); ++i) {
             AddTrustedRange(ZoneHostText(siteUrls_[i]), static_cast<int>(i) + 1);
         }
@@ -338,7 +340,8 @@ bool CDeviceBrowser::ReadExistingSiteList() {
 }
 
 std::string CDeviceBrowser::ReadSiteListPolicy() const {
-    return Bounded(s_.store.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE));
+    return Bounded(
+        s_.store.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE));
 }
 
 bool CDeviceBrowser::WriteSiteListPolicy(const std::string& path) {
@@ -353,7 +356,8 @@ bool CDeviceBrowser::AddTrustedRange(const std::string& host, int n) {
     return s_.store.SetString(Hive::CurrentUser, key, ":Range", host);
 }
 
-// ---- Edge set-up run ------------------------------------------------------------------------------
+// ---- Edge set-up run
+// ------------------------------------------------------------------------------
 
 int CDeviceBrowser::CountEdgeWindows() const {
     int count = 0;

@@ -44,7 +44,7 @@ struct BrowserSeams {
 };
 
 class CDeviceBrowser {
-public:
+  public:
     explicit CDeviceBrowser(BrowserSeams seams);
     ~CDeviceBrowser();
     CDeviceBrowser(const CDeviceBrowser&) = delete;
@@ -110,7 +110,7 @@ public:
     std::uintptr_t ProgressWindow() const { return progressWindow_; }
     bool ProbeRunning() const { return probeRunning_; }
 
-private:
+  private:
     void Start(LaunchForm form, const std::string& url);
     void OpenInIeModeAfterRewrite(bool allDevices, const std::string& url);
     bool AskConsent();

@@ -7,7 +7,7 @@
 namespace valdrune {
 
 class ProtocolDeviceSource final : public IDeviceSource {
-public:
+  public:
     explicit ProtocolDeviceSource(CProtocol& engine) : engine_(engine) {}
 
     std::optional<_CommandDataTable> FindDevice(const std::string& macText) const override {
@@ -29,7 +29,7 @@ public:
         return urls;
     }
 
-private:
+  private:
     CProtocol& engine_;
 };
 

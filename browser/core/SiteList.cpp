@@ -22,7 +22,8 @@ std::string DeviceUrl(const _CommandDataTable& record) {
 std::string SiteUrl(const _CommandDataTable& record) {
     const bool https = record.https != 0;
     const std::uint16_t defaultPort = https ? 443 : 80;
-    std::string url = std::string(https ? "https://" : "http://") + Ipv4Text(record.primary.ipAddress);
+    std::string url =
+        std::string(https ? "https://" : "http://") + Ipv4Text(record.primary.ipAddress);
     if (record.primary.port != defaultPort) url += ":" + std::to_string(record.primary.port);
     url += "/";
     return url;

@@ -22,8 +22,8 @@ void PostToMessageDialog(std::uintptr_t handle, WindowMessage message, std::uint
 
 void LoadBuiltInModelLists(CDeviceBrowser& browser) {
     for (int index = 0; index < static_cast<int>(MODEL_LIST_RESOURCE_IDS.size()); ++index) {
-        browser.LoadModelList(index,
-                              ModelListResource(MODEL_LIST_RESOURCE_IDS[static_cast<std::size_t>(index)]));
+        browser.LoadModelList(
+            index, ModelListResource(MODEL_LIST_RESOURCE_IDS[static_cast<std::size_t>(index)]));
     }
 }
 

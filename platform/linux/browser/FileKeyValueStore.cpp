@@ -1,13 +1,12 @@
 #include "platform/linux/browser/FileKeyValueStore.h"
 
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
-
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -38,8 +37,8 @@ std::optional<QJsonObject> Load(const std::string& file) {
     if (!bytes) return std::nullopt;
     if (bytes->empty()) return QJsonObject{};
     QJsonParseError error{};
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(
+        QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())), &error);
     // A broken file is an empty key: its values read as missing, a write replaces it.
     if (error.error != QJsonParseError::NoError || !doc.isObject()) return QJsonObject{};
     return doc.object();

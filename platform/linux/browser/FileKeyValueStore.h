@@ -8,17 +8,16 @@
 // Other machine keys have no counterpart here and cannot be created.
 #pragma once
 
+#include <QJsonValue>
 #include <optional>
 #include <string>
-
-#include <QJsonValue>
 
 #include "browser/core/BrowserSeams.h"
 
 namespace valdrune {
 
 class FileKeyValueStore final : public IKeyValueStore {
-public:
+  public:
     FileKeyValueStore(std::string userRoot, std::string machinePolicyDir);
 
     // $VALDRUNE_USER_STORE_DIR or $XDG_CONFIG_HOME/valdrune/registry (~/.config when unset);
@@ -40,7 +39,7 @@ public:
     // The file that holds a key, or empty when the key has no place here.
     std::string FileFor(Hive hive, const std::string& key) const;
 
-private:
+  private:
     std::optional<QJsonValue> Lookup(Hive hive, const std::string& key,
                                      const std::string& name) const;
     const std::string userRoot_;

@@ -1,11 +1,10 @@
 #include "platform/linux/browser/LinuxBrowserEnvironment.h"
 
+#include <unistd.h>
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-
-#include <unistd.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <sstream>

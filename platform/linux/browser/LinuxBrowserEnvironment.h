@@ -14,8 +14,8 @@ namespace valdrune {
 
 struct LinuxBrowserPaths {
     BrowserCandidates candidates;
-    std::string edgeProfileDir;               // holds "Last Version"
-    std::vector<std::string> mimeappsFiles;   // most important first
+    std::string edgeProfileDir;              // holds "Last Version"
+    std::vector<std::string> mimeappsFiles;  // most important first
     std::string startupDir;
     std::string opener = "xdg-open";
     bool trustedZones = false;
@@ -40,7 +40,7 @@ std::string ProgIdForDesktopEntry(const std::string& desktopId);
 std::string DefaultHtmlHandler(const std::string& mimeappsText);
 
 class LinuxBrowserEnvironment final : public IBrowserEnvironment {
-public:
+  public:
     using Starter = std::function<bool(const std::string&, const std::vector<std::string>&)>;
 
     explicit LinuxBrowserEnvironment(LinuxBrowserPaths paths);
@@ -60,7 +60,7 @@ public:
 
     const LinuxBrowserPaths& Paths() const { return paths_; }
 
-private:
+  private:
     LinuxBrowserPaths paths_;
     Starter starter_;
 };

@@ -6,7 +6,7 @@
 namespace valdrune {
 
 class LinuxSiteListFiles final : public ISiteListFiles {
-public:
+  public:
     bool Exists(const std::string& path) const override;
     std::optional<std::string> Read(const std::string& path) const override;
     bool WriteWhole(const std::string& path, const std::string& bytes) override;

@@ -22,8 +22,8 @@ bool HasProperty(::Display* d, Window w, Atom property) {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    const int rc = XGetWindowProperty(d, w, property, 0, 0, False, AnyPropertyType, &type,
-                                      &format, &count, &after, &data);
+    const int rc = XGetWindowProperty(d, w, property, 0, 0, False, AnyPropertyType, &type, &format,
+                                      &count, &after, &data);
     if (data) XFree(data);
     return rc == Success && type != None;
 }

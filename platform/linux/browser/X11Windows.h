@@ -9,7 +9,7 @@
 namespace valdrune {
 
 class X11Windows final : public ITopLevelWindows {
-public:
+  public:
     // displayName empty: the DISPLAY environment variable.
     explicit X11Windows(std::string displayName = {});
     ~X11Windows() override;
@@ -19,7 +19,7 @@ public:
     std::vector<TopLevelWindow> List() const override;
     void ShowMinimized(std::uint64_t handle) override;
 
-private:
+  private:
     void* Display() const;  // opened on first use, kept open
     std::string displayName_;
     mutable void* display_ = nullptr;

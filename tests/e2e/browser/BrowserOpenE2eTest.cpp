@@ -2,6 +2,9 @@
 // probe, valdrune-sim's demo devices in the devices namespace, stand-in browser executables
 // that record their arguments, and the Edge set-up run against a stand-in Edge window on a
 // private Xvfb server, with the clock shortened by VALDRUNE_TIME_SCALE.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -9,11 +12,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -33,8 +31,10 @@
 #include "platform/linux/browser/LinuxSiteListFiles.h"
 #include "platform/linux/browser/X11Windows.h"
 #include "tests/e2e/lib/NetNs.h"
+// clang-format off
 // Last: Xlib's macros would clash with the names above.
 #include "tests/gui/browser/XvfbServer.h"
+// clang-format on
 
 namespace fs = std::filesystem;
 
@@ -51,7 +51,9 @@ std::string Slurp(const std::string& path) {
 // Each start of a stand-in leaves <name>.args.<pid> holding one argument per line.
 struct StandIns {
     QTemporaryDir dir;
-    std::string Path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string Path(const std::string& name) const {
+        return dir.filePath(QString::fromStdString(name)).toStdString();
+    }
 
     StandIns() {
         for (const char* name : {"msedge", "chrome", "firefox", "iexplore"}) {
@@ -65,8 +67,8 @@ struct StandIns {
         std::ofstream(Path("profile/Last Version")) << "121.0.2277.83\n";
         BrowserIntegration::SetPlatformFactory([this](BrowserPlatform& p) {
             LinuxBrowserPaths paths;
-            paths.candidates = {{Path("msedge")}, {Path("chrome")}, {Path("firefox")},
-                                {Path("iexplore")}};
+            paths.candidates = {
+                {Path("msedge")}, {Path("chrome")}, {Path("firefox")}, {Path("iexplore")}};
             paths.edgeProfileDir = Path("profile");
             paths.startupDir = Path("start");
             paths.mimeappsFiles = {Path("mimeapps.list")};
@@ -148,8 +150,8 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     auto dlg = std::make_unique<CTallyrigDlg>(services->Environment(), store);
     ASSERT_TRUE(dlg->OnInitDialog());
     const std::string sub = net.Subnet();
-    ASSERT_TRUE(PumpUntil([&] { return RowOf(*dlg, sub + ".25") >= 0 && RowOf(*dlg, sub + ".30") >= 0; },
-                          15000))
+    ASSERT_TRUE(PumpUntil(
+        [&] { return RowOf(*dlg, sub + ".25") >= 0 && RowOf(*dlg, sub + ".30") >= 0; }, 15000))
         << "rows: " << dlg->RowCount();
     auto* open = dlg->ControlAs<QPushButton>(IDC_OPEN_DEVICE);
 
@@ -194,8 +196,9 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     EXPECT_FALSE(dlg->TimerRunning(kDialogTimerId)) << "the timer stops once Edge is up";
     const std::string list = Slurp(standIns.Path("start/Quembrel_sitelist.xml"));
     EXPECT_NE(list.find("<site url=\"http://" + sub + ".25/\">"), std::string::npos) << list;
-    EXPECT_NE(Slurp(standIns.Path("managed/valdrune.json")).find("InternetExplorerIntegrationSiteList"),
-              std::string::npos);
+    EXPECT_NE(
+        Slurp(standIns.Path("managed/valdrune.json")).find("InternetExplorerIntegrationSiteList"),
+        std::string::npos);
 
     dlg.reset();
     services.reset();

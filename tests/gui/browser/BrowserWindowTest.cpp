@@ -1,15 +1,14 @@
 // The main window's browser steps on fakes: the Open button with its refusals, the chosen
 // browser started with the device URL, and the Edge set-up run through the real message
 // dialog, on the virtual clock. Browsers are stand-ins whose starts are recorded, never run.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -29,7 +28,7 @@ namespace {
 using Launch = std::pair<std::string, std::vector<std::string>>;
 
 class StandInWindows final : public ITopLevelWindows {
-public:
+  public:
     std::vector<TopLevelWindow> windows;
     std::vector<std::uint64_t> minimized;
     std::vector<TopLevelWindow> List() const override { return windows; }
@@ -60,8 +59,8 @@ struct BrowserSandbox {
         std::ofstream(Path("profile/Last Version")) << edgeVersion;
         BrowserIntegration::SetPlatformFactory([this](BrowserPlatform& p) {
             LinuxBrowserPaths paths;
-            paths.candidates = {{Path("msedge")}, {Path("chrome")}, {Path("firefox")},
-                                {Path("iexplore")}};
+            paths.candidates = {
+                {Path("msedge")}, {Path("chrome")}, {Path("firefox")}, {Path("iexplore")}};
             paths.edgeProfileDir = Path("profile");
             paths.startupDir = Path("start");
             paths.mimeappsFiles = {Path("mimeapps.list")};
@@ -143,7 +142,8 @@ TEST(BrowserWindow, ComboOffersAutoAndTheDetectedBrowsersInOrder) {
     auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
     QStringList texts;
     for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
-    EXPECT_EQ(texts, (QStringList{"Auto", "Microsoft Edge (IE mode)", "Microsoft Edge", "Firefox"}));
+    EXPECT_EQ(texts,
+              (QStringList{"Auto", "Microsoft Edge (IE mode)", "Microsoft Edge", "Firefox"}));
     EXPECT_EQ(dlg.browserCodes, (std::vector<int>{0, 1, 2, 4}));
 }
 
@@ -212,8 +212,7 @@ TEST(BrowserWindow, AnsweringDeviceOpensInTheChosenBrowser) {
     rig.clock.Advance(Milliseconds(20000));
     EXPECT_TRUE(rig.boxes.empty());
     ASSERT_EQ(sandbox.launches.size(), 1u);
-    EXPECT_EQ(sandbox.launches[0],
-              Launch(sandbox.Path("firefox"), {"https://192.168.0.21:443"}));
+    EXPECT_EQ(sandbox.launches[0], Launch(sandbox.Path("firefox"), {"https://192.168.0.21:443"}));
 }
 
 // ---- Edge set-up run ----------------------------------------------------------------------------
@@ -231,7 +230,9 @@ struct SetupRun {
         Choose(*dlg, BROWSER_EDGE_IE_MODE);
     }
     CDeviceBrowser& Decisions() { return dlg->Browser().Decisions(); }
-    void AddEdgeWindow() { sandbox.windows->windows.push_back({900, false, "Start - Microsoft Edge"}); }
+    void AddEdgeWindow() {
+        sandbox.windows->windows.push_back({900, false, "Start - Microsoft Edge"});
+    }
 };
 
 TEST(EdgeSetupRun, RewritesTheListRestartsEdgeMinimisesItAndOpensThePageAfterTheCountdown) {

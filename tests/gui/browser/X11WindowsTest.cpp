@@ -5,8 +5,10 @@
 #include "browser/core/SiteList.h"
 #include "platform/linux/browser/X11Windows.h"
 
+// clang-format off
 // Last: Xlib's macros (None, Status, ...) would clash with the names above.
 #include "tests/gui/browser/XvfbServer.h"
+// clang-format on
 
 namespace valdrune {
 namespace {
@@ -21,8 +23,8 @@ TEST(X11Windows, ListsTopLevelWindowsTopFirstWithTitlesAndOwners) {
     const Window other = x.Make("Edge - Microsoft");
     const Window untitled = x.Make("");
     const Window utf8 = x.Make("P\xC3\xA1gina \xE2\x80\x93 Microsoft Edge", None, true);
-    Window hidden = XCreateSimpleWindow(x.display(), DefaultRootWindow(x.display()), 0, 0, 5, 5,
-                                        0, 0, 0);
+    Window hidden =
+        XCreateSimpleWindow(x.display(), DefaultRootWindow(x.display()), 0, 0, 5, 5, 0, 0, 0);
     XStoreName(x.display(), hidden, "Hidden Microsoft Edge");  // never mapped: not listed
     XSync(x.display(), False);
 

@@ -2,6 +2,8 @@
 // is missing or did not come up; tests then skip.
 #pragma once
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,13 +12,10 @@
 #include <string>
 #include <thread>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 namespace valdrune::test {
 
 class XvfbServer {
-public:
+  public:
     XvfbServer() {
         if (::access("/usr/bin/Xvfb", X_OK) != 0) return;
         // The server picks a free display number itself and reports it on the pipe, so tests
@@ -58,8 +57,8 @@ public:
 
     // A mapped top-level window with a title (as WM_NAME, or as UTF-8 _NET_WM_NAME).
     Window Make(const char* title, Window owner = 0, bool utf8 = false) {
-        const Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 50, 50,
-                                             0, 0, 0);
+        const Window w =
+            XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 50, 50, 0, 0, 0);
         if (utf8) {
             XChangeProperty(display_, w, XInternAtom(display_, "_NET_WM_NAME", False),
                             XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
@@ -74,7 +73,7 @@ public:
         return w;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string name_;
     ::Display* display_ = nullptr;

@@ -113,7 +113,7 @@ TEST(BrowserCombo, SelectsTheStoredCodeOrFallsBackToAuto) {
     const std::vector<int> codes{0, 3, 5};
     EXPECT_EQ(BrowserComboIndex(codes, 5), 2);
     EXPECT_EQ(BrowserComboIndex(codes, 3), 1);
-    EXPECT_EQ(BrowserComboIndex(codes, 1), 0);   // Edge stored but flagged too old
+    EXPECT_EQ(BrowserComboIndex(codes, 1), 0);  // Edge stored but flagged too old
     EXPECT_EQ(BrowserComboIndex(codes, 99), 0);
     EXPECT_EQ(BrowserComboTextId(0), 231);
     EXPECT_EQ(BrowserComboTextId(1), 232);

@@ -24,7 +24,7 @@ inline std::string Join(const std::vector<std::string>& parts) {
 }
 
 class FakeEnvironment : public IBrowserEnvironment {
-public:
+  public:
     explicit FakeEnvironment(EventLog& log) : log_(log) {}
     BrowserCandidates candidates{{"/edge/a", "/edge/b"},
                                  {"/chrome/a", "/chrome/b"},
@@ -50,16 +50,14 @@ public:
     char PathSeparator() const override { return '/'; }
     LocalDateTime LocalNow() const override { return now; }
 
-    void InstallAll() {
-        files = {"/edge/a", "/chrome/a", "/firefox/a", "/ie/a"};
-    }
+    void InstallAll() { files = {"/edge/a", "/chrome/a", "/firefox/a", "/ie/a"}; }
 
-private:
+  private:
     EventLog& log_;
 };
 
 class FakeStore : public IKeyValueStore {
-public:
+  public:
     explicit FakeStore(EventLog& log) : log_(log) {}
     struct Value {
         bool isText = false;
@@ -69,7 +67,9 @@ public:
     std::map<std::pair<Hive, std::string>, std::map<std::string, Value>> keys;
     bool failWrites = false;
 
-    bool KeyExists(Hive h, const std::string& key) const override { return keys.count({h, key}) > 0; }
+    bool KeyExists(Hive h, const std::string& key) const override {
+        return keys.count({h, key}) > 0;
+    }
     bool CreateKey(Hive h, const std::string& key) override {
         if (failWrites) return false;
         keys[{h, key}];
@@ -110,7 +110,7 @@ public:
         keys[{h, key}][name] = std::move(v);
     }
 
-private:
+  private:
     static std::string Name(Hive h, const std::string& key, const std::string& name) {
         return std::string(h == Hive::LocalMachine ? "HKLM\\" : "HKCU\\") + key + "\\" + name;
     }
@@ -124,7 +124,7 @@ private:
 };
 
 class FakeFiles : public ISiteListFiles {
-public:
+  public:
     explicit FakeFiles(EventLog& log) : log_(log) {}
     std::map<std::string, std::string> content;
     bool Exists(const std::string& path) const override { return content.count(path) > 0; }
@@ -139,12 +139,12 @@ public:
         return true;
     }
 
-private:
+  private:
     EventLog& log_;
 };
 
 class FakeWindows : public ITopLevelWindows {
-public:
+  public:
     explicit FakeWindows(EventLog& log) : log_(log) {}
     std::vector<TopLevelWindow> windows;
     std::vector<TopLevelWindow> List() const override { return windows; }
@@ -152,15 +152,15 @@ public:
         log_.push_back("minimize " + std::to_string(handle));
     }
 
-private:
+  private:
     EventLog& log_;
 };
 
 // The main dialog: posted messages queue up until Pump(); timers and delays are recorded.
 class FakeHost : public IBrowserHost {
-public:
+  public:
     explicit FakeHost(EventLog& log) : log_(log) {}
-    std::deque<int> answers;  // answers for message boxes; OK when empty
+    std::deque<int> answers;                          // answers for message boxes; OK when empty
     std::function<int(int mode, int textId)> dialog;  // modal message dialog; OK when unset
     std::vector<std::pair<WindowMessage, std::uintptr_t>> posted;
     std::vector<std::function<void()>> delayed;
@@ -169,7 +169,8 @@ public:
     int ShowMessage(int textId, int boxType, BoxOwner owner) override {
         log_.push_back("msg " + std::to_string(textId) + " type " + std::to_string(boxType) +
                        (owner == BoxOwner::MainDialog ? " main"
-                                                      : owner == BoxOwner::None ? " none" : " app"));
+                        : owner == BoxOwner::None     ? " none"
+                                                      : " app"));
         if (answers.empty()) return ANSWER_OK;
         const int a = answers.front();
         answers.pop_front();
@@ -205,12 +206,12 @@ public:
         for (auto& f : fns) f();
     }
 
-private:
+  private:
     EventLog& log_;
 };
 
 class FakeDevices : public IDeviceSource {
-public:
+  public:
     std::map<std::string, _CommandDataTable> table;
     int overlaps = 0;
     std::optional<bool> probeAnswer = true;  // nullopt: the answer stays outstanding

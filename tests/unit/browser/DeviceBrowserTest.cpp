@@ -23,7 +23,8 @@ const std::string MSG_223 = "msg 223 type 48 main";
 const std::string MSG_447 = "msg 447 type 48 app";
 const std::string MSG_239 = "msg 239 type 49 none";
 const std::string MSG_240 = "msg 240 type 49 none";
-const std::string SET_LEVEL = "set HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\InternetExplorerIntegrationLevel=1";
+const std::string SET_LEVEL =
+    "set HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\InternetExplorerIntegrationLevel=1";
 const std::string SET_LIST = std::string("set HKLM\\SOFTWARE\\Policies\\Microsoft\\Edge\\") +
                              "InternetExplorerIntegrationSiteList=" + LIST_PATH;
 const std::string WRITE_LIST = std::string("write ") + LIST_PATH;
@@ -41,7 +42,7 @@ _CommandDataTable DeviceRecord(int browserClass, const char* ip = "192.168.0.20"
 }
 
 class DeviceBrowserTest : public ::testing::Test {
-protected:
+  protected:
     void Build() {
         browser_ = std::make_unique<CDeviceBrowser>(rig_.Seams());
         browser_->DetectWindows11();
@@ -54,9 +55,11 @@ protected:
         rig_.log.clear();
     }
     void PutPolicy(bool level, const std::string& path) {
-        if (level) rig_.store.Put(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE, {false, 0, {}});
+        if (level)
+            rig_.store.Put(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE, {false, 0, {}});
         if (!path.empty()) {
-            rig_.store.Put(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE, {true, 0, path});
+            rig_.store.Put(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE,
+                           {true, 0, path});
         }
     }
     std::optional<std::string> PolicyPath() const {
@@ -71,7 +74,8 @@ protected:
     std::unique_ptr<CDeviceBrowser> browser_;
 };
 
-// ---- the checks before an open --------------------------------------------------------------------
+// ---- the checks before an open
+// --------------------------------------------------------------------
 
 TEST_F(DeviceBrowserTest, OpenWithoutSelectionShowsNoSelectionOnly) {
     rig_.env.InstallAll();
@@ -129,7 +133,8 @@ TEST_F(DeviceBrowserTest, HttpsDeviceOnPort443OpensWithThePortWritten) {
     EXPECT_EQ(rig_.log, std::vector<std::string>{"launch /firefox/a https://10.0.0.9:443"});
 }
 
-// ---- which browser starts ----------------------------------------------------------------------------
+// ---- which browser starts
+// ----------------------------------------------------------------------------
 
 struct LaunchCase {
     const char* name;
@@ -167,40 +172,61 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"ChosenFirefox", ALL, "120", "", 4, 0, {FIREFOX}},
         LaunchCase{"ChosenIe", ALL, "120", "", 5, 0, {IE}},
         LaunchCase{"ChosenEdge", ALL, "120", "", 2, 3, {EDGE}},
-        LaunchCase{"ChosenEdgeIeModeWithoutIeShows447", {"edge", "chrome"}, "120", "", 1, 3,
-                   {MSG_447}},
+        LaunchCase{
+            "ChosenEdgeIeModeWithoutIeShows447", {"edge", "chrome"}, "120", "", 1, 3, {MSG_447}},
         LaunchCase{"ChosenEdgeIeMode", ALL, "120", "", 1, 0, {EDGE}},
-        LaunchCase{"AutoClass0DefaultChromeUsesTheSystemDefault", ALL, "120", "ChromeHTML", 0, 0,
+        LaunchCase{"AutoClass0DefaultChromeUsesTheSystemDefault",
+                   ALL,
+                   "120",
+                   "ChromeHTML",
+                   0,
+                   0,
                    {SYSTEM}},
         LaunchCase{"AutoClass0OtherDefaultUsesIe", ALL, "120", "IE.HTTP", 0, 0, {IE}},
-        LaunchCase{"AutoClass0OtherDefaultNoIeUsesTheSystemDefault", {"edge", "chrome"}, "120",
-                   "", 0, 0, {SYSTEM}},
+        LaunchCase{"AutoClass0OtherDefaultNoIeUsesTheSystemDefault",
+                   {"edge", "chrome"},
+                   "120",
+                   "",
+                   0,
+                   0,
+                   {SYSTEM}},
         LaunchCase{"AutoClass2IsClass0", ALL, "120", "IE.HTTP", 0, 2, {IE}},
         LaunchCase{"AutoClass0DefaultEdgeUsesTheEdgeForm", ALL, "120", "MSEdgeHTM", 0, 0, {EDGE}},
         LaunchCase{"AutoClass1OtherDefaultGoesTheEdgeWay", ALL, "120", "", 0, 1, {EDGE}},
         LaunchCase{"AutoClass1FirefoxDefault", ALL, "120", "FirefoxHTML", 0, 1, {SYSTEM}},
         LaunchCase{"AutoClass1LegacyEdgeFallsBackToChrome", ALL, "69.9", "", 0, 1, {CHROME}},
-        LaunchCase{"AutoClass1LegacyEdgeFallsBackToFirefox", {"edge", "firefox", "ie"}, "69.9",
-                   "", 0, 1, {FIREFOX}},
+        LaunchCase{"AutoClass1LegacyEdgeFallsBackToFirefox",
+                   {"edge", "firefox", "ie"},
+                   "69.9",
+                   "",
+                   0,
+                   1,
+                   {FIREFOX}},
         LaunchCase{"AutoClass1LegacyEdgeFallsBackToIe", {"edge", "ie"}, "69.9", "", 0, 1, {IE}},
-        LaunchCase{"AutoClass1LegacyEdgeWithNothingElseShows447", {"edge"}, "69.9", "", 0, 1,
-                   {MSG_447}},
-        LaunchCase{"AutoClass1NoIeFallsBackToChrome", {"edge", "chrome"}, "120", "MSEdgeHTM", 0,
-                   1, {CHROME}},
+        LaunchCase{
+            "AutoClass1LegacyEdgeWithNothingElseShows447", {"edge"}, "69.9", "", 0, 1, {MSG_447}},
+        LaunchCase{"AutoClass1NoIeFallsBackToChrome",
+                   {"edge", "chrome"},
+                   "120",
+                   "MSEdgeHTM",
+                   0,
+                   1,
+                   {CHROME}},
         LaunchCase{"AutoClass3WithoutIeShows447", {"edge", "chrome"}, "120", "", 0, 3, {MSG_447}},
         LaunchCase{"AutoClass3LegacyEdgeUsesIe", ALL, "69.9", "MSEdgeHTM", 0, 3, {IE}},
         LaunchCase{"AutoClass3NoEdgeUsesIe", {"chrome", "ie"}, "120", "MSEdgeHTM", 0, 3, {IE}},
         LaunchCase{"AutoClass3OtherDefaultUsesIe", ALL, "120", "IE.HTTP", 0, 3, {IE}},
-        LaunchCase{"AutoClass3UsesEdgeWhenTheListIsCurrent", ALL, "120", "ChromeHTML", 0, 3,
-                   {EDGE}},
+        LaunchCase{
+            "AutoClass3UsesEdgeWhenTheListIsCurrent", ALL, "120", "ChromeHTML", 0, 3, {EDGE}},
         LaunchCase{"AutoClassMinus1IsClass3", ALL, "120", "FirefoxHTML", 0, -1, {EDGE}},
         LaunchCase{"UnknownCodeOpensNothing", ALL, "120", "", 9, 0, {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// ---- opens that first rewrite the site list ------------------------------------------------------------
+// ---- opens that first rewrite the site list
+// ------------------------------------------------------------
 
 class PendingOpen : public DeviceBrowserTest {
-protected:
+  protected:
     void SetUp() override {
         rig_.env.InstallAll();
         rig_.env.progId = "ChromeHTML";
@@ -215,7 +241,8 @@ protected:
 
 TEST_F(PendingOpen, AutoClass3WritesOnlyIeModeDevicesThenRestartsEdge) {
     Open(DeviceRecord(3), BROWSER_AUTO);
-    EXPECT_EQ(rig_.log, (std::vector<std::string>{WRITE_LIST, SETUP_TIMER, EDGE_NO_PAGE, RUN_DIALOG_2}));
+    EXPECT_EQ(rig_.log,
+              (std::vector<std::string>{WRITE_LIST, SETUP_TIMER, EDGE_NO_PAGE, RUN_DIALOG_2}));
     EXPECT_EQ(browser_->SiteUrls(), rig_.devices.ieUrls);
     EXPECT_EQ(WrittenList().find("192.168.0.20"), std::string::npos);
     EXPECT_FALSE(browser_->SiteListPending());
@@ -239,7 +266,8 @@ TEST_F(PendingOpen, AutoClass1WithOtherDefaultRewritesForIeModeDevices) {
 
 TEST_F(PendingOpen, ChosenEdgeResetsTheListToNoSites) {
     Open(DeviceRecord(3), BROWSER_EDGE);
-    EXPECT_EQ(rig_.log, (std::vector<std::string>{WRITE_LIST, SETUP_TIMER, EDGE_NO_PAGE, RUN_DIALOG_2}));
+    EXPECT_EQ(rig_.log,
+              (std::vector<std::string>{WRITE_LIST, SETUP_TIMER, EDGE_NO_PAGE, RUN_DIALOG_2}));
     EXPECT_TRUE(browser_->SiteUrls().empty());
     EXPECT_EQ(WrittenList().find("<site "), std::string::npos);
     EXPECT_FALSE(browser_->SiteListPending());
@@ -282,7 +310,8 @@ TEST_F(DeviceBrowserTest, CancelledNoticeKeepsThePendingFlagAndTheUrlAndOpensNot
     EXPECT_EQ(PolicyPath(), "/elsewhere/list.xml");
 }
 
-// ---- bookkeeping while devices are listed ------------------------------------------------------------
+// ---- bookkeeping while devices are listed
+// ------------------------------------------------------------
 
 TEST_F(DeviceBrowserTest, TrackDeviceSiteFollowsTheDevicesClass) {
     Build();
@@ -362,7 +391,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{3, 1, true, false}, ChoiceCase{5, 2, true, false},
                       ChoiceCase{0, 0, true, false}));
 
-// ---- site list, policy and zones -----------------------------------------------------------------
+// ---- site list, policy and zones
+// -----------------------------------------------------------------
 
 TEST_F(DeviceBrowserTest, FirstWriteAsksOnceThenSetsLevelPolicyAndFile) {
     Build();
@@ -375,12 +405,14 @@ TEST_F(DeviceBrowserTest, FirstWriteAsksOnceThenSetsLevelPolicyAndFile) {
 
     rig_.log.clear();
     EXPECT_TRUE(browser_->WriteSiteList(true));
-    EXPECT_EQ(rig_.log, (std::vector<std::string>{WRITE_LIST, SETUP_TIMER, EDGE_NO_PAGE, RUN_DIALOG_2}));
+    EXPECT_EQ(rig_.log,
+              (std::vector<std::string>{WRITE_LIST, SETUP_TIMER, EDGE_NO_PAGE, RUN_DIALOG_2}));
 }
 
 TEST_F(DeviceBrowserTest, TrustedSitesNoticeComesFirstAndZonesAreRenumbered) {
     rig_.env.zones = true;
-    for (int n = 1; n <= 5; ++n) rig_.store.Put(Hive::CurrentUser, ZoneKey(n), ":Range", {true, 0, "old"});
+    for (int n = 1; n <= 5; ++n)
+        rig_.store.Put(Hive::CurrentUser, ZoneKey(n), ":Range", {true, 0, "old"});
     rig_.store.Put(Hive::CurrentUser, ZoneKey(101), ":Range", {true, 0, "keep"});
     Build();
     rig_.devices.allUrls = {"http://10.0.0.7:81/", "https://10.0.0.8/"};
@@ -489,7 +521,8 @@ TEST_F(DeviceBrowserTest, ResetWithoutAPolicyWritesNothing) {
     EXPECT_TRUE(rig_.log.empty());
 }
 
-// ---- start-up state ---------------------------------------------------------------------------------
+// ---- start-up state
+// ---------------------------------------------------------------------------------
 
 struct StartCase {
     const char* name;
@@ -501,7 +534,8 @@ struct StartCase {
     std::size_t urls;
 };
 
-class SiteListStartup : public DeviceBrowserTest, public ::testing::WithParamInterface<StartCase> {};
+class SiteListStartup : public DeviceBrowserTest,
+                        public ::testing::WithParamInterface<StartCase> {};
 
 TEST_P(SiteListStartup, ReadsPolicyAndFile) {
     const StartCase& c = GetParam();

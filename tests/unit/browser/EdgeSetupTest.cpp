@@ -14,7 +14,7 @@ const std::string POST_OPEN = "post " + std::to_string(WM_OPEN_PENDING_URL) + " 
 const std::string ENABLE_OK_77 = "post-to 77 " + std::to_string(WM_ENABLE_DIALOG_OK) + " 0";
 
 class EdgeSetup : public ::testing::Test {
-protected:
+  protected:
     EdgeSetup() {
         rig_.env.InstallAll();
         browser_ = std::make_unique<CDeviceBrowser>(rig_.Seams());
@@ -154,10 +154,10 @@ TEST_F(EdgeSetup, EdgeNeverAppearingStillEndsTheCountdownAndOpens) {
 TEST_F(EdgeSetup, OnlyUnownedTitledEdgeWindowsCountAndAreMinimised) {
     rig_.windows.windows = {
         {1, false, "Page - Microsoft Edge"},
-        {2, true, "Microsoft Edge - dialog"},     // owned: never counted
-        {3, false, ""},                           // untitled
-        {4, false, "Edge - Microsoft"},           // Edge only before Microsoft
-        {5, false, "Microsoft Word - Edge.docx"}, // another program, but the rule holds
+        {2, true, "Microsoft Edge - dialog"},      // owned: never counted
+        {3, false, ""},                            // untitled
+        {4, false, "Edge - Microsoft"},            // Edge only before Microsoft
+        {5, false, "Microsoft Word - Edge.docx"},  // another program, but the rule holds
         {6, false, "Terminal"},
     };
     EXPECT_EQ(browser_->CountEdgeWindows(), 2);

@@ -1,7 +1,6 @@
 // The Linux browser layer against temporary directories; nothing here touches the user's real
 // configuration, /etc or a real browser.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +24,7 @@ namespace valdrune {
 namespace {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (fs::temp_directory_path() / "vd-browser-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
@@ -37,7 +36,7 @@ public:
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -49,10 +48,12 @@ std::string Slurp(const std::string& path) {
 }
 
 std::size_t EntriesIn(const std::string& dir) {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(dir), fs::directory_iterator{}));
 }
 
-// ---- atomic files ---------------------------------------------------------------------------------
+// ---- atomic files
+// ---------------------------------------------------------------------------------
 
 TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
     TempDir dir;
@@ -85,7 +86,8 @@ TEST(AtomicFile, ReadsRefuseOversizedAndNonRegularFiles) {
     EXPECT_FALSE(ReadWholeFile(dir / "none").has_value());
 }
 
-// ---- key/value store ------------------------------------------------------------------------------
+// ---- key/value store
+// ------------------------------------------------------------------------------
 
 TEST(FileKeyValueStore, UserKeysAreJsonFilesUnderTheUserRoot) {
     TempDir dir;
@@ -123,12 +125,14 @@ TEST(FileKeyValueStore, MachinePolicyGoesToTheManagedPolicyFileOnlyWhenItsDirect
                                 "/start/Quembrel_sitelist.xml"));
     const std::string json = Slurp(dir / "managed/valdrune.json");
     EXPECT_NE(json.find("\"InternetExplorerIntegrationLevel\": 1"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"InternetExplorerIntegrationSiteList\": \"/start/Quembrel_sitelist.xml\""),
-              std::string::npos);
+    EXPECT_NE(
+        json.find("\"InternetExplorerIntegrationSiteList\": \"/start/Quembrel_sitelist.xml\""),
+        std::string::npos);
     EXPECT_FALSE(store.CreateKey(Hive::LocalMachine, "SOFTWARE\\Other")) << "no counterpart";
 
     // A value an administrator set in another policy file counts; ours comes first.
-    std::ofstream(dir / "managed/00-site.json") << "{\"InternetExplorerIntegrationLevel\": 0, \"X\": \"a\"}";
+    std::ofstream(dir / "managed/00-site.json")
+        << "{\"InternetExplorerIntegrationLevel\": 0, \"X\": \"a\"}";
     EXPECT_EQ(store.QueryDword(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE), 1u);
     EXPECT_EQ(store.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, "X"), "a");
 }
@@ -159,7 +163,8 @@ TEST(FileKeyValueStore, DefaultLocationsFollowTheEnvironment) {
     EXPECT_EQ(store.FileFor(Hive::CurrentUser, "A\\B"), dir / "u/A/B.json");
 }
 
-// ---- environment ---------------------------------------------------------------------------------
+// ---- environment
+// ---------------------------------------------------------------------------------
 
 struct DesktopCase {
     const char* desktopId;
@@ -284,8 +289,12 @@ TEST(LinuxBrowserEnvironment, OffscreenRunsStartOnlyRedirectedStandIns) {
     ::setenv("VALDRUNE_OPENER", "/bin/true", 1);
     ::setenv("VALDRUNE_IE_PATH", (dir / "iexplore").c_str(), 1);
     const LinuxBrowserPaths redirected = LinuxBrowserPaths::FromEnvironment();
-    for (const char* v : {"VALDRUNE_BROWSER_ROOT", "VALDRUNE_OPENER", "VALDRUNE_IE_PATH"}) ::unsetenv(v);
-    if (saved) ::setenv("QT_QPA_PLATFORM", keep.c_str(), 1); else ::unsetenv("QT_QPA_PLATFORM");
+    for (const char* v : {"VALDRUNE_BROWSER_ROOT", "VALDRUNE_OPENER", "VALDRUNE_IE_PATH"})
+        ::unsetenv(v);
+    if (saved)
+        ::setenv("QT_QPA_PLATFORM", keep.c_str(), 1);
+    else
+        ::unsetenv("QT_QPA_PLATFORM");
     EXPECT_FALSE(real.mayStartPrograms);
     EXPECT_FALSE(real.mayOpenDefault);
     EXPECT_TRUE(redirected.mayStartPrograms);
@@ -294,7 +303,8 @@ TEST(LinuxBrowserEnvironment, OffscreenRunsStartOnlyRedirectedStandIns) {
 
     LinuxBrowserEnvironment env(real);
     int started = 0;
-    env.SetStarter([&](const std::string&, const std::vector<std::string>&) { return ++started > 0; });
+    env.SetStarter(
+        [&](const std::string&, const std::vector<std::string>&) { return ++started > 0; });
     env.Launch("/usr/bin/firefox", {"http://10.0.0.1:80"});
     env.OpenDefault("http://10.0.0.1:80");
     EXPECT_EQ(started, 0);
@@ -308,7 +318,8 @@ TEST(LinuxBrowserEnvironment, DetectsOnlyRegularFiles) {
     EXPECT_TRUE(env.FileExists(MakeRecorder(dir, "chrome")));
 }
 
-// ---- windows ---------------------------------------------------------------------------------------
+// ---- windows
+// ---------------------------------------------------------------------------------------
 
 TEST(X11Windows, WithoutAnXServerThereAreNoWindows) {
     X11Windows windows("");

@@ -18,28 +18,36 @@ struct ListTextCase {
 
 class LoadModelListText : public ::testing::TestWithParam<ListTextCase> {};
 
-TEST_P(LoadModelListText, YieldsRows) { EXPECT_EQ(LoadModelList(GetParam().text), GetParam().rows); }
+TEST_P(LoadModelListText, YieldsRows) {
+    EXPECT_EQ(LoadModelList(GetParam().text), GetParam().rows);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Format, LoadModelListText,
     ::testing::Values(
         ListTextCase{"CommentsAndBlankLinesAreDropped",
-                     "// group\r\nA1000\r\n\r\nB2000\r\n// end\r\n", {"A1000", "B2000"}},
+                     "// group\r\nA1000\r\n\r\nB2000\r\n// end\r\n",
+                     {"A1000", "B2000"}},
         ListTextCase{"RowsAreTrimmedOfBlanksTabsAndVerticalTabs",
-                     " \tA1000\v \r\n\t\r\n  B2 C3  \r\n", {"A1000", "B2 C3"}},
+                     " \tA1000\v \r\n\t\r\n  B2 C3  \r\n",
+                     {"A1000", "B2 C3"}},
         ListTextCase{"DuplicatesKeepTheirOrder", "B1\r\nA1\r\nB1\r\n", {"B1", "A1", "B1"}},
-        ListTextCase{"LfOnlyTextIsOneRowWithLfInside",
-                     "// head\nA1000\nB2000\n// tail\n", {"A1000\nB2000"}},
+        ListTextCase{
+            "LfOnlyTextIsOneRowWithLfInside", "// head\nA1000\nB2000\n// tail\n", {"A1000\nB2000"}},
         ListTextCase{"CommentOnARowsLineJoinsTheNextLine",
-                     "A1000 // note\r\nB2000\r\nC3000\r\n", {"A1000 B2000", "C3000"}},
+                     "A1000 // note\r\nB2000\r\nC3000\r\n",
+                     {"A1000 B2000", "C3000"}},
         ListTextCase{"CommentWithoutFinalLfBecomesARow",
-                     "A1000\r\n// no line break", {"A1000", "// no line break"}},
+                     "A1000\r\n// no line break",
+                     {"A1000", "// no line break"}},
         ListTextCase{"CommentRemovalTakesCarriageReturnsBeforeTheLf",
-                     "A1\r\n//x\r\r\r\nB1\r\n", {"A1", "B1"}},
+                     "A1\r\n//x\r\r\r\nB1\r\n",
+                     {"A1", "B1"}},
         ListTextCase{"MissingFinalLineBreakKeepsTheLastRow", "A1\r\nB1", {"A1", "B1"}},
         ListTextCase{"EmptyTextGivesNoRows", "", {}},
         ListTextCase{"NonAsciiCommentIsRemovedWhole",
-                     "// \xE5\xB1\x8B\xE5\x86\x85 domes\r\nN1234\r\n", {"N1234"}}),
+                     "// \xE5\xB1\x8B\xE5\x86\x85 domes\r\nN1234\r\n",
+                     {"N1234"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct ListShape {
@@ -88,8 +96,8 @@ TEST_P(ShippedList, HasItsSizeGroupsAndComments) {
 INSTANTIATE_TEST_SUITE_P(Resources, ShippedList,
                          ::testing::Values(ListShape{143, 25, 24, 6, {10, 6, 5, 2, 2}},
                                            ListShape{144, 20, 15, 4, {14, 3, 3}},
-                                           ListShape{145, 62, 55, 10,
-                                                     {7, 12, 26, 1, 2, 5, 6, 2, 1}}));
+                                           ListShape{
+                                               145, 62, 55, 10, {7, 12, 26, 1, 2, 5, 6, 2, 1}}));
 
 TEST(ShippedLists, RowShapesOverlapsAndContainedRowsAreAsDelivered) {
     const ModelList l0 = LoadModelList(ModelListResource(143));
@@ -233,9 +241,9 @@ TEST(ClassifyDevice, DuplicateRowsChangeNothing) {
 
 TEST(NeedsIeMode, FollowsPortKindBitsAndClass) {
     _CommandDataTable r = Device("", "", 1);
-    EXPECT_TRUE(NeedsIeMode(r));                 // port kind, no bits
-    EXPECT_TRUE(NeedsIeMode(WithBits(r, 1)));    // port kind, bit 1 clear
-    EXPECT_FALSE(NeedsIeMode(WithBits(r, 2)));   // port kind, bit 1 set
+    EXPECT_TRUE(NeedsIeMode(r));                // port kind, no bits
+    EXPECT_TRUE(NeedsIeMode(WithBits(r, 1)));   // port kind, bit 1 clear
+    EXPECT_FALSE(NeedsIeMode(WithBits(r, 2)));  // port kind, bit 1 set
     r = Device("");
     r.browserClass = 3;
     EXPECT_TRUE(NeedsIeMode(r));

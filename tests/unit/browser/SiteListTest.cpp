@@ -61,10 +61,9 @@ TEST(SiteListText, TwoDevicesMatchTheExpectedFileByteForByte) {
     ASSERT_TRUE(in);
     std::stringstream expected;
     expected << in.rdbuf();
-    const std::string text =
-        BuildSiteListText(BuiltIn(), "03/04/2026 05:06:07",
-                          {"http://192.168.0.10/", "https://192.168.0.11:8443/"},
-                          {"https://192.168.0.11:8443/"});
+    const std::string text = BuildSiteListText(
+        BuiltIn(), "03/04/2026 05:06:07", {"http://192.168.0.10/", "https://192.168.0.11:8443/"},
+        {"https://192.168.0.11:8443/"});
     EXPECT_EQ(text, expected.str());
 }
 
@@ -90,8 +89,9 @@ TEST(SiteListReadBack, FindsTheUrlsOfAWrittenFile) {
 }
 
 TEST(SiteListReadBack, TwoUrlsOnOneLineGiveOneEntryToTheLastSlash) {
-    const std::string text = "<a url=\"http://10.0.0.1/\"> <b url=\"http://10.0.0.2:81/\">x\r\n"
-                             "http://10.0.0.3/ tail\nnothing here\nhttps://x\nhttpss://y/z";
+    const std::string text =
+        "<a url=\"http://10.0.0.1/\"> <b url=\"http://10.0.0.2:81/\">x\r\n"
+        "http://10.0.0.3/ tail\nnothing here\nhttps://x\nhttpss://y/z";
     EXPECT_EQ(ExtractSiteUrls(text),
               (std::vector<std::string>{"http://10.0.0.1/\"> <b url=\"http://10.0.0.2:81/",
                                         "http://10.0.0.3/", "httpss://y/"}));
