@@ -342,15 +342,16 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             return;
         }
         Row& row = rows_[i];
-        s_.Err() << o_.plan.rows[i].request.macText << ": ";
+        const std::string prefix = o_.plan.rows[i].request.macText + ": ";
+        s_.SetProgressPrefix(prefix);
         auto self = shared_from_this();
         const PreparedSettings& p = row.prepared;
-        s_.Transaction(p.after, p.command, p.mask, true, true, [self, i](Outcome out) {
+        s_.Transaction(p.after, p.command, p.mask, true, true, [self, i, prefix](Outcome out) {
             Row& r = self->rows_[i];
             r.messageId = out.textId;
             r.message = out.message;
             r.result = self->s_.Engine().FindDevice(self->o_.plan.rows[i].request.macText);
-            self->s_.Err() << out.message << '\n';
+            self->s_.Err() << prefix << out.message << '\n';
             if (out.exitCode != EXIT_OK) {
                 r.status = "failed";
                 self->failure_ = out.exitCode;

@@ -172,7 +172,7 @@ void Session::Transaction(const _CommandDataTable& settings, std::uint16_t comma
     pending_->wait = waitForRestart;
     pending_->confirmBySearch = confirmBySearch;
     pending_->done = std::move(done);
-    err_ << Text(226) << '\n';
+    err_ << prefix_ << Text(226) << '\n';
     engine_->CheckAddressInUse(settings, true, [this, alive = alive_](int result) {
         if (!*alive || !pending_) return;
         if (result == PROTO_ADDRESS_IN_USE) {
@@ -213,7 +213,7 @@ void Session::OnSetupMessage(WindowMessage message, std::uintptr_t wParam) {
         ConfirmBySearch(s.primary.mac, 0);
         return;
     }
-    err_ << Text(227) << '\n';
+    err_ << prefix_ << Text(227) << '\n';
     if (pending_->wait) {
         engine_->StartRestartWait(s.primary.mac);
     } else {

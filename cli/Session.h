@@ -54,6 +54,9 @@ class Session final : public IProtocolOwner {
     void Transaction(const _CommandDataTable& settings, std::uint16_t command, std::uint16_t mask,
                      bool waitForRestart, bool confirmBySearch, std::function<void(Outcome)> done);
 
+    // Put before every progress line of a transaction (apply names the device there).
+    void SetProgressPrefix(std::string prefix) { prefix_ = std::move(prefix); }
+
     // Devices of the table in table order, with their overlap lists as MAC texts.
     std::vector<DeviceView> Devices() const;
 
@@ -71,6 +74,7 @@ class Session final : public IProtocolOwner {
     std::ostream& err_;
     std::unique_ptr<CProtocol> engine_;
     std::int32_t nextRow_ = 0;
+    std::string prefix_;
 
     TimerId searchEnd_ = 0;
     std::function<bool(const _CommandDataTable&)> searchEnough_;

@@ -32,9 +32,10 @@ struct FakeDevice {
     std::uint8_t flags = 0x92;
     std::uint8_t capability = 1;
     std::uint16_t statusBits = 0;
-    bool accepts = true;          // answers a settings request with an acceptance
-    bool comesBack = true;        // answers searches again after its restart
-    Milliseconds restart{40000};  // silent this long after accepting
+    bool accepts = true;           // answers a settings request with an acceptance
+    bool comesBack = true;         // answers searches again after its restart
+    bool twoPortRestarts = false;  // a two-port device that also goes silent for `restart`
+    Milliseconds restart{40000};   // silent this long after accepting
     Milliseconds silentUntil{0};
     bool back = true;
     int settingsSeen = 0;
@@ -146,7 +147,9 @@ class CliRig {
             if (item.tag == 0 && item.value.size() == 1) dev.ipv4Mode = item.value[0];
         });
         prober.SetResult(dev.ip, ECHO_ANSWERED);
-        if (dev.kind != DEVICE_KIND_TWO_PORT) dev.silentUntil = clock.Now() + dev.restart;
+        if (dev.kind != DEVICE_KIND_TWO_PORT || dev.twoPortRestarts) {
+            dev.silentUntil = clock.Now() + dev.restart;
+        }
         if (!dev.comesBack) dev.back = false;
     }
 

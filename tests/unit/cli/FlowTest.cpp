@@ -248,6 +248,20 @@ TEST(ApplyCommand, AppliesDeviceByDeviceEachConfirmedBeforeTheNext) {
     EXPECT_EQ(j["devices"][1]["after"]["ipv4"], "192.168.0.41");
 }
 
+TEST(ApplyCommand, RestartingTwoPortDeviceIsConfirmedAtItsNewAddress) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_TWO_PORT, "192.168.0.20");
+    dev.twoPortRestarts = true;
+    dev.restart = Milliseconds{35000};  // several search cycles
+    const std::string csv = "mac,mode,ip\n" + MacText(dev.mac) + ",static,192.168.0.40\n";
+    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][0]["after"]["ipv4"], "192.168.0.40");
+    EXPECT_GT(rig.clock.Now(), Milliseconds{35000});
+}
+
 TEST(ApplyCommand, DryRunFindsInPlanDuplicatesAndAddressesInUseAndSendsNothing) {
     CliRig rig;
     rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
