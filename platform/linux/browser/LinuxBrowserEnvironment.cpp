@@ -57,11 +57,14 @@ LinuxBrowserPaths LinuxBrowserPaths::FromEnvironment() {
         for (auto& path : paths) path = root + path;
         return paths;
     };
-    p.candidates.edge = at({"/opt/microsoft/msedge/msedge", "/usr/bin/microsoft-edge"});
-    p.candidates.chrome = at({"/opt/google/chrome/chrome", "/usr/bin/google-chrome",
-                              "/usr/bin/chromium", "/usr/bin/chromium-browser"});
-    p.candidates.firefox = at({"/usr/lib/firefox/firefox", "/usr/bin/firefox",
-                               "/usr/lib/firefox-esr/firefox-esr", "/usr/bin/firefox-esr"});
+    p.candidates.edge = at({"/opt/microsoft/msedge/msedge", "/usr/bin/microsoft-edge",
+                            "/usr/bin/microsoft-edge-stable"});
+    p.candidates.chrome =
+        at({"/opt/google/chrome/chrome", "/usr/bin/google-chrome", "/usr/bin/google-chrome-stable",
+            "/usr/bin/chromium", "/usr/bin/chromium-browser", "/snap/bin/chromium"});
+    p.candidates.firefox =
+        at({"/usr/lib/firefox/firefox", "/usr/bin/firefox", "/usr/lib/firefox-esr/firefox-esr",
+            "/usr/bin/firefox-esr", "/snap/bin/firefox"});
     // No Internet Explorer exists on Linux: the list stays empty unless a stand-in is named.
     if (const std::string ie = Env("VALDRUNE_IE_PATH"); !ie.empty()) p.candidates.ie = {ie};
 
