@@ -79,6 +79,9 @@ TEST_P(EchoNetns, ConcurrentProbesEachGetTheirOwnOutcome) {
     EXPECT_GE(absent.ms, 290);
     EXPECT_EQ(present0.calls + present1.calls + absent.calls, 3);  // exactly once each
     EXPECT_EQ(prober.Outstanding(), 0u);
+    std::printf("echo answered after %lld ms and %lld ms; absent host %d after %lld ms\n",
+                static_cast<long long>(present0.ms), static_cast<long long>(present1.ms),
+                absent.code, static_cast<long long>(absent.ms));
 }
 
 TEST_P(EchoNetns, NoRouteIsNetUnreachableWithoutWaiting) {
