@@ -10,7 +10,7 @@ inline constexpr int IDC_ABOUT_VERSION = 1016;
 inline constexpr int IDC_ABOUT_TEXT = 1017;
 
 class CAboutDlg : public CTemplateDialog {
-public:
+  public:
     static constexpr int kTemplateId = 100;
     explicit CAboutDlg(QWidget* parent = nullptr);
 };

@@ -4,7 +4,6 @@
 #include <QStringDecoder>
 #include <QStyle>
 #include <QTreeWidget>
-
 #include <algorithm>
 #include <cstdio>
 #include <numeric>
@@ -37,9 +36,12 @@ unsigned long ReadHex(const std::string& text) {
     unsigned long value = 0;
     for (char c : text) {
         int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
         if (d < 0) break;
         if (value < 0x10000000UL) value = value * 16 + static_cast<unsigned long>(d);
     }
@@ -51,7 +53,8 @@ std::vector<std::string> Split(const std::string& text, char separator, std::siz
     std::size_t start = 0;
     while (parts.size() < limit) {
         const std::size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos) break;
         start = at + 1;
     }
@@ -89,8 +92,8 @@ std::string MakeSortKey(const std::string& text, int family) {
         const auto parts = Split(text, ':', 8);
         unsigned long g[8] = {};
         for (std::size_t i = 0; i < parts.size() && i < 8; ++i) g[i] = ReadHex(parts[i]);
-        std::snprintf(buffer, sizeof buffer, "%04lX:%04lX:%04lX:%04lX:%04lX:%04lX:%04lX:%04lX", g[0],
-                      g[1], g[2], g[3], g[4], g[5], g[6], g[7]);
+        std::snprintf(buffer, sizeof buffer, "%04lX:%04lX:%04lX:%04lX:%04lX:%04lX:%04lX:%04lX",
+                      g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7]);
         return buffer;
     }
     return text;
@@ -295,9 +298,7 @@ void CTallyrigDlg::OnColumnClick(int column) {
     SortRows(column, sortOrder, previous);
 }
 
-int CTallyrigDlg::HeaderArrow(int column) const {
-    return column == arrowColumn_ ? arrowOrder_ : 0;
-}
+int CTallyrigDlg::HeaderArrow(int column) const { return column == arrowColumn_ ? arrowOrder_ : 0; }
 
 void CTallyrigDlg::SortRows(int column, int order, int previous) {
     QHeaderView* header = list_->header();

@@ -7,7 +7,7 @@
 namespace valdrune {
 
 class CInstanceLock {
-public:
+  public:
     // The lock file named after "Nodewren.InstanceString" in $XDG_RUNTIME_DIR, or in the
     // temporary directory with the user id appended when that is not set.
     static std::string DefaultPath();
@@ -24,7 +24,7 @@ public:
     void Release();
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
 };

@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QString>
 
-
 #include "res/StringTable.h"
 
 namespace valdrune {
@@ -25,9 +24,12 @@ QString Text(int id) {
 int ShowDefault(const MessageBoxRequest& request) {
     const int icon = request.boxType & 0xF0;
     QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
-    if (icon == MB_ICONERROR_) qtIcon = QMessageBox::Critical;
-    else if (icon == MB_ICONEXCLAMATION_) qtIcon = QMessageBox::Warning;
-    else if (icon == MB_ICONINFORMATION_) qtIcon = QMessageBox::Information;
+    if (icon == MB_ICONERROR_)
+        qtIcon = QMessageBox::Critical;
+    else if (icon == MB_ICONEXCLAMATION_)
+        qtIcon = QMessageBox::Warning;
+    else if (icon == MB_ICONINFORMATION_)
+        qtIcon = QMessageBox::Information;
     const QString text = request.extraText.empty() ? Text(request.textId)
                                                    : QString::fromStdString(request.extraText);
     QMessageBox box(qtIcon, Text(201), text, QMessageBox::NoButton, request.owner);

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QSettings>
 #include <QVariant>
-
 #include <algorithm>
 #include <memory>
 
@@ -14,11 +13,12 @@ constexpr const char* kBrowserKey = "BROWSER";
 constexpr const char* kIfMacKey = "IFMAC";
 
 std::unique_ptr<QSettings> Open(const QString& fileName) {
-    auto settings = fileName.isEmpty()
-                        ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                      QString::fromLatin1(CSettingsStore::kOrganisation),
-                                                      QString::fromLatin1(CSettingsStore::kApplication))
-                        : std::make_unique<QSettings>(fileName, QSettings::IniFormat);
+    auto settings =
+        fileName.isEmpty()
+            ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                          QString::fromLatin1(CSettingsStore::kOrganisation),
+                                          QString::fromLatin1(CSettingsStore::kApplication))
+            : std::make_unique<QSettings>(fileName, QSettings::IniFormat);
     settings->beginGroup(QString::fromLatin1(CSettingsStore::kGroup));
     return settings;
 }

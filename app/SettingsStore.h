@@ -9,7 +9,7 @@
 namespace valdrune {
 
 class CSettingsStore {
-public:
+  public:
     // The user's settings of organisation "Morvane", application "networkcamera".
     CSettingsStore();
     // A settings file of its own (tests, or a portable set-up).
@@ -28,7 +28,7 @@ public:
     static constexpr const char* kApplication = "networkcamera";
     static constexpr const char* kGroup = "Setup_5";
 
-private:
+  private:
     QString fileName_;  // empty: the native user settings
 };
 

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QLocale>
-
 #include <clocale>
 
 #include "app/AppIcon.h"

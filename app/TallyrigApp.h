@@ -16,7 +16,7 @@ class CTallyrigDlg;
 
 // The host services the engine runs on, kept alive for the whole run.
 class IEngineServices {
-public:
+  public:
     virtual ~IEngineServices() = default;
     virtual ProtocolEnvironment Environment() = 0;
 };
@@ -33,7 +33,7 @@ struct AppOptions {
 };
 
 class CTallyrigApp {
-public:
+  public:
     explicit CTallyrigApp(AppOptions options);
     ~CTallyrigApp();
     CTallyrigApp(const CTallyrigApp&) = delete;
@@ -53,7 +53,7 @@ public:
     // otherwise).
     static void ChooseLanguage();
 
-private:
+  private:
     AppOptions options_;
     std::unique_ptr<CInstanceLock> lock_;
     CTallyrigDlg* mainWindow_ = nullptr;

@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTreeWidget>
-
 #include <algorithm>
 
 #include "app/AboutDlg.h"
@@ -88,8 +87,10 @@ bool CTallyrigDlg::OnInitDialog() {
     // Centre over the owner or, having none, over the screen.
     const QWidget* owner = parentWidget();
     QRect area;
-    if (owner != nullptr) area = owner->frameGeometry();
-    else if (const QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
+    if (owner != nullptr)
+        area = owner->frameGeometry();
+    else if (const QScreen* screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
     if (!area.isNull()) move(area.center() - QPoint(width() / 2, height() / 2));
 
     if (!engine_.SocketReady()) {
@@ -132,7 +133,8 @@ void CTallyrigDlg::CreateControls() {
     // A drop-down list shows one line; the template height is that of the opened list.
     for (QComboBox* combo : {view, browser, iface}) {
         combo->resize(combo->width(), combo->sizeHint().height());
-        combo->setMaxVisibleItems(std::max(1, DluToPixelsY(30 - 12) / std::max(1, combo->fontMetrics().height())));
+        combo->setMaxVisibleItems(
+            std::max(1, DluToPixelsY(30 - 12) / std::max(1, combo->fontMetrics().height())));
     }
 
     list_->setRootIsDecorated(false);
@@ -162,7 +164,8 @@ void CTallyrigDlg::CreateControls() {
     QWidget::setTabOrder(browser, iface);
 
     connect(search, &QPushButton::clicked, this, [this] { RunSearch(); });
-    connect(settings, &QPushButton::clicked, this, [this] { settingsChange_->OnNetworkSettings(); });
+    connect(settings, &QPushButton::clicked, this,
+            [this] { settingsChange_->OnNetworkSettings(); });
     connect(open, &QPushButton::clicked, this, [this] { browser_->OnOpenDeviceWindow(); });
     connect(about, &QPushButton::clicked, this, [this] { ShowAbout(); });
     connect(close, &QPushButton::clicked, this, [this] { done(kResultCancel); });

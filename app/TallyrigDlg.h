@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,7 +72,7 @@ std::string NumericSortKey(const std::string& text);
 std::string OverlapText(const std::vector<std::uint16_t>& listIndexes);
 
 class CTallyrigDlg : public CTemplateDialog, public IProtocolOwner {
-public:
+  public:
     static constexpr int kTemplateId = 102;
 
     // env: the engine's host services (production: the platform; tests: fakes). store: the
@@ -159,14 +158,14 @@ public:
     void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
                            std::intptr_t lParam) override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     std::intptr_t DispatchMessage(WindowMessage message, std::uintptr_t wParam,
                                   std::intptr_t lParam);
     void CreateControls();

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 
@@ -57,10 +57,22 @@ std::string Unescape(std::string_view cell) {
         }
         const char e = cell[i + 1];
         switch (e) {
-            case 'n': out += '\n'; ++i; break;
-            case 'r': out += '\r'; ++i; break;
-            case 't': out += '\t'; ++i; break;
-            case '\\': out += '\\'; ++i; break;
+            case 'n':
+                out += '\n';
+                ++i;
+                break;
+            case 'r':
+                out += '\r';
+                ++i;
+                break;
+            case 't':
+                out += '\t';
+                ++i;
+                break;
+            case '\\':
+                out += '\\';
+                ++i;
+                break;
             case 'u': {
                 std::uint32_t cp = 0;
                 bool ok = i + 5 < cell.size();
@@ -77,7 +89,9 @@ std::string Unescape(std::string_view cell) {
                 }
                 break;
             }
-            default: out += c; break;
+            default:
+                out += c;
+                break;
         }
     }
     return out;
@@ -106,12 +120,16 @@ std::map<int, Row> Parse() {
         }
         int id = 0;
         for (char d : cells[0]) {
-            if (d < '0' || d > '9') { id = -1; break; }
+            if (d < '0' || d > '9') {
+                id = -1;
+                break;
+            }
             id = id * 10 + (d - '0');
         }
         if (id <= 0) continue;
         Row row;
-        for (std::size_t k = 0; k < kLanguages && k + 1 < count; ++k) row[k] = Unescape(cells[k + 1]);
+        for (std::size_t k = 0; k < kLanguages && k + 1 < count; ++k)
+            row[k] = Unescape(cells[k + 1]);
         table[id] = std::move(row);
     }
     return table;

@@ -4,7 +4,8 @@
 namespace valdrune {
 
 struct BrowserIntegration::State {};
-BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_unique<State>()) {}
+BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg)
+    : dlg_(dlg), state_(std::make_unique<State>()) {}
 BrowserIntegration::~BrowserIntegration() = default;
 void BrowserIntegration::DetectWindows11() {}
 void BrowserIntegration::InitSiteListPath() {}

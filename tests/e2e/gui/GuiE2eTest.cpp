@@ -45,8 +45,7 @@ TEST(WindowE2e, ListsEveryKindOfSimulatedDeviceWithAllColumns) {
     VALDRUNE_REQUIRE_NETNS(net);
     ASSERT_TRUE(net.StartSim().Running());
     const std::string dump = net.Scratch() + "/list.tsv";
-    const RunResult run =
-        net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, WindowEnv(net, dump, 3000));
+    const RunResult run = net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, WindowEnv(net, dump, 3000));
     ASSERT_FALSE(run.timedOut) << run.err;
     ASSERT_EQ(run.exitCode, 0) << run.err;
 
@@ -66,6 +65,20 @@ TEST(WindowE2e, ListsEveryKindOfSimulatedDeviceWithAllColumns) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const Row got(rows[i].begin() + 1, rows[i].end());
         EXPECT_EQ(got, expected[i]) << "row of " << expected[i][0];
+    }
+
+    // The IPv6 view of the same run: only the address and port columns differ.
+    std::vector<Row> v6 = ReadDump(dump + ".ipv6");
+    ASSERT_EQ(v6.size(), 3u);
+    std::sort(v6.begin(), v6.end(), [](const Row& a, const Row& b) { return a[1] < b[1]; });
+    const std::pair<std::string, std::string> addresses[] = {{"--------", "--"},
+                                                             {"2001:DB8:10:0:0:FF:FE0C:3", "80"},
+                                                             {"2001:DB8:10:0:0:FF:FE30:1", "80"}};
+    for (std::size_t i = 0; i < v6.size(); ++i) {
+        EXPECT_EQ(v6[i][2], addresses[i].first) << v6[i][1];
+        EXPECT_EQ(v6[i][3], addresses[i].second) << v6[i][1];
+        for (int c : {0, 1, 4, 5, 6, 7})
+            EXPECT_EQ(v6[i][c], rows[i][c]) << v6[i][1] << " column " << c;
     }
 }
 

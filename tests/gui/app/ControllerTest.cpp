@@ -90,7 +90,8 @@ TEST(MainWindowKeys, EscapeEndsTheWindowWhenIdle) {
 
 TEST(MainWindowKeys, ReturnOutsideTheListPressesTheFocusedButtonOrEndsWithOk) {
     KeyRig rig;
-    QSignalSpy searches(rig.window->ControlAs<QAbstractButton>(IDC_SEARCH), &QAbstractButton::clicked);
+    QSignalSpy searches(rig.window->ControlAs<QAbstractButton>(IDC_SEARCH),
+                        &QAbstractButton::clicked);
     rig.window->Control(IDC_SEARCH)->setFocus();
     QTest::keyClick(rig.window->Control(IDC_SEARCH), Qt::Key_Return);
     EXPECT_EQ(searches.count(), 1);

@@ -30,8 +30,8 @@ TEST(DeviceList, WritesEveryColumnOfARow) {
     CTallyrigDlg& dlg = rig.Open();
     rig.Found(Device(0x21, "192.168.0.21", 8080, "Entrance"));
     ASSERT_EQ(dlg.RowCount(), 1);
-    const QStringList expected = {"  1",  "02-00-00-00-00-21", "192.168.0.21", "8080",
-                                  "Entrance", "WV-100", "SN0001", ""};
+    const QStringList expected = {
+        "  1", "02-00-00-00-00-21", "192.168.0.21", "8080", "Entrance", "WV-100", "SN0001", ""};
     for (int c = 0; c < kDeviceColumns; ++c) EXPECT_EQ(dlg.RowText(0, c), expected[c]) << c;
     EXPECT_EQ(dlg.Engine().FindDevice("02-00-00-00-00-21")->listIndex, 0);
 }
@@ -108,10 +108,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SortCase{"Ipv4Numeric", 0, COL_ADDRESS, {"10.0.0.200", "192.168.0.9", "192.168.0.10"}},
         SortCase{"PortNumeric", 0, COL_PORT, {"80", "443", "8080"}},
-        SortCase{"Ipv6Groups", 1, COL_ADDRESS,
+        SortCase{"Ipv6Groups",
+                 1,
+                 COL_ADDRESS,
                  {"--------", "FE80:0:0:0:0:0:0:9", "FE80:0:0:0:0:0:0:10"}},
         SortCase{"Ipv6PortDashesFirst", 1, COL_PORT, {"--", "80", "443"}},
-        SortCase{"MacAsText", 0, COL_MAC,
+        SortCase{"MacAsText",
+                 0,
+                 COL_MAC,
                  {"02-00-00-00-00-01", "02-00-00-00-00-02", "02-00-00-00-00-03"}}),
     [](const testing::TestParamInfo<SortCase>& p) { return p.param.name; });
 
@@ -211,8 +215,10 @@ TEST(DeviceList, UnknownDeviceWritesNothing) {
 TEST(DeviceList, AnswerOnTheWireBecomesARow) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    ASSERT_TRUE(rig.transport.Deliver(
-        AnswerBuilder(14, Mac(0x44)).Requester(kEth0Mac, Ip("192.168.0.10")).Ipv4(32, "192.168.0.44").Build()));
+    ASSERT_TRUE(rig.transport.Deliver(AnswerBuilder(14, Mac(0x44))
+                                          .Requester(kEth0Mac, Ip("192.168.0.10"))
+                                          .Ipv4(32, "192.168.0.44")
+                                          .Build()));
     ASSERT_EQ(dlg.RowCount(), 1);
     EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-44");
     EXPECT_EQ(dlg.RowText(0, COL_ADDRESS), "192.168.0.44");

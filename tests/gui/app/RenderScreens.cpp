@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QPixmap>
 #include <QTreeWidget>
-
 #include <cstdio>
 
 #include "WindowRig.h"

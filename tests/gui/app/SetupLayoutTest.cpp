@@ -36,11 +36,14 @@ TEST(MainWindowSetup, ShowsEveryTextAndComboOfTheTemplate) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
     EXPECT_EQ(dlg.windowTitle(), "Valdrune");
-    const std::pair<int, const char*> texts[] = {
-        {IDC_HEADING, "List of camera-related device"}, {IDC_SEARCH, "Search"},
-        {IDC_NETWORK_SETTINGS, "Network Settings"},     {IDC_OPEN_DEVICE, "Open the device window"},
-        {IDC_VIEW_LABEL, "IPv4/IPv6"},                  {IDC_BROWSER_LABEL, "Browser selection"},
-        {IDC_ABOUT, "About this software"},             {IDC_CLOSE, "Close"}};
+    const std::pair<int, const char*> texts[] = {{IDC_HEADING, "List of camera-related device"},
+                                                 {IDC_SEARCH, "Search"},
+                                                 {IDC_NETWORK_SETTINGS, "Network Settings"},
+                                                 {IDC_OPEN_DEVICE, "Open the device window"},
+                                                 {IDC_VIEW_LABEL, "IPv4/IPv6"},
+                                                 {IDC_BROWSER_LABEL, "Browser selection"},
+                                                 {IDC_ABOUT, "About this software"},
+                                                 {IDC_CLOSE, "Close"}};
     for (const auto& [id, text] : texts) EXPECT_EQ(TextOf(dlg, id), text) << id;
     EXPECT_EQ(Items(dlg, IDC_VIEW_COMBO), QStringList({"IPv4", "IPv6"}));
     EXPECT_EQ(dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->currentIndex(), 0);
@@ -165,10 +168,10 @@ TEST(MainWindowLayout, WiderHeaderFontWidensTheDialogByTheSameAmount) {
     WindowRig small;
     CTallyrigDlg& a = small.Open();
     WindowRig large;
-    large.dlg = std::make_unique<CTallyrigDlg>(
-        ProtocolEnvironment{large.clock, large.transport, large.host, large.prober,
-                            large.neighbours},
-        *large.store);
+    large.dlg =
+        std::make_unique<CTallyrigDlg>(ProtocolEnvironment{large.clock, large.transport, large.host,
+                                                           large.prober, large.neighbours},
+                                       *large.store);
     // Same dialog font, larger header font: only the column total changes.
     large.dlg->setStyleSheet(QStringLiteral("QHeaderView { font-size: 24px; }"));
     large.dlg->OnInitDialog();

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QSettings>
 #include <QTemporaryDir>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "WindowRig.h"
 #include "app/InstanceLock.h"

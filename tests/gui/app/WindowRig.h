@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
-
 #include <memory>
 #include <vector>
 

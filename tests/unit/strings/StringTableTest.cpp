@@ -38,7 +38,10 @@ std::pair<int, int> LineBreaks(std::string_view text) {
     int lf = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n') continue;
-        if (i > 0 && text[i - 1] == '\r') ++crlf; else ++lf;
+        if (i > 0 && text[i - 1] == '\r')
+            ++crlf;
+        else
+            ++lf;
     }
     return {crlf, lf};
 }
@@ -110,8 +113,7 @@ TEST_P(LocaleChoice, PicksTheTableForTheLocaleName) {
 INSTANTIATE_TEST_SUITE_P(
     Names, LocaleChoice,
     testing::Values(LocaleCase{"ja_JP.UTF-8", Language::Japanese},
-                    LocaleCase{"ja", Language::Japanese},
-                    LocaleCase{"JA-jp", Language::Japanese},
+                    LocaleCase{"ja", Language::Japanese}, LocaleCase{"JA-jp", Language::Japanese},
                     LocaleCase{"zh_CN.UTF-8", Language::ChineseSimplified},
                     LocaleCase{"zh-Hans-CN", Language::ChineseSimplified},
                     LocaleCase{"zh_SG", Language::ChineseSimplified},
@@ -122,10 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                     LocaleCase{"pt_PT@euro", Language::Portuguese},
                     LocaleCase{"pt", Language::Portuguese},
                     LocaleCase{"en_US.UTF-8", Language::English},
-                    LocaleCase{"de_DE", Language::English},
-                    LocaleCase{"jav_ID", Language::English},
-                    LocaleCase{"C", Language::English},
-                    LocaleCase{"", Language::English}));
+                    LocaleCase{"de_DE", Language::English}, LocaleCase{"jav_ID", Language::English},
+                    LocaleCase{"C", Language::English}, LocaleCase{"", Language::English}));
 
 TEST(LocaleChoice, FirstKnownPreferenceWins) {
     EXPECT_EQ(LanguageFromPreferenceList({"de-DE", "pt-BR", "ja-JP"}), Language::Portuguese);
