@@ -195,6 +195,7 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
             return;
         }
         // A dry run still probes, so that it tells about an address in use.
+        s.WarnIfCannotFlush();
         auto hex = DatagramHex(s, p);
         s.Engine().CheckAddressInUse(p.after, true, [&s, hex, done](int result) {
             if (result == PROTO_ADDRESS_IN_USE) {
@@ -305,6 +306,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 if (plan[i].line == p.line) Problem(i, p.message, p.exitCode);
             }
         }
+        s_.WarnIfCannotFlush();
         ProbeNext(0);
     }
 

@@ -162,6 +162,13 @@ std::vector<DeviceView> Session::Devices() const {
     return out;
 }
 
+void Session::WarnIfCannotFlush() {
+    if (flushWarned_ || engine_->CanFlushNeighbours()) return;
+    flushWarned_ = true;
+    err_ << "Note: this process may not drop neighbour-cache entries (CAP_NET_ADMIN), so a "
+            "probe may miss an address that moved to another host only moments ago.\n";
+}
+
 void Session::Transaction(const _CommandDataTable& settings, std::uint16_t command,
                           std::uint16_t mask, bool waitForRestart, bool confirmBySearch,
                           std::function<void(Outcome)> done) {
@@ -173,6 +180,7 @@ void Session::Transaction(const _CommandDataTable& settings, std::uint16_t comma
     pending_->confirmBySearch = confirmBySearch;
     pending_->done = std::move(done);
     err_ << prefix_ << Text(226) << '\n';
+    WarnIfCannotFlush();
     engine_->CheckAddressInUse(settings, true, [this, alive = alive_](int result) {
         if (!*alive || !pending_) return;
         if (result == PROTO_ADDRESS_IN_USE) {

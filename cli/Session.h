@@ -54,6 +54,9 @@ class Session final : public IProtocolOwner {
     void Transaction(const _CommandDataTable& settings, std::uint16_t command, std::uint16_t mask,
                      bool waitForRestart, bool confirmBySearch, std::function<void(Outcome)> done);
 
+    // Says once per run when neighbour-cache entries cannot be dropped before a probe.
+    void WarnIfCannotFlush();
+
     // Put before every progress line of a transaction (apply names the device there).
     void SetProgressPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
@@ -75,6 +78,7 @@ class Session final : public IProtocolOwner {
     std::unique_ptr<CProtocol> engine_;
     std::int32_t nextRow_ = 0;
     std::string prefix_;
+    bool flushWarned_ = false;
 
     TimerId searchEnd_ = 0;
     std::function<bool(const _CommandDataTable&)> searchEnough_;
