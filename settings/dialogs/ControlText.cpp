@@ -34,8 +34,19 @@ int CalcControlTextWidth(const QWidget* control, const QString& text) {
     if (qobject_cast<const QComboBox*>(control)) return width + (5 * v) / 2;
     if (qobject_cast<const QLabel*>(control)) return width + 4;
     if (qobject_cast<const QHeaderView*>(control)) return width + 20;
-    if (qobject_cast<const QRadioButton*>(control)) return width + (7 * v) / 5;
-    if (qobject_cast<const QCheckBox*>(control)) return width + (6 * v) / 5;
+    // Indicator boxes: the margin by scroll-bar width, but never less than this style's own
+    // indicator and label spacing, so that the text is never cut.
+    const auto indicator = [control](QStyle::PixelMetric box, QStyle::PixelMetric spacing) {
+        const QStyle* style = control->style();
+        return style->pixelMetric(box, nullptr, control) +
+               style->pixelMetric(spacing, nullptr, control) + 4;
+    };
+    if (qobject_cast<const QRadioButton*>(control))
+        return width + std::max((7 * v) / 5, indicator(QStyle::PM_ExclusiveIndicatorWidth,
+                                                       QStyle::PM_RadioButtonLabelSpacing));
+    if (qobject_cast<const QCheckBox*>(control))
+        return width + std::max((6 * v) / 5, indicator(QStyle::PM_IndicatorWidth,
+                                                       QStyle::PM_CheckBoxLabelSpacing));
     if (qobject_cast<const QAbstractButton*>(control)) return width + (3 * v) / 2;
     return width;
 }

@@ -11,9 +11,10 @@ namespace valdrune {
 // The string-table text of id in the current language; "\r\n" becomes "\n". Empty for 0.
 QString DialogText(int id);
 
-// Pixels that `control` needs to show `text` in its own font, with a margin by control type:
-// combo box +5/2 scroll-bar widths, label +4, header +20, radio button +7/5, check box +6/5,
-// other push buttons +3/2 scroll-bar widths, anything else the bare text width.
+// Pixels that `control` needs to show `text` in its own font (the widest line), with a margin
+// by control type: combo box +5/2 scroll-bar widths, label +4, header +20, radio button +7/5
+// and check box +6/5 (at least the style's indicator and spacing), other buttons +3/2
+// scroll-bar widths, anything else the bare text width.
 int CalcControlTextWidth(const QWidget* control, const QString& text);
 
 // Replaces the first "%d" of text with number.

@@ -1,0 +1,99 @@
+// Renders both settings dialogs (each kind and capability variant) and the progress and
+// message dialog in each language to PNG files, so that a person can check the fitted
+// layouts. Usage: settings_render <output folder>.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+
+#include <cstdio>
+#include <functional>
+
+#include "protocol/Record.h"
+#include "res/StringTable.h"
+#include "settings/dialogs/CMessageDialog.h"
+#include "settings/dialogs/CSetNetwork.h"
+#include "settings/dialogs/CSetNetworkRec.h"
+#include "tests/support/VirtualScheduler.h"
+
+using namespace valdrune;
+
+namespace {
+
+_CommandDataTable Record(std::uint8_t kind, std::uint8_t capability, std::uint8_t ipv4Mode) {
+    _CommandDataTable r;
+    r.kind = kind;
+    r.capabilityFlag = capability;
+    r.ipv4Mode = ipv4Mode;
+    r.legacyAddressing = kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92;
+    ParseIpv4("192.168.0.20", r.primary.ipAddress);
+    ParseIpv4("255.255.255.0", r.primary.subnetMask);
+    ParseIpv4("192.168.0.1", r.primary.gateway);
+    ParseIpv4("192.168.0.1", r.primary.dns1);
+    ParseIpv4("10.0.0.20", r.primary.ipAddress2);
+    ParseIpv4("255.255.255.0", r.primary.subnetMask2);
+    r.primary.port = 80;
+    return r;
+}
+
+_CommandDataTable TwoPort(std::uint16_t portKind, std::uint16_t optionA, std::uint16_t optionB) {
+    _CommandDataTable r = Record(DEVICE_KIND_TWO_PORT, 0, 3);
+    r.portKind = portKind;
+    r.portOptionA = optionA;
+    r.portOptionB = optionB;
+    return r;
+}
+
+bool Save(QWidget& w, const QString& path) {
+    w.show();
+    QApplication::processEvents();
+    const bool ok = w.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    w.hide();
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screens");
+    QDir().mkpath(out);
+    const std::pair<const char*, Language> languages[] = {{"en", Language::English},
+                                                          {"ja", Language::Japanese},
+                                                          {"zh_CN", Language::ChineseSimplified},
+                                                          {"pt", Language::Portuguese}};
+    const std::pair<const char*, _CommandDataTable> single[] = {
+        {"standard-cap0", Record(DEVICE_KIND_STANDARD, 0, 0)},
+        {"standard-cap1", Record(DEVICE_KIND_STANDARD, 1, 3)},
+        {"standard-cap2", Record(DEVICE_KIND_STANDARD, 2, 5)},
+        {"legacy", Record(DEVICE_KIND_LEGACY, 0, 0)}};
+    const std::pair<const char*, _CommandDataTable> two[] = {
+        {"two-port-pc", TwoPort(6, 1, 2)},
+        {"two-port-single-pc-option", TwoPort(6, 1, 1)},
+        {"two-port-no-modes", TwoPort(6, 0, 2)},
+        {"two-port-view-only", TwoPort(5, 1, 2)}};
+    bool ok = true;
+    test::VirtualScheduler clock;
+    for (const auto& [suffix, language] : languages) {
+        SetCurrentLanguage(language);
+        const QString tail = QStringLiteral("-%1.png").arg(QLatin1String(suffix));
+        for (const auto& [name, record] : single) {
+            CSetNetwork d;
+            d.SetRecord(record);
+            ok &= Save(d, out + QStringLiteral("/set-network-") + QLatin1String(name) + tail);
+        }
+        for (const auto& [name, record] : two) {
+            CSetNetworkRec d;
+            d.SetRecord(record);
+            ok &= Save(d, out + QStringLiteral("/set-network-rec-") + QLatin1String(name) + tail);
+        }
+        const std::pair<int, int> modes[] = {{0, 226}, {1, 238}, {2, 237}};
+        for (const auto& [mode, textId] : modes) {
+            CMessageDialog d(clock);
+            d.SetMode(mode);
+            d.SetTextId(textId);
+            ok &= Save(d, out + QStringLiteral("/message-mode%1").arg(mode) + tail);
+        }
+    }
+    return ok ? 0 : 1;
+}
