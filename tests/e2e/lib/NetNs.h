@@ -149,7 +149,9 @@ public:
     bool Running() const {
         if (pid_ <= 0) return false;
         int status = 0;
-        return waitpid(pid_, &status, WNOHANG) == 0;
+        if (waitpid(pid_, &status, WNOHANG) == 0) return true;
+        pid_ = -1;  // reaped: never signal a pid the system may hand out again
+        return false;
     }
     pid_t Pid() const { return pid_; }
     // What the program wrote so far (the simulator logs every exchange on stderr).
@@ -168,7 +170,7 @@ public:
     }
 
 private:
-    pid_t pid_ = -1;
+    mutable pid_t pid_ = -1;
     std::string errPath_;
     std::string outPath_;
 };
