@@ -1,0 +1,89 @@
+// Settings changes from the real window against the simulator, in network namespaces: real
+// sockets, real echo probes, the device's restart. VALDRUNE_TIME_SCALE shortens the product's
+// and the simulator's timers so that the 30 s and 120 s waits take seconds.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/lib/NetNs.h"
+
+namespace valdrune::e2e {
+namespace {
+
+struct Change {
+    const char* name;
+    const char* scenario;
+    const char* mac;
+    int newHost;       // the new address is <subnet>.<newHost>
+    bool noWait;
+    int timeScale;
+    int outcome;       // the result box's text id
+    bool sent;         // a settings request reached the simulator
+};
+
+std::vector<std::string> WindowEnv(const NetNs& net, int timeScale) {
+    return {"QT_QPA_PLATFORM=offscreen",
+            "XDG_RUNTIME_DIR=" + net.Scratch(),
+            "XDG_CONFIG_HOME=" + net.Scratch() + "/config",
+            "LANG=C.UTF-8",
+            "LANGUAGE=",
+            "LC_ALL=",
+            "VALDRUNE_TIME_SCALE=" + std::to_string(timeScale)};
+}
+
+int LongestBlock(const std::string& out) {
+    std::smatch m;
+    static const std::regex line("longest-block-ms (\\d+)");
+    return std::regex_search(out, m, line) ? std::stoi(m[1]) : -1;
+}
+
+class SettingsE2e : public ::testing::TestWithParam<Change> {};
+
+TEST_P(SettingsE2e, ChangeFromTheWindowEndsWithItsResultBox) {
+    const Change& p = GetParam();
+    NetNs net("set");
+    VALDRUNE_REQUIRE_NETNS(net);
+    Process& sim = net.StartSim({"--scenario", p.scenario, "-v"}, 0,
+                                {"VALDRUNE_TIME_SCALE=" + std::to_string(p.timeScale)});
+    ASSERT_TRUE(sim.Running());
+    const std::string address = net.Subnet() + "." + std::to_string(p.newHost);
+    std::vector<std::string> argv = {VALDRUNE_SETTINGS_WINDOW, "--mac", p.mac, "--address",
+                                     address, "--store", net.Scratch() + "/store.ini"};
+    if (p.noWait) argv.push_back("--no-wait");
+    const RunResult run = net.RunInPc(argv, 90000, WindowEnv(net, p.timeScale));
+    ASSERT_FALSE(run.timedOut) << run.out << run.err;
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err << "\nsimulator:\n" << sim.Err();
+    EXPECT_NE(run.out.find("box " + std::to_string(p.outcome) + " "), std::string::npos)
+        << run.out << "\nsimulator:\n" << sim.Err();
+    const std::string simLog = sim.Err();
+    const bool sent = simLog.find("rx command 15 ") != std::string::npos ||
+                      simLog.find("rx command 2 ") != std::string::npos;
+    EXPECT_EQ(sent, p.sent) << simLog;
+    if (p.outcome == 441) {
+        EXPECT_NE(simLog.find("-> " + address), std::string::npos) << simLog;
+    }
+    const int longest = LongestBlock(run.out);
+    std::printf("[ longest UI block ] %s: %d ms (time scale %d)\n", p.name, longest, p.timeScale);
+    EXPECT_GE(longest, 0);
+    EXPECT_LT(longest, 1000) << "the window stopped painting during the change";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Simulator, SettingsE2e,
+    ::testing::Values(
+        Change{"StandardCompletes", "kinds", "02-00-00-30-00-01", 41, false, 20, 441, true},
+        Change{"LegacyCompletes", "kinds", "02-00-00-03-00-02", 42, false, 20, 441, true},
+        Change{"TwoPortCompletes", "kinds", "02-00-00-0C-00-03", 43, false, 20, 441, true},
+        // Real time: the probes and the acceptance as a user would see them.
+        Change{"StandardWithoutWaitAtRealTime", "kinds", "02-00-00-30-00-01", 44, true, 1, 442,
+               true},
+        // The legacy device's address already answers echo requests.
+        Change{"ConflictSendsNothing", "kinds", "02-00-00-30-00-01", 22, false, 20, 436, false},
+        Change{"NeverAccepts", "behaviours", "02-00-00-30-00-03", 45, false, 20, 439, true},
+        Change{"NeverComesBack", "behaviours", "02-00-00-30-00-04", 46, false, 20, 440, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace valdrune::e2e

@@ -1,0 +1,180 @@
+// The real window on the real platform, driven through one settings change the way a user
+// would: find the device's row, press Network Settings, enter a new address, Save, and wait for
+// the result box. Runs inside the pc namespace of an end-to-end test. Prints what it saw:
+//   box <text id> <box type>      every message box, in order
+//   progress <text id>            each text the progress dialog showed
+//   longest-block-ms <n>          the longest gap between ticks of a 5 ms watchdog timer,
+//                                 from the click on Network Settings to the result box
+// Exit code 0 once a result box was shown, 3 when the dialog refused Save, 4 on time-out.
+//
+// Usage: settings_e2e_window --mac MAC --address A.B.C.D [--field ID] [--no-wait]
+//                            [--timeout-ms N] [--store FILE]
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "app/MessageBox.h"
+#include "app/SettingsStore.h"
+#include "app/TallyrigDlg.h"
+#include "platform/Platform.h"
+#include "settings/dialogs/CIpAddressCtrl.h"
+#include "settings/dialogs/CMessageDialog.h"
+#include "settings/dialogs/CSetNetwork.h"
+#include "settings/dialogs/CSetNetworkRec.h"
+
+using namespace valdrune;
+
+namespace {
+
+struct Options {
+    QString mac;
+    std::uint32_t address = 0;
+    int field = 0;  // 0: the dialog's own address control (1015 or 1055)
+    bool noWait = false;
+    int timeoutMs = 60000;
+    QString store = QStringLiteral("/tmp/settings-e2e-window.ini");
+};
+
+bool Parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--mac" && hasValue) o.mac = QString::fromLatin1(argv[++i]).toUpper();
+        else if (a == "--address" && hasValue) {
+            if (!ParseIpv4(argv[++i], o.address)) return false;
+        } else if (a == "--field" && hasValue) o.field = std::atoi(argv[++i]);
+        else if (a == "--no-wait") o.noWait = true;
+        else if (a == "--timeout-ms" && hasValue) o.timeoutMs = std::atoi(argv[++i]);
+        else if (a == "--store" && hasValue) o.store = QString::fromLocal8Bit(argv[++i]);
+        else return false;
+    }
+    return !o.mac.isEmpty() && o.address != 0;
+}
+
+bool IsOutcome(int id) {
+    static const std::set<int> outcomes = {221, 436, 439, 440, 441, 442, 443};
+    return outcomes.count(id) != 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    Options o;
+    if (!Parse(argc, argv, o)) {
+        std::fprintf(stderr, "usage: settings_e2e_window --mac MAC --address A.B.C.D "
+                             "[--field ID] [--no-wait] [--timeout-ms N] [--store FILE]\n");
+        return 2;
+    }
+    auto services = CreatePlatformServices();
+    if (!services) {
+        std::fprintf(stderr, "platform services could not start\n");
+        return 2;
+    }
+    CSettingsStore store(o.store);
+    int exitCode = 4;
+    {
+        CTallyrigDlg dlg(services->Environment(), store);
+        if (!dlg.OnInitDialog()) {
+            std::fprintf(stderr, "the window did not start\n");
+            return 2;
+        }
+        dlg.show();
+
+        bool finished = false;
+        const auto finish = [&](int code) {
+            if (finished) return;
+            finished = true;
+            exitCode = code;
+            QTimer::singleShot(0, &app, [&] { app.exit(code); });
+        };
+        SetMessageBoxHandler([&](const MessageBoxRequest& r) {
+            std::printf("box %d 0x%02X\n", r.textId, r.boxType);
+            std::fflush(stdout);
+            if (IsOutcome(r.textId)) finish(0);
+            return ID_OK;
+        });
+
+        // Watchdog: a 5 ms timer; any longer gap between its ticks is time the UI thread spent
+        // elsewhere without returning to the event loop.
+        bool measuring = false;
+        qint64 longest = 0;
+        QElapsedTimer sinceTick;
+        QTimer watchdog;
+        watchdog.setTimerType(Qt::PreciseTimer);
+        watchdog.setInterval(5);
+        QObject::connect(&watchdog, &QTimer::timeout, [&] {
+            if (measuring) longest = std::max(longest, sinceTick.elapsed());
+            sinceTick.restart();
+        });
+        sinceTick.start();
+        watchdog.start();
+
+        // The user: each step queues the next tick first, so that ticks keep coming while a
+        // modal dialog runs its own loop.
+        bool clicked = false, saved = false;
+        std::set<QString> progress;
+        std::function<void()> tick;
+        tick = [&] {
+            if (finished) return;
+            QTimer::singleShot(10, &app, tick);
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* progressDialog = dynamic_cast<CMessageDialog*>(modal)) {
+                if (progress.insert(progressDialog->MessageText()).second)
+                    std::printf("progress %s\n", qPrintable(progressDialog->MessageText()));
+                return;
+            }
+            auto* settings = dynamic_cast<CTemplateDialog*>(modal);
+            if (settings != nullptr && settings != &dlg) {
+                if (saved) {
+                    std::printf("refused\n");
+                    settings->ControlAs<QAbstractButton>(2)->click();
+                    finish(3);
+                    return;
+                }
+                const bool twoPort = dynamic_cast<CSetNetworkRec*>(settings) != nullptr;
+                // A fixed address needs static (manual) addressing, which brings manual DNS.
+                if (auto* manual = settings->ControlAs<QAbstractButton>(twoPort ? 1052 : 1022))
+                    manual->click();
+                const int field = o.field != 0 ? o.field : twoPort ? 1055 : 1015;
+                if (auto* ip = settings->ControlAs<CIpAddressCtrl>(field)) ip->SetAddress(o.address);
+                if (o.noWait) {
+                    if (auto* wait = settings->ControlAs<QAbstractButton>(1032))
+                        wait->setChecked(false);
+                }
+                saved = true;
+                settings->ControlAs<QAbstractButton>(1)->click();
+                return;
+            }
+            if (clicked) return;
+            QTreeWidget* list = dlg.DeviceList();
+            for (int row = 0; row < list->topLevelItemCount(); ++row) {
+                if (list->topLevelItem(row)->text(COL_MAC) != o.mac) continue;
+                list->setCurrentItem(list->topLevelItem(row));
+                clicked = true;
+                measuring = true;
+                sinceTick.restart();
+                dlg.PostClick(IDC_NETWORK_SETTINGS);
+                return;
+            }
+        };
+        QTimer::singleShot(10, &app, tick);
+        QTimer::singleShot(o.timeoutMs, &app, [&] {
+            std::printf("timeout\n");
+            finish(4);
+        });
+        app.exec();
+        watchdog.stop();
+        std::printf("longest-block-ms %lld\n", static_cast<long long>(longest));
+        std::fflush(stdout);
+        SetMessageBoxHandler({});
+    }
+    return exitCode;
+}
