@@ -1,5 +1,6 @@
 #include "app/SettingsChange.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "app/MessageBox.h"
@@ -34,6 +35,7 @@ constexpr std::uint16_t kStatusSetupWindowClosed = 0x0001;
 struct SettingsChange::State {
     // Cleared on destruction so that a probe answer arriving late is dropped.
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    bool probeNoticeGiven = false;
 };
 
 SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_unique<State>()) {}
@@ -148,10 +150,22 @@ bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std
                 RecordOutcome(dlg_, kTextAddressInUse, kBoxWarning);
                 return;
             }
+            if (result == PROTO_PROBE_NOT_PERMITTED && !state_->probeNoticeGiven) {
+                // No text of the table covers it; the console at least hears it once.
+                state_->probeNoticeGiven = true;
+                std::fprintf(stderr,
+                             "valdrune: this process may not send ICMP echo requests, so the new "
+                             "addresses were sent without checking whether they are in use\n");
+            }
             std::uint16_t command = 0;
             std::uint16_t mask = 0;
-            if (CProtocol::CommandForKind(dlg_.pendingSettings.kind, command, mask))
+            if (CProtocol::CommandForKind(dlg_.pendingSettings.kind, command, mask)) {
                 dlg_.Engine().SendSettings(dlg_.pendingSettings, command, mask);
+            } else {
+                // Nothing will ever answer; without an outcome the progress dialog, which has
+                // no close button, would stay up for good.
+                RecordOutcome(dlg_, kTextNoAcceptance, kBoxWarning);
+            }
         });
         return true;
     }

@@ -196,6 +196,7 @@ struct Outcome {
     int boxType;
     bool sent;
     int restartText;    // the progress dialog showed 227: 1 yes, 0 never, -1 too briefly to see
+    bool probeDenied = false;  // this process may not send echo requests
 };
 
 class SettingsChangeOutcome : public SettingsChangeTest,
@@ -205,6 +206,7 @@ TEST_P(SettingsChangeOutcome, EndsWithTheResultBoxAfterTheProgressDialogClosed) 
     const Outcome& p = GetParam();
     AddAndSelect(Target(p.kind));
     if (p.conflict) rig.prober.SetResult(Ip(newAddress), ECHO_ANSWERED);
+    if (p.probeDenied) rig.prober.SetPermitted(false);
     const bool twoPort = p.kind == DEVICE_KIND_TWO_PORT;
     Change(p.kind, [&](CTemplateDialog& d) {
         SetNewAddress(d, twoPort ? 1055 : 1015, newAddress);
@@ -240,6 +242,9 @@ INSTANTIATE_TEST_SUITE_P(
                 442, 0x40, true, -1},
         Outcome{"AddressInUseSendsNothing", DEVICE_KIND_STANDARD, {}, true, false, 436, 0x30,
                 false, 0},
+        // A probe that could not run is no conflict: the settings still go out.
+        Outcome{"ProbeNotPermittedStillSends", DEVICE_KIND_LEGACY, {}, false, false, 441, 0x40,
+                true, 1, true},
         Outcome{"NoAcceptance", DEVICE_KIND_LEGACY, {false, false}, false, false, 439, 0x30, true,
                 0},
         Outcome{"NeverBack", DEVICE_KIND_STANDARD, {true, false}, false, false, 440, 0x30, true,
