@@ -147,6 +147,8 @@ void RunSearch(Session& s, const SearchOptions& o, Done done) {
 
 namespace {
 
+Json Settings(const _CommandDataTable& r);
+
 std::string DatagramHex(Session& s, const PreparedSettings& p) {
     const _NetInfo& local = s.Engine().LocalInterface();
     const auto bytes =
@@ -154,27 +156,30 @@ std::string DatagramHex(Session& s, const PreparedSettings& p) {
     return Hex(bytes.data(), bytes.size());
 }
 
-// Looks the device up by searching, then prepares its change. Calls next(prepared) or done.
-void FindAndPrepare(Session& s, const SetRequest& q, Done done,
-                    std::function<void(PreparedSettings)> next) {
-    s.Engine().ClearDevices();
-    const MacAddress mac = q.mac;
-    s.Search([mac](const _CommandDataTable& r) { return r.primary.mac == mac; },
-             [&s, q, done, next](bool found) {
-                 auto record = s.Engine().FindDevice(q.macText);
-                 if (!found || !record) {
-                     s.Err() << "Device " << q.macText << " did not answer the search.\n";
-                     done(EXIT_NOT_FOUND);
-                     return;
-                 }
-                 PreparedSettings p = PrepareSettings(*record, q);
-                 if (!p.ok) {
-                     s.Err() << p.message << '\n';
-                     done(EXIT_REFUSED);
-                     return;
-                 }
-                 next(std::move(p));
-             });
+// What one set ends with; printed as JSON on standard output with --json.
+struct SetResult {
+    int exitCode = EXIT_OK;
+    int messageId = 0;
+    std::string message;
+    std::optional<_CommandDataTable> before, after;
+    std::string datagram;
+};
+
+void Conclude(Session& s, const SetOptions& o, const SetResult& r, const Done& done) {
+    if (!r.message.empty()) s.Err() << r.message << '\n';
+    if (o.format == Format::Json) {
+        Json j{{"mac", o.request.macText}, {"dry_run", o.dryRun}, {"exit_code", r.exitCode}};
+        if (r.messageId) j["message_id"] = r.messageId;
+        if (!r.message.empty()) j["message"] = r.message;
+        if (r.before) j["before"] = Settings(*r.before);
+        if (r.after) j["after"] = Settings(*r.after);
+        if (!r.datagram.empty()) j["datagram"] = r.datagram;
+        s.Out() << Dump(j) << '\n';
+    } else if (!r.datagram.empty()) {
+        s.Out() << r.datagram << '\n';
+    }
+    s.Out().flush();
+    done(r.exitCode);
 }
 
 }  // namespace
@@ -184,33 +189,60 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
         done(rc);
         return;
     }
-    const bool dryRun = o.dryRun;
-    const bool wait = o.request.waitForRestart;
-    FindAndPrepare(s, o.request, done, [&s, dryRun, wait, done](PreparedSettings p) {
-        if (!dryRun) {
-            s.Transaction(p.after, p.command, p.mask, wait, false, [&s, done](Outcome out) {
-                s.Err() << out.message << '\n';
-                done(out.exitCode);
-            });
-            return;
-        }
-        // A dry run still probes, so that it tells about an address in use.
-        s.WarnIfCannotFlush();
-        auto hex = DatagramHex(s, p);
-        s.Engine().CheckAddressInUse(p.after, true, [&s, hex, done](int result) {
-            if (result == PROTO_ADDRESS_IN_USE) {
-                s.Err() << Text(436) << '\n';
-                done(EXIT_CONFLICT);
+    s.Engine().ClearDevices();
+    const MacAddress mac = o.request.mac;
+    s.Search(
+        [mac](const _CommandDataTable& r) { return r.primary.mac == mac; },
+        [&s, o, done](bool found) {
+            SetResult result;
+            auto record = s.Engine().FindDevice(o.request.macText);
+            if (!found || !record) {
+                result.exitCode = EXIT_NOT_FOUND;
+                result.message = "Device " + o.request.macText + " did not answer the search.";
+                Conclude(s, o, result, done);
                 return;
             }
-            if (result == PROTO_PROBE_NOT_PERMITTED) {
-                s.Err() << "Cannot probe: ICMP echo is not permitted for this process.\n";
+            result.before = *record;
+            const PreparedSettings p = PrepareSettings(*record, o.request);
+            if (!p.ok) {
+                result.exitCode = EXIT_REFUSED;
+                result.messageId = p.messageId;
+                result.message = p.message;
+                Conclude(s, o, result, done);
+                return;
             }
-            s.Out() << hex << '\n';
-            s.Out().flush();
-            done(EXIT_OK);
+            result.after = p.after;
+            if (!o.dryRun) {
+                s.Transaction(p.after, p.command, p.mask, o.request.waitForRestart, false,
+                              [&s, o, done, result](Outcome out) mutable {
+                                  result.exitCode = out.exitCode;
+                                  result.messageId = out.textId;
+                                  result.message = out.message;
+                                  // What the device reported when it came back, when it did.
+                                  if (out.exitCode == EXIT_OK && out.textId == 441) {
+                                      if (auto now = s.Engine().FindDevice(o.request.macText)) {
+                                          result.after = *now;
+                                      }
+                                  }
+                                  Conclude(s, o, result, done);
+                              });
+                return;
+            }
+            // A dry run still probes, so that it tells about an address in use.
+            s.WarnIfCannotFlush();
+            result.datagram = DatagramHex(s, p);
+            s.Engine().CheckAddressInUse(p.after, true, [&s, o, done, result](int probe) mutable {
+                if (probe == PROTO_ADDRESS_IN_USE) {
+                    result.exitCode = EXIT_CONFLICT;
+                    result.messageId = 436;
+                    result.message = Text(436);
+                    result.datagram.clear();
+                } else if (probe == PROTO_PROBE_NOT_PERMITTED) {
+                    s.Err() << "Cannot probe: ICMP echo is not permitted for this process.\n";
+                }
+                Conclude(s, o, result, done);
+            });
         });
-    });
 }
 
 // ---- apply ----------------------------------------------------------------------------------

@@ -29,6 +29,7 @@ struct SetOptions {
     std::string interface;
     SetRequest request;
     bool dryRun = false;
+    Format format = Format::Text;  // Json: a result object on standard output
 };
 void RunSet(Session& s, const SetOptions& options, Done done);
 

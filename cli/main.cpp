@@ -188,6 +188,7 @@ int main(int argc, char** argv) {
         set->add_option(std::string("--") + name, fields[name], help.at(name));
     }
     set->add_flag("--no-wait", noWait, "Do not wait for the device's restart");
+    set->add_flag("--json", json, "Print the result (before, after, outcome) as JSON");
     set->add_flag("--dry-run", setOptions.dryRun,
                   "Print the settings datagram in hex instead of sending it");
 
@@ -272,6 +273,7 @@ int main(int argc, char** argv) {
             return EXIT_REFUSED;
         }
         q.waitForRestart = !noWait;
+        setOptions.format = json ? Format::Json : Format::Text;
         return RunOnEventLoop(argc, argv, [&](Session& s, auto done) {
             RunSet(s, setOptions, done);
             return 0;

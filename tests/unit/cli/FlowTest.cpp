@@ -32,6 +32,20 @@ TEST(SetCommand, ChangesAStandardDeviceAndWaitsForItsRestart) {
     EXPECT_GT(rig.clock.Now(), Milliseconds{40000});
 }
 
+TEST(SetCommand, JsonReportsBeforeAfterAndOutcome) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    SetOptions o = Static(dev.mac, "192.168.0.30");
+    o.format = Format::Json;
+    RunSet(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK);
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["message_id"], 441);
+    EXPECT_EQ(j["before"]["ipv4"], "192.168.0.20");
+    EXPECT_EQ(j["after"]["ipv4"], "192.168.0.30");  // as the device reported it when back
+}
+
 TEST(SetCommand, NoWaitEndsRightAfterAcceptance) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
