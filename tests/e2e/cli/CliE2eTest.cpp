@@ -71,6 +71,26 @@ TEST(CliE2e, SearchJsonListsEverySimulatedDeviceExactly) {
     EXPECT_EQ(devices.size(), 3u);
 }
 
+TEST(CliE2e, SearchSeesOnlyTheSelectedAdaptersSegment) {
+    NetNs net("cli-iface", 2);
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    net.StartSim({"--scenario", "many", "--count", "2"}, 1, kFast);
+    for (int k = 0; k < 2; ++k) {
+        // By name for one segment, by address for the other.
+        const std::string adapter = k == 0 ? net.PcIp(0) : net.PcIf(1);
+        auto r = net.RunInPc(Cli({"search", "--interface", adapter, "--json"}), 20000, kFast);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const json devices = json::parse(r.out);
+        EXPECT_EQ(devices.size(), k == 0 ? 3u : 2u);
+        for (const auto& d : devices) {
+            EXPECT_EQ(d["ipv4"].get<std::string>().rfind(net.Subnet(k) + ".", 0), 0u) << d["ipv4"];
+        }
+    }
+    auto none = net.RunInPc(Cli({"search", "--interface", "wlan9"}), 20000, kFast);
+    EXPECT_EQ(none.exitCode, EXIT_NOT_FOUND);
+}
+
 struct KindCase {
     const char* mac;
     const char* extra;  // additional option, "" for none
