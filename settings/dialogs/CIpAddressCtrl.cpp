@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace valdrune {
 
 CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent) {
@@ -22,13 +24,18 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent) {
         field->setMaxLength(3);
         field->setAlignment(Qt::AlignCenter);
         field->installEventFilter(this);
-        QObject::connect(field, &QLineEdit::textChanged, this, [this, i] {
-            if (fields_[i]->hasFocus()) edited_[i] = true;
+        QObject::connect(field, &QLineEdit::textChanged, this, [this] {
             if (onChange) onChange();
         });
+        // Only the user's own edits (typing, pasting) count towards the field-changed notice.
         QObject::connect(field, &QLineEdit::textEdited, this, [this, i](const QString& text) {
-            // Three typed digits complete the field: move on as the user expects.
-            if (text.size() == 3 && fields_[i]->cursorPosition() == 3 && i + 1 < kFields)
+            edited_[i] = true;
+            // Three digits complete the field: move on as the user expects. Pasted text with
+            // other characters stays until the owner's filter has cleaned it.
+            const bool digits = std::all_of(text.begin(), text.end(), [](QChar c) {
+                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            });
+            if (digits && text.size() == 3 && fields_[i]->cursorPosition() == 3 && i + 1 < kFields)
                 SetFieldFocus(i + 1);
         });
         fields_[i] = field;
