@@ -1,7 +1,10 @@
 // valdrune-cli: the core of the window on the command line, for scripts, SSH and CI.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -244,6 +247,12 @@ int main(int argc, char** argv) {
     }
     if (*search) {
         searchOptions.format = FormatOf(json, csv);
+        if (searchOptions.watch) {
+            // Watching ends when the user stops it; every line is already flushed.
+            auto stop = [](int) { _exit(EXIT_OK); };
+            std::signal(SIGINT, stop);
+            std::signal(SIGTERM, stop);
+        }
         return RunOnEventLoop(argc, argv, [&](Session& s, auto done) {
             RunSearch(s, searchOptions, done);
             return 0;
