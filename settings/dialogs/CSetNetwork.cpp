@@ -184,12 +184,13 @@ void CSetNetwork::FitLayout() {
     }
 }
 
+// Checks id and unchecks the other radios of its group.
 void CSetNetwork::SelectRadio(int id) {
-    auto* radio = ControlAs<CRadioButton>(id);
+    const auto* radio = ControlAs<CRadioButton>(id);
     if (radio == nullptr) return;
-    for (int other : kModeRadios)
-        if (radio->Group() == kModeGroup) CheckControl(other, other == id);
-    if (radio->Group() == kDnsGroup) {
+    if (radio->Group() == kModeGroup) {
+        for (int other : kModeRadios) CheckControl(other, other == id);
+    } else {
         CheckControl(ctl::single::kDnsAuto, id == ctl::single::kDnsAuto);
         CheckControl(ctl::single::kDnsManual, id == ctl::single::kDnsManual);
     }

@@ -261,6 +261,23 @@ TEST(SetNetworkBack, EndsWithCancelAndLeavesTheRecord) {
     EXPECT_EQ(d.Record().primary.ipAddress, record.primary.ipAddress);
 }
 
+TEST(SetNetworkKeys, ReturnSavesThroughTheDefaultButtonAndEscapeGoesBack) {
+    MessageBoxLog boxes;
+    CSetNetwork saved, left;
+    saved.SetRecord(Device(48, 1, 3, 0x92));
+    left.SetRecord(Device(48, 1, 3, 0x92));
+    ShowActive(saved);
+    Edit(saved, kPort)->setFocus();
+    Edit(saved, kPort)->setText("8080");
+    QTest::keyClick(Edit(saved, kPort), Qt::Key_Return);
+    EXPECT_EQ(saved.result(), CTemplateDialog::kResultOk);
+    EXPECT_EQ(saved.Record().primary.port, 8080);
+    ShowActive(left);
+    QTest::keyClick(Edit(left, kPort), Qt::Key_Escape);
+    EXPECT_EQ(left.result(), CTemplateDialog::kResultCancel);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST(SetNetworkPort, ShowsEightyForAPortTheRuleRefuses) {
     CSetNetwork d;
     _CommandDataTable record = Device(48, 1, 3, 0x92);
