@@ -339,27 +339,34 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             }
         }
         s_.WarnIfCannotFlush();
-        ProbeNext(0);
+        ProbeMore();
     }
 
-    // Addresses already answering: one probe at a time, for rows that are still fine.
-    void ProbeNext(std::size_t i) {
-        while (i < rows_.size() && rows_[i].status != "planned") ++i;
-        if (i >= rows_.size()) {
-            AfterValidation();
-            return;
+    // Addresses already answering, for rows that are still fine. Checks run a few at a time:
+    // each one costs up to three echo time-outs when nothing answers.
+    static constexpr int kParallelProbes = 8;
+
+    void ProbeMore() {
+        while (!stopProbing_ && probing_ < kParallelProbes && nextProbe_ < rows_.size()) {
+            const std::size_t i = nextProbe_++;
+            if (rows_[i].status != "planned") continue;
+            ++probing_;
+            auto self = shared_from_this();
+            s_.Engine().CheckAddressInUse(rows_[i].prepared.after, true, [self, i](int result) {
+                --self->probing_;
+                if (result == PROTO_ADDRESS_IN_USE) {
+                    self->Problem(i, Text(436), EXIT_CONFLICT, 436);
+                } else if (result == PROTO_PROBE_NOT_PERMITTED) {
+                    self->Problem(i, CannotProbeText(), EXIT_CANNOT_PROBE);
+                    self->stopProbing_ = true;  // no further probe can run either
+                }
+                self->ProbeMore();
+            });
         }
-        auto self = shared_from_this();
-        s_.Engine().CheckAddressInUse(rows_[i].prepared.after, true, [self, i](int result) {
-            if (result == PROTO_ADDRESS_IN_USE) {
-                self->Problem(i, Text(436), EXIT_CONFLICT, 436);
-            } else if (result == PROTO_PROBE_NOT_PERMITTED) {
-                self->Problem(i, CannotProbeText(), EXIT_CANNOT_PROBE);
-                self->AfterValidation();  // no further probe can run either
-                return;
-            }
-            self->ProbeNext(i + 1);
-        });
+        if (probing_ == 0 && !probesDone_ && (stopProbing_ || nextProbe_ >= rows_.size())) {
+            probesDone_ = true;
+            AfterValidation();
+        }
     }
 
     void AfterValidation() {
@@ -476,6 +483,10 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     std::vector<Row> rows_;
     std::vector<PlanProblem> problems_;
     int failure_ = 0;
+    std::size_t nextProbe_ = 0;
+    int probing_ = 0;
+    bool stopProbing_ = false;
+    bool probesDone_ = false;
 };
 
 }  // namespace

@@ -296,6 +296,35 @@ TEST(ApplyCommand, DryRunFindsInPlanDuplicatesAndAddressesInUseAndSendsNothing) 
     EXPECT_EQ(j["devices"][2]["message_id"], 436);
 }
 
+ApplyOptions MoveAll(CliRig& rig, int count, bool dryRun) {
+    std::string csv = "mac,mode,ip\n";
+    for (int i = 0; i < count; ++i) {
+        FakeDevice& d = rig.AddDevice(static_cast<std::uint8_t>(i + 1), DEVICE_KIND_STANDARD,
+                                      ("192.168.0." + std::to_string(20 + i)).c_str());
+        csv += MacText(d.mac) + ",static,192.168.0." + std::to_string(100 + i) + "\n";
+    }
+    return PlanOf(csv, dryRun);
+}
+
+TEST(ApplyCommand, ValidationProbesRunSideBySide) {
+    CliRig rig;
+    auto keep = RunApply(*rig.session, MoveAll(rig, 20, true), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+    EXPECT_EQ(rig.prober.Calls().size(), 60u);  // three attempts for each new address
+    // One after another they would take 20 x 3 x 1.1 s; eight at a time, three rounds.
+    EXPECT_LT(rig.clock.Now(), Milliseconds{8000 + 3 * 3400});
+}
+
+TEST(ApplyCommand, ProbesThatCannotRunEndTheValidation) {
+    CliRig rig;
+    rig.prober.SetPermitted(false);
+    auto keep = RunApply(*rig.session, MoveAll(rig, 12, false), rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_CANNOT_PROBE);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+}
+
 TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
     CliRig rig;
     FakeDevice& a = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
