@@ -7,6 +7,7 @@
 #include "app/AppIcon.h"
 #include "app/InstanceLock.h"
 #include "app/MessageBox.h"
+#include "app/PrivilegeNotice.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "res/StringTable.h"
@@ -54,6 +55,13 @@ int CTallyrigApp::InitInstance() {
         CTallyrigDlg dlg(services->Environment(), store);
         mainWindow_ = &dlg;
         if (dlg.OnInitDialog()) {
+            // Posted, so the box comes over the shown window and the first search (already
+            // sent) is answered while it is up.
+            if (options_.checkPrivileges) {
+                dlg.PostToSelf([&dlg, check = options_.checkPrivileges] {
+                    GivePrivilegeNotice(&dlg, check());
+                });
+            }
             if (options_.onDialogReady) options_.onDialogReady(dlg);
             dlg.exec();
         }

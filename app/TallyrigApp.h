@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/Privileges.h"
 #include "protocol/Protocol.h"
 
 namespace valdrune {
@@ -30,6 +31,8 @@ struct AppOptions {
     CSettingsStore* store = nullptr;
     // Called after the window's set-up, just before its modal run.
     std::function<void(CTallyrigDlg&)> onDialogReady;
+    // What the process may do beyond UDP, asked once the window is up; null skips the notice.
+    std::function<PrivilegeReport()> checkPrivileges;
 };
 
 class CTallyrigApp {

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
         return std::make_unique<PlatformHolder>(std::move(services));
     };
     options.onDialogReady = ArmListDump;
+    options.checkPrivileges = [] { return valdrune::CheckPrivileges(); };
     valdrune::CTallyrigApp tallyrig(std::move(options));
     const int code = tallyrig.InitInstance();
     tallyrig.ExitInstance();

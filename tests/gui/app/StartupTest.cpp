@@ -8,6 +8,7 @@
 
 #include "WindowRig.h"
 #include "app/InstanceLock.h"
+#include "app/PrivilegeNotice.h"
 #include "app/TallyrigApp.h"
 
 namespace valdrune::test {
@@ -174,6 +175,96 @@ TEST(SettingsStore, FailedWriteIsSilentAndTheChoiceStillApplies) {
     EXPECT_EQ(dlg.browserCode, dlg.browserCodes[static_cast<std::size_t>(last)]);
     EXPECT_EQ(rig.store->ReadBrowser(), 0);
     EXPECT_TRUE(rig.boxes.empty()) << "store failures are never reported";
+}
+
+// ---- Privilege notice -------------------------------------------------------------------
+
+struct PrivilegeCase {
+    bool canProbe;
+    bool canFlush;
+    int textId;  // 0: no box
+};
+
+class PrivilegeNoticeAtStart : public testing::TestWithParam<PrivilegeCase> {};
+
+TEST_P(PrivilegeNoticeAtStart, ComesOnceOverTheShownWindowOnlyWhenEchoIsMissing) {
+    const PrivilegeCase c = GetParam();
+    WindowRig rig;
+    AppOptions options = Options(rig, rig.dir.filePath("lock").toStdString());
+    int checks = 0;
+    options.checkPrivileges = [&] {
+        ++checks;
+        PrivilegeReport report;
+        report.canProbe = c.canProbe;
+        report.canFlush = c.canFlush;
+        report.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
+        return report;
+    };
+    bool shownAtBox = false;
+    std::size_t sentAtBox = 0;
+    SetMessageBoxHandler([&](const MessageBoxRequest& r) {
+        shownAtBox = r.owner != nullptr && r.owner->isVisible();
+        sentAtBox = rig.transport.Sent().size();
+        rig.boxes.push_back(r);
+        return ID_OK;
+    });
+    CTallyrigDlg* window = nullptr;
+    options.onDialogReady = [&](CTallyrigDlg& dlg) {
+        window = &dlg;
+        EXPECT_EQ(checks, 0) << "asked only once the window runs";
+        QTimer::singleShot(0, &dlg, [&dlg] { dlg.done(2); });
+    };
+    CTallyrigApp app(std::move(options));
+    EXPECT_EQ(app.InitInstance(), 0);
+    EXPECT_EQ(checks, 1);
+    if (c.textId == 0) {
+        EXPECT_TRUE(rig.boxes.empty());
+        return;
+    }
+    ASSERT_EQ(rig.boxes.size(), 1u);
+    const MessageBoxRequest& box = rig.boxes[0];
+    EXPECT_EQ(box.textId, c.textId);
+    EXPECT_EQ(box.boxType, MB_OK_ | MB_ICONEXCLAMATION_);
+    EXPECT_EQ(box.owner, window);
+    EXPECT_TRUE(shownAtBox) << "the box must come after the window is shown";
+    EXPECT_EQ(sentAtBox, 1u) << "the first search goes out before the box";
+    const std::string& text = box.extraText;
+    EXPECT_EQ(text.find("%s"), std::string::npos);
+    EXPECT_NE(text.find(c.canFlush ? "privilege cap_net_raw is" : "cap_net_raw, cap_net_admin"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("sudo setcap cap_net_raw,cap_net_admin+ep /"), std::string::npos) << text;
+    EXPECT_NE(text.find("sudo sysctl -w net.ipv4.ping_group_range=\"1000 1000\""),
+              std::string::npos)
+        << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(States, PrivilegeNoticeAtStart,
+                         testing::Values(PrivilegeCase{false, false, kTextNoEchoNoFlush},
+                                         PrivilegeCase{false, true, kTextNoEcho},
+                                         PrivilegeCase{true, false, 0},
+                                         PrivilegeCase{true, true, 0}));
+
+TEST(PrivilegeNotice, FillsEveryLanguageAndQuotesAnAwkwardPath) {
+    PrivilegeReport report;  // nothing granted, no ping-group advice from the platform
+    const Language languages[] = {Language::English, Language::Japanese,
+                                  Language::ChineseSimplified, Language::Portuguese};
+    for (Language lang : languages) {
+        SetCurrentLanguage(lang);
+        const QString text =
+            MakePrivilegeNotice(report, QStringLiteral("/opt/it's %s/valdrune")).text;
+        EXPECT_EQ(text.count(QStringLiteral("%s")), 1) << "only the one in the path";
+        EXPECT_TRUE(text.contains(
+            QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep '/opt/it'\\''s %s/valdrune'")))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("ping_group_range=\"0 2147483647\"")));
+    }
+    SetCurrentLanguage(Language::English);
+    report.canProbe = true;
+    const PrivilegeNotice console = MakePrivilegeNotice(report, QStringLiteral("/usr/bin/valdrune"));
+    EXPECT_EQ(console.textId, 0);
+    EXPECT_TRUE(console.text.endsWith(
+        QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune")));
 }
 
 }  // namespace

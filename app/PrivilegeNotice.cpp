@@ -1,0 +1,79 @@
+#include "app/PrivilegeNotice.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <cstdio>
+#include <initializer_list>
+
+#include "app/MessageBox.h"
+#include "settings/dialogs/ControlText.h"
+
+namespace valdrune {
+namespace {
+
+// Single quotes unless the path is plain, so the command can be pasted as it is.
+QString ShellWord(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
+    if (plain.match(word).hasMatch()) return word;
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// Always both capabilities: setcap replaces the file's set, so naming only the missing one
+// would take away the other if the file carried it.
+QString GrantCommand(const QString& executable) {
+    return QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep ") + ShellWord(executable);
+}
+
+// The "%s" of text in order, each searched after the previous argument, so that a "%s" inside
+// a path is left alone.
+QString FillIn(QString text, std::initializer_list<QString> arguments) {
+    qsizetype from = 0;
+    for (const QString& argument : arguments) {
+        const qsizetype at = text.indexOf(QStringLiteral("%s"), from);
+        if (at < 0) break;
+        text.replace(at, 2, argument);
+        from = at + argument.size();
+    }
+    return text;
+}
+
+}  // namespace
+
+PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString& executable) {
+    PrivilegeNotice notice;
+    if (report.Complete()) return notice;
+    if (report.canProbe) {
+        notice.text = QStringLiteral(
+                          "valdrune: cap_net_admin is missing, so the neighbour cache is not "
+                          "flushed before an address check; grant it with: ") +
+                      GrantCommand(executable);
+        return notice;
+    }
+    notice.textId = report.canFlush ? kTextNoEcho : kTextNoEchoNoFlush;
+    const QString missing = report.canFlush ? QStringLiteral("cap_net_raw")
+                                            : QStringLiteral("cap_net_raw, cap_net_admin");
+    // The report names the user's own group; every group is what many systems ship anyway.
+    const QString pingGroups =
+        report.pingGroupCommand.empty()
+            ? QStringLiteral("sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"")
+            : QString::fromStdString(report.pingGroupCommand);
+    notice.text = FillIn(DialogText(notice.textId),
+                         {missing, GrantCommand(executable), QStringLiteral("sudo ") + pingGroups});
+    return notice;
+}
+
+void GivePrivilegeNotice(QWidget* owner, const PrivilegeReport& report) {
+    const PrivilegeNotice notice =
+        MakePrivilegeNotice(report, QCoreApplication::applicationFilePath());
+    if (notice.text.isEmpty()) return;
+    if (notice.textId == 0) {
+        std::fprintf(stderr, "%s\n", notice.text.toLocal8Bit().constData());
+        return;
+    }
+    ShowMessageBox(MessageBoxRequest{owner, notice.textId, MB_OK_ | MB_ICONEXCLAMATION_,
+                                     notice.text.toStdString()});
+}
+
+}  // namespace valdrune

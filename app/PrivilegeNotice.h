@@ -1,0 +1,30 @@
+// The start-up notice for a process that lacks the network privileges of address checks.
+// Echo missing means new settings go out unchecked, which the user must hear about once; a
+// neighbour cache that cannot be flushed only makes a check less certain, so that is a line
+// on the console, not a box.
+#pragma once
+
+#include <QString>
+
+#include "platform/linux/Privileges.h"
+
+class QWidget;
+
+namespace valdrune {
+
+inline constexpr int kTextNoEchoNoFlush = 901;
+inline constexpr int kTextNoEcho = 902;
+
+struct PrivilegeNotice {
+    int textId = 0;  // the box's text, 0 when there is no box
+    QString text;    // the box text in the current language, or else the console line
+};
+
+// executable: the program file named in the setcap command.
+PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString& executable);
+
+// Shows the box over owner (exclamation icon) or prints the console line; nothing when both
+// privileges are there.
+void GivePrivilegeNotice(QWidget* owner, const PrivilegeReport& report);
+
+}  // namespace valdrune
