@@ -33,6 +33,8 @@ int ShowDefault(const MessageBoxRequest& request) {
     const QString text = request.extraText.empty() ? Text(request.textId)
                                                    : QString::fromStdString(request.extraText);
     QMessageBox box(qtIcon, Text(201), text, QMessageBox::NoButton, request.owner);
+    // Some texts carry a command to run; let it be selected and copied.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     QPushButton* ok = box.addButton(Text(602), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
     if ((request.boxType & 0x0F) == MB_OKCANCEL_) {

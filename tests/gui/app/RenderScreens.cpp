@@ -1,13 +1,15 @@
-// Renders the main window (with a few devices) and the About box in each language to PNG
-// files, so that a person can check the fitted layouts. Usage: app_render <output folder>.
+// Renders the main window (with a few devices), the About box and the missing-privilege notice
+// in each language to PNG files, so that a person can check the fitted layouts. Usage: app_render <output folder>.
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 
 #include "WindowRig.h"
 #include "app/AboutDlg.h"
+#include "app/PrivilegeNotice.h"
 
 using namespace valdrune;
 
@@ -62,6 +64,19 @@ int main(int argc, char** argv) {
         about.show();
         QApplication::processEvents();
         ok = Save(about, out + QStringLiteral("/about-%1.png").arg(QLatin1String(s.suffix))) && ok;
+        about.close();
+        // The real box through the default seam, grabbed once its modal loop runs.
+        SetMessageBoxHandler({});
+        const QString notice = out + QStringLiteral("/notice-%1.png").arg(QLatin1String(s.suffix));
+        QTimer::singleShot(0, [&ok, notice] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                ok = Save(*box, notice) && ok;
+                box->close();
+            }
+        });
+        PrivilegeReport nothing;
+        nothing.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
+        GivePrivilegeNotice(&dlg, nothing);
     }
     return ok ? 0 : 1;
 }
