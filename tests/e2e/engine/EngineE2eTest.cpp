@@ -182,6 +182,8 @@ struct KindRow {
     bool restartWait;  // single-port devices are awaited until they answer again
 };
 
+void PrintTo(const KindRow& row, std::ostream* os) { *os << row.name; }
+
 class EngineTransaction : public EngineE2e, public ::testing::WithParamInterface<KindRow> {};
 
 TEST_P(EngineTransaction, CompletesWithTheBuiltBytesAndThreeConfirmations) {
