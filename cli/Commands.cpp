@@ -238,7 +238,14 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
                     result.message = Text(436);
                     result.datagram.clear();
                 } else if (probe == PROTO_PROBE_NOT_PERMITTED) {
-                    s.Err() << "Cannot probe: ICMP echo is not permitted for this process.\n";
+                    // The check the dry run exists for did not happen: not a success.
+                    result.exitCode = EXIT_CANNOT_PROBE;
+                    result.message = CannotProbeText();
+                } else if (probe == PROTO_SOCKET_NOT_READY) {
+                    result.exitCode = EXIT_FAILED;
+                    result.messageId = 224;
+                    result.message = Text(224);
+                    result.datagram.clear();
                 }
                 Conclude(s, o, result, done);
             });
@@ -359,6 +366,9 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 } else if (result == PROTO_PROBE_NOT_PERMITTED) {
                     self->Problem(i, CannotProbeText(), EXIT_CANNOT_PROBE);
                     self->stopProbing_ = true;  // no further probe can run either
+                } else if (result == PROTO_SOCKET_NOT_READY) {
+                    self->Problem(i, Text(224), EXIT_FAILED, 224);
+                    self->stopProbing_ = true;
                 }
                 self->ProbeMore();
             });

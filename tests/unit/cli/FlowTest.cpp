@@ -82,6 +82,20 @@ TEST(SetCommand, ProbeThatCannotRunIsNotTakenForNoConflict) {
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
 }
 
+TEST(SetCommand, DryRunWhoseProbeCannotRunDoesNotReportSuccess) {
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.prober.SetPermitted(false);
+    SetOptions o = Static(dev.mac, "192.168.0.30");
+    o.dryRun = true;
+    RunSet(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, EXIT_CANNOT_PROBE);
+    EXPECT_NE(rig.err.str().find(CannotProbeText()), std::string::npos);
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+}
+
 struct RefusedCase {
     const char* name;
     std::uint8_t kind;
