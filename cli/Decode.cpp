@@ -195,6 +195,13 @@ std::optional<UdpPayload> ExtractUdp(int linkType, std::span<const std::uint8_t>
     return p;
 }
 
+bool IsCaptureMagic(std::span<const std::uint8_t> head) {
+    if (head.size() < 4) return false;
+    const std::uint32_t magic = U32(head, 0);
+    return magic == 0xA1B2C3D4u || magic == 0xD4C3B2A1u || magic == 0xA1B23C4Du ||
+           magic == 0x4D3CB2A1u || magic == 0x0A0D0D0Au;
+}
+
 bool ReadCapture(const std::string& path, std::vector<UdpPayload>& out, std::string& error) {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     pcap_t* pcap = pcap_open_offline(path.c_str(), errbuf);

@@ -52,6 +52,10 @@ struct UdpPayload {
 };
 std::optional<UdpPayload> ExtractUdp(int linkType, std::span<const std::uint8_t> frame);
 
+// True when the first bytes of a file are a pcap (either byte order, micro- or nanosecond)
+// or pcapng magic number; anything else is read as hex text.
+bool IsCaptureMagic(std::span<const std::uint8_t> head);
+
 // Reads a pcap or pcapng file; datagrams on ports 10669/10670 only.
 bool ReadCapture(const std::string& path, std::vector<UdpPayload>& out, std::string& error);
 

@@ -68,12 +68,13 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
     std::vector<DecodedDatagram> decoded;
     std::ifstream probe(input, std::ios::binary);
     const bool isFile = input != "-" && static_cast<bool>(probe);
+    bool isCapture = false;
     if (isFile) {
-        char magic[4] = {};
-        probe.read(magic, 4);
-        const bool textFile = std::isxdigit(static_cast<unsigned char>(magic[0])) &&
-                              std::isxdigit(static_cast<unsigned char>(magic[1]));
-        if (!textFile) {
+        std::uint8_t magic[4] = {};
+        probe.read(reinterpret_cast<char*>(magic), sizeof magic);
+        // By the magic number: a hex file may start with "0x", a blank or a line break.
+        isCapture = IsCaptureMagic({magic, static_cast<std::size_t>(probe.gcount())});
+        if (isCapture) {
             std::vector<UdpPayload> payloads;
             std::string error;
             if (!ReadCapture(input, payloads, error)) {
@@ -89,7 +90,7 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
             if (decoded.empty()) std::cerr << input << ": no datagrams on ports 10669/10670\n";
         }
     }
-    if (decoded.empty()) {
+    if (!isCapture) {
         std::string text = input;
         if (input == "-") {
             std::ostringstream s;

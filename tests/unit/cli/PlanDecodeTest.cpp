@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "cli/Decode.h"
 #include "cli/ExitCodes.h"
 #include "cli/Plan.h"
@@ -228,6 +230,20 @@ TEST(Capture, ExtractsTheUdpPayloadOfAnEthernetFrame) {
     EXPECT_EQ(p->destinationPort, 10669);
     EXPECT_EQ(p->sourceIp, Ip("192.168.0.20"));
     EXPECT_EQ(p->payload, answer);
+}
+
+TEST(Capture, FilesAreTakenForCapturesByTheirMagicNumberOnly) {
+    auto head = [](const char* text) {
+        return std::vector<std::uint8_t>(text, text + std::strlen(text));
+    };
+    // Hex files the decoder reads as text, even when they do not start with two hex digits.
+    for (const char* text : {"0x00 01", " 00 01", "\n0001", "00 01", "ab"})
+        EXPECT_FALSE(IsCaptureMagic(head(text))) << text;
+    const std::vector<std::vector<std::uint8_t>> captures = {{0xD4, 0xC3, 0xB2, 0xA1},
+                                                             {0xA1, 0xB2, 0xC3, 0xD4},
+                                                             {0x4D, 0x3C, 0xB2, 0xA1},
+                                                             {0x0A, 0x0D, 0x0D, 0x0A}};
+    for (const auto& magic : captures) EXPECT_TRUE(IsCaptureMagic(magic));
 }
 
 TEST(Capture, DropsCutOffAndMalformedFramesWithoutReadingPastThem) {
