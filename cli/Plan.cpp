@@ -53,6 +53,8 @@ const std::set<std::string>& Columns() {
 
 Plan ParsePlan(std::string_view text) {
     Plan plan;
+    // Spreadsheets save UTF-8 CSV with a byte-order mark, which would hide the first column.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     std::vector<std::string> header;
     int lineNo = 0;
     std::size_t pos = 0;

@@ -34,6 +34,16 @@ TEST(Plan, ReadsHeaderCommentsQuotesAndEmptyCells) {
     EXPECT_EQ(p.rows[1].request.dns, DnsMode::Manual);
 }
 
+TEST(Plan, ByteOrderMarkOfASpreadsheetIsNotPartOfTheFirstLine) {
+    for (const char* text : {"\xEF\xBB\xBFmac,ip\n02-00-00-00-00-01,10.0.0.5\n",
+                             "\xEF\xBB\xBF# floor 2\nmac,ip\n02-00-00-00-00-01,10.0.0.5\n"}) {
+        const Plan p = ParsePlan(text);
+        ASSERT_TRUE(p.problems.empty()) << p.problems[0].message;
+        ASSERT_EQ(p.rows.size(), 1u);
+        EXPECT_EQ(p.rows[0].request.ip, Ip("10.0.0.5"));
+    }
+}
+
 struct BadPlanCase {
     const char* name;
     const char* text;
