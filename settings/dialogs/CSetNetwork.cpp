@@ -141,8 +141,11 @@ void CSetNetwork::FitLayout() {
     SetControlWidth(kDnsAuto, e);
     SetControlWidth(kDnsManual, e);
 
+    // The check box row counts too: its text is longer than the radios' in some languages.
+    const int checkBoxWidth = CalcControlTextWidth(Control(kWaitForRestart), DialogText(444));
     const int rightmost =
-        std::max(Placement(kAutoAdvanced).right(), Placement(kDnsManual).right());
+        std::max({Placement(kAutoAdvanced).right(), Placement(kDnsManual).right(),
+                  Placement(kWaitForRestart).left() + checkBoxWidth - 1});
     const int g = std::max(0, rightmost - Placement(kBack).right());
 
     for (int id : kModeRadios) MoveControlBy(id, -s, 0);
@@ -153,8 +156,7 @@ void CSetNetwork::FitLayout() {
     MoveControlBy(kBack, -(s - g), 0);
     WidenBy(g - s);
 
-    SetControlWidth(kWaitForRestart,
-                    CalcControlTextWidth(Control(kWaitForRestart), DialogText(444)));
+    SetControlWidth(kWaitForRestart, checkBoxWidth);
 
     // Mode rows: the second row holds whichever Auto radios this device offers.
     const QRect row2Left = Placement(kAutoIp);

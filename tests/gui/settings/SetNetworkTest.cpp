@@ -6,6 +6,8 @@
 #include <functional>
 
 #include "settings/dialogs/CSetNetwork.h"
+#include "settings/dialogs/ControlText.h"
+#include "res/StringTable.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"
 
@@ -103,6 +105,32 @@ TEST(SetNetworkLayout, PlacesTheAutoRowsByCapabilityAndDropsAnEmptyRow) {
         EXPECT_LE(d->Placement(2).right(), d->width());
     }
 }
+
+// Every row, the check box's included, fits the dialog in every language (the Portuguese
+// check box text is wider than any radio row of a legacy or capability-0 device).
+class SetNetworkLayoutByLanguage : public ::testing::TestWithParam<Language> {};
+
+TEST_P(SetNetworkLayoutByLanguage, HoldsTheCheckBoxTextInsideTheDialog) {
+    SetCurrentLanguage(GetParam());
+    for (const _CommandDataTable& record :
+         {Device(48, 0, 3, 0x92), Device(48, 1, 3, 0x92), Device(48, 2, 3, 0x92),
+          Device(3, 0, 0, 0x12)}) {
+        CSetNetwork d;
+        d.SetRecord(record);
+        d.OnInitDialog();
+        auto* box = d.ControlAs<QCheckBox>(kWaitForRestart);
+        ASSERT_NE(box, nullptr);
+        EXPECT_GE(d.Placement(kWaitForRestart).width(),
+                  CalcControlTextWidth(box, DialogText(444)));
+        EXPECT_LE(d.Placement(kWaitForRestart).right(), d.Placement(2).right());
+        EXPECT_LE(d.Placement(2).right(), d.width());
+    }
+    SetCurrentLanguage(Language::English);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SetNetworkLayoutByLanguage,
+                         ::testing::Values(Language::English, Language::Japanese,
+                                           Language::ChineseSimplified, Language::Portuguese));
 
 TEST(SetNetworkRadios, StaticForcesManualDnsAndDhcpReleasesIt) {
     CSetNetwork d;
