@@ -30,6 +30,19 @@ constexpr int kBoxInformation = MB_OK_ | MB_ICONINFORMATION_;
 // Bit 0 of statusBits: the device restarted too long ago to accept new settings.
 constexpr std::uint16_t kStatusSetupWindowClosed = 0x0001;
 
+// Both settings dialogs take a record copy and the wait flag, and hand back both on Save.
+template <class Dialog>
+bool RunSettingsDialog(CTallyrigDlg& owner, const _CommandDataTable& copy, bool& wait,
+                       _CommandDataTable& result) {
+    Dialog dialog(&owner);
+    dialog.SetRecord(copy);
+    dialog.SetWaitForRestart(wait);
+    if (dialog.exec() != CTemplateDialog::kResultOk) return false;
+    result = dialog.Record();
+    wait = dialog.WaitForRestart();
+    return true;
+}
+
 }  // namespace
 
 struct SettingsChange::State {
@@ -60,21 +73,10 @@ void SettingsChange::OnNetworkSettings() {
     const _CommandDataTable copy = PrepareRecordForDialog(record);
     _CommandDataTable result;
     bool wait = dlg_.waitForRestart;
-    if (record.kind == DEVICE_KIND_TWO_PORT) {
-        CSetNetworkRec dialog(&dlg_);
-        dialog.SetRecord(copy);
-        dialog.SetWaitForRestart(wait);
-        if (dialog.exec() != CTemplateDialog::kResultOk) return;
-        result = dialog.Record();
-        wait = dialog.WaitForRestart();
-    } else {
-        CSetNetwork dialog(&dlg_);
-        dialog.SetRecord(copy);
-        dialog.SetWaitForRestart(wait);
-        if (dialog.exec() != CTemplateDialog::kResultOk) return;
-        result = dialog.Record();
-        wait = dialog.WaitForRestart();
-    }
+    const bool saved = record.kind == DEVICE_KIND_TWO_PORT
+                           ? RunSettingsDialog<CSetNetworkRec>(dlg_, copy, wait, result)
+                           : RunSettingsDialog<CSetNetwork>(dlg_, copy, wait, result);
+    if (!saved) return;
     dlg_.busy = true;
     dlg_.pendingSettings = result;
     dlg_.waitForRestart = wait;

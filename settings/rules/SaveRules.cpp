@@ -250,22 +250,36 @@ SaveResult ValidateTwoPortSave(const TwoPortEntry& e, const _CommandDataTable& r
     return ok;
 }
 
-_CommandDataTable ApplySinglePortSave(const _CommandDataTable& record, const _CommandDataTable& w) {
-    _CommandDataTable r = record;
+namespace {
+
+// What every Save writes: the port and the address block the dialog shows.
+void CopyShownBlock(_CommandDataTable& r, const _CommandDataTable& w) {
     r.primary.ipAddress = w.primary.ipAddress;
     r.primary.subnetMask = w.primary.subnetMask;
     r.primary.gateway = w.primary.gateway;
     r.primary.dns1 = w.primary.dns1;
     r.primary.dns2 = w.primary.dns2;
     r.primary.port = w.primary.port;
+}
+
+// Devices that keep a second copy of their settings get the same values there.
+void MirrorShownBlock(_CommandDataTable& r, const _CommandDataTable& w) {
+    r.secondary.ipAddress = w.primary.ipAddress;
+    r.secondary.subnetMask = w.primary.subnetMask;
+    r.secondary.gateway = w.primary.gateway;
+    r.secondary.dns1 = w.primary.dns1;
+    r.secondary.dns2 = w.primary.dns2;
+}
+
+}  // namespace
+
+_CommandDataTable ApplySinglePortSave(const _CommandDataTable& record, const _CommandDataTable& w) {
+    _CommandDataTable r = record;
+    CopyShownBlock(r, w);
     if (record.kind == DEVICE_KIND_STANDARD) {
         r.ipv4Mode = w.ipv4Mode;
         r.flags = w.flags;
-        r.secondary.ipAddress = w.primary.ipAddress;
-        r.secondary.subnetMask = w.primary.subnetMask;
-        r.secondary.gateway = w.primary.gateway;
-        r.secondary.dns1 = w.primary.dns1;
-        r.secondary.dns2 = w.primary.dns2;
+        MirrorShownBlock(r, w);
     } else if (record.kind == DEVICE_KIND_LEGACY) {
         r.legacyWord = w.legacyWord;
         r.legacyAddressing = w.legacyAddressing;
@@ -276,23 +290,14 @@ _CommandDataTable ApplySinglePortSave(const _CommandDataTable& record, const _Co
 
 _CommandDataTable ApplyTwoPortSave(const _CommandDataTable& record, const _CommandDataTable& w) {
     _CommandDataTable r = record;
-    r.primary.ipAddress = w.primary.ipAddress;
-    r.primary.subnetMask = w.primary.subnetMask;
-    r.primary.gateway = w.primary.gateway;
-    r.primary.dns1 = w.primary.dns1;
-    r.primary.dns2 = w.primary.dns2;
-    r.primary.port = w.primary.port;
+    CopyShownBlock(r, w);
     r.ipv4Mode = w.ipv4Mode;
     r.flags = w.flags;
     r.primary.ipAddress2 = w.primary.ipAddress2;
     r.primary.subnetMask2 = w.primary.subnetMask2;
     r.secondary.ipAddress2 = w.primary.ipAddress2;
     r.secondary.subnetMask2 = w.primary.subnetMask2;
-    r.secondary.ipAddress = w.primary.ipAddress;
-    r.secondary.subnetMask = w.primary.subnetMask;
-    r.secondary.gateway = w.primary.gateway;
-    r.secondary.dns1 = w.primary.dns1;
-    r.secondary.dns2 = w.primary.dns2;
+    MirrorShownBlock(r, w);
     return r;
 }
 
