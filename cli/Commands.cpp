@@ -100,8 +100,8 @@ void PrintChange(Session& s, WatchState& st, Format format, const DeviceView& v)
             char line[96];
             std::snprintf(line, sizeof line, "%-7s %s  %-15s %5u  ", event, mac.c_str(),
                           Ipv4Text(v.record.primary.ipAddress).c_str(), v.record.primary.port);
-            s.Out() << line << FieldText(v.record.deviceName) << "  " << FieldText(v.record.model)
-                    << '\n';
+            s.Out() << line << Printable(FieldText(v.record.deviceName)) << "  "
+                    << Printable(FieldText(v.record.model)) << '\n';
             break;
         }
     }

@@ -29,11 +29,28 @@ std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced) {
     return out;
 }
 
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 namespace {
 
 FieldValue Address(const char* name, std::uint32_t v) { return {name, Ipv4Text(v), Ipv4Text(v)}; }
 FieldValue Number(const char* name, long long v) { return {name, std::to_string(v), v}; }
-FieldValue Str(const char* name, const std::string& v) { return {name, v, v}; }
+// JSON escapes control characters itself; text and CSV output get the printable form.
+FieldValue Str(const char* name, const std::string& v) { return {name, Printable(v), v}; }
 
 std::string Joined(const std::vector<std::string>& items, char sep) {
     std::string out;

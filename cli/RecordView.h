@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/Record.h"
@@ -43,5 +44,9 @@ std::vector<std::string> DeviceCsvCells(const DeviceView& device);
 std::string Dump(const Json& j, int indent = 2);
 
 std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced = false);
+
+// Text a device sent, safe to print on a terminal: control bytes (escape sequences, line
+// breaks) become \xNN, and so does a backslash, so that the form stays unambiguous.
+std::string Printable(std::string_view text);
 
 }  // namespace valdrune::cli

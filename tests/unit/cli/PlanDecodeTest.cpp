@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "cli/Decode.h"
 #include "cli/ExitCodes.h"
@@ -240,6 +241,22 @@ TEST(Capture, ExtractsTheUdpPayloadOfAnEthernetFrame) {
     EXPECT_EQ(p->destinationPort, 10669);
     EXPECT_EQ(p->sourceIp, Ip("192.168.0.20"));
     EXPECT_EQ(p->payload, answer);
+}
+
+TEST(DeviceText, ControlBytesADeviceSendsNeverReachTheTerminal) {
+    DeviceView v;
+    SetFieldText(v.record.deviceName, "A\x1b]0;x\x07\r\nB");
+    SetFieldText(v.record.model, "C:\\cam");
+    for (const Format format : {Format::Text, Format::Csv}) {
+        std::ostringstream out;
+        WriteDevices(out, {v}, format);
+        const std::string text = out.str();
+        for (const char c : text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20);
+        EXPECT_NE(text.find("A\\x1b]0;x\\x07\\x0d\\x0aB"), std::string::npos) << text;
+        EXPECT_NE(text.find("C:\\x5ccam"), std::string::npos) << text;
+    }
+    // JSON carries the bytes as sent; its own escaping keeps them off the terminal.
+    EXPECT_EQ(DeviceJson(v)["name"], "A\x1b]0;x\x07\r\nB");
 }
 
 TEST(Capture, FilesAreTakenForCapturesByTheirMagicNumberOnly) {
