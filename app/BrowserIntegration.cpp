@@ -133,15 +133,15 @@ void BrowserIntegration::OnTimer(int timerId) { state_->browser.OnTimer(timerId)
 bool BrowserIntegration::OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
     CDeviceBrowser& b = state_->browser;
     switch (message) {
+        // The set-up run keeps its message dialog's window itself: its dialogs can run nested
+        // inside a settings change's progress dialog, whose window must stay known until the
+        // outcome closes it.
         case WM_RUN_MESSAGE_DIALOG:
             if (wParam != 1 && wParam != 2) return false;
-            dlg_.progressWindow = 0;
             b.OnRunMessageDialog(wParam);
-            dlg_.progressWindow = 0;
             return true;
         case WM_MESSAGE_DIALOG_READY:
             b.OnMessageDialogReady(wParam);
-            dlg_.progressWindow = wParam;
             return true;
         case WM_OPEN_PENDING_URL:
             b.OnOpenPendingUrl();

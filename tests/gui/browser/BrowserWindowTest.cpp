@@ -273,6 +273,32 @@ TEST(EdgeSetupRun, RewritesTheListRestartsEdgeMinimisesItAndOpensThePageAfterThe
     EXPECT_NE(policy.find("\"InternetExplorerIntegrationLevel\": 1"), std::string::npos);
 }
 
+// The set-up run's dialogs run nested inside whatever modal loop is up; they must not take over
+// the progress window of a settings change that is still waiting for its outcome.
+TEST(EdgeSetupRun, LeavesTheProgressWindowOfARunningSettingsChangeAlone) {
+    SetupRun run;
+    CMessageDialog progress(run.rig.clock, run.dlg);
+    progress.SetMode(CMessageDialog::kProgressMode);
+    progress.setResult(0);
+    run.dlg->progressWindow = progress.Handle();
+    bool outcomeSent = false;
+    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+        if (&d == &progress || outcomeSent) return;
+        // The device's answer to the settings arrives while the countdown runs.
+        outcomeSent = true;
+        run.dlg->SendMessage(WM_SETUP_FAILED, 1);
+    });
+    driver->Step();
+    ClickOpen(*run.dlg);
+    run.rig.clock.Advance(Milliseconds(5000));
+    driver->stopped = true;
+    run.rig.Settle();
+
+    ASSERT_TRUE(outcomeSent);
+    EXPECT_EQ(progress.result(), ID_CANCEL) << "the outcome closes the progress dialog";
+    EXPECT_EQ(run.dlg->resultTextId, 439);
+}
+
 TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {
     SetupRun run;
     run.AddEdgeWindow();
