@@ -16,10 +16,6 @@ bool UsableAddress(const std::string& text, std::uint32_t& out) {
     return true;
 }
 
-bool IsZero(const MacAddress& mac) {
-    return std::all_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b == 0; });
-}
-
 }  // namespace
 
 int CProtocol::EnumerateInterfaces(const MacAddress& preferredMac) {
@@ -42,7 +38,7 @@ int CProtocol::EnumerateInterfaces(const MacAddress& preferredMac) {
     }
 
     // A zero MAC is "nothing remembered": it must not pick an adapter without a hardware address.
-    const bool havePreferred = !IsZero(preferredMac);
+    const bool havePreferred = !IsZeroMac(preferredMac);
     int preferred = -1;
     for (std::size_t pos = 0; pos < interfaces_.size(); ++pos) {
         _NetInfo& entry = interfaces_[pos];

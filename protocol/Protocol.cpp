@@ -20,10 +20,6 @@ constexpr Milliseconds kRestartPeriod{2000};
 constexpr int kRestartBudget = 120000;
 constexpr int kRestartQuiet = 90000;  // remaining budget above this: the device is restarting
 
-bool IsZero(const MacAddress& mac) {
-    return std::all_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b == 0; });
-}
-
 }  // namespace
 
 CProtocol::CProtocol(ProtocolEnvironment env) : env_(env), alive_(std::make_shared<bool>(true)) {
@@ -158,7 +154,7 @@ int CProtocol::ProcessDatagram(std::size_t count) {
         const std::uint32_t address =
             ParseDeviceAnswer(devices_, owner_, datagram, header->payloadLength, ContextOf(*header));
         // A zero awaited MAC means no device is awaited, even if a device reports that MAC.
-        if (address != 0 && !IsZero(awaitedMac_) && header->deviceMac == awaitedMac_) {
+        if (address != 0 && !IsZeroMac(awaitedMac_) && header->deviceMac == awaitedMac_) {
             awaitedMac_ = {};
             CancelTimer(restartTimer_);
             PostMessage(WM_SETUP_FINISHED, 0);

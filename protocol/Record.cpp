@@ -13,6 +13,10 @@ std::string MacText(const MacAddress& mac) {
     return buf;
 }
 
+bool IsZeroMac(const MacAddress& mac) {
+    return std::all_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b == 0; });
+}
+
 std::string Ipv4Text(std::uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", (v >> 24) & 0xFFu, (v >> 16) & 0xFFu,

@@ -70,6 +70,8 @@ struct _CommandDataTable {
 
 // "%02X-%02X-%02X-%02X-%02X-%02X"
 std::string MacText(const MacAddress& mac);
+// All six bytes zero: no MAC (nothing remembered, no device awaited, no hardware address).
+bool IsZeroMac(const MacAddress& mac);
 // "%d.%d.%d.%d", most significant octet first.
 std::string Ipv4Text(std::uint32_t hostOrder);
 // Eight upper-case groups without compression, or "--------" when the record has no tag 64.
