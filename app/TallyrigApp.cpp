@@ -51,10 +51,12 @@ int CTallyrigApp::InitInstance() {
 
     CSettingsStore ownStore;
     CSettingsStore& store = options_.store != nullptr ? *options_.store : ownStore;
+    bool windowRan = false;
     {
         CTallyrigDlg dlg(services->Environment(), store);
         mainWindow_ = &dlg;
         if (dlg.OnInitDialog()) {
+            windowRan = true;
             // Posted, so the box comes over the shown window and the first search (already
             // sent) is answered while it is up.
             if (options_.checkPrivileges) {
@@ -68,6 +70,11 @@ int CTallyrigApp::InitInstance() {
         mainWindow_ = nullptr;
     }
     services.reset();
+    if (!windowRan) {
+        // The window could not open its socket and has said so (224): a failed start as well.
+        startFailure_ = 224;
+        return 1;
+    }
     return 0;
 }
 

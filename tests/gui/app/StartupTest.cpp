@@ -123,6 +123,18 @@ TEST(Startup, NetworkStartFailureComesBeforeTheInstanceCheck) {
     EXPECT_EQ(rig.boxes[0].textId, 224);
 }
 
+TEST(Startup, WindowWithoutASocketIsAFailedStartToo) {
+    WindowRig rig(false);
+    const std::string lockPath = rig.dir.filePath("lock").toStdString();
+    CTallyrigApp app(Options(rig, lockPath));
+    EXPECT_EQ(app.InitInstance(), 1) << "a start that ended at text 224 must not exit with 0";
+    EXPECT_EQ(app.StartFailure(), 224);
+    ASSERT_EQ(rig.boxes.size(), 1u);
+    EXPECT_EQ(rig.boxes[0].textId, 224);
+    app.ExitInstance();
+    EXPECT_TRUE(CInstanceLock(lockPath).TryAcquire());
+}
+
 // ---- Settings store ---------------------------------------------------------------------
 
 TEST(SettingsStore, DefaultsWhenAbsentAndIgnoresValuesThatDoNotFit) {
