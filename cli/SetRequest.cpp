@@ -105,6 +105,25 @@ const char* ModeName(ModeChoice m) {
     return "?";
 }
 
+// The dialog's IP-address controls never hold an octet outside their range (a first octet of
+// 0 or above 223 in an address, for one), so a value typed for such a control is refused with
+// the control's own message instead of being sent.
+std::optional<std::string> OctetRefused(int controlId, const std::optional<std::uint32_t>& address) {
+    if (!address) return std::nullopt;
+    for (int octet = 0; octet < 4; ++octet) {
+        const int value = static_cast<int>((*address >> (24 - 8 * octet)) & 0xFFu);
+        const std::optional<OctetRule> rule = OctetRuleFor(controlId, octet);
+        if (!rule) continue;
+        const OctetCheck check = CheckOctet(*rule, value);
+        if (check.accepted) continue;
+        std::string text = Text(check.messageId);
+        if (const auto at = text.find("%d"); check.formatWithValue && at != std::string::npos)
+            text.replace(at, 2, std::to_string(value));
+        return Ipv4Text(*address) + ": " + text;
+    }
+    return std::nullopt;
+}
+
 std::string NotOffered(ModeChoice m, const _CommandDataTable& r) {
     return std::string("this ") + KindName(r.kind) + " device does not offer the address mode " +
            ModeName(m);
@@ -154,6 +173,12 @@ std::optional<std::string> EnterSinglePort(const _CommandDataTable& p, const Set
     }
     if (q.port && e.mode == AddressMode::AutoAdvanced && (standard || legacy)) {
         return "the port cannot be changed in the automatic address mode";
+    }
+    namespace c = ctl::single;
+    for (const auto& [control, value] :
+         {std::pair{c::kAddress, q.ip}, {c::kMask, q.mask}, {c::kGateway, q.gateway},
+          {c::kDns1, q.dns1}, {c::kDns2, q.dns2}}) {
+        if (auto why = OctetRefused(control, value)) return why;
     }
     if (q.ip) e.address = *q.ip;
     if (q.mask) e.mask = *q.mask;
@@ -208,6 +233,13 @@ std::optional<std::string> EnterTwoPort(const _CommandDataTable& p, const SetReq
     }
     if ((q.dns1 || q.dns2) && e.dnsAutoChecked) {
         return "--dns1 and --dns2 are only used with manual DNS (--dns manual)";
+    }
+    namespace c = ctl::two;
+    for (const auto& [control, value] :
+         {std::pair{c::kLanAddress, q.ip}, {c::kLanMask, q.mask}, {c::kGateway, q.gateway},
+          {c::kPcAddress, q.pcIp}, {c::kPcMask, q.pcMask}, {c::kDns1, q.dns1},
+          {c::kDns2, q.dns2}}) {
+        if (auto why = OctetRefused(control, value)) return why;
     }
     if (q.ip) e.lanAddress = *q.ip;
     if (q.mask) e.lanMask = *q.mask;
