@@ -12,13 +12,6 @@ namespace valdrune {
 
 namespace {
 
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 bool WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -50,7 +43,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
         return false;
     }
     // Make the rename itself durable.
-    const int dir = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(ParentDirectory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -100,9 +93,16 @@ bool IsDirectory(const std::string& path) {
 bool MakeDirectories(const std::string& path) {
     if (path.empty()) return false;
     if (IsDirectory(path)) return true;
-    const std::string parent = ParentOf(path);
+    const std::string parent = ParentDirectory(path);
     if (parent != path && !MakeDirectories(parent)) return false;
     return ::mkdir(path.c_str(), 0700) == 0 || IsDirectory(path);
+}
+
+std::string ParentDirectory(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
 }
 
 }  // namespace valdrune

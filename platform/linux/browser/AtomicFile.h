@@ -17,5 +17,7 @@ bool IsRegularFile(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Creates a directory and its parents (mode 0700 for new ones); true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
+// The directory part of a path: "." without a slash, "/" for a file in the root.
+std::string ParentDirectory(const std::string& path);
 
 }  // namespace valdrune

@@ -27,11 +27,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return v && *v ? std::string(v) : fallback;
 }
 
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 std::optional<QJsonObject> Load(const std::string& file) {
     const auto bytes = ReadWholeFile(file, MAX_KEY_FILE);
     if (!bytes) return std::nullopt;
@@ -106,9 +101,10 @@ bool FileKeyValueStore::CreateKey(Hive hive, const std::string& key) {
     if (file.empty()) return false;
     if (IsRegularFile(file)) {
         // Opening for writing: an existing key must actually be writable.
-        return ::access(file.c_str(), W_OK) == 0 && ::access(ParentOf(file).c_str(), W_OK) == 0;
+        return ::access(file.c_str(), W_OK) == 0 &&
+               ::access(ParentDirectory(file).c_str(), W_OK) == 0;
     }
-    const std::string dir = ParentOf(file);
+    const std::string dir = ParentDirectory(file);
     if (hive == Hive::CurrentUser) {
         if (!MakeDirectories(dir)) return false;
     } else if (!IsDirectory(dir)) {
