@@ -27,8 +27,10 @@ PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool rawSocket, bool netAd
     if (!r.canProbe) r.missingCapabilities = "cap_net_raw";
     if (!r.canFlush)
         r.missingCapabilities += r.missingCapabilities.empty() ? "cap_net_admin" : ",cap_net_admin";
+    // setcap replaces the file's whole set, so the advice always names both: granting only the
+    // missing one would take away the other one the file may already carry.
     if (!r.missingCapabilities.empty())
-        r.setcapCommand = "setcap " + r.missingCapabilities + "+ep " + executable;
+        r.setcapCommand = "setcap cap_net_raw,cap_net_admin+ep " + executable;
     if (!r.canProbe) {
         const std::string gid = std::to_string(groupId);
         r.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"" + gid + " " + gid + "\"";

@@ -37,10 +37,11 @@ INSTANTIATE_TEST_SUITE_P(
     Combinations, PrivilegeReportTest,
     testing::Values(PrivilegeCase{true, false, true, "", "", false},
                     PrivilegeCase{false, true, true, "", "", false},
+                    // setcap replaces the whole set: the advice keeps what is already there.
                     PrivilegeCase{true, false, false, "cap_net_admin",
-                                  "setcap cap_net_admin+ep /usr/bin/valdrune", false},
+                                  "setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune", false},
                     PrivilegeCase{false, false, true, "cap_net_raw",
-                                  "setcap cap_net_raw+ep /usr/bin/valdrune", true},
+                                  "setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune", true},
                     PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
                                   "setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune", true}));
 
