@@ -113,6 +113,11 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
                 }
                 decoded.push_back(DecodeDatagram(bytes, pcMac));
             }
+            if (decoded.empty()) {
+                // An empty file or input (or a directory) has nothing to decode, like "".
+                std::cerr << input << ": no hex datagrams\n";
+                return EXIT_REFUSED;
+            }
         } else {
             std::vector<std::uint8_t> bytes;
             std::string error;
