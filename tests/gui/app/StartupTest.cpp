@@ -57,6 +57,14 @@ TEST(SingleInstance, DefaultPathLivesInTheRuntimeDirectory) {
     EXPECT_EQ(CInstanceLock::DefaultPath(), "/run/user/1234/Nodewren.InstanceString.lock");
     qunsetenv("XDG_RUNTIME_DIR");
     EXPECT_NE(CInstanceLock::DefaultPath().find("Nodewren.InstanceString-"), std::string::npos);
+    // Without a runtime directory the lock stays in a directory of the user's own, not in /tmp.
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME"), savedCache = qgetenv("XDG_CACHE_HOME");
+    qunsetenv("XDG_CACHE_HOME");
+    qputenv("HOME", home.path().toUtf8());
+    EXPECT_EQ(CInstanceLock::DefaultPath().rfind(home.path().toStdString() + "/.cache/", 0), 0u);
+    qputenv("HOME", savedHome);
+    if (!savedCache.isEmpty()) qputenv("XDG_CACHE_HOME", savedCache);
     if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
 }
 
