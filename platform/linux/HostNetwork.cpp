@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -237,22 +238,54 @@ bool LinuxHostNetwork::InterfaceRows(std::vector<HostInterfaceRow>& rows) {
     return true;
 }
 
+std::uint32_t HostsFileAddress(std::string_view text, std::string_view name) {
+    auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    std::istringstream lines{std::string(text)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        std::istringstream words(line);
+        std::string address;
+        if (!(words >> address)) continue;
+        in_addr parsed{};
+        if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) continue;
+        for (std::string alias; words >> alias;) {
+            if (same(alias, name)) return ntohl(parsed.s_addr);
+        }
+    }
+    return 0;
+}
+
+// The host's own name is looked up in the hosts file, then taken as the first non-loopback
+// adapter address, which is what the resolver's own-host rules answer. A DNS query is never
+// made: on a camera network without a reachable name server it would hold up the start.
 std::uint32_t LinuxHostNetwork::HostNameAddress() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return 0;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+    std::ifstream hosts("/etc/hosts");
+    if (hosts) {
+        std::stringstream text;
+        text << hosts.rdbuf();
+        if (const std::uint32_t address = HostsFileAddress(text.str(), name); address != 0)
+            return address;
+    }
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return 0;
     std::uint32_t address = 0;
-    for (addrinfo* it = found; it != nullptr && address == 0; it = it->ai_next) {
-        if (it->ai_family != AF_INET || it->ai_addr == nullptr) continue;
+    for (ifaddrs* it = list; it != nullptr && address == 0; it = it->ifa_next) {
+        if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
+        if ((it->ifa_flags & IFF_LOOPBACK) != 0) continue;
         sockaddr_in in{};
-        std::memcpy(&in, it->ai_addr, sizeof in);
+        std::memcpy(&in, it->ifa_addr, sizeof in);
         address = ntohl(in.sin_addr.s_addr);
     }
-    ::freeaddrinfo(found);
+    ::freeifaddrs(list);
     return address;
 }
 

@@ -30,6 +30,10 @@ std::string FormatAdapterDescription(const std::string& name, const AdapterTrait
 // route. Lines that do not parse are skipped.
 std::map<std::string, std::uint32_t> ParseDefaultGateways(std::string_view routeTable);
 
+// The first IPv4 address that a hosts file (the text of /etc/hosts) gives for name, compared
+// without case; 0 when it has none. Comments and malformed lines are skipped.
+std::uint32_t HostsFileAddress(std::string_view hostsText, std::string_view name);
+
 struct AdapterEntry {
     std::string name;
     std::int32_t index = -1;

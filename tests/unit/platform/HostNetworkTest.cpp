@@ -94,5 +94,20 @@ TEST(HostAdapters, ThisHostListsLoopbackLastWithItsAddress) {
     for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_LT(rows[i - 1].index, rows[i].index);
 }
 
+TEST(HostsFile, GivesTheFirstIpv4AddressOfTheNameWhateverItsCase) {
+    const char* hosts =
+        "# comment 10.0.0.9 cam\n"
+        "127.0.0.1\tlocalhost\n"
+        "::1 cam ip6-localhost\n"
+        "not-an-address cam\n"
+        "127.0.1.1 other.example Cam  # trailing comment\n"
+        "10.0.0.5 cam\n";
+    EXPECT_EQ(HostsFileAddress(hosts, "cam"), 0x7F000101u);
+    EXPECT_EQ(HostsFileAddress(hosts, "CAM"), 0x7F000101u);
+    EXPECT_EQ(HostsFileAddress(hosts, "ca"), 0u);
+    EXPECT_EQ(HostsFileAddress(hosts, "9"), 0u);
+    EXPECT_EQ(HostsFileAddress("", "cam"), 0u);
+}
+
 }  // namespace
 }  // namespace valdrune
