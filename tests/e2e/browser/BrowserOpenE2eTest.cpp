@@ -1,7 +1,8 @@
 // The Open button end to end: the window in the pc namespace on the real transport and echo
 // probe, valdrune-sim's demo devices in the devices namespace, stand-in browser executables
-// that record their arguments, and the Edge set-up run against a stand-in Edge window on a
-// private Xvfb server, with the clock shortened by VALDRUNE_TIME_SCALE.
+// that record their arguments, the refusals 221, 223 and 222, and the Edge set-up run against
+// a stand-in Edge window on a private Xvfb server, with the clock shortened by
+// VALDRUNE_TIME_SCALE.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -169,6 +170,16 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     open->click();
     EXPECT_TRUE(PumpUntil([&] { return !standIns.Starts("chrome").empty(); }, 15000));
     EXPECT_EQ(standIns.Starts("chrome"), std::vector<std::string>{"http://" + sub + ".21:80\n"});
+
+    // A listed device that no longer answers its echo (its address gone from the devices
+    // namespace): 222 "Failed to access." and no browser start.
+    ASSERT_EQ(net.RunInDev({"ip", "addr", "del", sub + ".22/32", "dev", "dev0"}).exitCode, 0);
+    boxes.clear();
+    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".22")));
+    open->click();
+    EXPECT_TRUE(PumpUntil([&] { return !boxes.empty(); }, 15000));
+    EXPECT_EQ(boxes, std::vector<int>{222});
+    EXPECT_EQ(standIns.Starts("chrome").size(), 1u) << "no browser for an unreachable device";
 
     // IE mode for the device no list knows: site list, policy, Edge restarted, its window
     // (a stand-in on Xvfb) found, the countdown, then the page in Edge.
