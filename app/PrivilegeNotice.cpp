@@ -1,6 +1,5 @@
 #include "app/PrivilegeNotice.h"
 
-#include <QCoreApplication>
 #include <QRegularExpression>
 #include <cstdio>
 #include <initializer_list>
@@ -21,9 +20,10 @@ QString ShellWord(const QString& word) {
 }
 
 // Always both capabilities: setcap replaces the file's set, so naming only the missing one
-// would take away the other if the file carried it.
-QString GrantCommand(const QString& executable) {
-    return QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep ") + ShellWord(executable);
+// would take away the other if the file carried it. They go to the probe helper, never to
+// the window.
+QString GrantCommand(const QString& helper) {
+    return QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+p ") + ShellWord(helper);
 }
 
 // The "%s" of text in order, each searched after the previous argument, so that a "%s" inside
@@ -41,14 +41,14 @@ QString FillIn(QString text, std::initializer_list<QString> arguments) {
 
 }  // namespace
 
-PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString& executable) {
+PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString& helper) {
     PrivilegeNotice notice;
     if (report.Complete()) return notice;
     if (report.canProbe) {
         notice.text = QStringLiteral(
                           "valdrune: cap_net_admin is missing, so the neighbour cache is not "
                           "flushed before an address check; grant it with: ") +
-                      GrantCommand(executable);
+                      GrantCommand(helper);
         return notice;
     }
     notice.textId = report.canFlush ? kTextNoEcho : kTextNoEchoNoFlush;
@@ -60,13 +60,13 @@ PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString
             ? QStringLiteral("sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"")
             : QString::fromStdString(report.pingGroupCommand);
     notice.text = FillIn(DialogText(notice.textId),
-                         {missing, GrantCommand(executable), QStringLiteral("sudo ") + pingGroups});
+                         {missing, GrantCommand(helper), QStringLiteral("sudo ") + pingGroups});
     return notice;
 }
 
 void GivePrivilegeNotice(QWidget* owner, const PrivilegeReport& report) {
     const PrivilegeNotice notice =
-        MakePrivilegeNotice(report, QCoreApplication::applicationFilePath());
+        MakePrivilegeNotice(report, QString::fromStdString(report.helper));
     if (notice.text.isEmpty()) return;
     if (notice.textId == 0) {
         std::fprintf(stderr, "%s\n", notice.text.toLocal8Bit().constData());

@@ -20,8 +20,8 @@ struct PrivilegeNotice {
     QString text;    // the box text in the current language, or else the console line
 };
 
-// executable: the program file named in the setcap command.
-PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString& executable);
+// helper: the probe helper's file, named in the setcap command.
+PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString& helper);
 
 // Shows the box over owner (exclamation icon) or prints the console line; nothing when both
 // privileges are there.

@@ -14,6 +14,11 @@ function(valdrune_add_test)
     cmake_parse_arguments(T "NO_GTEST;QTEST" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS;ENV" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} valdrune_warnings)
+    # Test programs live outside the tools' folders, so they name the probe helper directly.
+    if(TARGET valdrune-netprobe)
+        target_compile_definitions(${T_NAME} PRIVATE
+            VALDRUNE_NETPROBE_BINARY="$<TARGET_FILE:valdrune-netprobe>")
+    endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()

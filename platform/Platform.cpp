@@ -2,8 +2,8 @@
 
 namespace valdrune {
 
-std::unique_ptr<PlatformServices> CreatePlatformServices() {
-    return std::make_unique<PlatformServices>();
+std::unique_ptr<PlatformServices> CreatePlatformServices(const std::string& helper) {
+    return std::make_unique<PlatformServices>(helper);
 }
 
 }  // namespace valdrune

@@ -13,13 +13,18 @@
 
 namespace valdrune {
 
-// Members are destroyed in reverse order: the prober (which cancels its timers) goes before
-// the scheduler. Destroy any CProtocol built on Environment() before this.
+// Members are destroyed in reverse order: the prober and the neighbour cache (which cancel
+// their timers and end any probe helper still running) go before the scheduler. Destroy any
+// CProtocol built on Environment() before this.
 struct PlatformServices {
+    // helper: the probe helper (valdrune-netprobe) the prober and the neighbour cache start.
+    explicit PlatformServices(const std::string& helper = DefaultNetProbePath())
+        : prober(scheduler, helper), neighbours(scheduler, helper) {}
+
     QtScheduler scheduler;
     UdpTransport transport;
     LinuxHostNetwork host;
-    LinuxEchoProber prober{scheduler};
+    LinuxEchoProber prober;
     LinuxNeighbourCache neighbours;
 
     ProtocolEnvironment Environment() {
@@ -28,6 +33,7 @@ struct PlatformServices {
 };
 
 // Needs a QCoreApplication (or QApplication) before the first timer or socket is used.
-std::unique_ptr<PlatformServices> CreatePlatformServices();
+std::unique_ptr<PlatformServices> CreatePlatformServices(
+    const std::string& helper = DefaultNetProbePath());
 
 }  // namespace valdrune

@@ -1,35 +1,21 @@
 #include "platform/linux/EchoProber.h"
 
-#include <arpa/inet.h>
-#include <linux/errqueue.h>
-#include <linux/icmp.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <linux/capability.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstring>
+#include <string_view>
 
-#include "platform/linux/IcmpPacket.h"
 #include "platform/qt/FdWatch.h"
+#include "protocol/Protocol.h"
 
 namespace valdrune {
 namespace {
 
-int OpenEchoSocket(EchoSocketKind kind) {
-    const int type = kind == EchoSocketKind::Ping ? SOCK_DGRAM : SOCK_RAW;
-    return ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
-}
+static_assert(std::string_view(ECHO_DATA) == kHelperEchoData,
+              "the helper sends the probe data itself");
 
 bool IsPermissionError(int error) { return error == EACCES || error == EPERM; }
-
-// Raw sockets see every echo reply of the host: the sequence is unique per process, not per
-// prober, so that two probers' replies cannot be mistaken for each other.
-std::uint16_t NextSequence() {
-    static std::atomic<std::uint16_t> sequence{1};
-    return sequence.fetch_add(1, std::memory_order_relaxed);
-}
 
 int CodeFor(IcmpVerdict verdict) {
     switch (verdict) {
@@ -45,22 +31,32 @@ int CodeFor(IcmpVerdict verdict) {
     return ECHO_TIMED_OUT;
 }
 
+// The helper's line; anything else (not there, refused, failed) means the probe cannot run.
+int CodeForHelperLine(const std::string& line) {
+    if (line == kNetProbeAnswered) return ECHO_ANSWERED;
+    if (line == kNetProbeNetUnreachable) return ECHO_NET_UNREACHABLE;
+    if (line == kNetProbeHostUnreachable) return ECHO_HOST_UNREACHABLE;
+    if (line == kNetProbeTimedOut) return ECHO_TIMED_OUT;
+    return ECHO_NOT_PERMITTED;
+}
+
+bool PingSocketOpens() {
+    const int fd = OpenEchoSocket(EchoSocketKind::Ping);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 }  // namespace
 
-EchoSocketKind AvailableEchoSocket() {
-    for (EchoSocketKind kind : {EchoSocketKind::Ping, EchoSocketKind::Raw}) {
-        const int fd = OpenEchoSocket(kind);
-        if (fd >= 0) {
-            ::close(fd);
-            return kind;
-        }
-    }
+EchoSocketKind AvailableEchoSocket(const std::string& helperPath) {
+    if (PingSocketOpens()) return EchoSocketKind::Ping;
+    if (NetProbeMayHold(helperPath, CAP_NET_RAW)) return EchoSocketKind::Raw;
     return EchoSocketKind::None;
 }
 
 struct LinuxEchoProber::Pending {
     int fd = -1;
-    EchoSocketKind kind = EchoSocketKind::None;
     EchoMatch match;
     TimerId timer = 0;
     std::unique_ptr<FdWatch> watch;
@@ -72,9 +68,10 @@ struct LinuxEchoProber::Pending {
     }
 };
 
-LinuxEchoProber::LinuxEchoProber(IScheduler& scheduler)
+LinuxEchoProber::LinuxEchoProber(IScheduler& scheduler, std::string helperPath)
     : scheduler_(scheduler),
-      rawId_(static_cast<std::uint16_t>(::getpid() & 0xFFFF)),
+      helper_(scheduler, std::move(helperPath)),
+      nextSequence_(RandomEchoWord()),
       alive_(std::make_shared<bool>(true)) {}
 
 LinuxEchoProber::~LinuxEchoProber() {
@@ -82,7 +79,9 @@ LinuxEchoProber::~LinuxEchoProber() {
     *alive_ = false;
 }
 
-bool LinuxEchoProber::CanProbe() const { return AvailableEchoSocket() != EchoSocketKind::None; }
+bool LinuxEchoProber::CanProbe() const {
+    return AvailableEchoSocket(helper_.Path()) != EchoSocketKind::None;
+}
 
 void LinuxEchoProber::PostResult(std::function<void(int)> done, int code) {
     // Never call back from inside Probe: the caller is usually still setting up.
@@ -95,52 +94,33 @@ void LinuxEchoProber::PostResult(std::function<void(int)> done, int code) {
 
 void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Milliseconds timeout,
                             std::function<void(int)> done) {
-    auto pending = std::make_unique<Pending>();
-    int fd = OpenEchoSocket(EchoSocketKind::Ping);
-    pending->kind = EchoSocketKind::Ping;
+    const int fd = OpenEchoSocket(EchoSocketKind::Ping);
     if (fd < 0) {
-        // Not allowed by ping_group_range, or a kernel without ping sockets.
+        // Not admitted by ping_group_range, or a kernel without ping sockets: the helper.
         const int pingError = errno;
-        fd = OpenEchoSocket(EchoSocketKind::Raw);
-        pending->kind = EchoSocketKind::Raw;
-        if (fd < 0) {
-            const bool refused = IsPermissionError(errno) &&
-                                 (IsPermissionError(pingError) || pingError == EAFNOSUPPORT ||
-                                  pingError == EPROTONOSUPPORT);
-            PostResult(std::move(done), refused ? ECHO_NOT_PERMITTED : ECHO_NOT_PREPARED);
+        if (data == kHelperEchoData && NetProbeMayHold(helper_.Path(), CAP_NET_RAW)) {
+            std::weak_ptr<bool> alive = alive_;
+            helper_.Run(NetProbeOperation::Echo, address, 0, timeout,
+                        [alive, done = std::move(done)](const std::string& line) {
+                            const auto flag = alive.lock();
+                            if (flag && *flag && done) done(CodeForHelperLine(line));
+                        });
             return;
         }
+        const bool refused = IsPermissionError(pingError) || pingError == EAFNOSUPPORT ||
+                             pingError == EPROTONOSUPPORT;
+        PostResult(std::move(done), refused ? ECHO_NOT_PERMITTED : ECHO_NOT_PREPARED);
+        return;
     }
+    auto pending = std::make_unique<Pending>();
     pending->fd = fd;
-    const int on = 1;
-    // Errors about our echo (unreachable, from a router or our own neighbour resolution)
-    // are queued with the offender's address instead of only failing the next read.
-    ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-    if (pending->kind == EchoSocketKind::Raw) {
-        icmp_filter filter{};
-        filter.data =
-            ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
-        ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    }
-
     pending->match.target = address;
-    pending->match.sequence = NextSequence();
-    pending->match.id = rawId_;
-    pending->match.checkId = pending->kind == EchoSocketKind::Raw;
-    const auto packet = BuildEchoRequest(pending->match.id, pending->match.sequence, data);
-
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    ssize_t sent;
-    do {
-        sent = ::sendto(fd, packet.data(), packet.size(), MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
+    pending->match.sequence = nextSequence_++;
+    pending->match.data = data;
+    if (const int error = SendEcho(fd, EchoSocketKind::Ping, pending->match); error != 0) {
         // Sent nowhere: no answer. The kernel sometimes already knows why.
         PostResult(std::move(done),
-                   errno == EHOSTUNREACH ? ECHO_HOST_UNREACHABLE : ECHO_NET_UNREACHABLE);
+                   error == EHOSTUNREACH ? ECHO_HOST_UNREACHABLE : ECHO_NET_UNREACHABLE);
         return;
     }
 
@@ -158,65 +138,9 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
 void LinuxEchoProber::OnReadable(std::uint64_t key) {
     const auto it = probes_.find(key);
     if (it == probes_.end()) return;
-    Pending& p = *it->second;
-
-    // Queued errors first: with IP_RECVERR they arrive here, not as packets (ping sockets).
-    for (int round = 0; round < 64; ++round) {
-        std::uint8_t quoted[576];
-        alignas(cmsghdr) unsigned char control[512];
-        sockaddr_in from{};
-        iovec iov{quoted, sizeof quoted};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        if (::recvmsg(p.fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) break;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
-            sock_extended_err ee{};
-            std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-            // The error is about the last datagram this socket sent, which is our one echo;
-            // the destination is in msg_name.
-            if (ntohl(from.sin_addr.s_addr) != p.match.target) continue;
-            std::uint32_t offender = 0;
-            if (c->cmsg_len >= CMSG_LEN(sizeof ee + sizeof(sockaddr_in))) {
-                sockaddr_in off{};
-                std::memcpy(&off, CMSG_DATA(c) + sizeof ee, sizeof off);
-                if (off.sin_family == AF_INET) offender = ntohl(off.sin_addr.s_addr);
-            }
-            IcmpVerdict verdict = IcmpVerdict::Unrelated;
-            if (ee.ee_origin == SO_EE_ORIGIN_ICMP)
-                verdict = ClassifyIcmpError(ee.ee_type, ee.ee_code, offender, p.match.target);
-            else if (ee.ee_origin == SO_EE_ORIGIN_LOCAL)
-                verdict = IcmpVerdict::HostUnreachable;
-            if (verdict != IcmpVerdict::Unrelated) {
-                Finish(key, CodeFor(verdict));
-                return;
-            }
-        }
-    }
-
-    for (int round = 0; round < 64; ++round) {
-        std::uint8_t packet[1500];
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(p.fd, packet, sizeof packet, MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        const IcmpVerdict verdict =
-            ClassifyIcmpPacket(packet, static_cast<std::size_t>(n), p.kind == EchoSocketKind::Raw,
-                               ntohl(from.sin_addr.s_addr), p.match);
-        if (verdict != IcmpVerdict::Unrelated) {
-            Finish(key, CodeFor(verdict));
-            return;
-        }
-    }
+    const IcmpVerdict verdict =
+        ReadEchoOutcome(it->second->fd, EchoSocketKind::Ping, it->second->match);
+    if (verdict != IcmpVerdict::Unrelated) Finish(key, CodeFor(verdict));
 }
 
 void LinuxEchoProber::Finish(std::uint64_t key, int code) {
@@ -235,6 +159,7 @@ void LinuxEchoProber::CancelAll() {
     probes_.clear();
     for (auto& [key, p] : probes)
         if (p->timer != 0) scheduler_.CancelTimer(p->timer);
+    helper_.CancelAll();
     // The posted results of probes that failed at once are dropped too.
     *alive_ = false;
     alive_ = std::make_shared<bool>(true);

@@ -1,6 +1,7 @@
-// ICMP echo on Linux without blocking: an unprivileged ping socket where
-// net.ipv4.ping_group_range lets this process use one, else a raw socket (CAP_NET_RAW).
-// Each probe has its own socket, watched on the event loop, and a time-out on the scheduler.
+// ICMP echo on Linux without blocking and without privileges of its own: an unprivileged ping
+// socket where net.ipv4.ping_group_range admits this process, else one run of the probe
+// helper, which alone may hold CAP_NET_RAW. Each probe has its own socket or helper, watched
+// on the event loop, and a time-out on the scheduler.
 #pragma once
 
 #include <cstdint>
@@ -8,20 +9,22 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/EchoSocket.h"
+#include "platform/linux/NetProbe.h"
 #include "protocol/Seams.h"
 
 namespace valdrune {
 
 class FdWatch;
 
-enum class EchoSocketKind { None, Ping, Raw };
-
-// Which kind of ICMP socket this process can open now (tries ping first).
-EchoSocketKind AvailableEchoSocket();
+// How this process can send echo now: Ping (its own ping socket), Raw (through the helper at
+// helperPath), or None.
+EchoSocketKind AvailableEchoSocket(const std::string& helperPath = DefaultNetProbePath());
 
 class LinuxEchoProber final : public IEchoProber {
   public:
-    explicit LinuxEchoProber(IScheduler& scheduler);
+    explicit LinuxEchoProber(IScheduler& scheduler,
+                             std::string helperPath = DefaultNetProbePath());
     ~LinuxEchoProber() override;
     LinuxEchoProber(const LinuxEchoProber&) = delete;
     LinuxEchoProber& operator=(const LinuxEchoProber&) = delete;
@@ -31,7 +34,7 @@ class LinuxEchoProber final : public IEchoProber {
     void CancelAll() override;
     bool CanProbe() const override;
 
-    std::size_t Outstanding() const { return probes_.size(); }
+    std::size_t Outstanding() const { return probes_.size() + helper_.Running(); }
 
   private:
     struct Pending;
@@ -40,8 +43,9 @@ class LinuxEchoProber final : public IEchoProber {
     void PostResult(std::function<void(int)> done, int code);
 
     IScheduler& scheduler_;
+    NetProbeRunner helper_;
     std::uint64_t nextKey_ = 1;
-    std::uint16_t rawId_;
+    std::uint16_t nextSequence_;
     std::map<std::uint64_t, std::unique_ptr<Pending>> probes_;
     std::shared_ptr<bool> alive_;
 };

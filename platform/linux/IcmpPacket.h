@@ -1,5 +1,5 @@
 // ICMP echo packets: building a request and reading what comes back. No sockets here, so the
-// matching rules can be checked byte for byte.
+// matching rules can be checked byte for byte. Plain C++ only: the probe helper uses it too.
 #pragma once
 
 #include <cstddef>
@@ -17,23 +17,34 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seque
 
 enum class IcmpVerdict {
     Unrelated,        // not about our echo: keep waiting
-    Answered,         // echo reply from the probed address, or the host itself refused
+    Answered,         // something holds the address, or no one can say it is free
     NetUnreachable,   // a router says the network cannot be reached
     HostUnreachable,  // a router (or our own stack) says the host cannot be reached
 };
 
+// What identifies our one echo request. Everything must match: a host on the network can send
+// any packet it likes, and errors about other requests (or made up) must never decide.
 struct EchoMatch {
     std::uint32_t target = 0;  // host order
     std::uint16_t id = 0;
     std::uint16_t sequence = 0;
-    // Ping sockets rewrite the id and deliver only their own replies; raw sockets see all.
-    bool checkId = true;
+    std::string data;          // replies carry it whole, errors as much as they quote
 };
 
-// What a destination-unreachable or time-exceeded message with this type and code means for
-// an echo, given who sent it (host order).
+// The IP Helper status that an ICMP error of this type and code stands for (11002 network
+// unreachable, 11003 host unreachable, 11004 ... 11041 the others), 0 for a type that is no
+// error about a sent packet (echo reply, redirect, requests).
+int IcmpErrorStatus(std::uint8_t type, std::uint8_t code);
+
+// What an error about our echo means, given who sent it (host order): the probed host itself
+// sending anything proves the address in use; from anyone else only the network- and
+// host-unreachable statuses mean "no answer", every other status counts as an answer.
 IcmpVerdict ClassifyIcmpError(std::uint8_t type, std::uint8_t code, std::uint32_t offender,
                               std::uint32_t target);
+
+// True when `icmp` (the ICMP part of a packet we sent, possibly cut short by the quoting host,
+// at least 8 bytes) is our echo request: type 8, our id and sequence, our data as far as it goes.
+bool IsOurEchoRequest(const std::uint8_t* icmp, std::size_t size, const EchoMatch& match);
 
 // One received packet. withIpHeader: raw sockets deliver the IP header, ping sockets do not
 // (their source comes from recvfrom, passed as `source`, host order; ignored with the header).

@@ -1,19 +1,24 @@
-// What this process may do on the network beyond UDP, and how to grant what is missing.
+// What the tools may do on the network beyond UDP, and how to grant what is missing. The tools
+// themselves never hold capabilities: echo uses a ping socket or the probe helper, the
+// neighbour cache only the helper, so every grant names the helper's file.
 #pragma once
 
 #include <string>
 
+#include "platform/linux/NetProbe.h"
+
 namespace valdrune {
 
 struct PrivilegeReport {
-    bool canProbe = false;        // some ICMP echo socket can be opened
-    bool usesPingSocket = false;  // ... and it is the unprivileged kind
-    bool canFlush = false;        // CAP_NET_ADMIN for the neighbour cache
+    bool canProbe = false;        // a ping socket opens, or the helper may hold CAP_NET_RAW
+    bool usesPingSocket = false;  // ... and it is the ping socket
+    bool canFlush = false;        // the helper may hold CAP_NET_ADMIN for the neighbour cache
     // Empty when nothing is missing; otherwise "cap_net_raw", "cap_net_admin" or both, comma
     // separated, as setcap spells them.
     std::string missingCapabilities;
+    std::string helper;  // the probe helper's file, the one any grant names
     // Ready-made commands for an administrator; empty when not needed.
-    std::string setcapCommand;     // setcap cap_net_raw,cap_net_admin+ep <executable>
+    std::string setcapCommand;     // setcap cap_net_raw,cap_net_admin+p <helper>
     std::string pingGroupCommand;  // sysctl -w net.ipv4.ping_group_range="<gid> <gid>"
 
     bool Complete() const { return canProbe && canFlush; }
@@ -21,11 +26,11 @@ struct PrivilegeReport {
     std::string Summary() const;
 };
 
-// executable: the path to name in the setcap command (the running binary when empty).
-PrivilegeReport CheckPrivileges(const std::string& executable = {});
+// helper: the probe helper to check and to name in the setcap command.
+PrivilegeReport CheckPrivileges(const std::string& helper = DefaultNetProbePath());
 
 // The report as a function of its inputs, so the advice can be checked without privileges.
-PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool rawSocket, bool netAdmin,
-                                     const std::string& executable, unsigned groupId);
+PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool helperRaw, bool helperAdmin,
+                                     const std::string& helper, unsigned groupId);
 
 }  // namespace valdrune

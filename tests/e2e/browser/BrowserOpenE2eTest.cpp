@@ -147,7 +147,7 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
 
     e2e::NetNs::Entered inPc(net.PcNs());
     ASSERT_TRUE(inPc.Ok());
-    auto services = CreatePlatformServices();
+    auto services = CreatePlatformServices(VALDRUNE_NETPROBE_BINARY);
     auto dlg = std::make_unique<CTallyrigDlg>(services->Environment(), store);
     ASSERT_TRUE(dlg->OnInitDialog());
     const std::string sub = net.Subnet();

@@ -128,7 +128,7 @@ class EngineE2e : public ::testing::Test {
     // The production services at this time scale, the engine on the pc0 adapter.
     void Start(int scale) {
         setenv("VALDRUNE_TIME_SCALE", std::to_string(scale).c_str(), 1);
-        services_ = CreatePlatformServices();
+        services_ = CreatePlatformServices(VALDRUNE_NETPROBE_BINARY);
         unsetenv("VALDRUNE_TIME_SCALE");
         ASSERT_EQ(services_->scheduler.Scale(), scale);
         protocol_ = std::make_unique<CProtocol>(services_->Environment());

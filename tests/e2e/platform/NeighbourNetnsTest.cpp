@@ -6,7 +6,9 @@
 #include <algorithm>
 
 #include "platform/linux/NeighbourCache.h"
+#include "platform/qt/QtScheduler.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/unit/platform/QtTestApp.h"
 
 namespace valdrune {
 namespace {
@@ -20,6 +22,7 @@ std::uint32_t Address(const std::string& text) {
 }
 
 TEST(NeighbourNetns, FlushDropsCachedEntriesOnEveryAdapterAndKeepsPermanentOnes) {
+    test::App();
     NetNs net("pl-neigh", 2);
     VALDRUNE_REQUIRE_NETNS(net);
     const std::string device = net.DevIp(0);
@@ -42,7 +45,8 @@ TEST(NeighbourNetns, FlushDropsCachedEntriesOnEveryAdapterAndKeepsPermanentOnes)
 
     NetNs::Entered inPc(net.PcNs());
     ASSERT_TRUE(inPc.Ok());
-    LinuxNeighbourCache cache;
+    QtScheduler scheduler(1);
+    LinuxNeighbourCache cache(scheduler, VALDRUNE_NETPROBE_BINARY);
     EXPECT_TRUE(cache.CanFlush());  // root
     auto on = LinuxNeighbourCache::CachedOn(Address(device));
     std::sort(on.begin(), on.end());
@@ -52,6 +56,8 @@ TEST(NeighbourNetns, FlushDropsCachedEntriesOnEveryAdapterAndKeepsPermanentOnes)
     cache.Flush(Address(device));
     cache.Flush(Address(fixed));
     cache.Flush(Address("10.200.0.9"));  // nothing cached: nothing happens
+    EXPECT_EQ(cache.Running(), 2u) << "one helper run per cached entry, not waited for";
+    ASSERT_TRUE(test::RunUntil([&] { return cache.Running() == 0; }));
     EXPECT_EQ(ip({"neigh", "show", "to", device}).out, "");
     EXPECT_NE(ip({"neigh", "show", "to", fixed}).out.find("PERMANENT"), std::string::npos);
 }

@@ -1,7 +1,9 @@
-// Without CAP_NET_RAW and CAP_NET_ADMIN (dropped in a forked child inside a namespace of its
-// own), the prober and the neighbour cache must say so instead of failing silently.
+// Without CAP_NET_RAW and CAP_NET_ADMIN (dropped, also from the bounding set, in a forked child
+// inside a namespace of its own) and without a usable helper, the prober and the neighbour
+// cache must say so instead of failing silently.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +15,9 @@
 #include "platform/linux/EchoProber.h"
 #include "platform/linux/NeighbourCache.h"
 #include "platform/linux/Privileges.h"
+#include "platform/qt/QtScheduler.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/unit/platform/QtTestApp.h"
 
 namespace valdrune {
 namespace {
@@ -42,6 +46,8 @@ bool DropNetworkCapabilities() {
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capget, &header, data) != 0) return false;
     for (const int cap : {CAP_NET_RAW, CAP_NET_ADMIN}) {
+        // Out of the bounding set too, or the helper would get them back as root's.
+        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) return false;
         data[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
         data[CAP_TO_INDEX(cap)].permitted &= ~CAP_TO_MASK(cap);
     }
@@ -56,11 +62,11 @@ void SetPingGroupRange(const char* range) {
 int CheckWithoutCapabilities() {
     SetPingGroupRange("1 0");
     if (!DropNetworkCapabilities()) return 1;
-    if (AvailableEchoSocket() != EchoSocketKind::None) return 2;
-    if (HasNetAdminCapability()) return 3;
+    const std::string helper = VALDRUNE_NETPROBE_BINARY;
+    if (AvailableEchoSocket(helper) != EchoSocketKind::None) return 2;
 
     ManualScheduler scheduler;
-    LinuxEchoProber prober(scheduler);
+    LinuxEchoProber prober(scheduler, helper);
     if (prober.CanProbe()) return 4;
     int code = 0, calls = 0;
     prober.Probe(0x7F000001, "ICMP SEND DATA", Milliseconds{1000}, [&](int c) {
@@ -71,19 +77,19 @@ int CheckWithoutCapabilities() {
     scheduler.RunPosted();
     if (calls != 1 || code != ECHO_NOT_PERMITTED) return 6;
 
-    LinuxNeighbourCache cache;
+    LinuxNeighbourCache cache(scheduler, helper);
     if (cache.CanFlush()) return 7;
-    cache.Flush(0x7F000001);  // refused by the kernel; must not hang or crash
+    cache.Flush(0x7F000001);  // nothing is started; must not hang or crash
+    if (cache.Running() != 0) return 3;
 
-    const PrivilegeReport report = CheckPrivileges("/opt/valdrune/bin/valdrune");
+    const PrivilegeReport report = CheckPrivileges(helper);
     if (report.canProbe || report.canFlush) return 8;
-    if (report.setcapCommand != "setcap cap_net_raw,cap_net_admin+ep /opt/valdrune/bin/valdrune")
-        return 9;
+    if (report.setcapCommand != "setcap cap_net_raw,cap_net_admin+p " + helper) return 9;
 
     // The unprivileged way for echo: the namespace lets group 0 open ping sockets.
     SetPingGroupRange("0 0");
-    if (AvailableEchoSocket() != EchoSocketKind::Ping) return 10;
-    if (!CheckPrivileges().usesPingSocket || CheckPrivileges().canFlush) return 11;
+    if (AvailableEchoSocket(helper) != EchoSocketKind::Ping) return 10;
+    if (!CheckPrivileges(helper).usesPingSocket || CheckPrivileges(helper).canFlush) return 11;
     return 0;
 }
 
@@ -103,6 +109,29 @@ TEST(PrivilegeNetns, MissingCapabilitiesAreReportedNotIgnored) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "check " << WEXITSTATUS(status) << " failed";
+}
+
+// A helper that is missing or does not answer in its format means "cannot probe", never a
+// verdict about the address.
+TEST(PrivilegeNetns, MissingOrFailingHelperCannotProbe) {
+    test::App();
+    NetNs net("pl-nohelper", 1);
+    VALDRUNE_REQUIRE_NETNS(net);
+    NetNs::Entered inPc(net.PcNs());
+    ASSERT_TRUE(inPc.Ok());
+    SetPingGroupRange("1 0");
+    QtScheduler scheduler(1);
+    for (const char* helper : {"/nonexistent/valdrune-netprobe", "/bin/true", "/bin/echo"}) {
+        LinuxEchoProber prober(scheduler, helper);
+        int code = 1, calls = 0;
+        prober.Probe(0x7F000001, "ICMP SEND DATA", Milliseconds{1000}, [&](int c) {
+            code = c;
+            ++calls;
+        });
+        ASSERT_TRUE(test::RunUntil([&] { return calls == 1; })) << helper;
+        EXPECT_EQ(code, ECHO_NOT_PERMITTED) << helper;
+        EXPECT_EQ(prober.Outstanding(), 0u) << helper;
+    }
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
                              "[--field ID] [--no-wait] [--timeout-ms N] [--store FILE]\n");
         return 2;
     }
-    auto services = CreatePlatformServices();
+    auto services = CreatePlatformServices(VALDRUNE_NETPROBE_BINARY);
     if (!services) {
         std::fprintf(stderr, "platform services could not start\n");
         return 2;

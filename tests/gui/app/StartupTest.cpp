@@ -217,6 +217,7 @@ TEST_P(PrivilegeNoticeAtStart, ComesOnceOverTheShownWindowOnlyWhenEchoIsMissing)
         PrivilegeReport report;
         report.canProbe = c.canProbe;
         report.canFlush = c.canFlush;
+        report.helper = "/usr/libexec/valdrune/valdrune-netprobe";
         report.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
         return report;
     };
@@ -253,7 +254,7 @@ TEST_P(PrivilegeNoticeAtStart, ComesOnceOverTheShownWindowOnlyWhenEchoIsMissing)
     EXPECT_NE(text.find(c.canFlush ? "privilege cap_net_raw is" : "cap_net_raw, cap_net_admin"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("sudo setcap cap_net_raw,cap_net_admin+ep /"), std::string::npos) << text;
+    EXPECT_NE(text.find("sudo setcap cap_net_raw,cap_net_admin+p /"), std::string::npos) << text;
     EXPECT_NE(text.find("sudo sysctl -w net.ipv4.ping_group_range=\"1000 1000\""),
               std::string::npos)
         << text;
@@ -275,7 +276,7 @@ TEST(PrivilegeNotice, FillsEveryLanguageAndQuotesAnAwkwardPath) {
             MakePrivilegeNotice(report, QStringLiteral("/opt/it's %s/valdrune")).text;
         EXPECT_EQ(text.count(QStringLiteral("%s")), 1) << "only the one in the path";
         EXPECT_TRUE(text.contains(
-            QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep '/opt/it'\\''s %s/valdrune'")))
+            QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+p '/opt/it'\\''s %s/valdrune'")))
             << text.toStdString();
         EXPECT_TRUE(text.contains(QStringLiteral("ping_group_range=\"0 2147483647\"")));
     }
@@ -284,7 +285,7 @@ TEST(PrivilegeNotice, FillsEveryLanguageAndQuotesAnAwkwardPath) {
     const PrivilegeNotice console = MakePrivilegeNotice(report, QStringLiteral("/usr/bin/valdrune"));
     EXPECT_EQ(console.textId, 0);
     EXPECT_TRUE(console.text.endsWith(
-        QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep /usr/bin/valdrune")));
+        QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+p /usr/bin/valdrune")));
 }
 
 }  // namespace
