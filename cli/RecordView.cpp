@@ -29,18 +29,61 @@ std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced) {
     return out;
 }
 
+namespace {
+
+void Escape(std::string& out, unsigned char b) {
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+    out += escaped;
+}
+
+// Length of the well-formed UTF-8 sequence at text[i] (shortest form, no surrogates, at most
+// U+10FFFF), 0 when there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const auto tail = [&](std::size_t k, unsigned char low, unsigned char high) {
+        return i + k < text.size() && at(k) >= low && at(k) <= high;
+    };
+    const unsigned char b = at(0);
+    if (b >= 0xC2 && b <= 0xDF) return tail(1, 0x80, 0xBF) ? 2 : 0;
+    if (b >= 0xE0 && b <= 0xEF) {
+        const unsigned char low = b == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = b == 0xED ? 0x9F : 0xBF;
+        return tail(1, low, high) && tail(2, 0x80, 0xBF) ? 3 : 0;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        const unsigned char low = b == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = b == 0xF4 ? 0x8F : 0xBF;
+        return tail(1, low, high) && tail(2, 0x80, 0xBF) && tail(3, 0x80, 0xBF) ? 4 : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
 std::string Printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || c == '\\') {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
-            out += escaped;
-        } else {
-            out += c;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            if (b < 0x20 || b == 0x7F || b == '\\') Escape(out, b);
+            else out += static_cast<char>(b);
+            ++i;
+            continue;
         }
+        // C1 controls (U+0080..U+009F, 0xC2 0x80..0x9F) act like ESC sequences on terminals
+        // that read UTF-8; bytes that are no UTF-8 at all may act as C1 on those that do not.
+        const std::size_t length = Utf8Length(text, i);
+        const bool c1 = length == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length == 0 || c1) {
+            const std::size_t n = c1 ? 2 : 1;
+            for (std::size_t k = 0; k < n; ++k) Escape(out, static_cast<unsigned char>(text[i + k]));
+            i += n;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
     }
     return out;
 }
@@ -51,6 +94,13 @@ FieldValue Address(const char* name, std::uint32_t v) { return {name, Ipv4Text(v
 FieldValue Number(const char* name, long long v) { return {name, std::to_string(v), v}; }
 // JSON escapes control characters itself; text and CSV output get the printable form.
 FieldValue Str(const char* name, const std::string& v) { return {name, Printable(v), v}; }
+// Free text a device chose (name, model, serial, version): in CSV a leading = + - @ would make a
+// spreadsheet run it as a formula.
+FieldValue DeviceText(const char* name, const std::string& v) {
+    FieldValue f = Str(name, v);
+    f.deviceText = true;
+    return f;
+}
 
 std::string Joined(const std::vector<std::string>& items, char sep) {
     std::string out;
@@ -95,10 +145,10 @@ std::vector<FieldValue> DeviceFields(const DeviceView& d) {
     f.push_back(Number("legacy_addressing", r.legacyAddressing));
     f.push_back(Number("legacy_word", r.legacyWord));
     f.push_back(Number("legacy_prefix", r.legacyPrefix));
-    f.push_back(Str("name", FieldText(r.deviceName)));
-    f.push_back(Str("model", FieldText(r.model)));
-    f.push_back(Str("serial", FieldText(r.serialNumber)));
-    f.push_back(Str("version", FieldText(r.versionText)));
+    f.push_back(DeviceText("name", FieldText(r.deviceName)));
+    f.push_back(DeviceText("model", FieldText(r.model)));
+    f.push_back(DeviceText("serial", FieldText(r.serialNumber)));
+    f.push_back(DeviceText("version", FieldText(r.versionText)));
     f.push_back(Number("capability", r.capabilityFlag));
     f.push_back(Number("status_bits", r.statusBits));
     f.push_back(Number("port_kind", r.portKind));
@@ -145,7 +195,11 @@ std::vector<std::string> DeviceCsvHeader() {
 
 std::vector<std::string> DeviceCsvCells(const DeviceView& d) {
     std::vector<std::string> cells;
-    for (auto& f : DeviceFields(d)) cells.push_back(std::move(f.text));
+    for (auto& f : DeviceFields(d)) {
+        if (f.deviceText && !f.text.empty() && std::string_view("=+-@").find(f.text[0]) != std::string_view::npos)
+            f.text.insert(0, 1, '\'');
+        cells.push_back(std::move(f.text));
+    }
     return cells;
 }
 

@@ -28,6 +28,7 @@ struct FieldValue {
     const char* name;
     std::string text;  // CSV and text output
     Json json;         // JSON output
+    bool deviceText = false;  // free text the device chose; neutralised in CSV
 };
 
 std::vector<FieldValue> DeviceFields(const DeviceView& device);
@@ -38,6 +39,7 @@ void WriteDevices(std::ostream& out, const std::vector<DeviceView>& devices, For
 // One CSV line (quoted where needed), without the line break.
 std::string CsvLine(const std::vector<std::string>& cells);
 std::vector<std::string> DeviceCsvHeader();
+// Device texts starting with = + - or @ get a leading apostrophe so spreadsheets keep them text.
 std::vector<std::string> DeviceCsvCells(const DeviceView& device);
 
 // JSON text safe for any device bytes (invalid UTF-8 is replaced, never thrown on).
@@ -45,8 +47,9 @@ std::string Dump(const Json& j, int indent = 2);
 
 std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced = false);
 
-// Text a device sent, safe to print on a terminal: control bytes (escape sequences, line
-// breaks) become \xNN, and so does a backslash, so that the form stays unambiguous.
+// Text a device sent, safe to print on a terminal: control bytes (C0, DEL, C1 also as UTF-8,
+// escape sequences, line breaks) and bytes that are not UTF-8 become \xNN, and so does a
+// backslash, so that the form stays unambiguous. Other UTF-8 passes unchanged.
 std::string Printable(std::string_view text);
 
 }  // namespace valdrune::cli
