@@ -1,6 +1,5 @@
 #include "app/SettingsChange.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "app/MessageBox.h"
@@ -23,6 +22,7 @@ constexpr int kTextNotBack = 440;
 constexpr int kTextCompleted = 441;
 constexpr int kTextSentRestarting = 442;
 constexpr int kTextTooLongSinceRestart = 443;
+constexpr int kTextAddressUnchecked = 903;
 
 constexpr int kBoxWarning = MB_OK_ | MB_ICONEXCLAMATION_;
 constexpr int kBoxInformation = MB_OK_ | MB_ICONINFORMATION_;
@@ -48,7 +48,6 @@ bool RunSettingsDialog(CTallyrigDlg& owner, const _CommandDataTable& copy, bool&
 struct SettingsChange::State {
     // Cleared on destruction so that a probe answer arriving late is dropped.
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-    bool probeNoticeGiven = false;
 };
 
 SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_unique<State>()) {}
@@ -114,7 +113,7 @@ void RunProgressDialog(CTallyrigDlg& dlg) {
     // The outcome is shown only once the progress dialog has gone.
     dlg.progressWindow = 0;
     const int shown = dlg.resultTextId;
-    ShowMessageBox(&dlg, dlg.resultTextId, dlg.resultBoxType);
+    if (shown != 0) ShowMessageBox(&dlg, dlg.resultTextId, dlg.resultBoxType);
     dlg.resultTextId = 0;
     dlg.resultBoxType = 0;
     // New addresses change the order of the address, port and overlap columns.
@@ -152,12 +151,13 @@ bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std
                 RecordOutcome(dlg_, kTextAddressInUse, kBoxWarning);
                 return;
             }
-            if (result == PROTO_PROBE_NOT_PERMITTED && !state_->probeNoticeGiven) {
-                // No text of the table covers it; the console at least hears it once.
-                state_->probeNoticeGiven = true;
-                std::fprintf(stderr,
-                             "valdrune: this process may not send ICMP echo requests, so the new "
-                             "addresses were sent without checking whether they are in use\n");
+            // An address nobody could probe is not known to be free: the user decides, every
+            // time, before anything is sent.
+            if (result == PROTO_PROBE_NOT_PERMITTED &&
+                ShowMessageBox(&dlg_, kTextAddressUnchecked,
+                               MB_OKCANCEL_ | MB_ICONEXCLAMATION_) != ID_OK) {
+                RecordOutcome(dlg_, 0, 0);
+                return;
             }
             std::uint16_t command = 0;
             std::uint16_t mask = 0;

@@ -131,7 +131,12 @@ protected:
         QTimer::singleShot(0, tick);
         dlg->ControlAs<QAbstractButton>(IDC_NETWORK_SETTINGS)->click();
         const Milliseconds limit = rig.clock.Now() + Milliseconds(200000);
-        while (OutcomeBoxes() == 0 && rig.clock.Now() < limit && (save || !edited) && !refused)
+        // Ends at the result box, or when the change went back to the idle window without one.
+        const auto wentBack = [&] {
+            return edited && !dlg->busy && QApplication::activeModalWidget() == nullptr;
+        };
+        while (OutcomeBoxes() == 0 && rig.clock.Now() < limit && (save || !edited) && !refused &&
+               !wentBack())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         pumping = false;
         QCoreApplication::processEvents();
@@ -197,6 +202,7 @@ struct Outcome {
     bool sent;
     int restartText;    // the progress dialog showed 227: 1 yes, 0 never, -1 too briefly to see
     bool probeDenied = false;  // this process may not send echo requests
+    std::vector<int> boxes = {};  // when more than the result box is shown
 };
 
 class SettingsChangeOutcome : public SettingsChangeTest,
@@ -214,9 +220,9 @@ TEST_P(SettingsChangeOutcome, EndsWithTheResultBoxAfterTheProgressDialogClosed) 
     }, p.script);
 
     EXPECT_EQ(settingsDialogKind, twoPort ? 131 : 130);
-    ASSERT_EQ(BoxIds(), std::vector<int>{p.textId});
-    EXPECT_EQ(rig.boxes[0].boxType, p.boxType);
-    EXPECT_EQ(rig.boxes[0].owner, dlg);
+    ASSERT_EQ(BoxIds(), p.boxes.empty() ? std::vector<int>{p.textId} : p.boxes);
+    EXPECT_EQ(rig.boxes.back().boxType, p.boxType);
+    EXPECT_EQ(rig.boxes.back().owner, dlg);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the progress dialog is gone";
     EXPECT_FALSE(dlg->busy);
     EXPECT_EQ(dlg->progressWindow, 0u);
@@ -242,14 +248,30 @@ INSTANTIATE_TEST_SUITE_P(
                 442, 0x40, true, -1},
         Outcome{"AddressInUseSendsNothing", DEVICE_KIND_STANDARD, {}, true, false, 436, 0x30,
                 false, 0},
-        // A probe that could not run is no conflict: the settings still go out.
-        Outcome{"ProbeNotPermittedStillSends", DEVICE_KIND_LEGACY, {}, false, false, 441, 0x40,
-                true, 1, true},
+        // A probe that could not run is no conflict, but the user hears it before anything is
+        // sent and goes on only with OK.
+        Outcome{"ProbeNotPermittedAsksThenSends", DEVICE_KIND_LEGACY, {}, false, false, 441, 0x40,
+                true, 1, true, {903, 441}},
         Outcome{"NoAcceptance", DEVICE_KIND_LEGACY, {false, false}, false, false, 439, 0x30, true,
                 0},
         Outcome{"NeverBack", DEVICE_KIND_STANDARD, {true, false}, false, false, 440, 0x30, true,
                 1}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SettingsChangeTest, UncheckedAddressWithCancelGoesBackWithoutSending) {
+    AddAndSelect(Target(DEVICE_KIND_STANDARD));
+    rig.prober.SetPermitted(false);
+    SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+        rig.boxes.push_back(r);
+        return r.textId == 903 ? ID_CANCEL : ID_OK;
+    });
+    Change(DEVICE_KIND_STANDARD, [&](CTemplateDialog& d) { SetNewAddress(d, 1015, newAddress); });
+    ASSERT_EQ(BoxIds(), std::vector<int>{903});
+    EXPECT_EQ(rig.boxes[0].boxType, MB_OKCANCEL_ | MB_ICONEXCLAMATION_);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the progress dialog is gone";
+    EXPECT_FALSE(dlg->busy);
+    EXPECT_TRUE(rig.transport.SentWithCommand(SettingsCommand(DEVICE_KIND_STANDARD)).empty());
+}
 
 TEST_F(SettingsChangeTest, TwoPortSuccessSearchesAgainAtOnce) {
     AddAndSelect(Target(DEVICE_KIND_TWO_PORT));

@@ -20,7 +20,7 @@ std::vector<int> ExpectedIds() {
     for (int id = 401; id <= 452; ++id)
         if (id != 438 && id != 445 && id != 446) ids.push_back(id);
     for (int id = 601; id <= 603; ++id) ids.push_back(id);
-    for (int id = 901; id <= 902; ++id) ids.push_back(id);
+    for (int id = 901; id <= 903; ++id) ids.push_back(id);
     return ids;
 }
 
