@@ -46,7 +46,7 @@ int RunInterfaces(Session& s, const std::string& adapter, Format format) {
             std::snprintf(line, sizeof line, "%c %2zu  %-15s  %s  ",
                           static_cast<int>(i) == selected ? '*' : ' ', i,
                           Ipv4Text(table[i].ipAddress).c_str(), MacText(table[i].mac).c_str());
-            s.Out() << line << table[i].description << '\n';
+            s.Out() << line << Printable(table[i].description) << '\n';
         }
     }
     if (table.empty()) {
@@ -457,9 +457,10 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 << '\n';
         } else {
             for (const auto& p : problems_) {
+                // Plan files may come from anywhere; their cells are echoed here.
                 s_.Err() << "line " << p.line;
-                if (!p.mac.empty()) s_.Err() << " (" << p.mac << ")";
-                s_.Err() << ": " << p.message << '\n';
+                if (!p.mac.empty()) s_.Err() << " (" << Printable(p.mac) << ")";
+                s_.Err() << ": " << Printable(p.message) << '\n';
             }
             if (!rows_.empty()) {
                 char line[160];
