@@ -202,7 +202,8 @@ bool IsCaptureMagic(std::span<const std::uint8_t> head) {
            magic == 0x4D3CB2A1u || magic == 0x0A0D0D0Au;
 }
 
-bool ReadCapture(const std::string& path, std::vector<UdpPayload>& out, std::string& error) {
+bool ReadCapture(const std::string& path, const std::function<void(UdpPayload&&)>& each,
+                 std::string& error) {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     pcap_t* pcap = pcap_open_offline(path.c_str(), errbuf);
     if (!pcap) {
@@ -218,7 +219,7 @@ bool ReadCapture(const std::string& path, std::vector<UdpPayload>& out, std::str
         if (!p) continue;
         const bool ours = p->sourcePort == LOCAL_PORT || p->sourcePort == DEVICE_PORT ||
                           p->destinationPort == LOCAL_PORT || p->destinationPort == DEVICE_PORT;
-        if (ours) out.push_back(std::move(*p));
+        if (ours) each(std::move(*p));
     }
     if (rc == -1) {
         error = pcap_geterr(pcap);
@@ -264,36 +265,62 @@ Json DecodedJson(const DecodedDatagram& d) {
 
 }  // namespace
 
-void WriteDecoded(std::ostream& out, const std::vector<DecodedDatagram>& all, Format format) {
-    if (format == Format::Json) {
-        Json list = Json::array();
-        for (const auto& d : all) list.push_back(DecodedJson(d));
-        out << Dump(list) << '\n';
+TextRead ReadBoundedText(std::istream& in, std::size_t limit, std::string& text) {
+    text.clear();
+    if (!in) return TextRead::Unreadable;
+    char buffer[65536];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > limit) {
+            text.clear();
+            return TextRead::TooLarge;
+        }
+    }
+    return in.bad() ? TextRead::Unreadable : TextRead::Ok;
+}
+
+void DecodedWriter::Add(const DecodedDatagram& d) {
+    if (format_ == Format::Json) {
+        // The layout of one indented array, written item by item.
+        std::string item = Dump(DecodedJson(d));
+        for (std::size_t at = item.find('\n'); at != std::string::npos; at = item.find('\n', at + 3))
+            item.replace(at, 1, "\n  ");
+        out_ << (count_ == 0 ? "[\n  " : ",\n  ") << item;
+        ++count_;
         return;
     }
-    for (std::size_t n = 0; n < all.size(); ++n) {
-        const DecodedDatagram& d = all[n];
-        if (n) out << '\n';
-        if (!d.source.empty()) out << d.source << '\n';
-        if (!d.valid) {
-            out << "invalid (" << d.bytes.size() << " bytes): step " << d.failedStep << ": "
-                << d.reason << '\n';
-            continue;
-        }
-        const AnswerHeader& h = d.header;
-        out << "command " << h.command << ", " << d.bytes.size() << " bytes, payload "
-            << h.payloadLength << ", device " << MacText(h.deviceMac) << ", requester "
-            << MacText(h.requesterMac) << " " << Ipv4Text(h.requesterIp) << ", sequence "
-            << h.sequence << ", mode " << int(h.protocolMode) << ", capability "
-            << int(h.capability) << '\n';
-        for (const auto& it : d.items) {
-            char line[32];
-            std::snprintf(line, sizeof line, "  tag %5u len %3zu  ", it.tag, it.value.size());
-            out << line << Hex(it.value.data(), it.value.size(), true) << '\n';
-        }
-        if (!d.endTagReached) out << "  (no end tag where the payload length says)\n";
-        if (d.record) WriteDevices(out, {DeviceView{*d.record, {}}}, Format::Text);
+    if (count_++) out_ << '\n';
+    if (!d.source.empty()) out_ << d.source << '\n';
+    if (!d.valid) {
+        out_ << "invalid (" << d.bytes.size() << " bytes): step " << d.failedStep << ": "
+             << d.reason << '\n';
+        return;
     }
+    const AnswerHeader& h = d.header;
+    out_ << "command " << h.command << ", " << d.bytes.size() << " bytes, payload "
+         << h.payloadLength << ", device " << MacText(h.deviceMac) << ", requester "
+         << MacText(h.requesterMac) << " " << Ipv4Text(h.requesterIp) << ", sequence "
+         << h.sequence << ", mode " << int(h.protocolMode) << ", capability "
+         << int(h.capability) << '\n';
+    for (const auto& it : d.items) {
+        char line[32];
+        std::snprintf(line, sizeof line, "  tag %5u len %3zu  ", it.tag, it.value.size());
+        out_ << line << Hex(it.value.data(), it.value.size(), true) << '\n';
+    }
+    if (!d.endTagReached) out_ << "  (no end tag where the payload length says)\n";
+    if (d.record) WriteDevices(out_, {DeviceView{*d.record, {}}}, Format::Text);
+}
+
+void DecodedWriter::Finish() {
+    if (format_ == Format::Json) out_ << (count_ == 0 ? "[]\n" : "\n]\n");
+    out_.flush();
+}
+
+void WriteDecoded(std::ostream& out, const std::vector<DecodedDatagram>& all, Format format) {
+    DecodedWriter writer(out, format);
+    for (const auto& d : all) writer.Add(d);
+    writer.Finish();
 }
 
 }  // namespace valdrune::cli

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -56,8 +58,31 @@ std::optional<UdpPayload> ExtractUdp(int linkType, std::span<const std::uint8_t>
 // or pcapng magic number; anything else is read as hex text.
 bool IsCaptureMagic(std::span<const std::uint8_t> head);
 
-// Reads a pcap or pcapng file; datagrams on ports 10669/10670 only.
-bool ReadCapture(const std::string& path, std::vector<UdpPayload>& out, std::string& error);
+// Reads a pcap or pcapng file frame by frame and hands over each datagram on ports
+// 10669/10670 as it is read, so that a capture of any size needs the memory of one frame.
+bool ReadCapture(const std::string& path, const std::function<void(UdpPayload&&)>& each,
+                 std::string& error);
+
+// Hex input and plan files are read up to this size and refused beyond it.
+inline constexpr std::size_t kMaxTextInput = std::size_t{1} << 20;
+inline constexpr char kMaxTextInputText[] = "1 MiB";
+enum class TextRead { Ok, Unreadable, TooLarge };
+// Reads at most limit + 1 bytes, so that endless input (a pipe, /dev/zero) ends too.
+TextRead ReadBoundedText(std::istream& in, std::size_t limit, std::string& text);
+
+// Writes decoded datagrams one at a time, as WriteDecoded writes them all.
+class DecodedWriter {
+  public:
+    DecodedWriter(std::ostream& out, Format format) : out_(out), format_(format) {}
+    void Add(const DecodedDatagram& d);
+    void Finish();  // closes the JSON array
+    std::size_t Count() const { return count_; }
+
+  private:
+    std::ostream& out_;
+    Format format_;
+    std::size_t count_ = 0;
+};
 
 void WriteDecoded(std::ostream& out, const std::vector<DecodedDatagram>& all, Format format);
 

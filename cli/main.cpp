@@ -46,13 +46,10 @@ Format FormatOf(bool json, bool csv) {
     return json ? Format::Json : csv ? Format::Csv : Format::Text;
 }
 
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return true;
+int RefuseOversize(const std::string& input, const char* what) {
+    std::cerr << input << ": larger than " << kMaxTextInputText << "; nothing was " << what
+              << '\n';
+    return EXIT_REFUSED;
 }
 
 int Decode(const std::string& input, bool json, const std::string& pcMacText) {
@@ -65,70 +62,75 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
         }
         pcMac = m;
     }
-    std::vector<DecodedDatagram> decoded;
-    std::ifstream probe(input, std::ios::binary);
-    const bool isFile = input != "-" && static_cast<bool>(probe);
-    bool isCapture = false;
+    const Format format = json ? Format::Json : Format::Text;
+    std::ifstream file(input, std::ios::binary);
+    const bool isFile = input != "-" && static_cast<bool>(file);
     if (isFile) {
         std::uint8_t magic[4] = {};
-        probe.read(reinterpret_cast<char*>(magic), sizeof magic);
+        file.read(reinterpret_cast<char*>(magic), sizeof magic);
         // By the magic number: a hex file may start with "0x", a blank or a line break.
-        isCapture = IsCaptureMagic({magic, static_cast<std::size_t>(probe.gcount())});
-        if (isCapture) {
-            std::vector<UdpPayload> payloads;
+        if (IsCaptureMagic({magic, static_cast<std::size_t>(file.gcount())})) {
+            // Decoded and written as read: captures of any size stream through.
+            DecodedWriter writer(std::cout, format);
+            bool allValid = true;
             std::string error;
-            if (!ReadCapture(input, payloads, error)) {
+            const bool read = ReadCapture(
+                input,
+                [&](UdpPayload&& p) {
+                    auto d = DecodeDatagram(p.payload, pcMac);
+                    d.source = Ipv4Text(p.sourceIp) + ":" + std::to_string(p.sourcePort) +
+                               " -> " + Ipv4Text(p.destinationIp) + ":" +
+                               std::to_string(p.destinationPort);
+                    allValid = allValid && d.valid;
+                    writer.Add(d);
+                },
+                error);
+            writer.Finish();
+            if (!read) {
                 std::cerr << input << ": " << error << '\n';
                 return EXIT_FAILED;
             }
-            for (auto& p : payloads) {
-                auto d = DecodeDatagram(p.payload, pcMac);
-                d.source = Ipv4Text(p.sourceIp) + ":" + std::to_string(p.sourcePort) + " -> " +
-                           Ipv4Text(p.destinationIp) + ":" + std::to_string(p.destinationPort);
-                decoded.push_back(std::move(d));
-            }
-            if (decoded.empty()) std::cerr << input << ": no datagrams on ports 10669/10670\n";
+            if (writer.Count() == 0) std::cerr << input << ": no datagrams on ports 10669/10670\n";
+            return allValid ? EXIT_OK : EXIT_REFUSED;
         }
+        file.clear();
+        file.seekg(0);
     }
-    if (!isCapture) {
-        std::string text = input;
-        if (input == "-") {
-            std::ostringstream s;
-            s << std::cin.rdbuf();
-            text = s.str();
-        } else if (isFile) {
-            ReadFile(input, text);
-        }
-        if (isFile || input == "-") {
-            // One datagram per line.
-            std::istringstream lines(text);
-            std::string line;
-            while (std::getline(lines, line)) {
-                if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-                std::vector<std::uint8_t> bytes;
-                std::string error;
-                if (!ParseHex(line, bytes, error)) {
-                    std::cerr << "malformed hex: " << error << '\n';
-                    return EXIT_REFUSED;
-                }
-                decoded.push_back(DecodeDatagram(bytes, pcMac));
-            }
-            if (decoded.empty()) {
-                // An empty file or input (or a directory) has nothing to decode, like "".
-                std::cerr << input << ": no hex datagrams\n";
-                return EXIT_REFUSED;
-            }
-        } else {
+
+    std::vector<DecodedDatagram> decoded;
+    if (isFile || input == "-") {
+        std::string text;
+        if (ReadBoundedText(isFile ? static_cast<std::istream&>(file) : std::cin, kMaxTextInput,
+                            text) == TextRead::TooLarge)
+            return RefuseOversize(input, "decoded");
+        // One datagram per line.
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
             std::vector<std::uint8_t> bytes;
             std::string error;
-            if (!ParseHex(text, bytes, error)) {
+            if (!ParseHex(line, bytes, error)) {
                 std::cerr << "malformed hex: " << error << '\n';
                 return EXIT_REFUSED;
             }
             decoded.push_back(DecodeDatagram(bytes, pcMac));
         }
+        if (decoded.empty()) {
+            // An empty file or input (or a directory) has nothing to decode, like "".
+            std::cerr << input << ": no hex datagrams\n";
+            return EXIT_REFUSED;
+        }
+    } else {
+        std::vector<std::uint8_t> bytes;
+        std::string error;
+        if (!ParseHex(input, bytes, error)) {
+            std::cerr << "malformed hex: " << error << '\n';
+            return EXIT_REFUSED;
+        }
+        decoded.push_back(DecodeDatagram(bytes, pcMac));
     }
-    WriteDecoded(std::cout, decoded, json ? Format::Json : Format::Text);
+    WriteDecoded(std::cout, decoded, format);
     for (const auto& d : decoded) {
         if (!d.valid) return EXIT_REFUSED;
     }
@@ -296,7 +298,10 @@ int main(int argc, char** argv) {
     }
     if (*apply) {
         std::string text;
-        if (!ReadFile(planPath, text)) {
+        std::ifstream plan(planPath, std::ios::binary);
+        const TextRead read = ReadBoundedText(plan, kMaxTextInput, text);
+        if (read == TextRead::TooLarge) return RefuseOversize(planPath, "applied");
+        if (read != TextRead::Ok) {
             std::cerr << planPath << ": cannot be read\n";
             return EXIT_FAILED;
         }

@@ -309,3 +309,46 @@ TEST(CliE2e, ApplyOfATwentyDevicePlanCompletesAndItsDryRunCatchesConflicts) {
 
 }  // namespace
 }  // namespace valdrune::cli
+
+namespace valdrune::cli {
+namespace {
+
+struct OversizeCase {
+    const char* name;
+    std::vector<std::string> args;  // "@big" is replaced by a file just over the limit
+};
+
+class CliOversize : public testing::TestWithParam<OversizeCase> {};
+
+// Reading stops at the stated limit: endless or huge input is refused at once, and said so,
+// before anything goes on the network (inside a namespace all the same, should it fail).
+TEST_P(CliOversize, InputBeyondTheLimitIsRefusedAndNamed) {
+    NetNs net("cli-big");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::string big = "/tmp/vd-oversize-" + std::to_string(::getpid()) + ".txt";
+    {
+        std::ofstream out(big, std::ios::binary);
+        const std::string row = "02-00-00-30-00-01,static,10.0.0.2,255.255.255.0,,,,,80,,\n";
+        out << "mac,mode,ip,mask,gateway,dns,dns1,dns2,port,pc-ip,pc-mask\n";
+        for (std::size_t n = 0; n <= (1u << 20) / row.size(); ++n) out << row;
+    }
+    std::vector<std::string> argv = {kCli};
+    for (const auto& a : GetParam().args) argv.push_back(a == "@big" ? big : a);
+    const auto r = net.RunInPc(argv, 20000);
+    std::remove(big.c_str());
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, EXIT_REFUSED) << r.err;
+    EXPECT_NE(r.err.find("larger than 1 MiB"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliOversize,
+    testing::Values(OversizeCase{"DecodeEndlessFile", {"decode", "/dev/zero"}},
+                    OversizeCase{"DecodeBigHexFile", {"decode", "@big"}},
+                    OversizeCase{"ApplyEndlessPlan", {"apply", "/dev/zero", "--dry-run"}},
+                    OversizeCase{"ApplyBigPlan", {"apply", "@big", "--dry-run"}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace valdrune::cli
