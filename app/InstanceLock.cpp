@@ -9,23 +9,38 @@
 
 namespace valdrune {
 
+namespace {
+
+// A real directory of this user that nobody else may write to: in one that others can write
+// to (a shared /tmp), another user could create the file first and every start would see
+// "already running".
+bool PrivateDirectory(const std::string& dir) {
+    struct stat st {};
+    return !dir.empty() && dir.front() == '/' && ::lstat(dir.c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
 std::string CInstanceLock::DefaultPath() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0')
-        return std::string(runtime) + "/Nodewren.InstanceString.lock";
-    // Without a runtime directory prefer one only this user can write to: in a shared /tmp
-    // another user could create the file first and every start would see "already running".
+    const std::string runtime = Variable("XDG_RUNTIME_DIR");
+    if (PrivateDirectory(runtime)) return runtime + "/Nodewren.InstanceString.lock";
     const std::string name = "/Nodewren.InstanceString-" + std::to_string(getuid()) + ".lock";
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && *cache == '/' && ::access(cache, W_OK) == 0) return cache + name;
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && *home == '/') {
-        const std::string dir = std::string(home) + "/.cache";
-        if (::access(dir.c_str(), W_OK) == 0 || ::mkdir(dir.c_str(), 0700) == 0) return dir + name;
+    const std::string cache = Variable("XDG_CACHE_HOME");
+    if (PrivateDirectory(cache)) return cache + name;
+    const std::string home = Variable("HOME");
+    if (PrivateDirectory(home)) {
+        const std::string dir = home + "/.cache";
+        if (!PrivateDirectory(dir)) ::mkdir(dir.c_str(), 0700);
+        if (PrivateDirectory(dir)) return dir + name;
     }
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    return dir + name;
+    // No directory of its own: no lock file rather than one in a shared place.
+    return {};
 }
 
 CInstanceLock::CInstanceLock(std::string path) : path_(std::move(path)) {}
@@ -34,6 +49,9 @@ CInstanceLock::~CInstanceLock() { Release(); }
 
 bool CInstanceLock::TryAcquire() {
     if (fd_ >= 0) return true;
+    // Without a private directory the window runs unguarded: a second copy is a nuisance,
+    // a lock another user can hold would keep this user out.
+    if (path_.empty()) return true;
     const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -8,8 +8,9 @@ namespace valdrune {
 
 class CInstanceLock {
   public:
-    // The lock file named after "Nodewren.InstanceString" in $XDG_RUNTIME_DIR, or in the
-    // temporary directory with the user id appended when that is not set.
+    // The lock file named after "Nodewren.InstanceString" in $XDG_RUNTIME_DIR, else with the
+    // user id appended in $XDG_CACHE_HOME or ~/.cache; only directories of this user that no
+    // one else may write to. Empty when there is none: no lock is taken then.
     static std::string DefaultPath();
 
     explicit CInstanceLock(std::string path = DefaultPath());
@@ -18,7 +19,7 @@ class CInstanceLock {
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
     // Tries once, without waiting. False when another process holds it or the file cannot be
-    // opened.
+    // opened; true without a path.
     bool TryAcquire();
     bool Held() const { return fd_ >= 0; }
     void Release();

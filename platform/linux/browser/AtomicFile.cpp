@@ -35,7 +35,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
     const int fd = ::mkstemp(name.data());
     if (fd < 0) return false;
     const std::string temp(name.data());
-    bool ok = ::fchmod(fd, 0644) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    // A file that is replaced keeps its mode (a private one stays private); a new one is 0644.
+    struct stat existing {};
+    const mode_t mode = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)
+                            ? existing.st_mode & 07777
+                            : 0644;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,8 +54,10 @@ TEST(SingleInstance, LockOfAKilledProcessIsFree) {
 
 TEST(SingleInstance, DefaultPathLivesInTheRuntimeDirectory) {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", "/run/user/1234");
-    EXPECT_EQ(CInstanceLock::DefaultPath(), "/run/user/1234/Nodewren.InstanceString.lock");
+    QTemporaryDir runtime;  // 0700, this user's
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    EXPECT_EQ(CInstanceLock::DefaultPath(),
+              runtime.path().toStdString() + "/Nodewren.InstanceString.lock");
     qunsetenv("XDG_RUNTIME_DIR");
     EXPECT_NE(CInstanceLock::DefaultPath().find("Nodewren.InstanceString-"), std::string::npos);
     // Without a runtime directory the lock stays in a directory of the user's own, not in /tmp.
@@ -63,6 +66,24 @@ TEST(SingleInstance, DefaultPathLivesInTheRuntimeDirectory) {
     qunsetenv("XDG_CACHE_HOME");
     qputenv("HOME", home.path().toUtf8());
     EXPECT_EQ(CInstanceLock::DefaultPath().rfind(home.path().toStdString() + "/.cache/", 0), 0u);
+    // Directories other users can write to are never taken, not even as a last resort: then
+    // there is no lock file at all, and the window starts unguarded.
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    QTemporaryDir shared;
+    ::chmod(shared.path().toUtf8().constData(), 01777);
+    qputenv("XDG_RUNTIME_DIR", shared.path().toUtf8());
+    qputenv("XDG_CACHE_HOME", shared.path().toUtf8());
+    qputenv("HOME", shared.path().toUtf8());
+    qputenv("TMPDIR", shared.path().toUtf8());
+    EXPECT_EQ(CInstanceLock::DefaultPath(), "");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qunsetenv("HOME");
+    EXPECT_EQ(CInstanceLock::DefaultPath(), "");
+    CInstanceLock unguarded("");
+    EXPECT_TRUE(unguarded.TryAcquire());
+    if (savedTmp.isEmpty()) qunsetenv("TMPDIR");
+    else qputenv("TMPDIR", savedTmp);
+    qunsetenv("XDG_CACHE_HOME");
     qputenv("HOME", savedHome);
     if (!savedCache.isEmpty()) qputenv("XDG_CACHE_HOME", savedCache);
     if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);

@@ -68,6 +68,20 @@ TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
     EXPECT_EQ(ReadWholeFile(file), "short\r\n");
 }
 
+TEST(AtomicFile, ReplacingKeepsTheFilesMode) {
+    TempDir dir;
+    const std::string file = dir / "private.json";
+    for (const mode_t mode : {0600u, 0640u, 0444u}) {
+        ASSERT_TRUE(WriteFileAtomically(file, "old"));
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        ASSERT_TRUE(WriteFileAtomically(file, "new"));
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(Slurp(file), "new");
+    }
+}
+
 TEST(AtomicFile, FailedWriteKeepsThePreviousStateAndReportsIt) {
     TempDir dir;
     EXPECT_FALSE(WriteFileAtomically(dir / "missing/sub/file", "x"));
