@@ -98,6 +98,16 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
     }
 
     std::vector<DecodedDatagram> decoded;
+    const auto decodeHex = [&](const std::string& hex) {
+        std::vector<std::uint8_t> bytes;
+        std::string error;
+        if (!ParseHex(hex, bytes, error)) {
+            std::cerr << "malformed hex: " << error << '\n';
+            return false;
+        }
+        decoded.push_back(DecodeDatagram(bytes, pcMac));
+        return true;
+    };
     if (isFile || input == "-") {
         std::string text;
         if (ReadBoundedText(isFile ? static_cast<std::istream&>(file) : std::cin, kMaxTextInput,
@@ -108,27 +118,15 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
         std::string line;
         while (std::getline(lines, line)) {
             if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-            std::vector<std::uint8_t> bytes;
-            std::string error;
-            if (!ParseHex(line, bytes, error)) {
-                std::cerr << "malformed hex: " << error << '\n';
-                return EXIT_REFUSED;
-            }
-            decoded.push_back(DecodeDatagram(bytes, pcMac));
+            if (!decodeHex(line)) return EXIT_REFUSED;
         }
         if (decoded.empty()) {
             // An empty file or input (or a directory) has nothing to decode, like "".
             std::cerr << input << ": no hex datagrams\n";
             return EXIT_REFUSED;
         }
-    } else {
-        std::vector<std::uint8_t> bytes;
-        std::string error;
-        if (!ParseHex(input, bytes, error)) {
-            std::cerr << "malformed hex: " << error << '\n';
-            return EXIT_REFUSED;
-        }
-        decoded.push_back(DecodeDatagram(bytes, pcMac));
+    } else if (!decodeHex(input)) {
+        return EXIT_REFUSED;
     }
     WriteDecoded(std::cout, decoded, format);
     for (const auto& d : decoded) {

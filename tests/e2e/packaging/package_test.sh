@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # package_test.sh BUILD_DIR CPACK: the .deb holds every program, page and desktop file, grants
-# the capabilities on installation, declares its library dependencies, and its programs work
-# from the unpacked tree: --help, and a search of the simulator inside network namespaces.
+# capabilities on installation to the probe helper alone, declares its library dependencies,
+# and its programs work from the unpacked tree: --help, a search of the simulator inside
+# network namespaces, and an address probe by an unprivileged user through the helper.
 # With VALDRUNE_PACKAGE_APT_INSTALL=1 (a throw-away CI machine) it is also installed with
 # apt-get and run from /usr/bin.
 set -uo pipefail
@@ -40,7 +41,8 @@ echo "built $(basename "$deb")"
 root="$work/root"
 check "unpacks" dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$work/control"
-for f in usr/bin/valdrune usr/bin/valdrune-cli usr/bin/valdrune-sim \
+helper=usr/libexec/valdrune/valdrune-netprobe
+for f in usr/bin/valdrune usr/bin/valdrune-cli usr/bin/valdrune-sim "$helper" \
          usr/share/applications/valdrune.desktop \
          usr/share/icons/hicolor/scalable/apps/valdrune.svg \
          usr/share/man/man1/valdrune.1 usr/share/man/man1/valdrune-cli.1 \
@@ -51,9 +53,12 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 check "depends on the Qt libraries it links" grep -q 'libqt6widgets6' <<<"$depends"
 check "depends on setcap's package" grep -q 'libcap2-bin' <<<"$depends"
-check "postinst grants both capabilities to both programs" \
-    bash -c "grep -q 'cap_net_raw,cap_net_admin+ep' '$work/control/postinst' &&
-             grep -q 'valdrune valdrune-cli' '$work/control/postinst'"
+check "postinst grants the capabilities to the helper only" \
+    bash -c "grep -q '^HELPER=\"/$helper\"' '$work/control/postinst' &&
+             [ \$(grep -c setcap '$work/control/postinst') -eq 2 ] &&
+             ! grep -q 'usr/bin' '$work/control/postinst'"
+check "helper links nothing but the C and C++ run-time" \
+    bash -c "! objdump -p '$root/$helper' | grep NEEDED | grep -vqE 'lib(c|m|stdc\+\+|gcc_s)\.so'"
 
 if command -v apt-get >/dev/null; then
     # Dependencies resolve from the archive; -s only simulates, nothing is installed.
@@ -62,13 +67,16 @@ if command -v apt-get >/dev/null; then
 fi
 
 # Run the real postinst against the unpacked tree.
+granted=0
 if command -v setcap >/dev/null && command -v getcap >/dev/null; then
-    sed "s#^BINDIR=.*#BINDIR=\"$root/usr/bin\"#" "$work/control/postinst" >"$work/postinst"
+    sed "s#^HELPER=.*#HELPER=\"$root/$helper\"#" "$work/control/postinst" >"$work/postinst"
     check "postinst configure succeeds" sh "$work/postinst" configure
-    check "window has cap_net_raw,cap_net_admin" \
-        bash -c "getcap '$root/usr/bin/valdrune' | grep -q 'cap_net_admin,cap_net_raw=ep'"
-    check "cli has cap_net_raw,cap_net_admin" \
-        bash -c "getcap '$root/usr/bin/valdrune-cli' | grep -q 'cap_net_admin,cap_net_raw=ep'"
+    check "helper holds cap_net_raw,cap_net_admin, permitted only" \
+        bash -c "getcap '$root/$helper' | grep -q 'cap_net_admin,cap_net_raw=p\$'"
+    check "no other file of the package carries capabilities" \
+        bash -c "[ \"\$(getcap -r '$root' | awk '{print \$1}')\" = '$root/$helper' ] &&
+                 [ -z \"\$(getcap '$root/usr/bin/valdrune' '$root/usr/bin/valdrune-cli')\" ]"
+    granted=1
 fi
 
 check "valdrune-sim --help" "$root/usr/bin/valdrune-sim" --help
@@ -97,6 +105,35 @@ window() {
     ((alive))
 }
 check "packaged window starts and stays up (offscreen)" window
+
+# A user without any privilege: ping sockets are not admitted in the namespace, so the probe
+# goes through the helper, which alone holds the capability. The user must reach the tree.
+if ((granted)) && command -v setpriv >/dev/null; then
+    chmod 755 "$work"
+    as_nobody() { vd_pc setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    probe() {
+        local out
+        out=$(as_nobody "$root/usr/bin/valdrune-cli" probe "$1" 2>&1)
+        echo "$out"
+        grep -q "answered" <<<"$out"
+    }
+    vd_pc sysctl -q -w net.ipv4.ping_group_range="1 0"
+    check "unprivileged valdrune-cli probes through the helper" probe "$VD_DEV_IP0"
+    unprivileged_window() {
+        mkdir -p "$work/nobody" && chown 65534:65534 "$work/nobody"
+        # Started directly (no function, so no subshell): $! is the window itself.
+        ip netns exec "$VD_PC_NS" setpriv --reuid=65534 --regid=65534 --clear-groups \
+            env -i HOME="$work/nobody" QT_QPA_PLATFORM=offscreen "$root/usr/bin/valdrune" &
+        local pid=$! status=""
+        sleep 3
+        status=$(grep -E '^Cap(Inh|Prm|Eff|Amb):' "/proc/$pid/status" 2>/dev/null)
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        echo "$status"
+        [[ -n "$status" ]] && ! grep -qv ':.0000000000000000$' <<<"$status"
+    }
+    check "the window started by an ordinary user holds no capability" unprivileged_window
+fi
 
 if [[ "${VALDRUNE_PACKAGE_APT_INSTALL:-0}" == 1 ]] && command -v apt-get >/dev/null; then
     check "apt-get install ./$(basename "$deb")" \
