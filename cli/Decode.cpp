@@ -284,7 +284,8 @@ void DecodedWriter::Add(const DecodedDatagram& d) {
     if (format_ == Format::Json) {
         // The layout of one indented array, written item by item.
         std::string item = Dump(DecodedJson(d));
-        for (std::size_t at = item.find('\n'); at != std::string::npos; at = item.find('\n', at + 3))
+        for (std::size_t at = item.find('\n'); at != std::string::npos;
+             at = item.find('\n', at + 3))
             item.replace(at, 1, "\n  ");
         out_ << (count_ == 0 ? "[\n  " : ",\n  ") << item;
         ++count_;
@@ -300,9 +301,8 @@ void DecodedWriter::Add(const DecodedDatagram& d) {
     const AnswerHeader& h = d.header;
     out_ << "command " << h.command << ", " << d.bytes.size() << " bytes, payload "
          << h.payloadLength << ", device " << MacText(h.deviceMac) << ", requester "
-         << MacText(h.requesterMac) << " " << Ipv4Text(h.requesterIp) << ", sequence "
-         << h.sequence << ", mode " << int(h.protocolMode) << ", capability "
-         << int(h.capability) << '\n';
+         << MacText(h.requesterMac) << " " << Ipv4Text(h.requesterIp) << ", sequence " << h.sequence
+         << ", mode " << int(h.protocolMode) << ", capability " << int(h.capability) << '\n';
     for (const auto& it : d.items) {
         char line[32];
         std::snprintf(line, sizeof line, "  tag %5u len %3zu  ", it.tag, it.value.size());

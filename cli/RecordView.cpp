@@ -67,8 +67,10 @@ std::string Printable(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {
-            if (b < 0x20 || b == 0x7F || b == '\\') Escape(out, b);
-            else out += static_cast<char>(b);
+            if (b < 0x20 || b == 0x7F || b == '\\')
+                Escape(out, b);
+            else
+                out += static_cast<char>(b);
             ++i;
             continue;
         }
@@ -78,7 +80,8 @@ std::string Printable(std::string_view text) {
         const bool c1 = length == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
         if (length == 0 || c1) {
             const std::size_t n = c1 ? 2 : 1;
-            for (std::size_t k = 0; k < n; ++k) Escape(out, static_cast<unsigned char>(text[i + k]));
+            for (std::size_t k = 0; k < n; ++k)
+                Escape(out, static_cast<unsigned char>(text[i + k]));
             i += n;
             continue;
         }
@@ -196,7 +199,8 @@ std::vector<std::string> DeviceCsvHeader() {
 std::vector<std::string> DeviceCsvCells(const DeviceView& d) {
     std::vector<std::string> cells;
     for (auto& f : DeviceFields(d)) {
-        if (f.deviceText && !f.text.empty() && std::string_view("=+-@").find(f.text[0]) != std::string_view::npos)
+        if (f.deviceText && !f.text.empty() &&
+            std::string_view("=+-@").find(f.text[0]) != std::string_view::npos)
             f.text.insert(0, 1, '\'');
         cells.push_back(std::move(f.text));
     }

@@ -26,8 +26,8 @@ struct DeviceView {
 
 struct FieldValue {
     const char* name;
-    std::string text;  // CSV and text output
-    Json json;         // JSON output
+    std::string text;         // CSV and text output
+    Json json;                // JSON output
     bool deviceText = false;  // free text the device chose; neutralised in CSV
 };
 

@@ -47,8 +47,7 @@ Format FormatOf(bool json, bool csv) {
 }
 
 int RefuseOversize(const std::string& input, const char* what) {
-    std::cerr << input << ": larger than " << kMaxTextInputText << "; nothing was " << what
-              << '\n';
+    std::cerr << input << ": larger than " << kMaxTextInputText << "; nothing was " << what << '\n';
     return EXIT_REFUSED;
 }
 
@@ -78,9 +77,8 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
                 input,
                 [&](UdpPayload&& p) {
                     auto d = DecodeDatagram(p.payload, pcMac);
-                    d.source = Ipv4Text(p.sourceIp) + ":" + std::to_string(p.sourcePort) +
-                               " -> " + Ipv4Text(p.destinationIp) + ":" +
-                               std::to_string(p.destinationPort);
+                    d.source = Ipv4Text(p.sourceIp) + ":" + std::to_string(p.sourcePort) + " -> " +
+                               Ipv4Text(p.destinationIp) + ":" + std::to_string(p.destinationPort);
                     allValid = allValid && d.valid;
                     writer.Add(d);
                 },

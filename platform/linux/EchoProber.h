@@ -23,8 +23,7 @@ EchoSocketKind AvailableEchoSocket(const std::string& helperPath = DefaultNetPro
 
 class LinuxEchoProber final : public IEchoProber {
   public:
-    explicit LinuxEchoProber(IScheduler& scheduler,
-                             std::string helperPath = DefaultNetProbePath());
+    explicit LinuxEchoProber(IScheduler& scheduler, std::string helperPath = DefaultNetProbePath());
     ~LinuxEchoProber() override;
     LinuxEchoProber(const LinuxEchoProber&) = delete;
     LinuxEchoProber& operator=(const LinuxEchoProber&) = delete;

@@ -27,9 +27,9 @@ int OpenEchoSocket(EchoSocketKind kind, std::int32_t ifIndex) {
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     if (kind == EchoSocketKind::Raw) {
         icmp_filter filter{};
-        filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) |
-                        (1u << ICMP_SOURCE_QUENCH) | (1u << ICMP_TIME_EXCEEDED) |
-                        (1u << ICMP_PARAMETERPROB));
+        filter.data =
+            ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH) |
+              (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
         ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     }
     if (ifIndex > 0 &&

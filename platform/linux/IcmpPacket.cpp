@@ -35,19 +35,19 @@ struct ErrorRow {
     int status;
 };
 constexpr ErrorRow kErrors[] = {
-    {3, 0, 0, kNetUnreachable},        // network unreachable
-    {3, 1, 1, kHostUnreachable},       // host unreachable (also our own failed ARP)
-    {3, 2, 2, kProtocolUnreachable},   // protocol unreachable: the host is there
-    {3, 3, 3, kPortUnreachable},       // port unreachable: the host is there
-    {3, 4, 4, kPacketTooBig},          // fragmentation needed
-    {3, 5, 5, kBadRoute},              // source route failed
-    {3, 6, 6, kNetUnreachable},        // destination network unknown
-    {3, 7, 7, kHostUnreachable},       // destination host unknown
-    {3, 8, 8, kHostUnreachable},       // source host isolated
-    {3, 9, 10, kProhibited},           // network / host administratively prohibited
-    {3, 11, 11, kNetUnreachable},      // network unreachable for the type of service
-    {3, 12, 12, kHostUnreachable},     // host unreachable for the type of service
-    {3, 13, 15, kProhibited},          // filtered, precedence violation, precedence cut-off
+    {3, 0, 0, kNetUnreachable},       // network unreachable
+    {3, 1, 1, kHostUnreachable},      // host unreachable (also our own failed ARP)
+    {3, 2, 2, kProtocolUnreachable},  // protocol unreachable: the host is there
+    {3, 3, 3, kPortUnreachable},      // port unreachable: the host is there
+    {3, 4, 4, kPacketTooBig},         // fragmentation needed
+    {3, 5, 5, kBadRoute},             // source route failed
+    {3, 6, 6, kNetUnreachable},       // destination network unknown
+    {3, 7, 7, kHostUnreachable},      // destination host unknown
+    {3, 8, 8, kHostUnreachable},      // source host isolated
+    {3, 9, 10, kProhibited},          // network / host administratively prohibited
+    {3, 11, 11, kNetUnreachable},     // network unreachable for the type of service
+    {3, 12, 12, kHostUnreachable},    // host unreachable for the type of service
+    {3, 13, 15, kProhibited},         // filtered, precedence violation, precedence cut-off
     {3, 16, 255, kUnreachable},
     {4, 0, 255, kSourceQuench},
     {11, 0, 0, kTtlExpiredTransit},

@@ -28,7 +28,7 @@ struct EchoMatch {
     std::uint32_t target = 0;  // host order
     std::uint16_t id = 0;
     std::uint16_t sequence = 0;
-    std::string data;          // replies carry it whole, errors as much as they quote
+    std::string data;  // replies carry it whole, errors as much as they quote
 };
 
 // The IP Helper status that an ICMP error of this type and code stands for (11002 network

@@ -15,7 +15,9 @@ constexpr Milliseconds kFlushLimit{2000};
 LinuxNeighbourCache::LinuxNeighbourCache(IScheduler& scheduler, std::string helperPath)
     : helper_(scheduler, std::move(helperPath)) {}
 
-bool LinuxNeighbourCache::CanFlush() const { return NetProbeMayHold(helper_.Path(), CAP_NET_ADMIN); }
+bool LinuxNeighbourCache::CanFlush() const {
+    return NetProbeMayHold(helper_.Path(), CAP_NET_ADMIN);
+}
 
 std::vector<std::int32_t> LinuxNeighbourCache::CachedOn(std::uint32_t address) {
     return NeighbourEntriesOf(address);

@@ -127,8 +127,7 @@ int DeleteNeighbour(std::int32_t ifIndex, std::uint32_t address) {
     auto remaining = static_cast<unsigned>(n);
     for (auto* h = reinterpret_cast<nlmsghdr*>(reply); NLMSG_OK(h, remaining);
          h = NLMSG_NEXT(h, remaining)) {
-        if (h->nlmsg_type != NLMSG_ERROR || h->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)))
-            continue;
+        if (h->nlmsg_type != NLMSG_ERROR || h->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) continue;
         nlmsgerr error{};
         std::memcpy(&error, reinterpret_cast<const std::uint8_t*>(h) + NLMSG_HDRLEN, sizeof error);
         return -error.error;

@@ -1,6 +1,7 @@
 #include "platform/linux/NetProbe.h"
 
 #include <arpa/inet.h>
+#include <endian.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <signal.h>
@@ -37,9 +38,10 @@ bool FileGrants(const std::string& path, int capability) {
     vfs_ns_cap_data data{};
     const ssize_t n = ::getxattr(path.c_str(), "security.capability", &data, sizeof data);
     if (n < static_cast<ssize_t>(XATTR_CAPS_SZ_2)) return false;
-    const std::uint32_t version = data.magic_etc & VFS_CAP_REVISION_MASK;
+    // Stored little-endian whatever the machine.
+    const std::uint32_t version = le32toh(data.magic_etc) & VFS_CAP_REVISION_MASK;
     if (version != VFS_CAP_REVISION_2 && version != VFS_CAP_REVISION_3) return false;
-    return (data.data[CAP_TO_INDEX(capability)].permitted & CAP_TO_MASK(capability)) != 0;
+    return (le32toh(data.data[CAP_TO_INDEX(capability)].permitted) & CAP_TO_MASK(capability)) != 0;
 }
 
 }  // namespace
@@ -58,8 +60,8 @@ std::string DefaultNetProbePath() {
 bool NetProbeMayHold(const std::string& path, int capability) {
     if (path.empty() || ::access(path.c_str(), X_OK) != 0) return false;
     if (::prctl(PR_CAPBSET_READ, capability, 0, 0, 0) != 1) return false;
-    // Under no_new_privs an exec gains nothing from file capabilities.
     if (::geteuid() == 0) return true;
+    // Under no_new_privs an exec gains nothing from file capabilities.
     return ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) != 1 && FileGrants(path, capability);
 }
 

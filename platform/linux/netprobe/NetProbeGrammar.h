@@ -30,9 +30,9 @@ inline constexpr char kNetProbeHostUnreachable[] = "host-unreachable";
 inline constexpr char kNetProbeTimedOut[] = "timed-out";
 inline constexpr char kNetProbeFlushed[] = "flushed";
 inline constexpr char kNetProbeNotCached[] = "not-cached";
-inline constexpr char kNetProbeRefused[] = "refused";              // malformed arguments
-inline constexpr char kNetProbeNotPermitted[] = "not-permitted";   // capability missing
-inline constexpr char kNetProbeError[] = "error";                  // the kernel refused
+inline constexpr char kNetProbeRefused[] = "refused";             // malformed arguments
+inline constexpr char kNetProbeNotPermitted[] = "not-permitted";  // capability missing
+inline constexpr char kNetProbeError[] = "error";                 // the kernel refused
 
 inline constexpr int kNetProbeOk = 0;
 inline constexpr int kNetProbeFailed = 1;

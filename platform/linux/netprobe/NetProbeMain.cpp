@@ -61,7 +61,8 @@ int Echo(const NetProbeRequest& request) {
         return Finish(error == EHOSTUNREACH ? kNetProbeHostUnreachable : kNetProbeNetUnreachable,
                       kNetProbeOk);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEchoTimeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kEchoTimeoutMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());

@@ -1,11 +1,11 @@
 // Real ICMP echo inside namespaces, through a ping socket and through the probe helper.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 #include "platform/linux/EchoProber.h"
 #include "platform/qt/QtScheduler.h"
@@ -219,7 +219,8 @@ class Forger {
         while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
         return static_cast<std::uint16_t>(~s);
     }
-    void SendFrom(const std::string& source, const std::string& to, std::vector<std::uint8_t> icmp) {
+    void SendFrom(const std::string& source, const std::string& to,
+                  std::vector<std::uint8_t> icmp) {
         icmp[2] = icmp[3] = 0;
         const std::uint16_t c = Sum(icmp, 0, icmp.size());
         icmp[2] = static_cast<std::uint8_t>(c >> 8);

@@ -14,9 +14,13 @@ using e2e::NetNs;
 
 const std::string kHelper = VALDRUNE_NETPROBE_BINARY;
 
-e2e::RunResult RunHelper(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+// Its own scratch directory: test processes run in parallel.
+e2e::RunResult RunHelper(std::vector<std::string> args) {
     args.insert(args.begin(), kHelper);
-    return e2e::detail::Run(args, 5000, "/tmp", env);
+    const std::string scratch = e2e::detail::TempDir("vd-netprobe");
+    auto r = e2e::detail::Run(args, 5000, scratch);
+    ::rmdir(scratch.c_str());
+    return r;
 }
 
 class NetProbeRefuses : public testing::TestWithParam<std::vector<std::string>> {};
@@ -64,10 +68,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NetProbe, IgnoresItsEnvironment) {
     NetNs net("pl-helper", 1);
     VALDRUNE_REQUIRE_NETNS(net);
-    const std::vector<std::string> hostile = {
-        "LD_LIBRARY_PATH=/nonexistent", "LANG=ja_JP.UTF-8", "LC_ALL=pt_BR.UTF-8",
-        "TZ=:/etc/passwd",              "MALLOC_PERTURB_=165", "PATH=/nonexistent",
-        "LOCPATH=/nonexistent",         "GCONV_PATH=/nonexistent", "POSIXLY_CORRECT=1"};
+    const std::vector<std::string> hostile = {"LD_LIBRARY_PATH=/nonexistent",
+                                              "LANG=ja_JP.UTF-8",
+                                              "LC_ALL=pt_BR.UTF-8",
+                                              "TZ=:/etc/passwd",
+                                              "MALLOC_PERTURB_=165",
+                                              "PATH=/nonexistent",
+                                              "LOCPATH=/nonexistent",
+                                              "GCONV_PATH=/nonexistent",
+                                              "POSIXLY_CORRECT=1"};
     const std::string index = std::to_string(1);  // lo
     for (const auto& args : {std::vector<std::string>{"echo", "127.0.0.1", "0"},
                              std::vector<std::string>{"flush", "127.0.0.9", index}}) {

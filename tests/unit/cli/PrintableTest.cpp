@@ -23,23 +23,32 @@ TEST_P(PrintableTest, EscapesControlsAndBrokenBytesOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, PrintableTest,
-    testing::Values(
-        PrintableCase{"Plain", "Camera 1", "Camera 1"},
-        PrintableCase{"C0AndEscape", "a\x1b[2Jb\r\n", "a\\x1b[2Jb\\x0d\\x0a"},
-        PrintableCase{"DelAndBackslash", "x\x7f\\y", "x\\x7f\\x5cy"},
-        PrintableCase{"C1CsiAsUtf8", "a\xc2\x9b" "31mb", "a\\xc2\\x9b31mb"},
-        PrintableCase{"C1OscAsUtf8", "\xc2\x9d" "0;title\xc2\x9c", "\\xc2\\x9d0;title\\xc2\\x9c"},
-        PrintableCase{"RawCsiByte", "a\x9b" "31m", "a\\x9b31m"},
-        PrintableCase{"LastC1AndFirstAfter", "\xc2\x9f\xc2\xa0", "\\xc2\\x9f\xc2\xa0"},
-        PrintableCase{"Latin1AsUtf8", "Jo\xc3\xa3o", "Jo\xc3\xa3o"},
-        PrintableCase{"Cjk", "\xe3\x82\xab\xe3\x83\xa1\xe3\x83\xa9 \xe7\x9b\xb8\xe6\x9c\xba",
-                      "\xe3\x82\xab\xe3\x83\xa1\xe3\x83\xa9 \xe7\x9b\xb8\xe6\x9c\xba"},
-        PrintableCase{"FourByte", "\xf0\x9f\x93\xb7", "\xf0\x9f\x93\xb7"},
-        PrintableCase{"Overlong", "\xc0\x9b", "\\xc0\\x9b"},
-        PrintableCase{"Surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
-        PrintableCase{"BeyondUnicode", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
-        PrintableCase{"CutShort", "ab\xe3\x82", "ab\\xe3\\x82"},
-        PrintableCase{"Latin1Bytes", "S\xe3o", "S\\xe3o"}),
+    testing::Values(PrintableCase{"Plain", "Camera 1", "Camera 1"},
+                    PrintableCase{"C0AndEscape", "a\x1b[2Jb\r\n", "a\\x1b[2Jb\\x0d\\x0a"},
+                    PrintableCase{"DelAndBackslash", "x\x7f\\y", "x\\x7f\\x5cy"},
+                    PrintableCase{"C1CsiAsUtf8",
+                                  "a\xc2\x9b"
+                                  "31mb",
+                                  "a\\xc2\\x9b31mb"},
+                    PrintableCase{"C1OscAsUtf8",
+                                  "\xc2\x9d"
+                                  "0;title\xc2\x9c",
+                                  "\\xc2\\x9d0;title\\xc2\\x9c"},
+                    PrintableCase{"RawCsiByte",
+                                  "a\x9b"
+                                  "31m",
+                                  "a\\x9b31m"},
+                    PrintableCase{"LastC1AndFirstAfter", "\xc2\x9f\xc2\xa0", "\\xc2\\x9f\xc2\xa0"},
+                    PrintableCase{"Latin1AsUtf8", "Jo\xc3\xa3o", "Jo\xc3\xa3o"},
+                    PrintableCase{"Cjk",
+                                  "\xe3\x82\xab\xe3\x83\xa1\xe3\x83\xa9 \xe7\x9b\xb8\xe6\x9c\xba",
+                                  "\xe3\x82\xab\xe3\x83\xa1\xe3\x83\xa9 \xe7\x9b\xb8\xe6\x9c\xba"},
+                    PrintableCase{"FourByte", "\xf0\x9f\x93\xb7", "\xf0\x9f\x93\xb7"},
+                    PrintableCase{"Overlong", "\xc0\x9b", "\\xc0\\x9b"},
+                    PrintableCase{"Surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+                    PrintableCase{"BeyondUnicode", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+                    PrintableCase{"CutShort", "ab\xe3\x82", "ab\\xe3\\x82"},
+                    PrintableCase{"Latin1Bytes", "S\xe3o", "S\\xe3o"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Device texts that a spreadsheet would run as a formula get a leading apostrophe in CSV;

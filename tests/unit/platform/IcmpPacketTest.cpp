@@ -93,18 +93,16 @@ TEST_P(EchoReplyTest, OnlyOurReplyFromTheTargetAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, EchoReplyTest,
-    testing::Values(ReplyCase{"Ours", kTarget, EchoReply(0x1234, 7), IcmpVerdict::Answered},
-                    ReplyCase{"FromAThirdHost", kRouter, EchoReply(0x1234, 7),
-                              IcmpVerdict::Unrelated},
-                    ReplyCase{"OtherId", kTarget, EchoReply(0x1235, 7), IcmpVerdict::Unrelated},
-                    ReplyCase{"OtherSequence", kTarget, EchoReply(0x1234, 8),
-                              IcmpVerdict::Unrelated},
-                    ReplyCase{"OtherData", kTarget, EchoReply(0x1234, 7, "ICMP SEND DATB"),
-                              IcmpVerdict::Unrelated},
-                    ReplyCase{"ShortData", kTarget, EchoReply(0x1234, 7, "ICMP SEND"),
-                              IcmpVerdict::Unrelated},
-                    ReplyCase{"ARequestNotAReply", kTarget, BuildEchoRequest(0x1234, 7, kData),
-                              IcmpVerdict::Unrelated}),
+    testing::Values(
+        ReplyCase{"Ours", kTarget, EchoReply(0x1234, 7), IcmpVerdict::Answered},
+        ReplyCase{"FromAThirdHost", kRouter, EchoReply(0x1234, 7), IcmpVerdict::Unrelated},
+        ReplyCase{"OtherId", kTarget, EchoReply(0x1235, 7), IcmpVerdict::Unrelated},
+        ReplyCase{"OtherSequence", kTarget, EchoReply(0x1234, 8), IcmpVerdict::Unrelated},
+        ReplyCase{"OtherData", kTarget, EchoReply(0x1234, 7, "ICMP SEND DATB"),
+                  IcmpVerdict::Unrelated},
+        ReplyCase{"ShortData", kTarget, EchoReply(0x1234, 7, "ICMP SEND"), IcmpVerdict::Unrelated},
+        ReplyCase{"ARequestNotAReply", kTarget, BuildEchoRequest(0x1234, 7, kData),
+                  IcmpVerdict::Unrelated}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Every ICMP type and code: what a router's error means, and that the probed host itself

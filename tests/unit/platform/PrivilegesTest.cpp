@@ -16,7 +16,8 @@ class PrivilegeReportTest : public testing::TestWithParam<PrivilegeCase> {};
 
 TEST_P(PrivilegeReportTest, NamesExactlyWhatIsMissing) {
     const auto c = GetParam();
-    const auto r = BuildPrivilegeReport(c.ping, c.raw, c.admin, "/usr/libexec/valdrune/valdrune-netprobe", 1000);
+    const auto r = BuildPrivilegeReport(c.ping, c.raw, c.admin,
+                                        "/usr/libexec/valdrune/valdrune-netprobe", 1000);
     EXPECT_EQ(r.canProbe, c.ping || c.raw);
     EXPECT_EQ(r.usesPingSocket, c.ping);
     EXPECT_EQ(r.canFlush, c.admin);
@@ -35,15 +36,19 @@ TEST_P(PrivilegeReportTest, NamesExactlyWhatIsMissing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Combinations, PrivilegeReportTest,
-    testing::Values(PrivilegeCase{true, false, true, "", "", false},
-                    PrivilegeCase{false, true, true, "", "", false},
-                    // setcap replaces the whole set: the advice keeps what is already there.
-                    PrivilegeCase{true, false, false, "cap_net_admin",
-                                  "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe", false},
-                    PrivilegeCase{false, false, true, "cap_net_raw",
-                                  "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe", true},
-                    PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
-                                  "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe", true}));
+    testing::Values(
+        PrivilegeCase{true, false, true, "", "", false},
+        PrivilegeCase{false, true, true, "", "", false},
+        // setcap replaces the whole set: the advice keeps what is already there.
+        PrivilegeCase{true, false, false, "cap_net_admin",
+                      "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe",
+                      false},
+        PrivilegeCase{false, false, true, "cap_net_raw",
+                      "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe",
+                      true},
+        PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
+                      "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe",
+                      true}));
 
 }  // namespace
 }  // namespace valdrune
