@@ -7,34 +7,15 @@
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/ProtocolDeviceSource.h"
 #include "browser/qt/BrowserDialogs.h"
-#include "platform/linux/browser/BrowserPlatform.h"
 #include "res/StringTable.h"
 
 namespace valdrune {
 
-namespace {
-
-BrowserIntegration::PlatformFactory& Factory() {
-    static BrowserIntegration::PlatformFactory factory;
-    return factory;
-}
-
-BrowserPlatform CreatePlatform() {
-    if (Factory()) {
-        BrowserPlatform platform;
-        Factory()(platform);
-        return platform;
-    }
-    return MakeBrowserPlatform();
-}
-
-}  // namespace
-
 // The main dialog's services as the decisions see them.
 struct BrowserIntegration::State final : IBrowserHost {
-    explicit State(CTallyrigDlg& owner)
+    State(CTallyrigDlg& owner, BrowserPlatform own)
         : dlg(owner),
-          platform(CreatePlatform()),
+          platform(std::move(own)),
           devices(owner.Engine()),
           browser(BrowserSeams{*platform.env, *platform.store, *platform.files, *platform.windows,
                                *this, devices}) {}
@@ -72,14 +53,10 @@ struct BrowserIntegration::State final : IBrowserHost {
     CDeviceBrowser browser;
 };
 
-BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg)
-    : dlg_(dlg), state_(std::make_unique<State>(dlg)) {}
+BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg, BrowserPlatform platform)
+    : dlg_(dlg), state_(std::make_unique<State>(dlg, std::move(platform))) {}
 
 BrowserIntegration::~BrowserIntegration() = default;
-
-void BrowserIntegration::SetPlatformFactory(PlatformFactory factory) {
-    Factory() = std::move(factory);
-}
 
 CDeviceBrowser& BrowserIntegration::Decisions() { return state_->browser; }
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "browser/core/BrowserSeams.h"
 #include "protocol/Messages.h"
 #include "protocol/Record.h"
 
@@ -16,11 +17,11 @@ namespace valdrune {
 
 class CTallyrigDlg;
 class CDeviceBrowser;
-struct BrowserPlatform;
 
 class BrowserIntegration {
 public:
-    explicit BrowserIntegration(CTallyrigDlg& dlg);
+    // platform: browsers, key store, site-list files and window list of this run.
+    BrowserIntegration(CTallyrigDlg& dlg, BrowserPlatform platform);
     ~BrowserIntegration();
     BrowserIntegration(const BrowserIntegration&) = delete;
     BrowserIntegration& operator=(const BrowserIntegration&) = delete;
@@ -45,10 +46,6 @@ public:
     // WM_RUN_MESSAGE_DIALOG with wParam 1 or 2, WM_MESSAGE_DIALOG_READY, WM_OPEN_PENDING_URL.
     bool OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam);
 
-    // Test seam: fills the browser environment, key store, site-list files and window list that
-    // the next BrowserIntegration uses; an empty function restores this platform's own.
-    using PlatformFactory = std::function<void(BrowserPlatform&)>;
-    static void SetPlatformFactory(PlatformFactory factory);
     // The decisions and their state (flags, URL lists, wait mode), for tests.
     CDeviceBrowser& Decisions();
 

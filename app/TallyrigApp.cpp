@@ -18,15 +18,19 @@ CTallyrigApp::CTallyrigApp(AppOptions options) : options_(std::move(options)) {}
 
 CTallyrigApp::~CTallyrigApp() { ExitInstance(); }
 
-void CTallyrigApp::ChooseLanguage() {
+std::vector<std::string> CTallyrigApp::SystemLanguages() {
     std::vector<std::string> names;
     for (const QString& name : QLocale::system().uiLanguages()) names.push_back(name.toStdString());
-    SetCurrentLanguage(LanguageFromPreferenceList(names));
+    return names;
+}
+
+void CTallyrigApp::ChooseLanguage(const std::vector<std::string>& preferences) {
+    SetCurrentLanguage(LanguageFromPreferenceList(preferences));
 }
 
 int CTallyrigApp::InitInstance() {
     // Texts of the start-up failures are already in the user's language.
-    ChooseLanguage();
+    ChooseLanguage(options_.languages ? options_.languages() : SystemLanguages());
     QApplication::setWindowIcon(AppIcon());
 
     std::unique_ptr<IEngineServices> services;
@@ -53,7 +57,8 @@ int CTallyrigApp::InitInstance() {
     CSettingsStore& store = options_.store != nullptr ? *options_.store : ownStore;
     bool windowRan = false;
     {
-        CTallyrigDlg dlg(services->Environment(), store);
+        CTallyrigDlg dlg(services->Environment(), store,
+                         options_.browsers ? options_.browsers() : BrowserPlatform{});
         mainWindow_ = &dlg;
         if (dlg.OnInitDialog()) {
             windowRan = true;

@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "browser/core/BrowserSeams.h"
 #include "platform/linux/Privileges.h"
 #include "protocol/Protocol.h"
 
@@ -22,6 +24,12 @@ class IEngineServices {
     virtual ProtocolEnvironment Environment() = 0;
 };
 
+// The platform's own services (timers scaled by timeScale, 1 in the shipped program; the
+// probe helper named, empty for the one installed beside the program); null when they cannot
+// be started.
+std::unique_ptr<IEngineServices> StartPlatformServices(int timeScale = 1,
+                                                       const std::string& probeHelper = {});
+
 struct AppOptions {
     // Starts the network services; null when they cannot be started.
     std::function<std::unique_ptr<IEngineServices>()> startServices;
@@ -29,6 +37,10 @@ struct AppOptions {
     std::string lockPath;
     // The settings store; null means the user's own.
     CSettingsStore* store = nullptr;
+    // The host side of the browser steps (the platform's own in the shipped program). Required.
+    std::function<BrowserPlatform()> browsers;
+    // The user's language preferences, most preferred first; null means the system locale's.
+    std::function<std::vector<std::string>()> languages;
     // Called after the window's set-up, just before its modal run.
     std::function<void(CTallyrigDlg&)> onDialogReady;
     // What the process may do beyond UDP, asked once the window is up; null skips the notice.
@@ -53,8 +65,9 @@ class CTallyrigApp {
     CTallyrigDlg* MainWindow() const { return mainWindow_; }
 
     // The language of the user's interface preferences (the four of the string table, English
-    // otherwise).
-    static void ChooseLanguage();
+    // otherwise); without a list, the system locale's.
+    static void ChooseLanguage(const std::vector<std::string>& preferences);
+    static std::vector<std::string> SystemLanguages();
 
   private:
     AppOptions options_;

@@ -27,7 +27,8 @@
 
 namespace valdrune {
 
-CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, QWidget* parent)
+CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store,
+                           BrowserPlatform browsers, QWidget* parent)
     : CTemplateDialog(parent),
       scheduler_(env.scheduler),
       store_(store),
@@ -37,7 +38,7 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, QWidg
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     settingsChange_ = std::make_unique<SettingsChange>(*this);
-    browser_ = std::make_unique<BrowserIntegration>(*this);
+    browser_ = std::make_unique<BrowserIntegration>(*this, std::move(browsers));
 }
 
 CTallyrigDlg::~CTallyrigDlg() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/core/BrowserSeams.h"
 #include "protocol/Messages.h"
 #include "protocol/Protocol.h"
 #include "protocol/Record.h"
@@ -76,8 +77,10 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolOwner {
     static constexpr int kTemplateId = 102;
 
     // env: the engine's host services (production: the platform; tests: fakes). store: the
-    // settings store. Both must outlive the dialog.
-    CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, QWidget* parent = nullptr);
+    // settings store; both must outlive the dialog. browsers: the host side of the browser
+    // steps, owned by the dialog.
+    CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, BrowserPlatform browsers,
+                 QWidget* parent = nullptr);
     ~CTallyrigDlg() override;
 
     // Set-up, then the modal run. Returns the dialog result (1 OK, 2 cancel).

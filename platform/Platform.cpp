@@ -2,8 +2,8 @@
 
 namespace valdrune {
 
-std::unique_ptr<PlatformServices> CreatePlatformServices(const std::string& helper) {
-    return std::make_unique<PlatformServices>(helper);
+std::unique_ptr<PlatformServices> CreatePlatformServices(int timeScale, const std::string& helper) {
+    return std::make_unique<PlatformServices>(timeScale, helper);
 }
 
 }  // namespace valdrune

@@ -17,9 +17,10 @@ namespace valdrune {
 // their timers and end any probe helper still running) go before the scheduler. Destroy any
 // CProtocol built on Environment() before this.
 struct PlatformServices {
+    // timeScale divides every interval (1 in the shipped programs; test drivers speed up).
     // helper: the probe helper (valdrune-netprobe) the prober and the neighbour cache start.
-    explicit PlatformServices(const std::string& helper = DefaultNetProbePath())
-        : prober(scheduler, helper), neighbours(scheduler, helper) {}
+    explicit PlatformServices(int timeScale = 1, const std::string& helper = DefaultNetProbePath())
+        : scheduler(timeScale), prober(scheduler, helper), neighbours(scheduler, helper) {}
 
     QtScheduler scheduler;
     UdpTransport transport;
@@ -33,7 +34,8 @@ struct PlatformServices {
 };
 
 // Needs a QCoreApplication (or QApplication) before the first timer or socket is used.
+// The shipped programs run in real time; only test drivers pass a scale above 1.
 std::unique_ptr<PlatformServices> CreatePlatformServices(
-    const std::string& helper = DefaultNetProbePath());
+    int timeScale = 1, const std::string& helper = DefaultNetProbePath());
 
 }  // namespace valdrune

@@ -3,16 +3,20 @@
 # recorders in network namespaces, and opens the window on it. Nothing reaches this machine's
 # own network: the window runs in a namespace whose only adapter leads to the simulated
 # devices. Without a display it prints the command-line tool's device table instead.
-# Everything is removed again on exit, also on Ctrl-C.
+# Everything is removed again on exit, also on Ctrl-C. Run it as a normal user (it builds as
+# that user, then asks for root through sudo for the namespaces) or as root.
 #
-#   sudo ./scripts/demo.sh            # window (or device table without a display)
-#   sudo ./scripts/demo.sh --cli      # device table only
-#   sudo ./scripts/demo.sh --no-build # use what is already built in ./build
-#   sudo ./scripts/demo.sh --screenshot docs/demo.png   # the window on a virtual display
+#   ./scripts/demo.sh            # window (or device table without a display)
+#   ./scripts/demo.sh --cli      # device table only
+#   ./scripts/demo.sh --no-build # use what is already built in ./build
+#   ./scripts/demo.sh --screenshot docs/demo.png   # the window on a virtual display
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo" || exit 1
+# shellcheck source=lib/rights.sh
+source "$repo/scripts/lib/rights.sh"
+arguments=("$@")
 
 want_cli=0
 build=1
@@ -29,11 +33,6 @@ while (($#)); do
 done
 [[ -n "$screenshot" && "$screenshot" != /* ]] && screenshot="$PWD/$screenshot"
 
-if [[ $(id -u) -ne 0 ]]; then
-    echo "demo: network namespaces need root; run: sudo $0 $*" >&2
-    exit 1
-fi
-
 say() { printf '\n== %s\n' "$*"; }
 
 if ((build)); then
@@ -43,6 +42,9 @@ if ((build)); then
     cmake --preset default >/dev/null || exit 1
     cmake --build build --target valdrune valdrune-cli valdrune-sim || exit 1
 fi
+
+# The rest makes network namespaces: as root, the build done as the calling user.
+vd_reexec_as_root "$0" --no-build "${arguments[@]}"
 
 export VALDRUNE_BUILD_DIR="${VALDRUNE_BUILD_DIR:-$repo/build}"
 # shellcheck source=../tests/e2e/lib/netns.sh

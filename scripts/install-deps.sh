@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs everything Valdrune needs to build, test and run its demo on Debian 12.
-# Non-interactive and idempotent: packages already present are left as they are.
+# Non-interactive and idempotent: packages already present are left as they are. Asks for root
+# (sudo) only when something is missing.
+#   --with-browsers   also the browsers the tool detects (firefox-esr, chromium), so that a test
+#                     run proves the suite does not depend on what is installed
 set -euo pipefail
+# shellcheck source=lib/rights.sh
+source "$(dirname "$0")/lib/rights.sh"
 
 packages=(
     build-essential cmake ninja-build pkg-config git
@@ -13,6 +18,9 @@ packages=(
     xvfb xauth fonts-noto-cjk fonts-dejavu-core
     dpkg-dev fakeroot file ccache
 )
+if [[ "${1:-}" == --with-browsers ]]; then
+    packages+=(firefox-esr chromium)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,9 +28,8 @@ for p in "${packages[@]}"; do
 done
 
 if ((${#missing[@]})); then
-    SUDO=""
-    [[ $(id -u) -ne 0 ]] && SUDO="sudo"
     echo "Installing: ${missing[*]}"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    vd_as_root apt-get update -qq
+    vd_as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -52,13 +52,12 @@ Options:
   --reply-port P      UDP port answers go to [default: 10669]
   --unicast           every device answers to the requester's address instead of broadcasting
   --ready-file PATH   create PATH once the port is bound (for scripts and tests)
+  --time-scale N      divide every delay of the devices by N, to match tools run faster
+                      [default: 1]
   --list              print the devices and exit
   -v, --verbose       log every datagram (with its bytes) and every exchange on stderr
   -h, --help          this text
       --version       the version
-
-Environment:
-  VALDRUNE_TIME_SCALE  integer >= 1; every delay of the devices is divided by it
 )";
 
 struct Options {
@@ -70,6 +69,7 @@ struct Options {
     std::uint16_t replyPort = LOCAL_PORT;
     bool unicast = false;
     std::string readyFile;
+    int timeScale = 1;
     bool list = false;
     bool verbose = false;
 };
@@ -154,19 +154,20 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
         } else if (a == "--ready-file") {
             if (!(v = value(i))) return 2;
             o.readyFile = *v;
+        } else if (a == "--time-scale") {
+            if (!(v = value(i))) return 2;
+            auto n = ParsePositive(*v, 1000000);
+            if (!n) {
+                std::cerr << "valdrune-sim: bad --time-scale '" << *v << "'\n";
+                return 2;
+            }
+            o.timeScale = static_cast<int>(*n);
         } else {
             std::cerr << "valdrune-sim: unknown option '" << a << "'\n" << kUsage;
             return 2;
         }
     }
     return std::nullopt;
-}
-
-int TimeScale() {
-    const char* s = std::getenv("VALDRUNE_TIME_SCALE");
-    if (!s || !*s) return 1;
-    auto v = ParsePositive(s, 1000000);
-    return v ? *v : 1;
 }
 
 // UDP on the device port, on one interface when given; addresses moved over netlink.
@@ -410,7 +411,7 @@ int Main(int argc, char** argv) {
         return 1;
     }
     CPollLoop loop;
-    const int scale = TimeScale();
+    const int scale = o.timeScale;
     CDevicePeer peer(std::move(*devices), loop, link, scale, o.verbose);
     peer.Start();
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -142,6 +143,15 @@ class IDeviceSource {
     // done(true) when the device's own address answered.
     virtual void ProbeDevice(const _CommandDataTable& record, std::function<void(bool)> done) = 0;
     virtual std::vector<std::string> EnumerateDeviceUrls(bool allDevices) const = 0;
+};
+
+// The host side of the browser steps, handed to the main dialog as one set: the platform's
+// own in the shipped program, a sandbox in tests.
+struct BrowserPlatform {
+    std::unique_ptr<IBrowserEnvironment> env;
+    std::unique_ptr<IKeyValueStore> store;
+    std::unique_ptr<ISiteListFiles> files;
+    std::unique_ptr<ITopLevelWindows> windows;
 };
 
 }  // namespace valdrune

@@ -2,19 +2,9 @@
 
 #include <QMetaObject>
 #include <QTimerEvent>
-#include <cstdlib>
 #include <limits>
 
 namespace valdrune {
-
-int TimeScaleFromEnvironment() {
-    const char* text = std::getenv("VALDRUNE_TIME_SCALE");
-    if (text == nullptr || *text == '\0') return 1;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 1 || value > 100000) return 1;
-    return static_cast<int>(value);
-}
 
 Milliseconds ScaleInterval(Milliseconds interval, int scale) {
     if (interval.count() <= 0) return Milliseconds{0};
@@ -37,7 +27,7 @@ class QtScheduler::Host final : public QObject {
 };
 
 QtScheduler::QtScheduler(int scale)
-    : scale_(scale > 0 ? scale : TimeScaleFromEnvironment()), host_(std::make_unique<Host>(*this)) {
+    : scale_(scale > 0 ? scale : 1), host_(std::make_unique<Host>(*this)) {
     clock_.start();
 }
 

@@ -12,17 +12,15 @@
 
 namespace valdrune {
 
-// Reads VALDRUNE_TIME_SCALE: an integer >= 1 that speeds every interval up for end-to-end
-// tests. Anything missing, unparsable or below 1 gives 1.
-int TimeScaleFromEnvironment();
 // interval / scale, but never rounds a nonzero interval down to 0 (that would busy-loop a
 // periodic timer).
 Milliseconds ScaleInterval(Milliseconds interval, int scale);
 
 class QtScheduler final : public IScheduler {
   public:
-    // scale 0 means "read VALDRUNE_TIME_SCALE".
-    explicit QtScheduler(int scale = 0);
+    // scale >= 1 divides every interval (end-to-end test drivers speed the protocol up);
+    // anything below 1 means real time.
+    explicit QtScheduler(int scale = 1);
     ~QtScheduler() override;
     QtScheduler(const QtScheduler&) = delete;
     QtScheduler& operator=(const QtScheduler&) = delete;

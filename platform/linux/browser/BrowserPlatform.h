@@ -7,14 +7,8 @@
 
 namespace valdrune {
 
-struct BrowserPlatform {
-    std::unique_ptr<IBrowserEnvironment> env;
-    std::unique_ptr<IKeyValueStore> store;
-    std::unique_ptr<ISiteListFiles> files;
-    std::unique_ptr<ITopLevelWindows> windows;
-};
-
-// Paths from the environment (see LinuxBrowserPaths and FileKeyValueStore).
+// The user's own: browsers at their usual paths, the desktop's default browser, the key store
+// under the user's configuration directory (see LinuxBrowserPaths and FileKeyValueStore).
 BrowserPlatform MakeBrowserPlatform();
 
 }  // namespace valdrune

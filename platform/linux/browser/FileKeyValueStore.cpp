@@ -65,8 +65,7 @@ FileKeyValueStore::FileKeyValueStore(std::string userRoot, std::string machinePo
 FileKeyValueStore FileKeyValueStore::FromEnvironment() {
     const std::string home = EnvOr("HOME", "/tmp");
     const std::string config = EnvOr("XDG_CONFIG_HOME", home + "/.config");
-    return FileKeyValueStore(EnvOr("VALDRUNE_USER_STORE_DIR", config + "/valdrune/registry"),
-                             EnvOr("VALDRUNE_EDGE_POLICY_DIR", "/etc/opt/edge/policies/managed"));
+    return FileKeyValueStore(config + "/valdrune/registry", "/etc/opt/edge/policies/managed");
 }
 
 std::string FileKeyValueStore::FileFor(Hive hive, const std::string& key) const {

@@ -20,8 +20,8 @@ class FileKeyValueStore final : public IKeyValueStore {
   public:
     FileKeyValueStore(std::string userRoot, std::string machinePolicyDir);
 
-    // $VALDRUNE_USER_STORE_DIR or $XDG_CONFIG_HOME/valdrune/registry (~/.config when unset);
-    // $VALDRUNE_EDGE_POLICY_DIR or /etc/opt/edge/policies/managed.
+    // $XDG_CONFIG_HOME/valdrune/registry (~/.config when unset) and the directory Edge reads
+    // managed policy from, /etc/opt/edge/policies/managed.
     static FileKeyValueStore FromEnvironment();
 
     bool KeyExists(Hive hive, const std::string& key) const override;

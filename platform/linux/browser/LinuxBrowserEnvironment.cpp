@@ -52,46 +52,30 @@ std::string CurrentDirectory() {
 
 LinuxBrowserPaths LinuxBrowserPaths::FromEnvironment() {
     LinuxBrowserPaths p;
-    const std::string root = Env("VALDRUNE_BROWSER_ROOT");
-    auto at = [&root](std::vector<std::string> paths) {
-        for (auto& path : paths) path = root + path;
-        return paths;
-    };
-    p.candidates.edge = at({"/opt/microsoft/msedge/msedge", "/usr/bin/microsoft-edge",
-                            "/usr/bin/microsoft-edge-stable"});
-    p.candidates.chrome =
-        at({"/opt/google/chrome/chrome", "/usr/bin/google-chrome", "/usr/bin/google-chrome-stable",
-            "/usr/bin/chromium", "/usr/bin/chromium-browser", "/snap/bin/chromium"});
-    p.candidates.firefox =
-        at({"/usr/lib/firefox/firefox", "/usr/bin/firefox", "/usr/lib/firefox-esr/firefox-esr",
-            "/usr/bin/firefox-esr", "/snap/bin/firefox"});
-    // No Internet Explorer exists on Linux: the list stays empty unless a stand-in is named.
-    if (const std::string ie = Env("VALDRUNE_IE_PATH"); !ie.empty()) p.candidates.ie = {ie};
+    p.candidates.edge = {"/opt/microsoft/msedge/msedge", "/usr/bin/microsoft-edge",
+                         "/usr/bin/microsoft-edge-stable"};
+    p.candidates.chrome = {"/opt/google/chrome/chrome", "/usr/bin/google-chrome",
+                           "/usr/bin/google-chrome-stable", "/usr/bin/chromium",
+                           "/usr/bin/chromium-browser", "/snap/bin/chromium"};
+    p.candidates.firefox = {"/usr/lib/firefox/firefox", "/usr/bin/firefox",
+                            "/usr/lib/firefox-esr/firefox-esr", "/usr/bin/firefox-esr",
+                            "/snap/bin/firefox"};
+    // No Internet Explorer exists on Linux: its list stays empty.
 
     const std::string home = EnvOr("HOME", "/tmp");
     const std::string config = EnvOr("XDG_CONFIG_HOME", home + "/.config");
-    p.edgeProfileDir = EnvOr("VALDRUNE_EDGE_PROFILE_DIR", config + "/microsoft-edge");
+    p.edgeProfileDir = config + "/microsoft-edge";
 
-    const std::string mime = Env("VALDRUNE_MIMEAPPS");
-    if (!mime.empty()) {
-        p.mimeappsFiles = SplitColon(mime);
-    } else {
-        const std::string data = EnvOr("XDG_DATA_HOME", home + "/.local/share");
-        p.mimeappsFiles.push_back(config + "/mimeapps.list");
-        for (const auto& dir : SplitColon(EnvOr("XDG_CONFIG_DIRS", "/etc/xdg"))) {
-            p.mimeappsFiles.push_back(dir + "/mimeapps.list");
-        }
-        p.mimeappsFiles.push_back(data + "/applications/mimeapps.list");
-        for (const auto& dir : SplitColon(EnvOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))) {
-            p.mimeappsFiles.push_back(dir + "/applications/mimeapps.list");
-        }
+    const std::string data = EnvOr("XDG_DATA_HOME", home + "/.local/share");
+    p.mimeappsFiles.push_back(config + "/mimeapps.list");
+    for (const auto& dir : SplitColon(EnvOr("XDG_CONFIG_DIRS", "/etc/xdg"))) {
+        p.mimeappsFiles.push_back(dir + "/mimeapps.list");
     }
-    p.startupDir = EnvOr("VALDRUNE_SITE_LIST_DIR", CurrentDirectory());
-    p.opener = EnvOr("VALDRUNE_OPENER", "xdg-open");
-    p.trustedZones = Env("VALDRUNE_TRUSTED_ZONES") == "1";
-    const bool offscreen = Env("QT_QPA_PLATFORM") == "offscreen";
-    p.mayStartPrograms = !offscreen || !root.empty();
-    p.mayOpenDefault = !offscreen || !Env("VALDRUNE_OPENER").empty();
+    p.mimeappsFiles.push_back(data + "/applications/mimeapps.list");
+    for (const auto& dir : SplitColon(EnvOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))) {
+        p.mimeappsFiles.push_back(dir + "/applications/mimeapps.list");
+    }
+    p.startupDir = CurrentDirectory();
     return p;
 }
 
@@ -166,11 +150,11 @@ std::string LinuxBrowserEnvironment::ReadDefaultBrowserProgId() const {
 
 void LinuxBrowserEnvironment::Launch(const std::string& executable,
                                      const std::vector<std::string>& args) {
-    if (!executable.empty() && paths_.mayStartPrograms) starter_(executable, args);
+    if (!executable.empty()) starter_(executable, args);
 }
 
 void LinuxBrowserEnvironment::OpenDefault(const std::string& url) {
-    if (paths_.mayOpenDefault) starter_(paths_.opener, {url});
+    starter_(paths_.opener, {url});
 }
 
 LocalDateTime LinuxBrowserEnvironment::LocalNow() const {

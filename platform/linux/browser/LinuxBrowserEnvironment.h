@@ -19,15 +19,11 @@ struct LinuxBrowserPaths {
     std::string startupDir;
     std::string opener = "xdg-open";
     bool trustedZones = false;
-    bool mayStartPrograms = true;
-    bool mayOpenDefault = true;
 
-    // The usual locations. VALDRUNE_BROWSER_ROOT, when set, prefixes every executable path;
-    // VALDRUNE_EDGE_PROFILE_DIR, VALDRUNE_MIMEAPPS (colon-separated files),
-    // VALDRUNE_SITE_LIST_DIR, VALDRUNE_OPENER and VALDRUNE_TRUSTED_ZONES=1 override the rest.
-    // Linux has no Internet Explorer; VALDRUNE_IE_PATH names a stand-in for tests.
-    // On the invisible "offscreen" Qt platform (test runs) the real browsers and the real
-    // opener are never started; only redirected stand-ins are.
+    // The usual locations of this user's desktop: executables at their usual paths (Linux has
+    // no Internet Explorer), the Edge profile and mimeapps.list files after the XDG base
+    // directories (HOME, XDG_CONFIG_HOME, XDG_CONFIG_DIRS, XDG_DATA_HOME, XDG_DATA_DIRS), the
+    // site list in the start-up (current) directory.
     static LinuxBrowserPaths FromEnvironment();
 };
 

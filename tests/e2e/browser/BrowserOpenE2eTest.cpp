@@ -26,12 +26,9 @@
 #include "app/TallyrigDlg.h"
 #include "browser/core/CDeviceBrowser.h"
 #include "platform/Platform.h"
-#include "platform/linux/browser/BrowserPlatform.h"
-#include "platform/linux/browser/FileKeyValueStore.h"
-#include "platform/linux/browser/LinuxBrowserEnvironment.h"
-#include "platform/linux/browser/LinuxSiteListFiles.h"
 #include "platform/linux/browser/X11Windows.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/BrowserSandbox.h"
 // clang-format off
 // Last: Xlib's macros would clash with the names above.
 #include "tests/gui/browser/XvfbServer.h"
@@ -51,35 +48,16 @@ std::string Slurp(const std::string& path) {
 
 // Each start of a stand-in leaves <name>.args.<pid> holding one argument per line.
 struct StandIns {
-    QTemporaryDir dir;
-    std::string Path(const std::string& name) const {
-        return dir.filePath(QString::fromStdString(name)).toStdString();
-    }
+    test::BrowserSandbox sandbox{
+        {"msedge", "chrome", "firefox", "iexplore"}, "121.0.2277.83\n",
+        "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args.$$\"\n"};
+    const QTemporaryDir& dir = sandbox.dir;
+    std::string Path(const std::string& name) const { return sandbox.Path(name); }
 
     StandIns() {
-        for (const char* name : {"msedge", "chrome", "firefox", "iexplore"}) {
-            std::ofstream(Path(name))
-                << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args.$$\"\n";
-            ::chmod(Path(name).c_str(), 0755);
-        }
-        QDir(dir.path()).mkpath("profile");
-        QDir(dir.path()).mkpath("start");
-        QDir(dir.path()).mkpath("managed");
-        std::ofstream(Path("profile/Last Version")) << "121.0.2277.83\n";
-        BrowserIntegration::SetPlatformFactory([this](BrowserPlatform& p) {
-            LinuxBrowserPaths paths;
-            paths.candidates = {
-                {Path("msedge")}, {Path("chrome")}, {Path("firefox")}, {Path("iexplore")}};
-            paths.edgeProfileDir = Path("profile");
-            paths.startupDir = Path("start");
-            paths.mimeappsFiles = {Path("mimeapps.list")};
-            p.env = std::make_unique<LinuxBrowserEnvironment>(paths);
-            p.store = std::make_unique<FileKeyValueStore>(Path("user"), Path("managed"));
-            p.files = std::make_unique<LinuxSiteListFiles>();
-            p.windows = std::make_unique<X11Windows>();
-        });
+        sandbox.startForReal = true;
+        sandbox.realWindows = [] { return std::make_unique<X11Windows>(); };
     }
-    ~StandIns() { BrowserIntegration::SetPlatformFactory({}); }
 
     // The recorded argument lists of one stand-in, oldest first.
     std::vector<std::string> Starts(const std::string& name) const {
@@ -134,7 +112,6 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     test::XvfbServer x;
     if (!x.display()) GTEST_SKIP() << "Xvfb could not be started";
     ::setenv("DISPLAY", x.name().c_str(), 1);
-    ::setenv("VALDRUNE_TIME_SCALE", "25", 1);
 
     StandIns standIns;
     std::vector<int> boxes;
@@ -147,8 +124,9 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
 
     e2e::NetNs::Entered inPc(net.PcNs());
     ASSERT_TRUE(inPc.Ok());
-    auto services = CreatePlatformServices(VALDRUNE_NETPROBE_BINARY);
-    auto dlg = std::make_unique<CTallyrigDlg>(services->Environment(), store);
+    auto services = CreatePlatformServices(25, VALDRUNE_NETPROBE_BINARY);
+    auto dlg = std::make_unique<CTallyrigDlg>(services->Environment(), store,
+                                              standIns.sandbox.Platform());
     ASSERT_TRUE(dlg->OnInitDialog());
     const std::string sub = net.Subnet();
     ASSERT_TRUE(PumpUntil(
@@ -214,7 +192,6 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     dlg.reset();
     services.reset();
     SetMessageBoxHandler({});
-    ::unsetenv("VALDRUNE_TIME_SCALE");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // valdrune-cli against valdrune-sim in network namespaces: real sockets, real ICMP, protocol
-// intervals shortened with VALDRUNE_TIME_SCALE.
+// intervals shortened by its test driver (VALDRUNE_TIME_SCALE, read only there).
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
@@ -22,7 +22,8 @@ using e2e::NetNs;
 using nlohmann::json;
 
 const std::string kCli = VALDRUNE_CLI_BINARY;
-const std::vector<std::string> kFast = {"VALDRUNE_TIME_SCALE=20"};
+constexpr int kFastScale = 20;
+const std::vector<std::string> kFast = {"VALDRUNE_TIME_SCALE=" + std::to_string(kFastScale)};
 
 const char* const kStandard = "02-00-00-30-00-01";
 const char* const kLegacy = "02-00-00-03-00-02";
@@ -50,7 +51,7 @@ const json* Find(const json& devices, const std::string& mac) {
 TEST(CliE2e, SearchJsonListsEverySimulatedDeviceExactly) {
     NetNs net("cli-search");
     VALDRUNE_REQUIRE_NETNS(net);
-    net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    net.StartSim({"--scenario", "kinds"}, 0, kFastScale);
     const json devices = SearchJson(net);
     ASSERT_TRUE(devices.is_array());
     // What the simulator says it runs, one line per device: kind, MAC, IPv4, name, model.
@@ -74,8 +75,8 @@ TEST(CliE2e, SearchJsonListsEverySimulatedDeviceExactly) {
 TEST(CliE2e, SearchSeesOnlyTheSelectedAdaptersSegment) {
     NetNs net("cli-iface", 2);
     VALDRUNE_REQUIRE_NETNS(net);
-    net.StartSim({"--scenario", "kinds"}, 0, kFast);
-    net.StartSim({"--scenario", "many", "--count", "2"}, 1, kFast);
+    net.StartSim({"--scenario", "kinds"}, 0, kFastScale);
+    net.StartSim({"--scenario", "many", "--count", "2"}, 1, kFastScale);
     for (int k = 0; k < 2; ++k) {
         // By name for one segment, by address for the other.
         const std::string adapter = k == 0 ? net.PcIp(0) : net.PcIf(1);
@@ -103,7 +104,7 @@ TEST_P(CliSetE2e, SetCompletesAndTheDeviceAnswersAtItsNewAddress) {
     const KindCase& c = GetParam();
     NetNs net("cli-set");
     VALDRUNE_REQUIRE_NETNS(net);
-    auto& sim = net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    auto& sim = net.StartSim({"--scenario", "kinds"}, 0, kFastScale);
     const std::string ip = net.Subnet() + "." + std::to_string(c.host);
     std::vector<std::string> argv =
         Cli({"set", c.mac, "--static", "--ip", ip, "--mask", "255.255.255.0"});
@@ -128,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CliSetE2e,
 TEST(CliE2e, ConflictingAddressAndRefusedPortSendNoSettings) {
     NetNs net("cli-refuse");
     VALDRUNE_REQUIRE_NETNS(net);
-    auto& sim = net.StartSim({"--scenario", "kinds", "--verbose"}, 0, kFast);
+    auto& sim = net.StartSim({"--scenario", "kinds", "--verbose"}, 0, kFastScale);
     // The legacy device already answers at .22.
     auto conflict = net.RunInPc(Cli({"set", kStandard, "--static", "--ip", net.Subnet() + ".22",
                                      "--mask", "255.255.255.0"}),
@@ -214,7 +215,7 @@ class Capture {
 TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {
     NetNs net("cli-wire");
     VALDRUNE_REQUIRE_NETNS(net);
-    net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    net.StartSim({"--scenario", "kinds"}, 0, kFastScale);
     const std::string ip = net.Subnet() + ".70";
     const std::vector<std::string> options = {"set", kStandard, "--static",     "--ip",
                                               ip,    "--mask",  "255.255.255.0"};
@@ -269,7 +270,7 @@ TEST(CliE2e, ApplyOfATwentyDevicePlanCompletesAndItsDryRunCatchesConflicts) {
     NetNs net("cli-apply");
     VALDRUNE_REQUIRE_NETNS(net);
     const std::vector<std::string> fast = {"VALDRUNE_TIME_SCALE=40"};
-    net.StartSim({"--scenario", "many", "--count", "20"}, 0, fast);
+    net.StartSim({"--scenario", "many", "--count", "20"}, 0, 40);
     const json before = json::parse(net.RunInPc(Cli({"search", "--json"}), 20000, fast).out);
     ASSERT_EQ(before.size(), 20u);
 

@@ -112,8 +112,7 @@ class EngineE2e : public ::testing::Test {
         VALDRUNE_REQUIRE_NETNS(net_);
         const std::string config = net_.Scratch() + "/devices.json";
         std::ofstream(config) << kDevices;
-        sim_ = &net_.StartSim({"--config", config, "-v"}, 0,
-                              {"VALDRUNE_TIME_SCALE=" + std::to_string(kSimScale)});
+        sim_ = &net_.StartSim({"--config", config, "-v"}, 0, kSimScale);
         ASSERT_TRUE(sim_->Running());
         inPc_ = std::make_unique<NetNs::Entered>(net_.PcNs());
         ASSERT_TRUE(inPc_->Ok());
@@ -127,9 +126,7 @@ class EngineE2e : public ::testing::Test {
 
     // The production services at this time scale, the engine on the pc0 adapter.
     void Start(int scale) {
-        setenv("VALDRUNE_TIME_SCALE", std::to_string(scale).c_str(), 1);
-        services_ = CreatePlatformServices(VALDRUNE_NETPROBE_BINARY);
-        unsetenv("VALDRUNE_TIME_SCALE");
+        services_ = CreatePlatformServices(scale, VALDRUNE_NETPROBE_BINARY);
         ASSERT_EQ(services_->scheduler.Scale(), scale);
         protocol_ = std::make_unique<CProtocol>(services_->Environment());
         owner_.protocol = protocol_.get();

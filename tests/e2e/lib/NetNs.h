@@ -288,14 +288,18 @@ public:
     // and waits until it has bound its port. Addresses move on dev0 of that namespace; device
     // addresses of built-in scenarios lie in Subnet(k). The returned process is stopped when it
     // goes; keep it alive for the test. On failure Running() is false and Err() says why.
-    Process& StartSim(std::vector<std::string> args = {}, int k = 0,
-                      const std::vector<std::string>& env = {}) {
+    // timeScale divides the devices' delays, to match tools run at the same scale.
+    Process& StartSim(std::vector<std::string> args = {}, int k = 0, int timeScale = 1) {
         if (args.empty()) args = {"--scenario", "kinds"};
+        if (timeScale > 1) {
+            args.push_back("--time-scale");
+            args.push_back(std::to_string(timeScale));
+        }
         std::string ready = scratch_ + "/sim" + std::to_string(sims_.size()) + ".ready";
         std::vector<std::string> argv = {SimBinary(), "--interface", "dev0", "--subnet",
                                          Subnet(k), "--ready-file", ready};
         argv.insert(argv.end(), args.begin(), args.end());
-        sims_.push_back(Spawn(DevNs(k), argv, env));
+        sims_.push_back(Spawn(DevNs(k), argv));
         Process& sim = sims_.back();
         for (int i = 0; i < 800; ++i) {  // 20 s: a loaded machine starts slowly
             struct stat st {};

@@ -56,9 +56,7 @@ TEST(StackNetns, SearchFindsOnlyTheDevicesBehindTheSelectedAdapter) {
 
     NetNs::Entered inPc(net.PcNs());
     ASSERT_TRUE(inPc.Ok());
-    setenv("VALDRUNE_TIME_SCALE", "20", 1);  // the six-second cycle in 300 ms
-    auto services = CreatePlatformServices();
-    unsetenv("VALDRUNE_TIME_SCALE");
+    auto services = CreatePlatformServices(20);  // the six-second cycle in 300 ms
     ASSERT_EQ(services->scheduler.Scale(), 20);
     Owner owner;
     {

@@ -45,8 +45,7 @@ TEST_P(SettingsE2e, ChangeFromTheWindowEndsWithItsResultBox) {
     const Change& p = GetParam();
     NetNs net("set");
     VALDRUNE_REQUIRE_NETNS(net);
-    Process& sim = net.StartSim({"--scenario", p.scenario, "-v"}, 0,
-                                {"VALDRUNE_TIME_SCALE=" + std::to_string(p.timeScale)});
+    Process& sim = net.StartSim({"--scenario", p.scenario, "-v"}, 0, p.timeScale);
     ASSERT_TRUE(sim.Running());
     const std::string address = net.Subnet() + "." + std::to_string(p.newHost);
     std::vector<std::string> argv = {VALDRUNE_SETTINGS_WINDOW, "--mac", p.mac, "--address",

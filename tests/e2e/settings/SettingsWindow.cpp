@@ -28,6 +28,8 @@
 #include "settings/dialogs/CMessageDialog.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
+#include "tests/support/BrowserSandbox.h"
+#include "tests/support/TimeScale.h"
 
 using namespace valdrune;
 
@@ -73,7 +75,7 @@ int main(int argc, char** argv) {
                              "[--field ID] [--no-wait] [--timeout-ms N] [--store FILE]\n");
         return 2;
     }
-    auto services = CreatePlatformServices(VALDRUNE_NETPROBE_BINARY);
+    auto services = CreatePlatformServices(test::TimeScaleFromEnvironment(), VALDRUNE_NETPROBE_BINARY);
     if (!services) {
         std::fprintf(stderr, "platform services could not start\n");
         return 2;
@@ -81,7 +83,8 @@ int main(int argc, char** argv) {
     CSettingsStore store(o.store);
     int exitCode = 4;
     {
-        CTallyrigDlg dlg(services->Environment(), store);
+        test::BrowserSandbox browsers;
+        CTallyrigDlg dlg(services->Environment(), store, browsers.Platform());
         if (!dlg.OnInitDialog()) {
             std::fprintf(stderr, "the window did not start\n");
             return 2;

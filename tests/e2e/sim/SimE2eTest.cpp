@@ -153,7 +153,7 @@ TEST_F(SimE2e, SearchIsAnsweredByEveryDeviceOfTheDemoWithItsFields) {
 }
 
 TEST_F(SimE2e, SettingsTransactionMovesTheAddressAndEchoFollowsIt) {
-    net.StartSim({"--scenario", "kinds", "--verbose"}, 0, {"VALDRUNE_TIME_SCALE=50"});
+    net.StartSim({"--scenario", "kinds", "--verbose"}, 0, 50);
     const std::string oldIp = net.Subnet() + ".21";
     const std::string newIp = net.Subnet() + ".99";
     ASSERT_EQ(net.RunInPc({"ping", "-c1", "-W1", oldIp}).exitCode, 0) << "device not on " << oldIp;

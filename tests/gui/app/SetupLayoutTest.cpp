@@ -94,9 +94,7 @@ TEST(MainWindowSetup, UnknownStoredBrowserShowsAutoButKeepsTheStoredValue) {
 
 TEST(MainWindowSetup, NoUsableAdapterEndsTheWindowWithText224) {
     WindowRig rig(false);
-    rig.dlg = std::make_unique<CTallyrigDlg>(
-        ProtocolEnvironment{rig.clock, rig.transport, rig.host, rig.prober, rig.neighbours},
-        *rig.store);
+    rig.Create(rig.noBrowsers);
     EXPECT_FALSE(rig.dlg->OnInitDialog());
     ASSERT_EQ(rig.boxes.size(), 1u);
     EXPECT_EQ(rig.boxes[0].textId, 224);
@@ -168,10 +166,7 @@ TEST(MainWindowLayout, WiderHeaderFontWidensTheDialogByTheSameAmount) {
     WindowRig small;
     CTallyrigDlg& a = small.Open();
     WindowRig large;
-    large.dlg =
-        std::make_unique<CTallyrigDlg>(ProtocolEnvironment{large.clock, large.transport, large.host,
-                                                           large.prober, large.neighbours},
-                                       *large.store);
+    large.Create(large.noBrowsers);
     // Same dialog font, larger header font: only the column total changes.
     large.dlg->setStyleSheet(QStringLiteral("QHeaderView { font-size: 24px; }"));
     large.dlg->OnInitDialog();

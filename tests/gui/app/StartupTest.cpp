@@ -101,6 +101,9 @@ AppOptions Options(WindowRig& rig, const std::string& lockPath, bool servicesSta
     AppOptions options;
     options.lockPath = lockPath;
     options.store = rig.store.get();
+    options.browsers = [&rig] { return rig.noBrowsers.Platform(); };
+    // The tests read English whatever the host's locale says.
+    options.languages = [] { return std::vector<std::string>{"en-US"}; };
     options.startServices = [&rig, servicesStart]() -> std::unique_ptr<IEngineServices> {
         if (!servicesStart) return nullptr;
         return std::make_unique<FakeServices>(rig);

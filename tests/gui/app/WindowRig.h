@@ -1,5 +1,6 @@
 // The main window on fakes: virtual clock, in-memory transport, a fake host with two adapters,
-// settings in a temporary file and message boxes captured instead of shown.
+// settings in a temporary file, browsers from a sandbox (none installed unless a test says so)
+// and message boxes captured instead of shown.
 #pragma once
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include "app/TallyrigDlg.h"
 #include "res/StringTable.h"
 #include "tests/support/AnswerBuilder.h"
+#include "tests/support/BrowserSandbox.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/MemoryTransport.h"
 #include "tests/support/VirtualScheduler.h"
@@ -30,6 +32,7 @@ struct WindowRig {
     FakeEchoProber prober{clock};
     FakeNeighbourCache neighbours{&clock};
     QTemporaryDir dir;
+    BrowserSandbox noBrowsers;
     std::unique_ptr<CSettingsStore> store;
     std::unique_ptr<CTallyrigDlg> dlg;
     std::vector<MessageBoxRequest> boxes;
@@ -53,12 +56,19 @@ struct WindowRig {
     }
     QString SettingsFile() const { return dir.filePath(QStringLiteral("settings.ini")); }
 
-    CTallyrigDlg& Open() {
-        dlg = std::make_unique<CTallyrigDlg>(
-            ProtocolEnvironment{clock, transport, host, prober, neighbours}, *store);
-        dlg->OnInitDialog();
+    ProtocolEnvironment Environment() {
+        return ProtocolEnvironment{clock, transport, host, prober, neighbours};
+    }
+    // The window without running its set-up.
+    CTallyrigDlg& Create(BrowserSandbox& browsers) {
+        dlg = std::make_unique<CTallyrigDlg>(Environment(), *store, browsers.Platform());
         return *dlg;
     }
+    CTallyrigDlg& Open(BrowserSandbox& browsers) {
+        Create(browsers).OnInitDialog();
+        return *dlg;
+    }
+    CTallyrigDlg& Open() { return Open(noBrowsers); }
 
     // The device enters the engine's table (keeping its row number when it is there already)
     // and is reported to the window as the decoder would.

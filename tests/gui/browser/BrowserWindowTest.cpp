@@ -15,25 +15,11 @@
 
 #include "app/BrowserIntegration.h"
 #include "browser/core/CDeviceBrowser.h"
-#include "platform/linux/browser/BrowserPlatform.h"
-#include "platform/linux/browser/FileKeyValueStore.h"
-#include "platform/linux/browser/LinuxBrowserEnvironment.h"
-#include "platform/linux/browser/LinuxSiteListFiles.h"
 #include "settings/dialogs/CMessageDialog.h"
 #include "tests/gui/app/WindowRig.h"
 
 namespace valdrune::test {
 namespace {
-
-using Launch = std::pair<std::string, std::vector<std::string>>;
-
-class StandInWindows final : public ITopLevelWindows {
-  public:
-    std::vector<TopLevelWindow> windows;
-    std::vector<std::uint64_t> minimized;
-    std::vector<TopLevelWindow> List() const override { return windows; }
-    void ShowMinimized(std::uint64_t handle) override { minimized.push_back(handle); }
-};
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -41,44 +27,6 @@ std::string Slurp(const std::string& path) {
     s << in.rdbuf();
     return s.str();
 }
-
-// Browsers installed as stand-in files in a temporary directory, the key store and the site
-// list under it too.
-struct BrowserSandbox {
-    QTemporaryDir dir;
-    std::vector<Launch> launches;
-    StandInWindows* windows = nullptr;
-
-    std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
-
-    explicit BrowserSandbox(std::vector<std::string> installed, const char* edgeVersion = "120.0") {
-        for (const auto& name : installed) std::ofstream(Path(name.c_str())) << "#!/bin/sh\n";
-        QDir(dir.path()).mkpath("profile");
-        QDir(dir.path()).mkpath("start");
-        QDir(dir.path()).mkpath("managed");
-        std::ofstream(Path("profile/Last Version")) << edgeVersion;
-        BrowserIntegration::SetPlatformFactory([this](BrowserPlatform& p) {
-            LinuxBrowserPaths paths;
-            paths.candidates = {
-                {Path("msedge")}, {Path("chrome")}, {Path("firefox")}, {Path("iexplore")}};
-            paths.edgeProfileDir = Path("profile");
-            paths.startupDir = Path("start");
-            paths.mimeappsFiles = {Path("mimeapps.list")};
-            auto env = std::make_unique<LinuxBrowserEnvironment>(paths);
-            env->SetStarter([this](const std::string& exe, const std::vector<std::string>& args) {
-                launches.emplace_back(exe, args);
-                return true;
-            });
-            p.env = std::move(env);
-            p.store = std::make_unique<FileKeyValueStore>(Path("user"), Path("managed"));
-            p.files = std::make_unique<LinuxSiteListFiles>();
-            auto w = std::make_unique<StandInWindows>();
-            windows = w.get();
-            p.windows = std::move(w);
-        });
-    }
-    ~BrowserSandbox() { BrowserIntegration::SetPlatformFactory({}); }
-};
 
 // Drives modal message dialogs from inside their own loops: each step looks at the dialog on
 // top, then advances the virtual clock by 100 ms. The next step is queued first, so a dialog
@@ -138,7 +86,7 @@ const std::vector<std::string> ALL{"msedge", "chrome", "firefox", "iexplore"};
 TEST(BrowserWindow, ComboOffersAutoAndTheDetectedBrowsersInOrder) {
     BrowserSandbox sandbox({"msedge", "firefox"});
     WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open();
+    CTallyrigDlg& dlg = rig.Open(sandbox);
     auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
     QStringList texts;
     for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
@@ -150,14 +98,14 @@ TEST(BrowserWindow, ComboOffersAutoAndTheDetectedBrowsersInOrder) {
 TEST(BrowserWindow, TooOldEdgeIsNotOffered) {
     BrowserSandbox sandbox({"msedge", "chrome"}, "69.9");
     WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open();
+    CTallyrigDlg& dlg = rig.Open(sandbox);
     EXPECT_EQ(dlg.browserCodes, (std::vector<int>{0, 3}));
 }
 
 TEST(BrowserWindow, OpenWithoutSelectionShowsTheNoSelectionMessage) {
     BrowserSandbox sandbox(ALL);
     WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open();
+    CTallyrigDlg& dlg = rig.Open(sandbox);
     rig.Found(Device(1, "192.168.0.21"));
     dlg.DeviceList()->clearSelection();
     ClickOpen(dlg);
@@ -172,7 +120,7 @@ TEST(BrowserWindow, OpenWithoutSelectionShowsTheNoSelectionMessage) {
 TEST(BrowserWindow, OverlappingAddressIsRefusedWithoutAProbe) {
     BrowserSandbox sandbox(ALL);
     WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open();
+    CTallyrigDlg& dlg = rig.Open(sandbox);
     rig.Found(Device(1, "192.168.0.21"));
     rig.Found(Device(2, "192.168.0.21"));
     rig.Settle();
@@ -187,7 +135,7 @@ TEST(BrowserWindow, OverlappingAddressIsRefusedWithoutAProbe) {
 TEST(BrowserWindow, SilentDeviceIsRefusedAfterItsProbe) {
     BrowserSandbox sandbox(ALL);
     WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open();
+    CTallyrigDlg& dlg = rig.Open(sandbox);
     rig.Found(Device(1, "192.168.0.21"));
     SelectRow(dlg, 0);
     Choose(dlg, BROWSER_CHROME);
@@ -201,7 +149,7 @@ TEST(BrowserWindow, SilentDeviceIsRefusedAfterItsProbe) {
 TEST(BrowserWindow, AnsweringDeviceOpensInTheChosenBrowser) {
     BrowserSandbox sandbox(ALL);
     WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open();
+    CTallyrigDlg& dlg = rig.Open(sandbox);
     _CommandDataTable https = Device(1, "192.168.0.21", 443);
     https.https = 1;
     rig.Found(https);
@@ -223,7 +171,7 @@ struct SetupRun {
     CTallyrigDlg* dlg = nullptr;
 
     SetupRun() {
-        dlg = &rig.Open();
+        dlg = &rig.Open(sandbox);
         rig.Found(Device(1, "192.168.0.21"));  // model in no list: needs IE mode
         rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
         SelectRow(*dlg, 0);

@@ -7,6 +7,7 @@
 
 #include "QtTestApp.h"
 #include "platform/qt/QtScheduler.h"
+#include "tests/support/TimeScale.h"
 
 namespace valdrune {
 namespace {
@@ -49,8 +50,8 @@ TEST_P(TimeScaleEnvTest, AcceptsOnlyPositiveIntegers) {
         unsetenv("VALDRUNE_TIME_SCALE");
     else
         setenv("VALDRUNE_TIME_SCALE", c.text, 1);
-    EXPECT_EQ(TimeScaleFromEnvironment(), c.expected);
-    EXPECT_EQ(QtScheduler().Scale(), c.expected);
+    EXPECT_EQ(test::TimeScaleFromEnvironment(), c.expected);
+    EXPECT_EQ(QtScheduler().Scale(), 1) << "the shipped scheduler never reads the variable";
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, TimeScaleEnvTest,

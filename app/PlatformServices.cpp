@@ -1,0 +1,28 @@
+#include "app/TallyrigApp.h"
+#include "platform/Platform.h"
+
+namespace valdrune {
+
+namespace {
+
+class PlatformHolder final : public IEngineServices {
+  public:
+    explicit PlatformHolder(std::unique_ptr<PlatformServices> services)
+        : services_(std::move(services)) {}
+    ProtocolEnvironment Environment() override { return services_->Environment(); }
+
+  private:
+    std::unique_ptr<PlatformServices> services_;
+};
+
+}  // namespace
+
+std::unique_ptr<IEngineServices> StartPlatformServices(int timeScale,
+                                                       const std::string& probeHelper) {
+    auto services = CreatePlatformServices(
+        timeScale, probeHelper.empty() ? DefaultNetProbePath() : probeHelper);
+    if (!services) return nullptr;
+    return std::make_unique<PlatformHolder>(std::move(services));
+}
+
+}  // namespace valdrune
