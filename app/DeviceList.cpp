@@ -198,31 +198,26 @@ QString CTallyrigDlg::CurrentOverlapText(const _CommandDataTable& record) const 
     if (record.primary.ipAddress == 0) return {};
     std::vector<std::uint16_t> overlaps;
     engine_.FindOverlaps(record, overlaps);
-    // A device not yet given a row has no number to show.
-    overlaps.erase(std::remove(overlaps.begin(), overlaps.end(), std::uint16_t{0xFFFF}),
-                   overlaps.end());
     return QText(OverlapText(overlaps));
 }
 
 void CTallyrigDlg::WriteDeviceRow(const MacAddress& mac) {
     if (list_ == nullptr) return;
-    const std::string macText = MacText(mac);
-    auto found = engine_.FindDevice(macText);
+    auto found = engine_.FindDevice(mac);
     if (!found) return;
     _CommandDataTable record = *found;
+    const std::string macText = MacText(mac);
 
-    int p = -1;
+    // The engine numbers devices in the order they were first found since the last clear,
+    // which is the order their rows were inserted in.
+    int p = FindRowByMac(QText(macText));
     QTreeWidgetItem* item = nullptr;
-    if (record.listIndex == -1) {
+    if (p < 0) {
         p = RowCount();
-        record.listIndex = p;
         item = new QTreeWidgetItem();
-        item->setText(COL_NUMBER, QString::asprintf("%3d", p + 1));
+        item->setText(COL_NUMBER, QString::asprintf("%3d", engine_.DeviceNumber(mac) + 1));
         list_->insertTopLevelItem(p, item);
-        engine_.StoreDevice(macText, record);
     } else {
-        p = FindRowByMac(QText(macText));
-        if (p < 0) return;
         item = list_->topLevelItem(p);
     }
 
@@ -232,7 +227,7 @@ void CTallyrigDlg::WriteDeviceRow(const MacAddress& mac) {
     item->setText(COL_MODEL, DecodeField(record.model, false));
 
     browser_->ClassifyAndTrack(record);
-    engine_.StoreDevice(macText, record);
+    engine_.StoreDevice(record);
 
     item->setText(COL_SERIAL, DecodeField(record.serialNumber, false));
 

@@ -44,7 +44,7 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store,
 CTallyrigDlg::~CTallyrigDlg() {
     *alive_ = false;
     KillTimer(kDialogTimerId);
-    engine_.SetNotifyWindow(nullptr);
+    engine_.SetListener(nullptr);
     // The hooks may still look at the dialog while they go.
     browser_.reset();
     settingsChange_.reset();
@@ -82,7 +82,7 @@ bool CTallyrigDlg::OnInitDialog() {
     FitLayout(total);
     SetTextsAndCombos();
 
-    engine_.SetNotifyWindow(this);
+    engine_.SetListener(this);
     engine_.StartSearch();
 
     // Centre over the owner or, having none, over the screen.
@@ -280,10 +280,19 @@ void CTallyrigDlg::FillInterfaceCombo() {
 
 // ---- Messages ---------------------------------------------------------------------------
 
-void CTallyrigDlg::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
-                                     std::intptr_t lParam) {
-    DispatchMessage(message, wParam, lParam);
+void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int) {
+    WriteDeviceRow(record.primary.mac);
 }
+
+void CTallyrigDlg::OnSettingsAccepted(std::uint16_t confirmation) {
+    DispatchMessage(WM_SETUP_ACCEPTED, confirmation, 0);
+}
+
+void CTallyrigDlg::OnSettingsFailed(SetupFailure reason) {
+    DispatchMessage(WM_SETUP_FAILED, static_cast<std::uintptr_t>(reason), 0);
+}
+
+void CTallyrigDlg::OnRestartSeen() { DispatchMessage(WM_SETUP_FINISHED, 0, 0); }
 
 std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wParam,
                                         std::intptr_t lParam) {
@@ -310,12 +319,6 @@ void CTallyrigDlg::PostClick(int buttonId) {
 std::intptr_t CTallyrigDlg::DispatchMessage(WindowMessage message, std::uintptr_t wParam,
                                             std::intptr_t lParam) {
     switch (message) {
-        case WM_UDP_RECEIVED:
-            return engine_.ProcessDatagram(static_cast<std::size_t>(wParam));
-        case WM_DEVICE_FOUND:
-            if (wParam != 0)
-                WriteDeviceRow(reinterpret_cast<const _CommandDataTable*>(wParam)->primary.mac);
-            return 0;
         case WM_REFRESH_OVERLAPS:
             RefreshOverlaps(static_cast<int>(wParam));
             return 0;

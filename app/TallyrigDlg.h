@@ -72,7 +72,7 @@ std::string NumericSortKey(const std::string& text);
 // "%d" of each row number, joined by " ,".
 std::string OverlapText(const std::vector<std::uint16_t>& listIndexes);
 
-class CTallyrigDlg : public CTemplateDialog, public IProtocolOwner {
+class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
   public:
     static constexpr int kTemplateId = 102;
 
@@ -98,7 +98,7 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolOwner {
     SettingsChange& SettingsSequence() { return *settingsChange_; }
     BrowserIntegration& Browser() { return *browser_; }
 
-    // A message handled at once ("sent").
+    // A message of the dialog handled at once ("sent").
     std::intptr_t SendMessage(WindowMessage message, std::uintptr_t wParam = 0,
                               std::intptr_t lParam = 0);
     // A message queued behind the events already waiting ("posted"); dropped when the dialog
@@ -157,9 +157,13 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolOwner {
     bool waitForRestart = true;
     int interfaceCount = 0;
 
-    // Dispatch of every message 0x464 to 0x470.
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
-                           std::intptr_t lParam) override;
+    // The engine's events: a found device writes its row; the settings events become the
+    // dialog's own WM_SETUP_ACCEPTED (confirmation), WM_SETUP_FAILED (1, 2) and
+    // WM_SETUP_FINISHED (0).
+    void OnDeviceFound(const _CommandDataTable& record, int number) override;
+    void OnSettingsAccepted(std::uint16_t confirmation) override;
+    void OnSettingsFailed(SetupFailure reason) override;
+    void OnRestartSeen() override;
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -37,11 +37,8 @@ std::vector<std::uint8_t> TypicalAnswer(std::uint8_t macByte, std::uint8_t fifth
 
 struct Bench {
     EngineRig rig;
-    Bench() { rig.StartWithDefaultAdapter(); rig.engine->SetNotifyWindow(nullptr); }
-    int Process(const std::vector<std::uint8_t>& d) {
-        std::memcpy(rig.engine->ReceiveBuffer(), d.data(), d.size());
-        return rig.engine->ProcessDatagram(d.size());
-    }
+    Bench() { rig.StartWithDefaultAdapter(); rig.engine->SetListener(nullptr); }
+    int Process(const std::vector<std::uint8_t>& d) { return rig.engine->HandleDatagram(d); }
 };
 
 void BM_ProcessTypicalAnswer(benchmark::State& state) {

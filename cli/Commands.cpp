@@ -338,8 +338,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 Problem(i, prepared[i].message, EXIT_REFUSED, prepared[i].messageId);
         }
         std::vector<_CommandDataTable> others;
-        s_.Engine().ForEachDevice(
-            [&](const std::string&, const _CommandDataTable& r) { others.push_back(r); });
+        s_.Engine().ForEachDevice([&](const DeviceEntry& e) { others.push_back(e.record); });
         for (auto& p : CheckPlanConflicts(plan, prepared, others)) {
             for (std::size_t i = 0; i < plan.size(); ++i) {
                 if (plan[i].line == p.line) Problem(i, p.message, p.exitCode);

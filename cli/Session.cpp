@@ -56,7 +56,7 @@ struct Session::Pending {
 
 Session::Session(ProtocolEnvironment env, std::ostream& out, std::ostream& err)
     : clock_(env.scheduler), out_(out), err_(err), engine_(std::make_unique<CProtocol>(env)) {
-    engine_->SetNotifyWindow(this);
+    engine_->SetListener(this);
 }
 
 Session::~Session() {
@@ -108,53 +108,49 @@ void Session::CancelSearch() {
     searchDone_ = nullptr;
 }
 
-void Session::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
-    switch (message) {
-        case WM_UDP_RECEIVED:
-            engine_->ProcessDatagram(wParam);
-            break;
-        case WM_DEVICE_FOUND: {
-            if (wParam == 0) break;
-            _CommandDataTable record = *reinterpret_cast<const _CommandDataTable*>(wParam);
-            // Row numbers stand in for the window's list rows in the overlap lists; the
-            // browser class is the one the window's list would give the device.
-            if (record.listIndex < 0) record.listIndex = nextRow_++;
-            record.browserClass = ClassifyDevice(record, BuiltInModelLists());
-            engine_->StoreDevice(MacText(record.primary.mac), record);
-            if (onDevice) onDevice(record);
-            if (searchEnough_ && searchEnough_(record)) {
-                auto finished = std::move(searchDone_);
-                CancelSearch();
-                // Reported after this datagram has been handled completely.
-                clock_.Post([alive = alive_, finished = std::move(finished)] {
-                    if (*alive && finished) finished(true);
-                });
-            }
-            break;
-        }
-        case WM_SETUP_ACCEPTED:
-        case WM_SETUP_FAILED:
-        case WM_SETUP_FINISHED:
-            OnSetupMessage(message, wParam);
-            break;
-        default:
-            break;
+void Session::OnDeviceFound(const _CommandDataTable& found, int) {
+    _CommandDataTable record = found;
+    // The browser class the window's list would give the device.
+    record.browserClass = ClassifyDevice(record, BuiltInModelLists());
+    engine_->StoreDevice(record);
+    if (onDevice) onDevice(record);
+    if (searchEnough_ && searchEnough_(record)) {
+        auto finished = std::move(searchDone_);
+        CancelSearch();
+        // Reported after this datagram has been handled completely.
+        clock_.Post([alive = alive_, finished = std::move(finished)] {
+            if (*alive && finished) finished(true);
+        });
     }
 }
 
+void Session::OnSettingsFailed(SetupFailure reason) {
+    if (!pending_) return;
+    if (reason == SetupFailure::NoAcceptance) {
+        Finish(Outcome{439, EXIT_TIMEOUT, Text(439)});
+    } else {
+        Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+    }
+}
+
+void Session::OnRestartSeen() {
+    if (pending_) Finish(Outcome{441, EXIT_OK, Text(441)});
+}
+
 std::vector<DeviceView> Session::Devices() const {
-    std::map<std::int32_t, std::string> macByRow;
+    std::map<int, std::string> macByNumber;
     engine_->ForEachDevice(
-        [&](const std::string& mac, const _CommandDataTable& r) { macByRow[r.listIndex] = mac; });
+        [&](const DeviceEntry& e) { macByNumber[e.number] = MacText(e.record.primary.mac); });
     std::vector<DeviceView> out;
-    engine_->ForEachDevice([&](const std::string&, const _CommandDataTable& r) {
+    engine_->ForEachDevice([&](const DeviceEntry& e) {
+        const _CommandDataTable& r = e.record;
         DeviceView v;
         v.record = r;
         std::vector<std::uint16_t> rows;
         if (engine_->FindOverlaps(r, rows) > 0) {
             for (std::uint16_t row : rows) {
-                auto it = macByRow.find(row);
-                if (it != macByRow.end()) v.overlaps.push_back(it->second);
+                auto it = macByNumber.find(row);
+                if (it != macByNumber.end()) v.overlaps.push_back(it->second);
             }
         }
         out.push_back(std::move(v));
@@ -196,21 +192,8 @@ void Session::Transaction(const _CommandDataTable& settings, std::uint16_t comma
     });
 }
 
-void Session::OnSetupMessage(WindowMessage message, std::uintptr_t wParam) {
+void Session::OnSettingsAccepted(std::uint16_t) {
     if (!pending_) return;
-    if (message == WM_SETUP_FAILED) {
-        if (wParam == 1) {
-            Finish(Outcome{439, EXIT_TIMEOUT, Text(439)});
-        } else {
-            Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
-        }
-        return;
-    }
-    if (message == WM_SETUP_FINISHED) {
-        Finish(Outcome{441, EXIT_OK, Text(441)});
-        return;
-    }
-    // Accepted and confirmed.
     pending_->accepted = true;
     const _CommandDataTable& s = pending_->settings;
     if (s.kind == DEVICE_KIND_TWO_PORT) {

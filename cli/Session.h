@@ -25,7 +25,7 @@ struct Outcome {
     std::string message;  // the printed text
 };
 
-class Session final : public IProtocolOwner {
+class Session final : public IProtocolEvents {
   public:
     Session(ProtocolEnvironment env, std::ostream& out, std::ostream& err);
     ~Session() override;
@@ -46,7 +46,7 @@ class Session final : public IProtocolOwner {
     void Search(std::function<bool(const _CommandDataTable&)> enough,
                 std::function<void(bool)> done);
     void CancelSearch();
-    // Called for every decoded answer (after the row number is assigned).
+    // Called for every decoded answer, with the browser class the window would give it.
     std::function<void(const _CommandDataTable&)> onDevice;
 
     // Probe, send, wait for acceptance and (for single-port devices, when asked) the restart.
@@ -63,20 +63,20 @@ class Session final : public IProtocolOwner {
     // Devices of the table in table order, with their overlap lists as MAC texts.
     std::vector<DeviceView> Devices() const;
 
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
-                           std::intptr_t lParam) override;
+    void OnDeviceFound(const _CommandDataTable& record, int number) override;
+    void OnSettingsAccepted(std::uint16_t confirmation) override;
+    void OnSettingsFailed(SetupFailure reason) override;
+    void OnRestartSeen() override;
 
   private:
     struct Pending;
     void Finish(Outcome outcome);
-    void OnSetupMessage(WindowMessage message, std::uintptr_t wParam);
     void ConfirmBySearch(const MacAddress& mac, int cycle);
 
     IScheduler& clock_;
     std::ostream& out_;
     std::ostream& err_;
     std::unique_ptr<CProtocol> engine_;
-    std::int32_t nextRow_ = 0;
     std::string prefix_;
     bool flushWarned_ = false;
 

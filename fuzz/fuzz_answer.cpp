@@ -37,18 +37,6 @@ bool WellFormedName(const Text16& name) {
     return p <= 15;
 }
 
-class CountingOwner : public IProtocolOwner {
-public:
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) override {
-        Require(message == WM_DEVICE_FOUND && wParam != 0);
-        const auto* record = reinterpret_cast<const _CommandDataTable*>(wParam);
-        Require(record->kind == DEVICE_KIND_LEGACY || record->kind == DEVICE_KIND_STANDARD ||
-                record->kind == DEVICE_KIND_TWO_PORT);
-        ++found;
-    }
-    int found = 0;
-};
-
 void CheckDecoded(const DecodeResult& d, const AnswerContext& context) {
     const _CommandDataTable& r = d.record;
     Require(r.primary.mac == context.deviceMac);
@@ -79,15 +67,19 @@ void DecodeValid(std::span<const std::uint8_t> bytes) {
         Require(header->payloadLength <= MAX_PAYLOAD);
         Require(size >= header->payloadLength + 52u);
         DeviceTable table;
-        CountingOwner owner;
         const AnswerContext context = ContextOf(*header);
         const DecodeResult decoded = DecodeDeviceAnswer(bytes, header->payloadLength, context);
         CheckDecoded(decoded, context);
-        const std::uint32_t address =
-            ParseDeviceAnswer(table, &owner, bytes, header->payloadLength, context);
-        Require(address == decoded.address);
-        Require(owner.found == (decoded.hadAddress ? 1 : 0));
-        Require(table.Size() == static_cast<std::size_t>(owner.found));
+        const StoredAnswer stored = ParseDeviceAnswer(table, bytes, header->payloadLength, context);
+        Require(stored.address == decoded.address);
+        Require((stored.entry != nullptr) == decoded.hadAddress);
+        Require(table.Size() == (decoded.hadAddress ? 1u : 0u));
+        if (stored.entry != nullptr) {
+            const std::uint8_t kind = stored.entry->record.kind;
+            Require(kind == DEVICE_KIND_LEGACY || kind == DEVICE_KIND_STANDARD ||
+                    kind == DEVICE_KIND_TWO_PORT);
+            Require(stored.entry->number == 0);
+        }
     }
 }
 

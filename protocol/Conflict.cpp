@@ -43,11 +43,11 @@ int CProtocol::FindOverlaps(const _CommandDataTable& record,
                             std::vector<std::uint16_t>& overlaps) const {
     overlaps.clear();
     if (devices_.Empty()) return -1;
-    const std::string own = MacText(record.primary.mac);
     const std::uint32_t address = record.primary.ipAddress;
-    devices_.ForEach([&](const std::string& key, const _CommandDataTable& stored) {
-        if (key != own && address != 0 && stored.primary.ipAddress == address)
-            overlaps.push_back(static_cast<std::uint16_t>(stored.listIndex));
+    devices_.ForEach([&](const DeviceEntry& e) {
+        if (e.record.primary.mac != record.primary.mac && address != 0 &&
+            e.record.primary.ipAddress == address)
+            overlaps.push_back(static_cast<std::uint16_t>(e.number));
     });
     std::sort(overlaps.begin(), overlaps.end());
     return static_cast<int>(overlaps.size());
@@ -85,7 +85,7 @@ void CProtocol::CheckAddressInUse(const _CommandDataTable& record, bool changedO
         return;
     }
     const _CommandDataTable stored =
-        devices_.Find(MacText(record.primary.mac)).value_or(_CommandDataTable{});
+        devices_.Find(record.primary.mac).value_or(_CommandDataTable{});
 
     auto check = std::make_shared<AddressCheck>();
     check->primary = record.primary.ipAddress;

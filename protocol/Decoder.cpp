@@ -230,24 +230,13 @@ DecodeResult DecodeDeviceAnswer(std::span<const std::uint8_t> datagram,
     return out;
 }
 
-std::uint32_t ParseDeviceAnswer(DeviceTable& table, IProtocolOwner* owner,
-                                std::span<const std::uint8_t> datagram,
-                                std::uint16_t payloadLength, const AnswerContext& context) {
+StoredAnswer ParseDeviceAnswer(DeviceTable& table, std::span<const std::uint8_t> datagram,
+                               std::uint16_t payloadLength, const AnswerContext& context) {
     DecodeResult decoded = DecodeDeviceAnswer(datagram, payloadLength, context);
-    if (!decoded.hadAddress) return 0;
-
-    const std::string key = MacText(decoded.record.primary.mac);
-    const std::optional<_CommandDataTable> stored = table.Find(key);
-    if (!stored && table.Size() >= MAX_DEVICES) return decoded.address;
-    if (stored) decoded.record.listIndex = stored->listIndex;
-    table.Store(key, decoded.record);
-
-    // The pointer is valid only during the call; the owner copies what it keeps. It points at
-    // our own copy so that an owner that changes the table meanwhile cannot invalidate it.
-    if (owner)
-        owner->OnProtocolMessage(WM_DEVICE_FOUND,
-                                 reinterpret_cast<std::uintptr_t>(&decoded.record), 0);
-    return decoded.address;
+    if (!decoded.hadAddress) return {};
+    if (!table.Contains(decoded.record.primary.mac) && table.Size() >= MAX_DEVICES)
+        return {decoded.address, nullptr};
+    return {decoded.address, &table.Store(decoded.record)};
 }
 
 }  // namespace valdrune

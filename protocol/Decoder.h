@@ -7,7 +7,6 @@
 
 #include "protocol/DeviceTable.h"
 #include "protocol/Record.h"
-#include "protocol/Seams.h"
 
 namespace valdrune {
 
@@ -37,11 +36,15 @@ struct DecodeResult {
 DecodeResult DecodeDeviceAnswer(std::span<const std::uint8_t> datagram,
                                 std::uint16_t payloadLength, const AnswerContext& context);
 
-// Decodes, then stores the record (keeping listIndex, the 100-device cap) and sends
-// WM_DEVICE_FOUND to owner (may be null). Returns the tag-32 address.
-std::uint32_t ParseDeviceAnswer(DeviceTable& table, IProtocolOwner* owner,
-                                std::span<const std::uint8_t> datagram,
-                                std::uint16_t payloadLength, const AnswerContext& context);
+struct StoredAnswer {
+    std::uint32_t address = 0;            // tag-32 value, 0 when absent
+    const DeviceEntry* entry = nullptr;  // the stored device; null when nothing was stored
+};
+
+// Decodes, then stores the record when the answer carried an address (a new device only while
+// the table holds fewer than 100).
+StoredAnswer ParseDeviceAnswer(DeviceTable& table, std::span<const std::uint8_t> datagram,
+                               std::uint16_t payloadLength, const AnswerContext& context);
 
 // Fills field with the legacy model name of code, or zeros for an unknown code.
 void LookupLegacyModel(std::uint8_t code, Text16& field);

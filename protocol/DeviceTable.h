@@ -1,11 +1,11 @@
-// The engine's device table: latest record per device, keyed by MAC text.
+// The engine's device table: latest record per device, keyed by the binary MAC. Each device
+// also keeps the number it was discovered with, so that every owner numbers devices alike.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
-#include <string>
 
 #include "protocol/Record.h"
 
@@ -13,27 +13,44 @@ namespace valdrune {
 
 inline constexpr std::size_t MAX_DEVICES = 100;
 
+struct DeviceEntry {
+    _CommandDataTable record;
+    int number = 0;  // discovery order since the table was last cleared, from 0
+};
+
 class DeviceTable {
 public:
-    void Store(const std::string& macText, const _CommandDataTable& record) {
-        devices_[macText] = record;
-    }
-    std::optional<_CommandDataTable> Find(const std::string& macText) const {
-        auto it = devices_.find(macText);
-        if (it == devices_.end()) return std::nullopt;
+    // Inserts or replaces the device's record; a new device takes the next number.
+    const DeviceEntry& Store(const _CommandDataTable& record) {
+        auto [it, inserted] = devices_.try_emplace(record.primary.mac);
+        if (inserted) it->second.number = nextNumber_++;
+        it->second.record = record;
         return it->second;
     }
-    bool Contains(const std::string& macText) const { return devices_.count(macText) != 0; }
-    void Clear() { devices_.clear(); }
+    const DeviceEntry* Entry(const MacAddress& mac) const {
+        auto it = devices_.find(mac);
+        return it == devices_.end() ? nullptr : &it->second;
+    }
+    std::optional<_CommandDataTable> Find(const MacAddress& mac) const {
+        const DeviceEntry* e = Entry(mac);
+        if (e == nullptr) return std::nullopt;
+        return e->record;
+    }
+    bool Contains(const MacAddress& mac) const { return devices_.count(mac) != 0; }
+    void Clear() {
+        devices_.clear();
+        nextNumber_ = 0;
+    }
     std::size_t Size() const { return devices_.size(); }
     bool Empty() const { return devices_.empty(); }
-    // Table order is the MAC text order, so iteration is the same on every run.
-    void ForEach(const std::function<void(const std::string&, const _CommandDataTable&)>& fn) const {
-        for (const auto& [key, rec] : devices_) fn(key, rec);
+    // Table order is the MAC order (that of the MAC texts too), the same on every run.
+    void ForEach(const std::function<void(const DeviceEntry&)>& fn) const {
+        for (const auto& [mac, entry] : devices_) fn(entry);
     }
 
 private:
-    std::map<std::string, _CommandDataTable> devices_;
+    std::map<MacAddress, DeviceEntry> devices_;
+    int nextNumber_ = 0;
 };
 
 }  // namespace valdrune

@@ -1,5 +1,5 @@
-// Window messages exchanged between the engine, the main dialog and its dialogs.
-// "Sent" messages are direct calls; "posted" ones are queued to the event loop.
+// Window messages of the main dialog and its dialogs. The engine's settings events reach the
+// dialog as the first three; "sent" messages are direct calls, "posted" ones are queued.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,7 @@ namespace valdrune {
 inline constexpr std::uint32_t WM_USER_BASE = 0x400;
 
 enum WindowMessage : std::uint32_t {
-    WM_UDP_RECEIVED = 0x464,          // socket -> main dialog, sent; wParam byte count
-    WM_DEVICE_FOUND = 0x465,          // decoder -> main dialog, sent; wParam const _CommandDataTable*
+    // 0x464 and 0x465 (a datagram read, a device found) are the engine's typed events now.
     WM_SETUP_ACCEPTED = 0x466,        // engine -> main dialog, posted; wParam 17 or 4
     WM_SETUP_FAILED = 0x467,          // engine -> main dialog, posted; wParam 1 or 2
     WM_SETUP_FINISHED = 0x468,        // engine or main dialog -> main dialog, posted; wParam 0 or 1

@@ -61,15 +61,13 @@ CProtocol::~CProtocol() {
     env_.transport.Close();
 }
 
-void CProtocol::SetNotifyWindow(IProtocolOwner* owner) { owner_ = owner; }
+void CProtocol::SetListener(IProtocolEvents* listener) { listener_ = listener; }
 
-void CProtocol::Send(IProtocolOwner* owner, WindowMessage m, std::uintptr_t w) {
-    if (owner) owner->OnProtocolMessage(m, w, 0);
-}
-
-void CProtocol::PostMessage(WindowMessage m, std::uintptr_t w) {
-    // The owner is looked up on delivery: one that detached meanwhile gets nothing.
-    Defer([this, m, w] { Send(owner_, m, w); });
+void CProtocol::PostEvent(std::function<void(IProtocolEvents&)> event) {
+    // The listener is looked up on delivery: one that detached meanwhile gets nothing.
+    Defer([this, event = std::move(event)] {
+        if (listener_) event(*listener_);
+    });
 }
 
 void CProtocol::Defer(std::function<void()> fn) {
@@ -99,9 +97,11 @@ void CProtocol::CancelAll(std::vector<TimerId>& ids) {
 }
 
 void CProtocol::OnReceived(std::size_t count) {
-    // Without a notify window the datagram is read and dropped.
-    if (count == 0 || owner_ == nullptr) return;
-    Send(owner_, WM_UDP_RECEIVED, count);
+    // Without a listener nobody could learn of the answer: it is read and dropped.
+    if (count == 0 || listener_ == nullptr) return;
+    // Handled completely, listener included, before the transport reads the next datagram.
+    HandleDatagram(std::span<const std::uint8_t>(receiveBuffer_.data(),
+                                                 std::min(count, receiveBuffer_.size())));
 }
 
 // ---- Search cycle -------------------------------------------------------------------------
@@ -141,28 +141,39 @@ int CProtocol::SendSearch(std::uint8_t protocolMode) {
 
 // ---- Answers ------------------------------------------------------------------------------
 
-int CProtocol::ProcessDatagram(std::size_t count) {
-    // Work on a copy: the owner's handlers may cause the buffer to be read into again.
-    count = std::min(count, receiveBuffer_.size());
-    const std::vector<std::uint8_t> datagram(receiveBuffer_.begin(),
-                                             receiveBuffer_.begin() + static_cast<long>(count));
+int CProtocol::HandleDatagram(std::span<const std::uint8_t> datagram) {
+    const int result = ProcessDatagram(datagram.first(std::min(datagram.size(), receiveBuffer_.size())));
+    if (listener_) listener_->OnDatagramHandled(datagram.size(), result);
+    return result;
+}
+
+void CProtocol::ReportDevice(const DeviceEntry* stored) {
+    if (stored == nullptr || listener_ == nullptr) return;
+    // A copy, so that a listener that changes the table meanwhile cannot pull it away.
+    const DeviceEntry entry = *stored;
+    listener_->OnDeviceFound(entry.record, entry.number);
+}
+
+int CProtocol::ProcessDatagram(std::span<const std::uint8_t> datagram) {
     const auto header = ValidateAnswer(datagram, local_.mac);
     if (!header) return PROTO_INVALID_DATAGRAM;
 
     switch (header->command) {
     case CMD_SEARCH_REPLY: {
-        const std::uint32_t address =
-            ParseDeviceAnswer(devices_, owner_, datagram, header->payloadLength, ContextOf(*header));
+        const StoredAnswer stored =
+            ParseDeviceAnswer(devices_, datagram, header->payloadLength, ContextOf(*header));
+        ReportDevice(stored.entry);
         // A zero awaited MAC means no device is awaited, even if a device reports that MAC.
-        if (address != 0 && !IsZeroMac(awaitedMac_) && header->deviceMac == awaitedMac_) {
+        if (stored.address != 0 && !IsZeroMac(awaitedMac_) && header->deviceMac == awaitedMac_) {
             awaitedMac_ = {};
             CancelTimer(restartTimer_);
-            PostMessage(WM_SETUP_FINISHED, 0);
+            PostEvent([](IProtocolEvents& l) { l.OnRestartSeen(); });
         }
         return PROTO_OK;
     }
     case CMD_INFO:
-        ParseDeviceAnswer(devices_, owner_, datagram, header->payloadLength, ContextOf(*header));
+        ReportDevice(
+            ParseDeviceAnswer(devices_, datagram, header->payloadLength, ContextOf(*header)).entry);
         return PROTO_OK;
     case CMD_SETUP_REPLY:
     case CMD_SETUP_V2_REPLY: {
@@ -251,7 +262,7 @@ void CProtocol::OnSettingsTimeout() {
     if (timeoutTimer_ == 0) return;
     timeoutTimer_ = 0;
     awaitedMac_ = {};
-    PostMessage(WM_SETUP_FAILED, 1);
+    PostEvent([](IProtocolEvents& l) { l.OnSettingsFailed(SetupFailure::NoAcceptance); });
 }
 
 void CProtocol::OnConfirmation() {
@@ -285,7 +296,8 @@ void CProtocol::OnConfirmation() {
 }
 
 void CProtocol::FinishConfirmation(std::uint32_t command) {
-    PostMessage(WM_SETUP_ACCEPTED, command);
+    const auto confirmation = static_cast<std::uint16_t>(command);
+    PostEvent([confirmation](IProtocolEvents& l) { l.OnSettingsAccepted(confirmation); });
     targetMac_ = {};
     targetCapability_ = 255;
     pendingCommand_ = 0;
@@ -311,29 +323,40 @@ void CProtocol::OnRestartTick() {
     }
     CancelTimer(restartTimer_);
     awaitedMac_ = {};
-    PostMessage(WM_SETUP_FAILED, 2);
+    PostEvent([](IProtocolEvents& l) { l.OnSettingsFailed(SetupFailure::NotSeenAfterRestart); });
 }
 
 // ---- Device table -------------------------------------------------------------------------
 
-void CProtocol::StoreDevice(const std::string& macText, const _CommandDataTable& record) {
-    devices_.Store(macText, record);
+int CProtocol::StoreDevice(const _CommandDataTable& record) {
+    return devices_.Store(record).number;
+}
+
+std::optional<_CommandDataTable> CProtocol::FindDevice(const MacAddress& mac) const {
+    return devices_.Find(mac);
 }
 
 std::optional<_CommandDataTable> CProtocol::FindDevice(const std::string& macText) const {
-    return devices_.Find(macText);
+    MacAddress mac{};
+    if (!ParseMac(macText, mac)) return std::nullopt;
+    return devices_.Find(mac);
+}
+
+int CProtocol::DeviceNumber(const MacAddress& mac) const {
+    const DeviceEntry* e = devices_.Entry(mac);
+    return e == nullptr ? -1 : e->number;
 }
 
 void CProtocol::ClearDevices() { devices_.Clear(); }
 
-void CProtocol::ForEachDevice(
-    const std::function<void(const std::string&, const _CommandDataTable&)>& fn) const {
+void CProtocol::ForEachDevice(const std::function<void(const DeviceEntry&)>& fn) const {
     devices_.ForEach(fn);
 }
 
 void CProtocol::EnumerateDeviceUrls(std::vector<std::string>& urls, bool all) const {
     urls.clear();
-    devices_.ForEach([&](const std::string&, const _CommandDataTable& r) {
+    devices_.ForEach([&](const DeviceEntry& e) {
+        const _CommandDataTable& r = e.record;
         const std::string host = Ipv4Text(r.primary.ipAddress);
         const int port = r.primary.port;
         std::string url;

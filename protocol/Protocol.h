@@ -14,6 +14,7 @@
 
 #include "protocol/Datagram.h"
 #include "protocol/DeviceTable.h"
+#include "protocol/Events.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
 
@@ -52,15 +53,16 @@ public:
     CProtocol(const CProtocol&) = delete;
     CProtocol& operator=(const CProtocol&) = delete;
 
-    // The notify window; receives every message. May be null.
-    void SetNotifyWindow(IProtocolOwner* owner);
+    // Receives every event. May be null: datagrams are then read and dropped.
+    void SetListener(IProtocolEvents* listener);
     bool SocketReady() const { return socketReady_; }
 
     // Search cycle: mode 2 at 0 ms, mode 0 at 150 ms, mode 2 at 2000, 4000, 6000 ms.
     void StartSearch();
     int SendSearch(std::uint8_t protocolMode);
-    // Called by the owner on WM_UDP_RECEIVED with the byte count in the receive buffer.
-    int ProcessDatagram(std::size_t count);
+    // Validates, decodes and stores one datagram as it came from the socket (at most 1000
+    // bytes are looked at), telling the listener before it returns. 0, or -15, -16, -17.
+    int HandleDatagram(std::span<const std::uint8_t> datagram);
     // Three sends 100 ms apart, the first before returning; the 30 s acceptance time-out is
     // armed before the first. -12 when the first send fails (the time-out stays armed).
     // An acceptance is confirmed 100 ms after it arrives, but never before the three
@@ -71,17 +73,22 @@ public:
     // Command and mask for a record's kind; false for a kind that cannot be set.
     static bool CommandForKind(std::uint8_t kind, std::uint16_t& command, std::uint16_t& mask);
 
-    // Device table.
-    void StoreDevice(const std::string& macText, const _CommandDataTable& record);
+    // Device table. StoreDevice inserts or replaces the record of its MAC (a new device takes
+    // the next discovery number, which it returns); the owner stores back what it adds (the
+    // browser class).
+    int StoreDevice(const _CommandDataTable& record);
+    std::optional<_CommandDataTable> FindDevice(const MacAddress& mac) const;
+    // The text forms of ParseMac; an unreadable text finds nothing.
     std::optional<_CommandDataTable> FindDevice(const std::string& macText) const;
+    // The device's discovery number (0 for the first since the last clear), -1 when unknown.
+    int DeviceNumber(const MacAddress& mac) const;
     void ClearDevices();
-    void ForEachDevice(
-        const std::function<void(const std::string&, const _CommandDataTable&)>& fn) const;
+    void ForEachDevice(const std::function<void(const DeviceEntry&)>& fn) const;
     const DeviceTable& Devices() const { return devices_; }
     void EnumerateDeviceUrls(std::vector<std::string>& urls, bool all) const;
 
     // Address conflicts. FindOverlaps: number of other devices with the same nonzero address,
-    // -1 when the table is empty; overlaps gets their listIndex values, ascending.
+    // -1 when the table is empty; overlaps gets their discovery numbers, ascending.
     int FindOverlaps(const _CommandDataTable& record, std::vector<std::uint16_t>& overlaps) const;
     // Asynchronous: done(-14 | 0 | -1 | PROTO_PROBE_NOT_PERMITTED) on the owner's thread,
     // always after CheckAddressInUse has returned, never after the engine is destroyed.
@@ -110,7 +117,8 @@ public:
     const MacAddress& AwaitedMac() const { return awaitedMac_; }
     std::uint32_t PendingCommand() const { return pendingCommand_; }
     std::uint16_t RememberedSequence() const { return rememberedSequence_; }
-    std::uint8_t* ReceiveBuffer() { return receiveBuffer_.data(); }
+    // The bytes of the datagram being handled (valid during the listener's calls).
+    const std::uint8_t* ReceiveBuffer() const { return receiveBuffer_.data(); }
     std::uint8_t TargetCapability() const { return targetCapability_; }
     bool ConfirmationPending() const { return confirmationTimer_ != 0 || !confirmRepeats_.empty(); }
     bool SettingsSendsPending() const { return !settingsRepeats_.empty(); }
@@ -119,8 +127,8 @@ public:
 private:
     struct AddressCheck;  // one CheckAddressInUse in progress
 
-    void Send(IProtocolOwner* owner, WindowMessage m, std::uintptr_t w);
-    void PostMessage(WindowMessage m, std::uintptr_t w);
+    // Queues an event for the listener; one that detached meanwhile gets nothing.
+    void PostEvent(std::function<void(IProtocolEvents&)> event);
     void CancelTimer(TimerId& id);
     void CancelAll(std::vector<TimerId>& ids);
     // Starts a timer whose callback does nothing once the engine is gone.
@@ -128,6 +136,8 @@ private:
     // Runs fn after the current event, unless the engine is gone by then.
     void Defer(std::function<void()> fn);
     void OnReceived(std::size_t count);
+    int ProcessDatagram(std::span<const std::uint8_t> datagram);
+    void ReportDevice(const DeviceEntry* stored);
     void OnSecondRequest();
     void OnSearchTick();
     void OnSettingsTimeout();
@@ -140,7 +150,7 @@ private:
     Requester Pc() const { return Requester{local_.mac, local_.ipAddress}; }
 
     ProtocolEnvironment env_;
-    IProtocolOwner* owner_ = nullptr;
+    IProtocolEvents* listener_ = nullptr;
     // Shared with every scheduled callback so that none runs after destruction.
     std::shared_ptr<bool> alive_;
 

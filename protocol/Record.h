@@ -46,7 +46,6 @@ struct _CommandDataTable {
     std::uint8_t kind = 0;
     std::uint16_t portKind = 0;
     std::uint16_t sequence = 0;
-    std::int32_t listIndex = -1;
     std::uint8_t https = 0;
     std::uint16_t ipv6Port = 0;
     Text16 model{};

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Messages.h"
 
 namespace valdrune {
 
@@ -100,14 +99,6 @@ public:
     virtual void Flush(std::uint32_t address) = 0;
     // False when the process may not change the neighbour cache.
     virtual bool CanFlush() const = 0;
-};
-
-// The notify window: receives sent messages directly and posted ones from the event loop.
-class IProtocolOwner {
-public:
-    virtual ~IProtocolOwner() = default;
-    virtual void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
-                                   std::intptr_t lParam) = 0;
 };
 
 }  // namespace valdrune

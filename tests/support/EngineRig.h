@@ -27,12 +27,11 @@ struct EngineRig {
 
     ProtocolEnvironment Env() { return ProtocolEnvironment{clock, transport, host, prober, neighbours}; }
 
-    // Builds the engine (host adapters as set up so far), attaches the owner and, with
+    // Builds the engine (host adapters as set up so far), attaches the listener and, with
     // selectAdapter, enumerates the adapters preferring kPcMac.
     CProtocol& Start(bool selectAdapter = true) {
         engine = std::make_unique<CProtocol>(Env());
-        owner.Attach(engine.get());
-        engine->SetNotifyWindow(&owner);
+        engine->SetListener(&owner);
         if (selectAdapter) engine->EnumerateInterfaces(kPcMac);
         return *engine;
     }

@@ -1,18 +1,32 @@
 #include "tests/support/RecordingOwner.h"
 
-#include "protocol/Protocol.h"
-
 namespace valdrune::test {
 
-void RecordingOwner::OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
-                                       std::intptr_t lParam) {
-    OwnerMessage m{clock_ ? clock_->Now() : Milliseconds{0}, message, wParam, lParam};
+void RecordingOwner::Record(WindowMessage message, std::uintptr_t wParam) {
+    OwnerMessage m{clock_ ? clock_->Now() : Milliseconds{0}, message, wParam};
     messages_.push_back(m);
-    if (message == WM_DEVICE_FOUND && wParam != 0)
-        found_.push_back(*reinterpret_cast<const _CommandDataTable*>(wParam));
-    if (message == WM_UDP_RECEIVED && engine_)
-        results_.push_back(engine_->ProcessDatagram(static_cast<std::size_t>(wParam)));
     if (onMessage) onMessage(m);
+}
+
+void RecordingOwner::OnDeviceFound(const _CommandDataTable& record, int number) {
+    found_.push_back(record);
+    numbers_.push_back(number);
+    Record(EV_DEVICE_FOUND, 0);
+}
+
+void RecordingOwner::OnSettingsAccepted(std::uint16_t confirmation) {
+    Record(WM_SETUP_ACCEPTED, confirmation);
+}
+
+void RecordingOwner::OnSettingsFailed(SetupFailure reason) {
+    Record(WM_SETUP_FAILED, static_cast<std::uintptr_t>(reason));
+}
+
+void RecordingOwner::OnRestartSeen() { Record(WM_SETUP_FINISHED, 0); }
+
+void RecordingOwner::OnDatagramHandled(std::size_t size, int result) {
+    results_.push_back(result);
+    Record(EV_DATAGRAM, size);
 }
 
 std::vector<OwnerMessage> RecordingOwner::Of(WindowMessage m) const {
@@ -25,6 +39,7 @@ std::vector<OwnerMessage> RecordingOwner::Of(WindowMessage m) const {
 void RecordingOwner::Clear() {
     messages_.clear();
     found_.clear();
+    numbers_.clear();
     results_.clear();
 }
 

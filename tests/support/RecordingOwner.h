@@ -1,5 +1,6 @@
-// A notify window for tests: records every message with its virtual time and, like the main
-// dialog, answers WM_UDP_RECEIVED by handing the count to the engine.
+// A listener for tests: records every engine event with its virtual time. Settings events keep
+// the ids and parameters the window turns them into; a handled datagram is EV_DATAGRAM with its
+// size, a found device EV_DEVICE_FOUND.
 #pragma once
 
 #include <cstddef>
@@ -7,48 +8,52 @@
 #include <functional>
 #include <vector>
 
+#include "protocol/Events.h"
+#include "protocol/Messages.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
 
-namespace valdrune {
-class CProtocol;
-}
-
 namespace valdrune::test {
+
+inline constexpr auto EV_DATAGRAM = static_cast<WindowMessage>(0x464);
+inline constexpr auto EV_DEVICE_FOUND = static_cast<WindowMessage>(0x465);
 
 struct OwnerMessage {
     Milliseconds time{0};
     WindowMessage message{};
     std::uintptr_t wParam = 0;
-    std::intptr_t lParam = 0;
 };
 
-class RecordingOwner : public IProtocolOwner {
+class RecordingOwner : public IProtocolEvents {
 public:
     explicit RecordingOwner(const IScheduler* clock = nullptr) : clock_(clock) {}
 
-    // When set, WM_UDP_RECEIVED calls engine->ProcessDatagram(wParam) and keeps the result.
-    void Attach(CProtocol* engine) { engine_ = engine; }
-    // Runs after recording, for tests that react to a message (e.g. start the restart wait).
+    // Runs after recording, for tests that react to an event (e.g. start the restart wait).
     std::function<void(const OwnerMessage&)> onMessage;
 
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam,
-                           std::intptr_t lParam) override;
+    void OnDeviceFound(const _CommandDataTable& record, int number) override;
+    void OnSettingsAccepted(std::uint16_t confirmation) override;
+    void OnSettingsFailed(SetupFailure reason) override;
+    void OnRestartSeen() override;
+    void OnDatagramHandled(std::size_t size, int result) override;
 
     const std::vector<OwnerMessage>& Messages() const { return messages_; }
     std::vector<OwnerMessage> Of(WindowMessage m) const;
     std::size_t Count(WindowMessage m) const { return Of(m).size(); }
-    // Copies of the records handed over with WM_DEVICE_FOUND.
+    // Copies of the found records and their discovery numbers.
     const std::vector<_CommandDataTable>& Found() const { return found_; }
-    // Results of ProcessDatagram calls made on WM_UDP_RECEIVED.
+    const std::vector<int>& Numbers() const { return numbers_; }
+    // The result of every handled datagram.
     const std::vector<int>& ProcessResults() const { return results_; }
     void Clear();
 
 private:
+    void Record(WindowMessage message, std::uintptr_t wParam);
+
     const IScheduler* clock_;
-    CProtocol* engine_ = nullptr;
     std::vector<OwnerMessage> messages_;
     std::vector<_CommandDataTable> found_;
+    std::vector<int> numbers_;
     std::vector<int> results_;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "protocol/Messages.h"
 #include "tests/e2e/lib/NetNs.h"
 #include "tests/unit/platform/QtTestApp.h"
 
@@ -38,22 +39,25 @@ constexpr const char* kLateMac = "02-00-00-30-00-04";
 constexpr const char* kGoneMac = "02-00-00-30-00-05";
 constexpr int kBystanderHost = 26;
 
-class Owner final : public IProtocolOwner {
+class Owner final : public IProtocolEvents {
   public:
     CProtocol* protocol = nullptr;
     std::vector<Outcome> outcomes;
-    std::vector<std::pair<int, int>> processed;  // command of each datagram, ProcessDatagram's result
+    std::vector<std::pair<int, int>> processed;  // command of each datagram, its result
 
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) override {
-        if (message == WM_UDP_RECEIVED && protocol != nullptr) {
-            const std::uint8_t* b = protocol->ReceiveBuffer();
-            const int command = wParam >= 6 ? (b[4] << 8 | b[5]) : -1;
-            processed.emplace_back(command, protocol->ProcessDatagram(wParam));
-        } else if (message == WM_SETUP_ACCEPTED || message == WM_SETUP_FAILED ||
-                   message == WM_SETUP_FINISHED) {
-            outcomes.emplace_back(message, wParam);
-        }
+    void OnDatagramHandled(std::size_t size, int result) override {
+        const std::uint8_t* b = protocol->ReceiveBuffer();
+        const int command = size >= 6 ? (b[4] << 8 | b[5]) : -1;
+        processed.emplace_back(command, result);
     }
+    // Settings events as the window's messages and parameters.
+    void OnSettingsAccepted(std::uint16_t confirmation) override {
+        outcomes.emplace_back(WM_SETUP_ACCEPTED, confirmation);
+    }
+    void OnSettingsFailed(SetupFailure reason) override {
+        outcomes.emplace_back(WM_SETUP_FAILED, static_cast<std::uintptr_t>(reason));
+    }
+    void OnRestartSeen() override { outcomes.emplace_back(WM_SETUP_FINISHED, 0); }
     int Processed(int command) const {
         int n = 0;
         for (const auto& [c, result] : processed) n += c == command;
@@ -118,7 +122,7 @@ class EngineE2e : public ::testing::Test {
         ASSERT_TRUE(inPc_->Ok());
     }
     void TearDown() override {
-        if (protocol_) protocol_->SetNotifyWindow(nullptr);
+        if (protocol_) protocol_->SetListener(nullptr);
         protocol_.reset();
         services_.reset();
         inPc_.reset();
@@ -130,7 +134,7 @@ class EngineE2e : public ::testing::Test {
         ASSERT_EQ(services_->scheduler.Scale(), scale);
         protocol_ = std::make_unique<CProtocol>(services_->Environment());
         owner_.protocol = protocol_.get();
-        protocol_->SetNotifyWindow(&owner_);
+        protocol_->SetListener(&owner_);
         ASSERT_GE(protocol_->EnumerateInterfaces(MacAddress{}), 2);
         int position = -1;
         for (int i = 0; i < protocol_->InterfaceCount(); ++i)

@@ -17,19 +17,15 @@ namespace {
 
 using e2e::NetNs;
 
-class Owner final : public IProtocolOwner {
+class Owner final : public IProtocolEvents {
   public:
     CProtocol* protocol = nullptr;
     std::set<std::uint32_t> addresses;  // of devices found, host order
     int found = 0;
 
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) override {
-        if (message == WM_UDP_RECEIVED && protocol != nullptr) {
-            protocol->ProcessDatagram(static_cast<std::size_t>(wParam));
-        } else if (message == WM_DEVICE_FOUND && wParam != 0) {
-            ++found;
-            addresses.insert(reinterpret_cast<const _CommandDataTable*>(wParam)->primary.ipAddress);
-        }
+    void OnDeviceFound(const _CommandDataTable& record, int) override {
+        ++found;
+        addresses.insert(record.primary.ipAddress);
     }
 };
 
@@ -62,7 +58,7 @@ TEST(StackNetns, SearchFindsOnlyTheDevicesBehindTheSelectedAdapter) {
     {
         CProtocol protocol(services->Environment());
         owner.protocol = &protocol;
-        protocol.SetNotifyWindow(&owner);
+        protocol.SetListener(&owner);
         ASSERT_EQ(protocol.EnumerateInterfaces(MacAddress{}), 3);  // pc0, pc1, lo
         EXPECT_EQ(protocol.InterfaceDisplayText(2), "127.0.0.1 / lo (loopback)");
 
@@ -78,7 +74,7 @@ TEST(StackNetns, SearchFindsOnlyTheDevicesBehindTheSelectedAdapter) {
             for (const std::uint32_t a : owner.addresses)
                 EXPECT_EQ(SubnetOf(a), Network(net.Subnet(k))) << "segment " << k;
         }
-        protocol.SetNotifyWindow(nullptr);
+        protocol.SetListener(nullptr);
     }
 }
 
@@ -93,7 +89,7 @@ TEST(StackNetns, HundredDevicesAreStoredSoonAfterTheFirstRequest) {
     Owner owner;
     CProtocol protocol(services->Environment());
     owner.protocol = &protocol;
-    protocol.SetNotifyWindow(&owner);
+    protocol.SetListener(&owner);
     ASSERT_GE(protocol.EnumerateInterfaces(MacAddress{}), 1);
     ASSERT_TRUE(protocol.SelectInterface(PositionOf(protocol, net.PcIp(0))));
     QElapsedTimer clock;
@@ -115,7 +111,7 @@ TEST(StackNetns, HundredDevicesAreStoredSoonAfterTheFirstRequest) {
     std::printf("100 devices stored %lld ms after the first request; peak RSS %ld KiB\n",
                 static_cast<long long>(lastStored), usage.ru_maxrss);
     RecordProperty("hundred_devices_ms", static_cast<int>(lastStored));
-    protocol.SetNotifyWindow(nullptr);
+    protocol.SetListener(nullptr);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(DeviceList, WritesEveryColumnOfARow) {
     const QStringList expected = {
         "  1", "02-00-00-00-00-21", "192.168.0.21", "8080", "Entrance", "WV-100", "SN0001", ""};
     for (int c = 0; c < kDeviceColumns; ++c) EXPECT_EQ(dlg.RowText(0, c), expected[c]) << c;
-    EXPECT_EQ(dlg.Engine().FindDevice("02-00-00-00-00-21")->listIndex, 0);
+    EXPECT_EQ(dlg.Engine().DeviceNumber(Mac(0x21)), 0);
 }
 
 TEST(DeviceList, ReadsTextFieldsOnlyUpToTheirSixteenBytes) {

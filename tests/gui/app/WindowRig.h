@@ -70,13 +70,11 @@ struct WindowRig {
     }
     CTallyrigDlg& Open() { return Open(noBrowsers); }
 
-    // The device enters the engine's table (keeping its row number when it is there already)
-    // and is reported to the window as the decoder would.
-    void Found(_CommandDataTable record) {
-        const std::string mac = MacText(record.primary.mac);
-        if (const auto known = dlg->Engine().FindDevice(mac)) record.listIndex = known->listIndex;
-        dlg->Engine().StoreDevice(mac, record);
-        dlg->SendMessage(WM_DEVICE_FOUND, reinterpret_cast<std::uintptr_t>(&record));
+    // The device enters the engine's table and is reported to the window as the engine does
+    // for a decoded answer.
+    void Found(const _CommandDataTable& record) {
+        const int number = dlg->Engine().StoreDevice(record);
+        dlg->OnDeviceFound(*dlg->Engine().FindDevice(record.primary.mac), number);
     }
     // Runs whatever the window posted to itself.
     void Settle() { clock.RunPosted(); }

@@ -10,23 +10,23 @@ using ::testing::ElementsAre;
 
 using Answers = EngineTest;
 
-TEST_F(Answers, ReadDatagramIsHandedToTheOwnerWhichDecodesItBeforeTheCallReturns) {
+TEST_F(Answers, ReadDatagramIsDecodedAndReportedBeforeTheReadReturns) {
     const auto bytes = SearchAnswer(Mac(0x20), "192.168.0.20").Build();
     ASSERT_TRUE(rig.transport.Deliver(bytes));
 
     const auto& m = rig.owner.Messages();
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0].message, WM_UDP_RECEIVED);
-    EXPECT_EQ(m[0].wParam, bytes.size());
-    EXPECT_EQ(m[1].message, WM_DEVICE_FOUND);
+    EXPECT_EQ(m[0].message, EV_DEVICE_FOUND);
+    EXPECT_EQ(m[1].message, EV_DATAGRAM);
+    EXPECT_EQ(m[1].wParam, bytes.size());
     EXPECT_THAT(rig.owner.ProcessResults(), ElementsAre(PROTO_OK));
     ASSERT_EQ(rig.owner.Found().size(), 1u);
     EXPECT_EQ(rig.owner.Found()[0].primary.ipAddress, Ip("192.168.0.20"));
     EXPECT_TRUE(engine().FindDevice("02-00-00-00-00-20").has_value());
 }
 
-TEST_F(Answers, WithoutNotifyWindowDatagramsAreReadAndDropped) {
-    engine().SetNotifyWindow(nullptr);
+TEST_F(Answers, WithoutListenerDatagramsAreReadAndDropped) {
+    engine().SetListener(nullptr);
     rig.Deliver(SearchAnswer(Mac(0x20), "192.168.0.20"));
     EXPECT_TRUE(rig.owner.Messages().empty());
     EXPECT_TRUE(engine().Devices().Empty());
@@ -38,8 +38,8 @@ TEST_F(Answers, DatagramLongerThanTheBufferIsCutToAThousandBytesAndRejected) {
     const auto bytes = big.Build();
     ASSERT_GT(bytes.size(), 1000u);
     rig.transport.Deliver(bytes);
-    ASSERT_EQ(rig.owner.Of(WM_UDP_RECEIVED).size(), 1u);
-    EXPECT_EQ(rig.owner.Of(WM_UDP_RECEIVED)[0].wParam, 1000u);
+    ASSERT_EQ(rig.owner.Of(EV_DATAGRAM).size(), 1u);
+    EXPECT_EQ(rig.owner.Of(EV_DATAGRAM)[0].wParam, 1000u);
     EXPECT_THAT(rig.owner.ProcessResults(), ElementsAre(PROTO_INVALID_DATAGRAM));
     EXPECT_TRUE(engine().Devices().Empty());
 }
@@ -57,7 +57,7 @@ TEST_P(AnswerRejection, InvalidAnswerGivesMinusSixteenAndChangesNothing) {
     rig.Deliver(GetParam().answer);
     EXPECT_THAT(rig.owner.ProcessResults(), ElementsAre(PROTO_INVALID_DATAGRAM));
     EXPECT_TRUE(engine().Devices().Empty());
-    EXPECT_EQ(rig.owner.Count(WM_DEVICE_FOUND), 0u);
+    EXPECT_EQ(rig.owner.Count(EV_DEVICE_FOUND), 0u);
     EXPECT_TRUE(engine().RestartWaitRunning());
 }
 
@@ -90,7 +90,7 @@ TEST_F(Answers, OtherCommandsAreIgnored) {
     rig.Deliver(AnswerBuilder(99, Mac(0x34)).Ipv4(32, "10.0.0.34"));
     EXPECT_THAT(rig.owner.ProcessResults(), ElementsAre(PROTO_OK, PROTO_OK));
     EXPECT_TRUE(engine().Devices().Empty());
-    EXPECT_EQ(rig.owner.Count(WM_DEVICE_FOUND), 0u);
+    EXPECT_EQ(rig.owner.Count(EV_DEVICE_FOUND), 0u);
 }
 
 TEST_F(Answers, AnswersAfterTheCycleAreStillProcessed) {

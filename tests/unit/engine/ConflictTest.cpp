@@ -14,35 +14,35 @@ using std::chrono::milliseconds;
 
 class Overlaps : public EngineTest {
 protected:
-    _CommandDataTable Store(std::uint8_t mac, const char* ip, std::int32_t listIndex) {
+    // Devices are numbered in the order they are stored.
+    _CommandDataTable Store(std::uint8_t mac, const char* ip) {
         auto r = Device(Mac(mac), ip);
-        r.listIndex = listIndex;
-        engine().StoreDevice(MacText(r.primary.mac), r);
+        engine().StoreDevice(r);
         return r;
     }
 };
 
 TEST_F(Overlaps, ListsTheOtherDevicesWithTheSameAddressByRowAscending) {
-    // Row numbers deliberately out of table order.
-    const auto p = Store(0x01, "192.168.0.50", 5);
-    const auto q = Store(0x02, "192.168.0.50", 9);
-    const auto r = Store(0x03, "192.168.0.50", 1);
-    Store(0x04, "192.168.0.51", 0);
+    // Discovery numbers deliberately out of table (MAC) order: r 0, p 2, q 3.
+    const auto r = Store(0x03, "192.168.0.50");
+    Store(0x04, "192.168.0.51");
+    const auto p = Store(0x01, "192.168.0.50");
+    const auto q = Store(0x02, "192.168.0.50");
     std::vector<std::uint16_t> list{77};
     EXPECT_EQ(engine().FindOverlaps(p, list), 2);
-    EXPECT_THAT(list, ElementsAre(1, 9));
+    EXPECT_THAT(list, ElementsAre(0, 3));
     EXPECT_EQ(engine().FindOverlaps(q, list), 2);
-    EXPECT_THAT(list, ElementsAre(1, 5));
+    EXPECT_THAT(list, ElementsAre(0, 2));
     EXPECT_EQ(engine().FindOverlaps(r, list), 2);
-    EXPECT_THAT(list, ElementsAre(5, 9));
+    EXPECT_THAT(list, ElementsAre(2, 3));
 }
 
 TEST_F(Overlaps, ZeroAddressNeverOverlapsAndEmptyTableGivesMinusOne) {
     std::vector<std::uint16_t> list{1, 2};
     EXPECT_EQ(engine().FindOverlaps(Device(Mac(1), "0.0.0.0"), list), -1);
     EXPECT_THAT(list, IsEmpty());
-    const auto a = Store(0x01, "0.0.0.0", 0);
-    Store(0x02, "0.0.0.0", 1);
+    const auto a = Store(0x01, "0.0.0.0");
+    Store(0x02, "0.0.0.0");
     EXPECT_EQ(engine().FindOverlaps(a, list), 0);
     // Nor does a record that is not in the table.
     EXPECT_EQ(engine().FindOverlaps(Device(Mac(0x09), "0.0.0.0"), list), 0);
@@ -146,7 +146,7 @@ TEST_P(WhatIsProbed, OnlyChangedStaticAddressesAreProbed) {
     const MacAddress mac = Mac(0x70);
     auto stored = Device(mac, c.storedIp, c.kind);
     stored.primary.ipAddress2 = Ip(c.storedIp2);
-    if (c.storedIp[0] != '-') engine().StoreDevice(MacText(mac), stored);
+    if (c.storedIp[0] != '-') engine().StoreDevice(stored);
     auto changed = Device(mac, c.newIp, c.kind);
     changed.primary.ipAddress2 = Ip(c.newIp2);
     changed.ipv4Mode = c.ipv4Mode;

@@ -23,7 +23,7 @@ TEST_P(DeviceUrl, IsBuiltFromAddressPortAndHttps) {
     auto r = Device(Mac(1), "192.168.0.80");
     r.https = GetParam().https;
     r.primary.port = GetParam().port;
-    engine().StoreDevice(MacText(r.primary.mac), r);
+    engine().StoreDevice(r);
     std::vector<std::string> urls{"stale"};
     engine().EnumerateDeviceUrls(urls, true);
     EXPECT_THAT(urls, ElementsAre(GetParam().url));
@@ -48,7 +48,7 @@ TEST_F(DeviceUrls, WithoutAllOnlyDevicesThatNeedTheCompatibilityModeAreListed) {
         r.hasBrowserBits = hasBits;
         r.browserBits = bits;
         r.browserClass = browserClass;
-        engine().StoreDevice(MacText(r.primary.mac), r);
+        engine().StoreDevice(r);
     };
     add(1, 11, 0, 0, -1);     // two-port without browser bits: needs it
     add(2, 11, 1, 0x2, 3);    // two-port that says it does not (class ignored)
@@ -90,16 +90,18 @@ INSTANTIATE_TEST_SUITE_P(Engine, SettingsCommand,
                                            KindCommand{0, false, 0, 0},
                                            KindCommand{49, false, 0, 0}));
 
-TEST_F(DeviceUrls, StoredDeviceKeepsItsRowWhenItAnswersAgain) {
+TEST_F(DeviceUrls, StoredDeviceKeepsItsNumberWhenItAnswersAgainUntilTheTableIsCleared) {
     rig.Deliver(SearchAnswer(Mac(0x11), "10.0.0.11"));
-    auto r = *engine().FindDevice("02-00-00-00-00-11");
-    r.listIndex = 4;
-    engine().StoreDevice("02-00-00-00-00-11", r);
+    rig.Deliver(SearchAnswer(Mac(0x10), "10.0.0.10"));
     rig.Deliver(SearchAnswer(Mac(0x11), "10.0.0.12"));
-    const auto again = engine().FindDevice("02-00-00-00-00-11");
-    ASSERT_TRUE(again.has_value());
-    EXPECT_EQ(again->listIndex, 4);
-    EXPECT_EQ(again->primary.ipAddress, Ip("10.0.0.12"));
+    EXPECT_EQ(engine().DeviceNumber(Mac(0x11)), 0);
+    EXPECT_EQ(engine().DeviceNumber(Mac(0x10)), 1);
+    EXPECT_EQ(rig.owner.Numbers(), (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(engine().FindDevice("02-00-00-00-00-11")->primary.ipAddress, Ip("10.0.0.12"));
+    engine().ClearDevices();
+    rig.Deliver(SearchAnswer(Mac(0x10), "10.0.0.10"));
+    EXPECT_EQ(engine().DeviceNumber(Mac(0x10)), 0);
+    EXPECT_EQ(engine().DeviceNumber(Mac(0x11)), -1);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST_F(RestartWait, AnswerWithZeroAddressDoesNotEndItButANonzeroOneDoes) {
     engine().StartRestartWait(kAwaited);
     rig.clock.Advance(milliseconds(40000));
     rig.Deliver(SearchAnswer(kAwaited, "0.0.0.0"));
-    EXPECT_EQ(rig.owner.Count(WM_DEVICE_FOUND), 1u) << "still stored and reported";
+    EXPECT_EQ(rig.owner.Count(EV_DEVICE_FOUND), 1u) << "still stored and reported";
     rig.clock.Advance(milliseconds(0));
     EXPECT_TRUE(engine().RestartWaitRunning());
     EXPECT_EQ(rig.owner.Count(WM_SETUP_FINISHED), 0u);

@@ -216,7 +216,6 @@ TEST(Decoder, HeaderFieldsAndEveryAnswerTagReachTheRecord) {
     EXPECT_EQ(r.portKind, 0);
     EXPECT_EQ(r.portOptionA, 255);
     EXPECT_EQ(r.portOptionB, 255);
-    EXPECT_EQ(r.listIndex, -1);
     EXPECT_EQ(r.browserClass, -1);
     EXPECT_EQ(r.legacyPrefix, 0);
 }
@@ -430,21 +429,10 @@ TEST(Decoder, NamesAreTrimmedOnlyForCurrentDevicesWithCapability) {
 
 // --- device table -------------------------------------------------------------------------
 
-class RecordingOwner : public IProtocolOwner {
-public:
-    void OnProtocolMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        ASSERT_EQ(message, WM_DEVICE_FOUND);
-        EXPECT_EQ(lParam, 0);
-        // The record is read during the call, as the window does.
-        seen.push_back(*reinterpret_cast<const _CommandDataTable*>(wParam));
-    }
-    std::vector<_CommandDataTable> seen;
-};
-
-std::uint32_t Parse(DeviceTable& table, IProtocolOwner* owner, const Bytes& d) {
+StoredAnswer Parse(DeviceTable& table, const Bytes& d) {
     const auto h = ValidateAnswer(d, kPcMac);
     EXPECT_TRUE(h.has_value());
-    return ParseDeviceAnswer(table, owner, d, h->payloadLength, ContextOf(*h));
+    return ParseDeviceAnswer(table, d, h->payloadLength, ContextOf(*h));
 }
 
 MacAddress NthMac(int n) {
@@ -454,52 +442,46 @@ MacAddress NthMac(int n) {
 
 TEST(DeviceTableParse, AnswerWithoutAddressIsNeitherStoredNorReported) {
     DeviceTable table;
-    RecordingOwner owner;
-    EXPECT_EQ(Parse(table, &owner, AnswerBuilder().U8(0, 3).Text(168, "K9000").Build()), 0u);
+    const StoredAnswer r = Parse(table, AnswerBuilder().U8(0, 3).Text(168, "K9000").Build());
+    EXPECT_EQ(r.address, 0u);
+    EXPECT_EQ(r.entry, nullptr);
     EXPECT_TRUE(table.Empty());
-    EXPECT_TRUE(owner.seen.empty());
 }
 
-TEST(DeviceTableParse, ZeroAddressIsStoredAndReportedUnderTheMacText) {
+TEST(DeviceTableParse, ZeroAddressIsStoredAndReportedUnderTheMac) {
     DeviceTable table;
-    RecordingOwner owner;
-    const Bytes d = AnswerBuilder().Device({0x00, 0x0A, 0xFF, 0x01, 0x02, 0x03}).U8(0, 3).U32(32, 0).Build();
-    EXPECT_EQ(Parse(table, &owner, d), 0u);
-    ASSERT_EQ(owner.seen.size(), 1u);
-    EXPECT_TRUE(table.Contains("00-0A-FF-01-02-03"));
-    EXPECT_EQ(Parse(table, nullptr, d), 0u) << "a missing owner is not an error";
+    const MacAddress mac{0x00, 0x0A, 0xFF, 0x01, 0x02, 0x03};
+    const Bytes d = AnswerBuilder().Device(mac).U8(0, 3).U32(32, 0).Build();
+    const StoredAnswer r = Parse(table, d);
+    EXPECT_EQ(r.address, 0u);
+    ASSERT_NE(r.entry, nullptr);
+    EXPECT_EQ(r.entry->record.primary.mac, mac);
+    EXPECT_TRUE(table.Contains(mac));
 }
 
-TEST(DeviceTableParse, FullTableDropsNewDevicesButUpdatesKnownOnesKeepingListIndex) {
+TEST(DeviceTableParse, FullTableDropsNewDevicesButUpdatesKnownOnesKeepingTheirNumber) {
     DeviceTable table;
     for (int i = 0; i < 99; ++i)
-        Parse(table, nullptr, AnswerBuilder().Device(NthMac(i)).U8(0, 3).U32(32, 1).Build());
+        Parse(table, AnswerBuilder().Device(NthMac(i)).U8(0, 3).U32(32, 1).Build());
     // The last free slot still takes a new device.
-    RecordingOwner owner;
-    Parse(table, &owner, AnswerBuilder().Device(NthMac(99)).U8(0, 3).U32(32, 1).Build());
+    ASSERT_NE(Parse(table, AnswerBuilder().Device(NthMac(99)).U8(0, 3).U32(32, 1).Build()).entry,
+              nullptr);
     ASSERT_EQ(table.Size(), 100u);
-    ASSERT_EQ(owner.seen.size(), 1u);
 
-    _CommandDataTable listed = *table.Find(MacText(NthMac(5)));
-    listed.listIndex = 42;
-    table.Store(MacText(NthMac(5)), listed);
-
-    owner.seen.clear();
-    EXPECT_EQ(Parse(table, &owner,
-                    AnswerBuilder().Device(NthMac(100)).U8(0, 3).U32(32, 0x0A000064).Build()),
-              0x0A000064u)
+    const StoredAnswer dropped =
+        Parse(table, AnswerBuilder().Device(NthMac(100)).U8(0, 3).U32(32, 0x0A000064).Build());
+    EXPECT_EQ(dropped.address, 0x0A000064u)
         << "the address is reported even when the device is not kept";
+    EXPECT_EQ(dropped.entry, nullptr);
     EXPECT_EQ(table.Size(), 100u);
-    EXPECT_FALSE(table.Contains(MacText(NthMac(100))));
-    EXPECT_TRUE(owner.seen.empty());
+    EXPECT_FALSE(table.Contains(NthMac(100)));
 
-    Parse(table, &owner, AnswerBuilder().Device(NthMac(5)).Sequence(9).U8(0, 3).U32(32, 0x0A000005).Build());
-    ASSERT_EQ(owner.seen.size(), 1u);
-    EXPECT_EQ(owner.seen[0].listIndex, 42);
-    EXPECT_EQ(owner.seen[0].primary.ipAddress, 0x0A000005u);
-    const _CommandDataTable stored = *table.Find(MacText(NthMac(5)));
-    EXPECT_EQ(stored.listIndex, 42);
-    EXPECT_EQ(stored.sequence, 9);
+    const StoredAnswer known = Parse(
+        table, AnswerBuilder().Device(NthMac(5)).Sequence(9).U8(0, 3).U32(32, 0x0A000005).Build());
+    ASSERT_NE(known.entry, nullptr);
+    EXPECT_EQ(known.entry->number, 5);
+    EXPECT_EQ(known.entry->record.primary.ipAddress, 0x0A000005u);
+    EXPECT_EQ(table.Find(NthMac(5))->sequence, 9);
 }
 
 }  // namespace

@@ -40,7 +40,6 @@ TEST(Record, DefaultsAndWholeCopies) {
     _CommandDataTable a;
     EXPECT_EQ(a.legacyAddressing, 255);
     EXPECT_EQ(a.flags, 255);
-    EXPECT_EQ(a.listIndex, -1);
     EXPECT_EQ(a.portOptionA, 255);
     EXPECT_EQ(a.portOptionB, 255);
     EXPECT_EQ(a.browserClass, -1);
