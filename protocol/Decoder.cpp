@@ -30,15 +30,16 @@ void CopyCut(Field& field, std::span<const std::uint8_t> v) {
 
 // Fixed widths of the numeric items. An item of another length is treated as unknown and
 // skipped: it changes no field and none of the decode's working values.
-std::size_t NumericWidth(std::uint16_t tag) {
-    switch (tag) {
-        case 0: case 1: case 40: case 165: case 166: case 183: return 1;
-        case 37: case 68: case 173: case 180: case 192: case 210: case 212: case 213: return 2;
-        case 32: case 33: case 34: case 48: case 49: case 160: case 161: case 162: return 4;
-        case 35: case 163: return 8;
-        default: return 0;
-    }
-}
+constexpr std::array<std::uint8_t, 256> kNumericWidths = [] {
+    std::array<std::uint8_t, 256> w{};
+    for (int tag : {0, 1, 40, 165, 166, 183}) w[tag] = 1;
+    for (int tag : {37, 68, 173, 180, 192, 210, 212, 213}) w[tag] = 2;
+    for (int tag : {32, 33, 34, 48, 49, 160, 161, 162}) w[tag] = 4;
+    for (int tag : {35, 163}) w[tag] = 8;
+    return w;
+}();
+
+std::size_t NumericWidth(std::uint16_t tag) { return tag < 256 ? kNumericWidths[tag] : 0; }
 
 struct LegacyFamily {
     std::uint8_t base;
@@ -84,16 +85,17 @@ void LookupLegacyModel(std::uint8_t code, Text16& field) {
 }
 
 bool HasLegacyPrefix(const Text16& model) {
-    // Lower-case spellings of kLegacyPrefixes, same order.
-    static constexpr std::array<std::string_view, 4> kLower = {"qf-", "rt-", "zm-", "wh-"};
-    const void* nul = std::memchr(model.data(), 0, model.size());
-    const std::string_view text(model.data(), nul ? static_cast<std::size_t>(
-                                                        static_cast<const char*>(nul) - model.data())
-                                                  : model.size());
-    for (std::size_t i = 0; i < kLegacyPrefixes.size(); ++i) {
-        if (text.find(kLegacyPrefixes[i]) != std::string_view::npos ||
-            text.find(kLower[i]) != std::string_view::npos)
-            return true;
+    // Every prefix is two letters and a hyphen: one pass looks at the two characters before
+    // each hyphen of the text, spelt all upper or all lower case.
+    const auto isPrefix = [](char a, char b) {
+        for (const char* p : kLegacyPrefixes) {
+            if (a == p[0] && b == p[1]) return true;
+            if (a == p[0] - 'A' + 'a' && b == p[1] - 'A' + 'a') return true;
+        }
+        return false;
+    };
+    for (std::size_t i = 0; i < model.size() && model[i] != 0; ++i) {
+        if (model[i] == '-' && i >= 2 && isPrefix(model[i - 2], model[i - 1])) return true;
     }
     return false;
 }
@@ -234,9 +236,7 @@ StoredAnswer ParseDeviceAnswer(DeviceTable& table, std::span<const std::uint8_t>
                                std::uint16_t payloadLength, const AnswerContext& context) {
     DecodeResult decoded = DecodeDeviceAnswer(datagram, payloadLength, context);
     if (!decoded.hadAddress) return {};
-    if (!table.Contains(decoded.record.primary.mac) && table.Size() >= MAX_DEVICES)
-        return {decoded.address, nullptr};
-    return {decoded.address, &table.Store(decoded.record)};
+    return {decoded.address, table.StoreIfRoom(std::move(decoded.record), MAX_DEVICES)};
 }
 
 }  // namespace valdrune

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "protocol/Record.h"
 
@@ -21,11 +22,22 @@ struct DeviceEntry {
 class DeviceTable {
 public:
     // Inserts or replaces the device's record; a new device takes the next number.
-    const DeviceEntry& Store(const _CommandDataTable& record) {
+    const DeviceEntry& Store(_CommandDataTable record) {
         auto [it, inserted] = devices_.try_emplace(record.primary.mac);
         if (inserted) it->second.number = nextNumber_++;
-        it->second.record = record;
+        it->second.record = std::move(record);
         return it->second;
+    }
+    // Store, except that a new device is refused (null) once the table holds `limit` devices.
+    const DeviceEntry* StoreIfRoom(_CommandDataTable record, std::size_t limit) {
+        auto it = devices_.lower_bound(record.primary.mac);
+        if (it == devices_.end() || it->first != record.primary.mac) {
+            if (devices_.size() >= limit) return nullptr;
+            it = devices_.emplace_hint(it, record.primary.mac, DeviceEntry{});
+            it->second.number = nextNumber_++;
+        }
+        it->second.record = std::move(record);
+        return &it->second;
     }
     const DeviceEntry* Entry(const MacAddress& mac) const {
         auto it = devices_.find(mac);
