@@ -35,7 +35,9 @@ function(valdrune_add_test)
         if(T_ENV)
             list(APPEND props ENVIRONMENT "${T_ENV}")
         endif()
-        gtest_discover_tests(${T_NAME} PROPERTIES ${props} DISCOVERY_TIMEOUT 30
+        # NO_PRETTY_VALUES: case names, never the bytes of a parameter, so that ctest -R
+        # picks the same case on every build.
+        gtest_discover_tests(${T_NAME} PROPERTIES ${props} DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES
             DISCOVERY_MODE PRE_TEST)
     endif()
 endfunction()

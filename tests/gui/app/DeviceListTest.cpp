@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -118,6 +119,53 @@ INSTANTIATE_TEST_SUITE_P(
                  COL_MAC,
                  {"02-00-00-00-00-01", "02-00-00-00-00-02", "02-00-00-00-00-03"}}),
     [](const testing::TestParamInfo<SortCase>& p) { return p.param.name; });
+
+TEST(DeviceList, TextColumnsSortByCodeUnitsSoCapitalsComeFirst) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.1", 80, "b"));
+    rig.Found(Device(2, "192.168.0.2", 80, "C"));
+    rig.Found(Device(3, "192.168.0.3", 80, "a"));
+    dlg.OnColumnClick(COL_NAME);
+    EXPECT_EQ(Column(dlg, COL_NAME), (QStringList{"C", "a", "b"}));
+}
+
+// Which way the sort arrow that the header paints for a section points: 1 up, 2 down, 0 none.
+// The arrow is what differs between the header painted with and without its indicator.
+int PaintedArrow(QHeaderView* header, int section) {
+    const auto paint = [header] {
+        QImage image(header->size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        header->render(&image);
+        return image;
+    };
+    const QImage with = paint();
+    header->setSortIndicatorShown(false);
+    const QImage without = paint();
+    header->setSortIndicatorShown(true);
+    const int left = header->sectionViewportPosition(section);
+    std::vector<int> widths;
+    for (int y = 0; y < with.height(); ++y) {
+        int width = 0;
+        for (int x = left; x < left + header->sectionSize(section); ++x)
+            width += with.pixel(x, y) != without.pixel(x, y);
+        if (width > 0) widths.push_back(width);
+    }
+    if (widths.size() < 2 || widths.front() == widths.back()) return 0;
+    return widths.front() < widths.back() ? 1 : 2;
+}
+
+TEST(DeviceList, HeaderPaintsAnUpArrowForAscendingAndADownArrowForDescending) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.1"));
+    dlg.show();
+    QHeaderView* header = dlg.DeviceList()->header();
+    dlg.OnColumnClick(COL_MODEL);
+    EXPECT_EQ(PaintedArrow(header, COL_MODEL), 1);
+    dlg.OnColumnClick(COL_MODEL);
+    EXPECT_EQ(PaintedArrow(header, COL_MODEL), 2);
+}
 
 TEST(DeviceList, ClickingAnotherColumnMovesTheArrow) {
     WindowRig rig;

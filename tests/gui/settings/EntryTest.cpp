@@ -1,9 +1,16 @@
 // Typing into the settings dialogs: digit filtering of typed and pasted text, and the live
 // octet check with its posted notice, message and focus.
 #include <QClipboard>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
 #include <QGuiApplication>
 
 #include "settings/dialogs/CEditCtrlEx.h"
+#include "settings/dialogs/ControlText.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/EntryRules.h"
@@ -138,6 +145,32 @@ INSTANTIATE_TEST_SUITE_P(
         Octet{"TwoPortPcAddressFirstOctet", true, 1065, 0, "230", "192", 434, ""},
         Octet{"TwoPortLanAddressEmptied", true, 1055, 0, "", "192", 431, ""}),
     [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace valdrune::test
+
+namespace valdrune::test {
+namespace {
+
+// The margin each class of control adds to the text's extent, with v the width of a vertical
+// scroll bar; the constants are the layout's, not recomputed from the product's code.
+TEST(ControlTextWidth, AddsTheMarginOfTheControlsClass) {
+    QWidget parent;
+    QComboBox combo(&parent);
+    QLabel label(&parent);
+    QPushButton button(&parent);
+    QHeaderView header(Qt::Horizontal, &parent);
+    const QString text = QStringLiteral("Network Settings");
+    const int v = parent.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &combo);
+    ASSERT_GT(v, 1);
+    const auto margin = [&](QWidget& w) {
+        return CalcControlTextWidth(&w, text) - QFontMetrics(w.font()).horizontalAdvance(text);
+    };
+    EXPECT_EQ(margin(combo), (5 * v) / 2);
+    EXPECT_EQ(margin(button), (3 * v) / 2);
+    EXPECT_EQ(margin(label), 4);
+    EXPECT_EQ(margin(header), 20);
+}
 
 }  // namespace
 }  // namespace valdrune::test

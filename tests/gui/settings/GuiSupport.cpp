@@ -13,6 +13,8 @@ public:
         static int argc = 1;
         static char name[] = "gui_settings";
         static char* argv[] = {name, nullptr};
+        // Always the invisible platform, whatever the host's display or platform choice.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         if (QApplication::instance() == nullptr) app_ = new QApplication(argc, argv);
     }
 

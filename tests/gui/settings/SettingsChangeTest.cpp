@@ -315,5 +315,21 @@ TEST_F(SettingsChangeTest, CompletedChangeSortsAnAddressSortedListAgain) {
     EXPECT_EQ(dlg->RowText(1, COL_ADDRESS), newAddress);
 }
 
+TEST_F(SettingsChangeTest, CompletedChangeSortsAnOverlapSortedListAgain) {
+    // Before: A #1 alone, the target #2 and B #3 share .20. After: the target shares .40 with A.
+    rig.Found(Device(0x10, newAddress));
+    AddAndSelect(Target(DEVICE_KIND_STANDARD));
+    rig.Found(Device(0x11, "192.168.0.20"));
+    rig.Settle();
+    dlg->OnColumnClick(COL_OVERLAP);
+    ASSERT_EQ(dlg->RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(0x10))));
+    SelectMac(Mac(kTargetByte));
+    Change(DEVICE_KIND_STANDARD, [&](CTemplateDialog& d) { SetNewAddress(d, 1015, newAddress); });
+    ASSERT_EQ(BoxIds(), std::vector<int>{441});
+    const QStringList expected = {"", "1", "2"};
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(dlg->RowText(row, COL_OVERLAP), expected[row]);
+    EXPECT_EQ(dlg->RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(0x11))));
+}
+
 }  // namespace
 }  // namespace valdrune::test

@@ -146,6 +146,18 @@ struct LaunchCase {
     std::vector<std::string> events;
 };
 
+// The default-browser association is read into a 512-byte buffer: a value fits only with room
+// for its terminator, and only the text before a NUL counts.
+TEST_F(DeviceBrowserTest, RegistryTextFitsItsBufferOnlyWithTheTerminator) {
+    Build();
+    const std::string chrome = std::string("ChromeHTML") + '\0';
+    rig_.env.progId = chrome + std::string(511 - chrome.size(), 'x');
+    EXPECT_EQ(browser_->DetectDefaultBrowser(), BROWSER_CHROME);
+    rig_.env.progId += 'x';  // 512 bytes: read as no association at all
+    EXPECT_EQ(browser_->DetectDefaultBrowser(), DefaultBrowserCode(""));
+    EXPECT_NE(browser_->DetectDefaultBrowser(), BROWSER_CHROME);
+}
+
 class LaunchPath : public DeviceBrowserTest, public ::testing::WithParamInterface<LaunchCase> {};
 
 TEST_P(LaunchPath, StartsTheExpectedBrowser) {

@@ -6,6 +6,7 @@
 #include "cli/Decode.h"
 #include "cli/ExitCodes.h"
 #include "cli/Plan.h"
+#include "cli/RecordView.h"
 #include "tests/support/AnswerBuilder.h"
 
 namespace valdrune::cli {
@@ -33,6 +34,13 @@ TEST(Plan, ReadsHeaderCommentsQuotesAndEmptyCells) {
     EXPECT_EQ(p.rows[1].request.macText, "02-00-00-00-00-02");
     EXPECT_FALSE(p.rows[1].request.port.has_value());  // empty cell keeps the device's port
     EXPECT_EQ(p.rows[1].request.dns, DnsMode::Manual);
+}
+
+TEST(Plan, DoubledQuoteInAQuotedCellIsOneQuoteAndOutputDoublesItAgain) {
+    const std::vector<std::string> cells = {"say \"hi\"", "b"};
+    EXPECT_EQ(SplitCsv("\"say \"\"hi\"\"\",b"), cells);
+    EXPECT_EQ(CsvLine(cells), "\"say \"\"hi\"\"\",b");
+    EXPECT_EQ(SplitCsv(CsvLine(cells)), cells);
 }
 
 TEST(Plan, ByteOrderMarkOfASpreadsheetIsNotPartOfTheFirstLine) {
@@ -112,6 +120,16 @@ TEST(PlanConflicts, DuplicateTargetsDuplicateRowsAndAddressesOfOtherDevices) {
     EXPECT_NE(problems[1].message.find("already used by 02-00-00-00-00-09"), std::string::npos);
     EXPECT_EQ(problems[2].line, 5);
     EXPECT_EQ(problems[2].exitCode, EXIT_REFUSED);
+}
+
+TEST(PlanConflicts, AnAddressAnotherDeviceUsesOnItsPcPortIsTaken) {
+    Plan plan = ParsePlan("mac\n02-00-00-00-00-01\n");
+    const auto a = Current(1, "10.0.0.1");
+    auto recorder = Current(9, "10.0.0.9");
+    recorder.primary.ipAddress2 = Ip("10.0.0.50");
+    const auto problems = CheckPlanConflicts(plan.rows, {StaticTo(a, "10.0.0.50")}, {a, recorder});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].message.find("already used by 02-00-00-00-00-09"), std::string::npos);
 }
 
 TEST(PlanConflicts, KeepingOnesOwnAddressOrDhcpIsNoConflict) {

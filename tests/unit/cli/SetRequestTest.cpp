@@ -140,6 +140,8 @@ TEST(PrepareSettings, LockedTwoPortAndViewOnlyDevicesAreRefused) {
     r = Device(12);
     r.portKind = 5;
     EXPECT_NE(PrepareSettings(r, Request({})).message.find("only shows"), std::string::npos);
+    r.portKind = 6;  // the first kind that can be set
+    EXPECT_EQ(PrepareSettings(r, Request({})).message.find("only shows"), std::string::npos);
 }
 
 TEST(PrepareSettings, ChoosesCommandAndMaskByKind) {
