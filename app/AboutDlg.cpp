@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "app/AppIcon.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 

@@ -1,7 +1,7 @@
 // The About box: product name and version, a line about the program, the icon and OK.
 #pragma once
 
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

@@ -2,7 +2,7 @@
 
 #include <QComboBox>
 
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "app/TallyrigDlg.h"
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/ProtocolDeviceSource.h"

@@ -10,7 +10,7 @@
 
 #include "app/BrowserIntegration.h"
 #include "app/TallyrigDlg.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <initializer_list>
 
-#include "app/MessageBox.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/MessageBox.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "app/TallyrigDlg.h"
-#include "settings/dialogs/CMessageDialog.h"
+#include "dialogkit/CMessageDialog.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/SaveRules.h"

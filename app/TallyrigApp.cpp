@@ -6,7 +6,7 @@
 
 #include "app/AppIcon.h"
 #include "app/InstanceLock.h"
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "app/PrivilegeNotice.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"

@@ -19,11 +19,11 @@
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/BrowserIntegration.h"
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "app/SettingsChange.h"
 #include "app/SettingsStore.h"
 #include "res/StringTable.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 

@@ -17,7 +17,7 @@
 #include "protocol/Protocol.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 class QComboBox;
 class QLabel;

@@ -1,7 +1,7 @@
 #include "browser/qt/BrowserDialogs.h"
 
 #include "browser/core/Resources.h"
-#include "settings/dialogs/CMessageDialog.h"
+#include "dialogkit/CMessageDialog.h"
 
 namespace valdrune {
 

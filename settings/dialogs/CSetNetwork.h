@@ -4,7 +4,7 @@
 
 #include "protocol/Record.h"
 #include "settings/dialogs/OctetNotice.h"
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

@@ -7,7 +7,7 @@
 
 #include "settings/dialogs/CEditCtrlEx.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 #include "settings/dialogs/SaveRefusal.h"
 #include "settings/rules/SaveRules.h"
 

@@ -1,10 +1,10 @@
 #include "settings/dialogs/OctetNotice.h"
 
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "protocol/Messages.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/ControlText.h"
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/ControlText.h"
+#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

@@ -2,10 +2,10 @@
 
 #include <QLineEdit>
 
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "res/StringTable.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

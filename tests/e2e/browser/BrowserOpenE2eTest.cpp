@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "app/BrowserIntegration.h"
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "browser/core/CDeviceBrowser.h"

@@ -8,7 +8,7 @@
 #include <QTreeWidget>
 
 #include "WindowRig.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune::test {
 namespace {

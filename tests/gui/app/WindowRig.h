@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "res/StringTable.h"

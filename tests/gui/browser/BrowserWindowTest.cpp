@@ -15,7 +15,7 @@
 
 #include "app/BrowserIntegration.h"
 #include "browser/core/CDeviceBrowser.h"
-#include "settings/dialogs/CMessageDialog.h"
+#include "dialogkit/CMessageDialog.h"
 #include "tests/gui/app/WindowRig.h"
 
 namespace valdrune::test {

@@ -10,7 +10,7 @@
 #include <QGuiApplication>
 
 #include "settings/dialogs/CEditCtrlEx.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/EntryRules.h"

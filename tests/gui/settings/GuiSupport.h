@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/MessageBox.h"
+#include "dialogkit/MessageBox.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune::test {
 

@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "settings/dialogs/CMessageDialog.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/CMessageDialog.h"
+#include "dialogkit/ControlText.h"
 #include "tests/gui/settings/GuiSupport.h"
 #include "tests/support/VirtualScheduler.h"
 

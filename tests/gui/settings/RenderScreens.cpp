@@ -10,7 +10,7 @@
 
 #include "protocol/Record.h"
 #include "res/StringTable.h"
-#include "settings/dialogs/CMessageDialog.h"
+#include "dialogkit/CMessageDialog.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/support/VirtualScheduler.h"

@@ -3,7 +3,7 @@
 #include <QLabel>
 
 #include "settings/dialogs/CSetNetworkRec.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"
 

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "settings/dialogs/CSetNetwork.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 #include "res/StringTable.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"

@@ -12,8 +12,8 @@
 
 #include "app/TallyrigDlg.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/CMessageDialog.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/CMessageDialog.h"
+#include "dialogkit/ControlText.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/gui/app/WindowRig.h"

@@ -1,4 +1,4 @@
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "settings/dialogs/CMessageDialog.h"
+#include "dialogkit/CMessageDialog.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -7,8 +7,8 @@
 
 #include <set>
 
-#include "app/MessageBox.h"
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/MessageBox.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 

@@ -8,7 +8,7 @@
 
 #include "protocol/Messages.h"
 #include "protocol/Seams.h"
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 class QLabel;
 class QPushButton;

@@ -1,4 +1,4 @@
-#include "settings/dialogs/TemplateDialog.h"
+#include "dialogkit/TemplateDialog.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "settings/dialogs/ControlText.h"
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 

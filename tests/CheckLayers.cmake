@@ -1,0 +1,17 @@
+# Fails when a folder below the window includes a header of the window (app/): dependencies
+# point inward only.
+set(below protocol res dialogkit settings browser platform cli sim)
+set(bad "")
+foreach(dir ${below})
+    file(GLOB_RECURSE files ${ROOT}/${dir}/*.h ${ROOT}/${dir}/*.cpp)
+    foreach(f ${files})
+        file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"app/")
+        if(lines)
+            list(APPEND bad "${f}: ${lines}")
+        endif()
+    endforeach()
+endforeach()
+if(bad)
+    string(REPLACE ";" "\n" bad "${bad}")
+    message(FATAL_ERROR "Files below app/ include the window:\n${bad}")
+endif()
