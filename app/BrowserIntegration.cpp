@@ -2,11 +2,11 @@
 
 #include <QComboBox>
 
-#include "dialogkit/MessageBox.h"
 #include "app/TallyrigDlg.h"
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/ProtocolDeviceSource.h"
 #include "browser/qt/BrowserDialogs.h"
+#include "dialogkit/MessageBox.h"
 #include "res/StringTable.h"
 
 namespace valdrune {

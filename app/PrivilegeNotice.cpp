@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <initializer_list>
 
-#include "dialogkit/MessageBox.h"
 #include "dialogkit/ControlText.h"
+#include "dialogkit/MessageBox.h"
 
 namespace valdrune {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "dialogkit/MessageBox.h"
 #include "app/TallyrigDlg.h"
 #include "dialogkit/CMessageDialog.h"
+#include "dialogkit/MessageBox.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/SaveRules.h"

@@ -6,10 +6,10 @@
 
 #include "app/AppIcon.h"
 #include "app/InstanceLock.h"
-#include "dialogkit/MessageBox.h"
 #include "app/PrivilegeNotice.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
+#include "dialogkit/MessageBox.h"
 #include "res/StringTable.h"
 
 namespace valdrune {

@@ -19,11 +19,11 @@
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/BrowserIntegration.h"
-#include "dialogkit/MessageBox.h"
 #include "app/SettingsChange.h"
 #include "app/SettingsStore.h"
-#include "res/StringTable.h"
 #include "dialogkit/ControlText.h"
+#include "dialogkit/MessageBox.h"
+#include "res/StringTable.h"
 
 namespace valdrune {
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "browser/core/BrowserSeams.h"
+#include "dialogkit/TemplateDialog.h"
 #include "protocol/Messages.h"
 #include "protocol/Protocol.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
-#include "dialogkit/TemplateDialog.h"
 
 class QComboBox;
 class QLabel;

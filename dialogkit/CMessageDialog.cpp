@@ -7,8 +7,8 @@
 
 #include <set>
 
-#include "dialogkit/MessageBox.h"
 #include "dialogkit/ControlText.h"
+#include "dialogkit/MessageBox.h"
 
 namespace valdrune {
 

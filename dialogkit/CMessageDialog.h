@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "dialogkit/TemplateDialog.h"
 #include "protocol/Messages.h"
 #include "protocol/Seams.h"
-#include "dialogkit/TemplateDialog.h"
 
 class QLabel;
 class QPushButton;

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "dialogkit/ControlText.h"
 #include "settings/dialogs/CEditCtrlEx.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "dialogkit/ControlText.h"
 #include "settings/dialogs/SaveRefusal.h"
 #include "settings/rules/SaveRules.h"
 

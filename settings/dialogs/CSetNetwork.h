@@ -2,9 +2,9 @@
 // gateway, DNS mode and servers, and whether to wait for the device's restart afterwards.
 #pragma once
 
+#include "dialogkit/TemplateDialog.h"
 #include "protocol/Record.h"
 #include "settings/dialogs/OctetNotice.h"
-#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

@@ -2,9 +2,9 @@
 // at most one of them), each port's address and mask, the common gateway, HTTP port and DNS.
 #pragma once
 
+#include "dialogkit/TemplateDialog.h"
 #include "protocol/Record.h"
 #include "settings/dialogs/OctetNotice.h"
-#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

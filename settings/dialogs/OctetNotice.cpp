@@ -1,10 +1,10 @@
 #include "settings/dialogs/OctetNotice.h"
 
+#include "dialogkit/ControlText.h"
 #include "dialogkit/MessageBox.h"
+#include "dialogkit/TemplateDialog.h"
 #include "protocol/Messages.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "dialogkit/ControlText.h"
-#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

@@ -3,9 +3,9 @@
 #include <QLineEdit>
 
 #include "dialogkit/MessageBox.h"
+#include "dialogkit/TemplateDialog.h"
 #include "res/StringTable.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "dialogkit/TemplateDialog.h"
 
 namespace valdrune {
 

@@ -21,10 +21,10 @@
 #include <thread>
 
 #include "app/BrowserIntegration.h"
-#include "dialogkit/MessageBox.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "browser/core/CDeviceBrowser.h"
+#include "dialogkit/MessageBox.h"
 #include "platform/Platform.h"
 #include "platform/linux/browser/X11Windows.h"
 #include "tests/e2e/lib/NetNs.h"

@@ -20,12 +20,12 @@
 #include <set>
 #include <string>
 
-#include "dialogkit/MessageBox.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
+#include "dialogkit/CMessageDialog.h"
+#include "dialogkit/MessageBox.h"
 #include "platform/Platform.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "dialogkit/CMessageDialog.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/support/BrowserSandbox.h"

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "WindowRig.h"
+#include "tests/gui/ScreenShots.h"
 #include "app/AboutDlg.h"
 #include "app/PrivilegeNotice.h"
 
@@ -33,23 +34,15 @@ void AddDevices(test::WindowRig& rig) {
     rig.Settle();
 }
 
-bool Save(QWidget& w, const QString& path) {
-    const bool ok = w.grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screens");
-    QDir().mkpath(out);
+    test::ScreenShots shots(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screens"));
     const Sample samples[] = {{"en", Language::English},
                               {"ja", Language::Japanese},
                               {"zh_CN", Language::ChineseSimplified},
                               {"pt", Language::Portuguese}};
-    bool ok = true;
     for (const Sample& s : samples) {
         SetCurrentLanguage(s.language);
         test::WindowRig rig;
@@ -59,18 +52,18 @@ int main(int argc, char** argv) {
         dlg.OnColumnClick(COL_ADDRESS);
         dlg.show();
         QApplication::processEvents();
-        ok = Save(dlg, out + QStringLiteral("/main-%1.png").arg(QLatin1String(s.suffix))) && ok;
+        const QString suffix = QLatin1String(s.suffix);
+        shots.Save(dlg, QStringLiteral("main-") + suffix);
         CAboutDlg about(&dlg);
         about.show();
         QApplication::processEvents();
-        ok = Save(about, out + QStringLiteral("/about-%1.png").arg(QLatin1String(s.suffix))) && ok;
+        shots.Save(about, QStringLiteral("about-") + suffix);
         about.close();
         // The real box through the default seam, grabbed once its modal loop runs.
         SetMessageBoxHandler({});
-        const QString notice = out + QStringLiteral("/notice-%1.png").arg(QLatin1String(s.suffix));
-        QTimer::singleShot(0, [&ok, notice] {
+        QTimer::singleShot(0, [&shots, suffix] {
             if (QWidget* box = QApplication::activeModalWidget()) {
-                ok = Save(*box, notice) && ok;
+                shots.Save(*box, QStringLiteral("notice-") + suffix);
                 box->close();
             }
         });
@@ -78,5 +71,5 @@ int main(int argc, char** argv) {
         nothing.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
         GivePrivilegeNotice(&dlg, nothing);
     }
-    return ok ? 0 : 1;
+    return shots.Finish(3 * static_cast<int>(std::size(samples)));
 }

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "dialogkit/MessageBox.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
+#include "dialogkit/MessageBox.h"
 #include "res/StringTable.h"
 #include "tests/support/AnswerBuilder.h"
 #include "tests/support/BrowserSandbox.h"

@@ -9,8 +9,8 @@
 #include <QStyle>
 #include <QGuiApplication>
 
-#include "settings/dialogs/CEditCtrlEx.h"
 #include "dialogkit/ControlText.h"
+#include "settings/dialogs/CEditCtrlEx.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/EntryRules.h"

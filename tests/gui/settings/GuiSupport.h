@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "dialogkit/MessageBox.h"
-#include "settings/dialogs/CIpAddressCtrl.h"
 #include "dialogkit/TemplateDialog.h"
+#include "settings/dialogs/CIpAddressCtrl.h"
 
 namespace valdrune::test {
 

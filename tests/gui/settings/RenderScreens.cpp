@@ -8,11 +8,12 @@
 #include <cstdio>
 #include <functional>
 
+#include "dialogkit/CMessageDialog.h"
 #include "protocol/Record.h"
 #include "res/StringTable.h"
-#include "dialogkit/CMessageDialog.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
+#include "tests/gui/ScreenShots.h"
 #include "tests/support/VirtualScheduler.h"
 
 using namespace valdrune;
@@ -43,21 +44,18 @@ _CommandDataTable TwoPort(std::uint16_t portKind, std::uint16_t optionA, std::ui
     return r;
 }
 
-bool Save(QWidget& w, const QString& path) {
+void Save(test::ScreenShots& shots, QWidget& w, const QString& name) {
     w.show();
     QApplication::processEvents();
-    const bool ok = w.grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    shots.Save(w, name);
     w.hide();
-    return ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screens");
-    QDir().mkpath(out);
+    test::ScreenShots shots(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screens"));
     const std::pair<const char*, Language> languages[] = {{"en", Language::English},
                                                           {"ja", Language::Japanese},
                                                           {"zh_CN", Language::ChineseSimplified},
@@ -72,28 +70,27 @@ int main(int argc, char** argv) {
         {"two-port-single-pc-option", TwoPort(6, 1, 1)},
         {"two-port-no-modes", TwoPort(6, 0, 2)},
         {"two-port-view-only", TwoPort(5, 1, 2)}};
-    bool ok = true;
     test::VirtualScheduler clock;
     for (const auto& [suffix, language] : languages) {
         SetCurrentLanguage(language);
-        const QString tail = QStringLiteral("-%1.png").arg(QLatin1String(suffix));
+        const QString tail = QStringLiteral("-%1").arg(QLatin1String(suffix));
         for (const auto& [name, record] : single) {
             CSetNetwork d;
             d.SetRecord(record);
-            ok &= Save(d, out + QStringLiteral("/set-network-") + QLatin1String(name) + tail);
+            Save(shots, d, QStringLiteral("set-network-") + QLatin1String(name) + tail);
         }
         for (const auto& [name, record] : two) {
             CSetNetworkRec d;
             d.SetRecord(record);
-            ok &= Save(d, out + QStringLiteral("/set-network-rec-") + QLatin1String(name) + tail);
+            Save(shots, d, QStringLiteral("set-network-rec-") + QLatin1String(name) + tail);
         }
         const std::pair<int, int> modes[] = {{0, 226}, {1, 238}, {2, 237}};
         for (const auto& [mode, textId] : modes) {
             CMessageDialog d(clock);
             d.SetMode(mode);
             d.SetTextId(textId);
-            ok &= Save(d, out + QStringLiteral("/message-mode%1").arg(mode) + tail);
+            Save(shots, d, QStringLiteral("message-mode%1").arg(mode) + tail);
         }
     }
-    return ok ? 0 : 1;
+    return shots.Finish(static_cast<int>(std::size(languages) * (std::size(single) + std::size(two) + 3)));
 }

@@ -2,8 +2,8 @@
 // radio rule that allows DHCP on one port only, and what its Save writes or refuses.
 #include <QLabel>
 
-#include "settings/dialogs/CSetNetworkRec.h"
 #include "dialogkit/ControlText.h"
+#include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"
 

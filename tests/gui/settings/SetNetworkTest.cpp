@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "settings/dialogs/CSetNetwork.h"
 #include "dialogkit/ControlText.h"
 #include "res/StringTable.h"
+#include "settings/dialogs/CSetNetwork.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"
 

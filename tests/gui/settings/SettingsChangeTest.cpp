@@ -11,9 +11,9 @@
 #include <set>
 
 #include "app/TallyrigDlg.h"
-#include "settings/dialogs/CIpAddressCtrl.h"
 #include "dialogkit/CMessageDialog.h"
 #include "dialogkit/ControlText.h"
+#include "settings/dialogs/CIpAddressCtrl.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/gui/app/WindowRig.h"
