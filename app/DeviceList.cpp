@@ -106,9 +106,9 @@ std::string NumericSortKey(const std::string& text) {
     return buffer;
 }
 
-std::string OverlapText(const std::vector<std::uint16_t>& listIndexes) {
+std::string OverlapText(const std::vector<std::uint16_t>& numbers) {
     std::string text;
-    for (std::uint16_t index : listIndexes) {
+    for (std::uint16_t index : numbers) {
         if (!text.empty()) text += " ,";
         text += std::to_string(index + 1);
     }

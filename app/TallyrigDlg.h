@@ -70,7 +70,7 @@ std::string MakeSortKey(const std::string& text, int family);
 // Leading blanks skipped, decimal digits read (none gives 0), "%06d".
 std::string NumericSortKey(const std::string& text);
 // "%d" of each row number, joined by " ,".
-std::string OverlapText(const std::vector<std::uint16_t>& listIndexes);
+std::string OverlapText(const std::vector<std::uint16_t>& numbers);
 
 class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
   public:

@@ -142,7 +142,8 @@ int CProtocol::SendSearch(std::uint8_t protocolMode) {
 // ---- Answers ------------------------------------------------------------------------------
 
 int CProtocol::HandleDatagram(std::span<const std::uint8_t> datagram) {
-    const int result = ProcessDatagram(datagram.first(std::min(datagram.size(), receiveBuffer_.size())));
+    const int result =
+        ProcessDatagram(datagram.first(std::min(datagram.size(), receiveBuffer_.size())));
     if (listener_) listener_->OnDatagramHandled(datagram.size(), result);
     return result;
 }
