@@ -16,7 +16,8 @@ struct BrowserIntegration::State final : IBrowserHost {
     State(CTallyrigDlg& owner, BrowserPlatform own)
         : dlg(owner),
           platform(std::move(own)),
-          devices(owner.Engine()),
+          devices(owner.Engine(),
+                  [this](const _CommandDataTable& r) { return browser.ClassifyDevice(r); }),
           browser(BrowserSeams{*platform.env, *platform.store, *platform.files, *platform.windows,
                                *this, devices}) {}
 
@@ -81,8 +82,7 @@ std::vector<std::pair<std::string, int>> BrowserIntegration::BrowserComboEntries
     return entries;
 }
 
-void BrowserIntegration::ClassifyAndTrack(_CommandDataTable& record) {
-    state_->browser.ClassifyDevice(record);
+void BrowserIntegration::TrackDevice(const _CommandDataTable& record) {
     state_->browser.TrackDeviceSite(record, dlg_.browserCode);
 }
 

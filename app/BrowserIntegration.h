@@ -35,8 +35,8 @@ public:
     // Combo 1034: (text, browser code) in entry order.
     std::vector<std::pair<std::string, int>> BrowserComboEntries() const;
 
-    // From WriteDeviceRow: fills record.browserClass and tracks the device's site URL.
-    void ClassifyAndTrack(_CommandDataTable& record);
+    // From WriteDeviceRow: tracks the device's site URL by its browser class.
+    void TrackDevice(const _CommandDataTable& record);
     // Combo 1034 changed from oldCode to newCode (before browserCode is updated).
     void OnBrowserChoiceChanged(int newCode, int oldCode);
     // Button 1005 "Open the device window".

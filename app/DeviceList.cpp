@@ -226,8 +226,7 @@ void CTallyrigDlg::WriteDeviceRow(const MacAddress& mac) {
     item->setText(COL_NAME, DecodeField(record.deviceName, record.capabilityFlag != 0));
     item->setText(COL_MODEL, DecodeField(record.model, false));
 
-    browser_->ClassifyAndTrack(record);
-    engine_.StoreDevice(record);
+    browser_->TrackDevice(record);
 
     item->setText(COL_SERIAL, DecodeField(record.serialNumber, false));
 

@@ -159,7 +159,7 @@ std::vector<FieldValue> DeviceFields(const DeviceView& d) {
     f.push_back(Number("port_option_b", r.portOptionB));
     f.push_back(Number("has_browser_bits", r.hasBrowserBits));
     f.push_back(Number("browser_bits", r.browserBits));
-    f.push_back(Number("browser_class", r.browserClass));
+    f.push_back(Number("browser_class", d.browserClass));
     f.push_back(Number("sequence", r.sequence));
     f.push_back(FieldValue{"overlaps", Joined(d.overlaps, ' '), Json(d.overlaps)});
     return f;

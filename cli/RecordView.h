@@ -22,6 +22,7 @@ const char* KindName(std::uint8_t kind);
 struct DeviceView {
     _CommandDataTable record;
     std::vector<std::string> overlaps;  // MAC texts of other devices with the same address
+    int browserClass = -1;              // as the window's list classifies it; -1 when unknown
 };
 
 struct FieldValue {

@@ -108,11 +108,7 @@ void Session::CancelSearch() {
     searchDone_ = nullptr;
 }
 
-void Session::OnDeviceFound(const _CommandDataTable& found, int) {
-    _CommandDataTable record = found;
-    // The browser class the window's list would give the device.
-    record.browserClass = ClassifyDevice(record, BuiltInModelLists());
-    engine_->StoreDevice(record);
+void Session::OnDeviceFound(const _CommandDataTable& record, int) {
     if (onDevice) onDevice(record);
     if (searchEnough_ && searchEnough_(record)) {
         auto finished = std::move(searchDone_);
@@ -146,6 +142,8 @@ std::vector<DeviceView> Session::Devices() const {
         const _CommandDataTable& r = e.record;
         DeviceView v;
         v.record = r;
+        // The browser class the window's list gives the device.
+        v.browserClass = ClassifyDevice(r, BuiltInModelLists());
         std::vector<std::uint16_t> rows;
         if (engine_->FindOverlaps(r, rows) > 0) {
             for (std::uint16_t row : rows) {

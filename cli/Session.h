@@ -46,7 +46,7 @@ class Session final : public IProtocolEvents {
     void Search(std::function<bool(const _CommandDataTable&)> enough,
                 std::function<void(bool)> done);
     void CancelSearch();
-    // Called for every decoded answer, with the browser class the window would give it.
+    // Called for every decoded answer.
     std::function<void(const _CommandDataTable&)> onDevice;
 
     // Probe, send, wait for acceptance and (for single-port devices, when asked) the restart.

@@ -354,7 +354,9 @@ void CProtocol::ForEachDevice(const std::function<void(const DeviceEntry&)>& fn)
     devices_.ForEach(fn);
 }
 
-void CProtocol::EnumerateDeviceUrls(std::vector<std::string>& urls, bool all) const {
+void CProtocol::EnumerateDeviceUrls(
+    std::vector<std::string>& urls, bool all,
+    const std::function<int(const _CommandDataTable&)>& browserClassOf) const {
     urls.clear();
     devices_.ForEach([&](const DeviceEntry& e) {
         const _CommandDataTable& r = e.record;
@@ -371,7 +373,7 @@ void CProtocol::EnumerateDeviceUrls(std::vector<std::string>& urls, bool all) co
         if (r.portKind != 0)
             needsIeMode = r.hasBrowserBits == 0 || (r.browserBits & 0x2) == 0;
         else
-            needsIeMode = r.browserClass == 3;
+            needsIeMode = browserClassOf && browserClassOf(r) == 3;
         if (all || needsIeMode) urls.push_back(std::move(url));
     });
 }

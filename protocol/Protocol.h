@@ -85,7 +85,11 @@ public:
     void ClearDevices();
     void ForEachDevice(const std::function<void(const DeviceEntry&)>& fn) const;
     const DeviceTable& Devices() const { return devices_; }
-    void EnumerateDeviceUrls(std::vector<std::string>& urls, bool all) const;
+    // browserClassOf: how a device's page must be opened (its browser class, Part of the
+    // browser decisions); without it every single-port device counts as class -1.
+    void EnumerateDeviceUrls(std::vector<std::string>& urls, bool all,
+                             const std::function<int(const _CommandDataTable&)>& browserClassOf =
+                                 {}) const;
 
     // Address conflicts. FindOverlaps: number of other devices with the same nonzero address,
     // -1 when the table is empty; overlaps gets their discovery numbers, ascending.

@@ -63,7 +63,6 @@ struct _CommandDataTable {
     std::uint16_t browserBits = 0;
     std::uint16_t portOptionA = 255;
     std::uint16_t portOptionB = 255;
-    std::int32_t browserClass = -1;
     std::uint16_t legacyPrefix = 0;
 };
 

@@ -76,21 +76,21 @@ void CDeviceBrowser::LoadSiteListState() {
 
 // ---- classification and bookkeeping ------------------------------------------------------------
 
-int CDeviceBrowser::ClassifyDevice(_CommandDataTable& record) const {
-    record.browserClass = valdrune::ClassifyDevice(record, lists_);
-    return record.browserClass;
+int CDeviceBrowser::ClassifyDevice(const _CommandDataTable& record) const {
+    return valdrune::ClassifyDevice(record, lists_);
 }
 
 void CDeviceBrowser::TrackDeviceSite(const _CommandDataTable& record, int browserCode) {
     const std::string url = SiteUrl(record);
     const int a = IndexOf(siteUrls_, url);
     const int b = IndexOf(ie5Urls_, url);
-    if (NeedsIeMode(record)) {
+    const int browserClass = ClassifyDevice(record);
+    if (NeedsIeMode(record, browserClass)) {
         if (a == -1) {
             siteUrls_.push_back(url);
             if (browserCode != BROWSER_EDGE) siteListPending_ = true;
         }
-        if (record.browserClass == 3 && b == -1 &&
+        if (browserClass == 3 && b == -1 &&
             (record.capabilityFlag == 0 || record.legacyPrefix == 1)) {
             ie5Urls_.push_back(url);
         }
@@ -146,7 +146,7 @@ void CDeviceBrowser::OpenDeviceUrl(const _CommandDataTable& record, int chosenCo
     if (LaunchChosenBrowser(chosenCode, url)) return;
     if (chosenCode != BROWSER_AUTO) return;
     const int d = DetectDefaultBrowser();
-    switch (record.browserClass) {
+    switch (ClassifyDevice(record)) {
         case 0:
         case 2:
             if (d != BROWSER_IE) {

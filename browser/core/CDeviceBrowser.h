@@ -61,8 +61,9 @@ class CDeviceBrowser {
     // The browser combo's codes for what was detected.
     std::vector<int> ComboCodes() const { return BrowserComboCodes(available_); }
 
-    // A listed device answer: classify, then track its site URL.
-    int ClassifyDevice(_CommandDataTable& record) const;
+    // A listed device answer: classify (from the record and the model lists, never stored in
+    // the record), then track its site URL.
+    int ClassifyDevice(const _CommandDataTable& record) const;
     void TrackDeviceSite(const _CommandDataTable& record, int browserCode);
     void OnBrowserChoiceChanged(int newCode, int oldCode);
 

@@ -107,11 +107,11 @@ int ClassifyDevice(const _CommandDataTable& record, const ModelLists& lists) {
     return 3;
 }
 
-bool NeedsIeMode(const _CommandDataTable& record) {
+bool NeedsIeMode(const _CommandDataTable& record, int browserClass) {
     if (record.portKind != 0) {
         return record.hasBrowserBits == 0 || (record.browserBits & 2u) == 0;
     }
-    return record.browserClass == 3;
+    return browserClass == 3;
 }
 
 }  // namespace valdrune

@@ -30,7 +30,8 @@ double LeadingNumber(std::string_view text);
 // Class -1, 0, 1, 2 or 3 from the browser bits, the port kind and the model lists.
 int ClassifyDevice(const _CommandDataTable& record, const ModelLists& lists);
 
-// Whether the device's page has to open in IE mode (portKind-aware form of class 3 / -1).
-bool NeedsIeMode(const _CommandDataTable& record);
+// Whether the device's page has to open in IE mode (portKind-aware form of class 3 / -1), for a
+// device of that browser class.
+bool NeedsIeMode(const _CommandDataTable& record, int browserClass);
 
 }  // namespace valdrune

@@ -1,6 +1,9 @@
 // The engine's device table and probe behind the open action's device seam.
 #pragma once
 
+#include <functional>
+#include <utility>
+
 #include "browser/core/BrowserSeams.h"
 #include "protocol/Protocol.h"
 
@@ -8,7 +11,10 @@ namespace valdrune {
 
 class ProtocolDeviceSource final : public IDeviceSource {
   public:
-    explicit ProtocolDeviceSource(CProtocol& engine) : engine_(engine) {}
+    using Classifier = std::function<int(const _CommandDataTable&)>;
+    // classOf: the browser class of a device (the decisions' own classification).
+    ProtocolDeviceSource(CProtocol& engine, Classifier classOf)
+        : engine_(engine), classOf_(std::move(classOf)) {}
 
     std::optional<_CommandDataTable> FindDevice(const std::string& macText) const override {
         return engine_.FindDevice(macText);
@@ -25,12 +31,13 @@ class ProtocolDeviceSource final : public IDeviceSource {
     }
     std::vector<std::string> EnumerateDeviceUrls(bool allDevices) const override {
         std::vector<std::string> urls;
-        engine_.EnumerateDeviceUrls(urls, allDevices);
+        engine_.EnumerateDeviceUrls(urls, allDevices, classOf_);
         return urls;
     }
 
   private:
     CProtocol& engine_;
+    Classifier classOf_;
 };
 
 }  // namespace valdrune

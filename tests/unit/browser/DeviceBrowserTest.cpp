@@ -31,13 +31,23 @@ const std::string WRITE_LIST = std::string("write ") + LIST_PATH;
 const std::string SETUP_TIMER = "timer 1 500";
 const std::string EDGE_NO_PAGE = "launch /edge/a";
 
+// Gives the record what makes the decisions classify it as browserClass: the browser bits for
+// 0, 1 and 3, the third model list (see Build) for 2, a port kind for -1.
+void SetClass(_CommandDataTable& r, int browserClass) {
+    r.hasBrowserBits = browserClass == 0 || browserClass == 1 || browserClass == 3;
+    r.browserBits = browserClass == 0 ? 3 : browserClass == 1 ? 2 : 0;
+    r.portKind = browserClass == -1 ? 1 : 0;
+    SetFieldText(r.model, browserClass == 2 ? "CLASS2" : "");
+    SetFieldText(r.versionText, "5.0");
+}
+
 _CommandDataTable DeviceRecord(int browserClass, const char* ip = "192.168.0.20",
                                std::uint16_t port = 80) {
     _CommandDataTable r;
     ParseMac(MAC, r.primary.mac);
     ParseIpv4(ip, r.primary.ipAddress);
     r.primary.port = port;
-    r.browserClass = browserClass;
+    SetClass(r, browserClass);
     return r;
 }
 
@@ -48,6 +58,7 @@ class DeviceBrowserTest : public ::testing::Test {
         browser_->DetectWindows11();
         browser_->InitSiteListPath();
         browser_->DetectBrowsers();
+        browser_->LoadModelList(2, "CLASS2\r\n");
         browser_->SetTemplates({std::string(XmlTemplateResource(140)),
                                 std::string(XmlTemplateResource(141)),
                                 std::string(XmlTemplateResource(142))});
@@ -361,12 +372,12 @@ TEST_F(DeviceBrowserTest, TrackDeviceSiteFollowsTheDevicesClass) {
 
     // A newer answer that no longer needs IE mode takes the device out of both lists.
     browser_->SetSiteListPending(false);
-    ie.browserClass = 0;
+    SetClass(ie, 0);
     browser_->TrackDeviceSite(ie, BROWSER_EDGE_IE_MODE);  // IE mode lists everything: not pending
     EXPECT_EQ(browser_->SiteUrls().front(), "http://10.0.0.2/");
     EXPECT_EQ(browser_->Ie5Urls(), std::vector<std::string>{"http://10.0.0.2/"});
     EXPECT_FALSE(browser_->SiteListPending());
-    modern.browserClass = 2;
+    SetClass(modern, 2);
     browser_->TrackDeviceSite(modern, BROWSER_AUTO);
     EXPECT_EQ(browser_->SiteUrls(), std::vector<std::string>{"http://10.0.0.3/"});
     EXPECT_TRUE(browser_->Ie5Urls().empty());

@@ -103,7 +103,7 @@ TEST_F(EdgeSetup, PendingUrlOpensInEdgeAndIsKept) {
     browser_->LoadSiteListState();
     browser_->SetSiteListPending(true);
     _CommandDataTable r;
-    r.browserClass = 3;
+    // No browser bits and a model in no list: class 3.
     ParseIpv4("10.0.0.4", r.primary.ipAddress);
     r.primary.port = 8080;
     browser_->OpenDeviceUrl(r, BROWSER_EDGE_IE_MODE);

@@ -241,16 +241,13 @@ TEST(ClassifyDevice, DuplicateRowsChangeNothing) {
 
 TEST(NeedsIeMode, FollowsPortKindBitsAndClass) {
     _CommandDataTable r = Device("", "", 1);
-    EXPECT_TRUE(NeedsIeMode(r));                // port kind, no bits
-    EXPECT_TRUE(NeedsIeMode(WithBits(r, 1)));   // port kind, bit 1 clear
-    EXPECT_FALSE(NeedsIeMode(WithBits(r, 2)));  // port kind, bit 1 set
+    EXPECT_TRUE(NeedsIeMode(r, -1));                // port kind, no bits
+    EXPECT_TRUE(NeedsIeMode(WithBits(r, 1), -1));   // port kind, bit 1 clear
+    EXPECT_FALSE(NeedsIeMode(WithBits(r, 2), -1));  // port kind, bit 1 set
     r = Device("");
-    r.browserClass = 3;
-    EXPECT_TRUE(NeedsIeMode(r));
-    r.browserClass = -1;  // only a port-kind record is "-1 needs IE"
-    EXPECT_FALSE(NeedsIeMode(r));
-    r.browserClass = 2;
-    EXPECT_FALSE(NeedsIeMode(r));
+    EXPECT_TRUE(NeedsIeMode(r, 3));
+    EXPECT_FALSE(NeedsIeMode(r, -1));  // only a port-kind record is "-1 needs IE"
+    EXPECT_FALSE(NeedsIeMode(r, 2));
 }
 
 }  // namespace

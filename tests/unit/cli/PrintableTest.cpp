@@ -59,7 +59,7 @@ TEST(DeviceCsvTest, DeviceTextsThatASpreadsheetWouldRunStayText) {
     SetFieldText(v.record.model, "+1");
     SetFieldText(v.record.serialNumber, "-1");
     SetFieldText(v.record.versionText, "@SUM(A1)");
-    v.record.browserClass = -1;
+    v.browserClass = -1;
     const auto header = DeviceCsvHeader();
     const auto cells = DeviceCsvCells(v);
     auto cell = [&](const char* name) {

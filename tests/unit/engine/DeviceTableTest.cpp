@@ -1,6 +1,8 @@
 // Device table views: web addresses for the site list, and the settings command per kind.
 #include <gmock/gmock.h>
 
+#include <map>
+
 #include "EngineTest.h"
 
 namespace valdrune::test {
@@ -41,24 +43,26 @@ INSTANTIATE_TEST_SUITE_P(
 using DeviceUrls = EngineTest;
 
 TEST_F(DeviceUrls, WithoutAllOnlyDevicesThatNeedTheCompatibilityModeAreListed) {
+    std::map<MacAddress, int> classes;  // as the browser decisions would classify them
     auto add = [&](std::uint8_t mac, std::uint16_t portKind, std::uint8_t hasBits,
                    std::uint16_t bits, std::int32_t browserClass) {
         auto r = Device(Mac(mac), ("10.0.0." + std::to_string(mac)).c_str());
         r.portKind = portKind;
         r.hasBrowserBits = hasBits;
         r.browserBits = bits;
-        r.browserClass = browserClass;
+        classes[r.primary.mac] = browserClass;
         engine().StoreDevice(r);
     };
+    const auto classOf = [&](const _CommandDataTable& r) { return classes.at(r.primary.mac); };
     add(1, 11, 0, 0, -1);     // two-port without browser bits: needs it
     add(2, 11, 1, 0x2, 3);    // two-port that says it does not (class ignored)
     add(3, 11, 1, 0x1, -1);   // two-port with bit 1 clear: needs it
     add(4, 0, 0, 0, 3);       // single-port class 3: needs it
     add(5, 0, 1, 0, 2);       // single-port class 2: does not
     std::vector<std::string> urls;
-    engine().EnumerateDeviceUrls(urls, false);
+    engine().EnumerateDeviceUrls(urls, false, classOf);
     EXPECT_THAT(urls, ElementsAre("http://10.0.0.1/", "http://10.0.0.3/", "http://10.0.0.4/"));
-    engine().EnumerateDeviceUrls(urls, true);
+    engine().EnumerateDeviceUrls(urls, true, classOf);
     EXPECT_EQ(urls.size(), 5u);
     engine().ClearDevices();
     engine().EnumerateDeviceUrls(urls, true);

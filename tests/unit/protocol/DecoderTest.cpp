@@ -216,7 +216,6 @@ TEST(Decoder, HeaderFieldsAndEveryAnswerTagReachTheRecord) {
     EXPECT_EQ(r.portKind, 0);
     EXPECT_EQ(r.portOptionA, 255);
     EXPECT_EQ(r.portOptionB, 255);
-    EXPECT_EQ(r.browserClass, -1);
     EXPECT_EQ(r.legacyPrefix, 0);
 }
 

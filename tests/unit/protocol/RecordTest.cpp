@@ -42,7 +42,6 @@ TEST(Record, DefaultsAndWholeCopies) {
     EXPECT_EQ(a.flags, 255);
     EXPECT_EQ(a.portOptionA, 255);
     EXPECT_EQ(a.portOptionB, 255);
-    EXPECT_EQ(a.browserClass, -1);
     EXPECT_EQ(a.primary.ifIndex, -1);
 
     a.primary.description = "first";
