@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "AnswerBuilder.h"
+#include "Answer.h"
 #include "protocol/Catalogue.h"
 #include "protocol/Datagram.h"
 #include "protocol/Decoder.h"
@@ -63,7 +63,7 @@ TEST(Datagram, SearchRequestInModeZeroDiffersOnlyInModeByteAndChecksum) {
     EXPECT_EQ(zero[35], 0);
     EXPECT_EQ(zero[36], 1);
     zero[35] = 2;
-    test::AnswerBuilder::Seal(zero);
+    test::AnswerBuilder::FixChecksum(zero);
     EXPECT_EQ(zero, two);
 }
 
@@ -259,7 +259,7 @@ TEST(Datagram, ChecksumEqualsThePlainByteSumPlusOneAtEveryLength) {
 // --- validation ---------------------------------------------------------------------------
 
 Bytes GoodAnswer() {
-    return test::AnswerBuilder().Requester(kPc.mac, kPc.ipAddress).U32(32, 0xC0A80014).Build();
+    return test::Answer().Requester(kPc.mac, kPc.ipAddress).U32(32, 0xC0A80014).Build();
 }
 
 struct Mutation {
@@ -282,12 +282,12 @@ INSTANTIATE_TEST_SUITE_P(
         Mutation{"Unchanged", [](Bytes&) {}, true},
         Mutation{"ShorterThanHeader", [](Bytes& d) { d.resize(47); }, false},
         Mutation{"ForeignRequesterMac",
-                 [](Bytes& d) { d[17] = 0x77; test::AnswerBuilder::Seal(d); }, false},
+                 [](Bytes& d) { d[17] = 0x77; test::AnswerBuilder::FixChecksum(d); }, false},
         Mutation{"ForeignMacWithZeroRequesterAddress",
                  [](Bytes& d) {
                      d[17] = 0x77;
                      d[18] = d[19] = d[20] = d[21] = 0;
-                     test::AnswerBuilder::Seal(d);
+                     test::AnswerBuilder::FixChecksum(d);
                  },
                  true},
         Mutation{"ForeignMacWithOneNonzeroAddressByte",
@@ -295,12 +295,12 @@ INSTANTIATE_TEST_SUITE_P(
                      d[12] = 0x77;
                      d[18] = d[19] = d[20] = 0;
                      d[21] = 1;
-                     test::AnswerBuilder::Seal(d);
+                     test::AnswerBuilder::FixChecksum(d);
                  },
                  false},
-        Mutation{"WrongMagic", [](Bytes& d) { d[31] ^= 1; test::AnswerBuilder::Seal(d); }, false},
+        Mutation{"WrongMagic", [](Bytes& d) { d[31] ^= 1; test::AnswerBuilder::FixChecksum(d); }, false},
         Mutation{"WrongFormatWord",
-                 [](Bytes& d) { d[33] = 1; test::AnswerBuilder::Seal(d); }, false},
+                 [](Bytes& d) { d[33] = 1; test::AnswerBuilder::FixChecksum(d); }, false},
         Mutation{"ChecksumOffByOne", [](Bytes& d) { d.back() = static_cast<std::uint8_t>(d.back() + 1); },
                  false},
         Mutation{"ChecksumHighByteWrong", [](Bytes& d) { d[d.size() - 2] ^= 0x80; }, false},
@@ -311,14 +311,14 @@ INSTANTIATE_TEST_SUITE_P(
                      d[0] = 0x55;
                      d[34] = 0x55;
                      d[40] = 0x55;
-                     test::AnswerBuilder::Seal(d);
+                     test::AnswerBuilder::FixChecksum(d);
                  },
                  true}),
     [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST(Datagram, ValidatorEnforcesTheLargestPayloadExactly) {
     for (std::size_t length : {1470u, 1471u}) {
-        test::AnswerBuilder b;
+        test::AnswerBuilder b = test::Answer();
         b.Item(500, Bytes(length - 4, 0x5A));
         const Bytes d = b.Build();
         ASSERT_EQ(d.size(), length + 52);
@@ -327,7 +327,7 @@ TEST(Datagram, ValidatorEnforcesTheLargestPayloadExactly) {
 }
 
 TEST(Datagram, ValidatorReportsTheHeaderFields) {
-    const Bytes d = test::AnswerBuilder()
+    const Bytes d = test::Answer()
                         .Command(CMD_INFO)
                         .Sequence(0x1234)
                         .Mode(2)
@@ -366,7 +366,7 @@ Walked Walk(const Bytes& d, std::uint16_t length) {
 }
 
 TEST(ItemWalk, DeliversItemsInWireOrderUpToTheEndTag) {
-    const Bytes d = test::AnswerBuilder().U8(0, 3).Item(700, {}).U32(32, 1).U8(0, 4).Build();
+    const Bytes d = test::Answer().U8(0, 3).Item(700, {}).U32(32, 1).U8(0, 4).Build();
     const Walked w = Walk(d, static_cast<std::uint16_t>(d[2] << 8 | d[3]));
     EXPECT_EQ(w.tags, (std::vector<std::uint16_t>{0, 700, 32, 0}));
     EXPECT_TRUE(w.reachedEnd);
@@ -374,7 +374,7 @@ TEST(ItemWalk, DeliversItemsInWireOrderUpToTheEndTag) {
 
 TEST(ItemWalk, StopsAtAnEarlyEndTag) {
     // An end tag inside the payload ends the list; what follows is never read.
-    const Bytes d = test::AnswerBuilder().U8(0, 3).Raw({0xFF, 0xFF}).U32(32, 1).Build();
+    const Bytes d = test::Answer().U8(0, 3).Raw({0xFF, 0xFF}).U32(32, 1).Build();
     const Walked w = Walk(d, static_cast<std::uint16_t>(d[2] << 8 | d[3]));
     EXPECT_EQ(w.tags, (std::vector<std::uint16_t>{0}));
     EXPECT_TRUE(w.reachedEnd);
@@ -383,14 +383,14 @@ TEST(ItemWalk, StopsAtAnEarlyEndTag) {
 TEST(ItemWalk, ItemCrossingThePayloadEndEndsTheWalkAfterEarlierItems) {
     // The last item claims 40 value bytes, more than the payload holds: earlier items stand,
     // the truncated one is not delivered.
-    Bytes d = test::AnswerBuilder().U8(0, 3).Raw({0x00, 0x20, 0x00, 0x28, 1, 2, 3, 4}).Build();
+    Bytes d = test::Answer().U8(0, 3).Raw({0x00, 0x20, 0x00, 0x28, 1, 2, 3, 4}).Build();
     const Walked w = Walk(d, static_cast<std::uint16_t>(d[2] << 8 | d[3]));
     EXPECT_EQ(w.tags, (std::vector<std::uint16_t>{0}));
     EXPECT_FALSE(w.reachedEnd);
 }
 
 TEST(ItemWalk, ItemHeaderSplitByThePayloadEndEndsTheWalk) {
-    const Bytes d = test::AnswerBuilder().U8(0, 3).Raw({0x00, 0x20}).Build();
+    const Bytes d = test::Answer().U8(0, 3).Raw({0x00, 0x20}).Build();
     const Walked w = Walk(d, static_cast<std::uint16_t>(d[2] << 8 | d[3]));
     EXPECT_EQ(w.tags, (std::vector<std::uint16_t>{0}));
     EXPECT_FALSE(w.reachedEnd);
@@ -399,7 +399,7 @@ TEST(ItemWalk, ItemHeaderSplitByThePayloadEndEndsTheWalk) {
 TEST(ItemWalk, NeverReadsPastTheReceivedBytesWhateverTheDeclaredLength) {
     // A declared payload far beyond what arrived: every cut of the datagram must be walked
     // without touching bytes past the cut (the vector is exactly the received size).
-    const Bytes full = test::AnswerBuilder().U32(32, 1).Text(168, "ZM-P41").U16(37, 80).Build();
+    const Bytes full = test::Answer().U32(32, 1).Text(168, "ZM-P41").U16(37, 80).Build();
     for (std::size_t cut = 0; cut <= full.size(); ++cut) {
         const Bytes received(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut));
         const Walked w = Walk(received, 1470);
@@ -409,7 +409,7 @@ TEST(ItemWalk, NeverReadsPastTheReceivedBytesWhateverTheDeclaredLength) {
 }
 
 TEST(ItemWalk, MissingEndTagAtThePayloadEndIsReported) {
-    Bytes d = test::AnswerBuilder().U8(0, 3).Build();
+    Bytes d = test::Answer().U8(0, 3).Build();
     d[d.size() - 4] = 0x00;  // the end tag becomes 00 FF
     const Walked w = Walk(d, static_cast<std::uint16_t>(d[2] << 8 | d[3]));
     EXPECT_EQ(w.tags, (std::vector<std::uint16_t>{0}));

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "AnswerBuilder.h"
+#include "Answer.h"
 #include "protocol/Datagram.h"
 #include "protocol/Decoder.h"
 
@@ -12,6 +12,7 @@ namespace valdrune {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::Answer;
 using test::AnswerBuilder;
 
 const MacAddress kPcMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
@@ -46,7 +47,7 @@ class DecoderKind : public testing::TestWithParam<KindCase> {};
 
 TEST_P(DecoderKind, FollowsModeModelPrefixAndModeItems) {
     const KindCase& c = GetParam();
-    AnswerBuilder b;
+    AnswerBuilder b = Answer();
     b.Mode(c.mode).U32(32, 0xC0A80014);
     if (c.model) b.Text(168, c.model);
     if (c.tag0) b.U8(0, 3);
@@ -104,7 +105,7 @@ class TwoPortOptions : public testing::TestWithParam<PortCase> {};
 
 TEST_P(TwoPortOptions, DerivedOnlyWhenNotReceived) {
     const PortCase& c = GetParam();
-    AnswerBuilder b;
+    AnswerBuilder b = Answer();
     b.Mode(2).U8(0, 3).U32(32, 1).U16(192, c.portKind);
     if (c.tag212 >= 0) b.U16(212, static_cast<std::uint16_t>(c.tag212));
     const _CommandDataTable r = DecodeRecord(b);
@@ -123,16 +124,16 @@ INSTANTIATE_TEST_SUITE_P(Decoder, TwoPortOptions,
 TEST(Decoder, TwoPortDeviceTakesHttpsFromFlagsEvenFromALegacyStart) {
     // Mode 0, prefix present, capability 0: tag 166 alone would not set https.
     const _CommandDataTable on = DecodeRecord(
-        AnswerBuilder().Mode(0).Text(168, "ZM-X").U32(32, 1).U8(166, 0x04).U16(192, 3));
+        Answer().Mode(0).Text(168, "ZM-X").U32(32, 1).U8(166, 0x04).U16(192, 3));
     EXPECT_EQ(on.kind, DEVICE_KIND_TWO_PORT);
     EXPECT_EQ(on.https, 1);
     // flags never received (255) means no HTTPS although bit 2 of 255 is set.
     const _CommandDataTable off =
-        DecodeRecord(AnswerBuilder().Mode(2).U8(0, 1).U32(32, 1).U8(40, 1).U16(192, 3));
+        DecodeRecord(Answer().Mode(2).U8(0, 1).U32(32, 1).U8(40, 1).U16(192, 3));
     EXPECT_EQ(off.https, 0);
     // A two-port device keeps the model it sent: no legacy table lookup.
     const _CommandDataTable named = DecodeRecord(
-        AnswerBuilder().Mode(0).Text(168, "ZM-X").U32(32, 1).U16(192, 3).Item(184, {0, 19}));
+        Answer().Mode(0).Text(168, "ZM-X").U32(32, 1).U16(192, 3).Item(184, {0, 19}));
     EXPECT_EQ(FieldText(named.model), "ZM-X");
 }
 
@@ -140,7 +141,7 @@ TEST(Decoder, TwoPortDeviceTakesHttpsFromFlagsEvenFromALegacyStart) {
 
 TEST(Decoder, FlagsSetHttpsOnlyForCurrentDevicesWithCapability) {
     auto httpsOf = [](std::uint8_t mode, std::uint8_t cap, std::uint8_t flags) {
-        return DecodeRecord(AnswerBuilder().Mode(mode).Capability(cap).U8(0, 3).U32(32, 1).U8(
+        return DecodeRecord(Answer().Mode(mode).Capability(cap).U8(0, 3).U32(32, 1).U8(
                                 166, flags))
             .https;
     };
@@ -152,7 +153,7 @@ TEST(Decoder, FlagsSetHttpsOnlyForCurrentDevicesWithCapability) {
 
 TEST(Decoder, LaterItemsOverwriteEarlierOnes) {
     const _CommandDataTable r =
-        DecodeRecord(AnswerBuilder().Mode(2).Capability(1).U8(0, 3).U32(32, 0x0A000001)
+        DecodeRecord(Answer().Mode(2).Capability(1).U8(0, 3).U32(32, 0x0A000001)
                          .U8(40, 1).U8(166, 0x90)  // 166 after 40: https cleared
                          .U32(32, 0x0A000002).Text(168, "FIRST").Text(168, "SECOND"));
     EXPECT_EQ(r.primary.ipAddress, 0x0A000002u);
@@ -165,7 +166,7 @@ TEST(Decoder, HeaderFieldsAndEveryAnswerTagReachTheRecord) {
     Bytes pair(32);
     for (std::size_t i = 0; i < 32; ++i) pair[i] = static_cast<std::uint8_t>(0xC0 + i);
     const DecodeResult d = Decode(
-        AnswerBuilder().Device(mac).Mode(2).Capability(2).Sequence(77)
+        Answer().DeviceMac(mac).Mode(2).Capability(2).Sequence(77)
             .U8(0, 3).U8(1, 6).U32(32, 0xC0A80014).U32(33, 0xFFFFFF00).U32(34, 0xC0A80001)
             .Item(35, {8, 8, 8, 8, 8, 8, 4, 4}).U16(37, 8080).U32(48, 0xAC100001)
             .U32(49, 0xFFFF0000).Item(64, Bytes(16, 0xFE)).Item(65, Bytes(16, 0x65))
@@ -224,7 +225,7 @@ TEST(Decoder, HeaderFieldsAndEveryAnswerTagReachTheRecord) {
 TEST(Decoder, ValuesLongerThanTheirFieldAreCutAndShorterOnesZeroPadded) {
     Bytes longName(20, 'n');
     const _CommandDataTable r = DecodeRecord(
-        AnswerBuilder().Mode(2).Capability(0).U8(0, 3).U32(32, 1)
+        Answer().Mode(2).Capability(0).U8(0, 3).U32(32, 1)
             .Item(167, longName)              // no trimming: capability 0
             .Item(64, {0x20, 0x01, 0x0d, 0xb8})  // 4 of 16 bytes
             .Item(66, Bytes(40, 0x66))
@@ -245,7 +246,7 @@ TEST(Decoder, ValuesLongerThanTheirFieldAreCutAndShorterOnesZeroPadded) {
 
 TEST(Decoder, NumericItemOfTheWrongLengthLeavesItsFieldAlone) {
     const DecodeResult d = Decode(
-        AnswerBuilder().Mode(2).U8(0, 3).U16(37, 80)
+        Answer().Mode(2).U8(0, 3).U16(37, 80)
             .Item(37, {0x1F})                 // short port
             .Item(35, {1, 2, 3, 4})           // half a DNS pair
             .Item(166, {0x94, 0x00})          // two-byte flags
@@ -262,7 +263,7 @@ TEST(Decoder, NumericItemOfTheWrongLengthLeavesItsFieldAlone) {
 
 TEST(Decoder, TruncatedItemEndsDecodingButKeepsEarlierItems) {
     // The checksum covers the malformed list, so it passes validation.
-    const DecodeResult d = Decode(AnswerBuilder().Mode(2).U8(0, 3).U32(32, 0x0A000009)
+    const DecodeResult d = Decode(Answer().Mode(2).U8(0, 3).U32(32, 0x0A000009)
                                       .Raw({0x00, 0xA8, 0x00, 0x10, 'Z', 'M'})
                                       .Build());
     EXPECT_TRUE(d.hadAddress);
@@ -322,7 +323,7 @@ class LegacyAnswerModel : public testing::TestWithParam<LegacyAnswer> {};
 
 TEST_P(LegacyAnswerModel, ComesFromTheCodesUnlessTheSourceSaysText) {
     const LegacyAnswer& c = GetParam();
-    AnswerBuilder b;
+    AnswerBuilder b = Answer();
     b.Mode(0).U8(0, 0).U32(32, 1).Text(168, "ZM-TEXT");
     auto code = [](int v) {
         Bytes value(16, 0);
@@ -418,7 +419,7 @@ TEST(Decoder, NamesAreTrimmedOnlyForCurrentDevicesWithCapability) {
     const Bytes bad = {'A', 0xFF, 'B'};
     auto nameOf = [&](std::uint8_t mode, std::uint8_t cap) {
         const _CommandDataTable r =
-            DecodeRecord(AnswerBuilder().Mode(mode).Capability(cap).U8(0, 3).U32(32, 1).Item(167, bad));
+            DecodeRecord(Answer().Mode(mode).Capability(cap).U8(0, 3).U32(32, 1).Item(167, bad));
         return FieldText(r.deviceName);
     };
     EXPECT_EQ(nameOf(2, 1), "A");
@@ -441,7 +442,7 @@ MacAddress NthMac(int n) {
 
 TEST(DeviceTableParse, AnswerWithoutAddressIsNeitherStoredNorReported) {
     DeviceTable table;
-    const StoredAnswer r = Parse(table, AnswerBuilder().U8(0, 3).Text(168, "K9000").Build());
+    const StoredAnswer r = Parse(table, Answer().U8(0, 3).Text(168, "K9000").Build());
     EXPECT_EQ(r.address, 0u);
     EXPECT_EQ(r.entry, nullptr);
     EXPECT_TRUE(table.Empty());
@@ -450,7 +451,7 @@ TEST(DeviceTableParse, AnswerWithoutAddressIsNeitherStoredNorReported) {
 TEST(DeviceTableParse, ZeroAddressIsStoredAndReportedUnderTheMac) {
     DeviceTable table;
     const MacAddress mac{0x00, 0x0A, 0xFF, 0x01, 0x02, 0x03};
-    const Bytes d = AnswerBuilder().Device(mac).U8(0, 3).U32(32, 0).Build();
+    const Bytes d = Answer().DeviceMac(mac).U8(0, 3).U32(32, 0).Build();
     const StoredAnswer r = Parse(table, d);
     EXPECT_EQ(r.address, 0u);
     ASSERT_NE(r.entry, nullptr);
@@ -461,14 +462,14 @@ TEST(DeviceTableParse, ZeroAddressIsStoredAndReportedUnderTheMac) {
 TEST(DeviceTableParse, FullTableDropsNewDevicesButUpdatesKnownOnesKeepingTheirNumber) {
     DeviceTable table;
     for (int i = 0; i < 99; ++i)
-        Parse(table, AnswerBuilder().Device(NthMac(i)).U8(0, 3).U32(32, 1).Build());
+        Parse(table, Answer().DeviceMac(NthMac(i)).U8(0, 3).U32(32, 1).Build());
     // The last free slot still takes a new device.
-    ASSERT_NE(Parse(table, AnswerBuilder().Device(NthMac(99)).U8(0, 3).U32(32, 1).Build()).entry,
+    ASSERT_NE(Parse(table, Answer().DeviceMac(NthMac(99)).U8(0, 3).U32(32, 1).Build()).entry,
               nullptr);
     ASSERT_EQ(table.Size(), 100u);
 
     const StoredAnswer dropped =
-        Parse(table, AnswerBuilder().Device(NthMac(100)).U8(0, 3).U32(32, 0x0A000064).Build());
+        Parse(table, Answer().DeviceMac(NthMac(100)).U8(0, 3).U32(32, 0x0A000064).Build());
     EXPECT_EQ(dropped.address, 0x0A000064u)
         << "the address is reported even when the device is not kept";
     EXPECT_EQ(dropped.entry, nullptr);
@@ -476,7 +477,7 @@ TEST(DeviceTableParse, FullTableDropsNewDevicesButUpdatesKnownOnesKeepingTheirNu
     EXPECT_FALSE(table.Contains(NthMac(100)));
 
     const StoredAnswer known = Parse(
-        table, AnswerBuilder().Device(NthMac(5)).Sequence(9).U8(0, 3).U32(32, 0x0A000005).Build());
+        table, Answer().DeviceMac(NthMac(5)).Sequence(9).U8(0, 3).U32(32, 0x0A000005).Build());
     ASSERT_NE(known.entry, nullptr);
     EXPECT_EQ(known.entry->number, 5);
     EXPECT_EQ(known.entry->record.primary.ipAddress, 0x0A000005u);
