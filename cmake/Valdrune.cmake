@@ -41,3 +41,17 @@ function(valdrune_add_test)
             DISCOVERY_MODE PRE_TEST)
     endif()
 endfunction()
+
+# valdrune_add_e2e_driver(NAME <driver> SOURCES <files...> LIBS <targets...>
+#                         TEST <test> DEFINE <macro>)
+# A test driver of a shipped program (the program plus test hooks) and the end-to-end test that
+# runs it: the test gets the driver's path as <macro>; both name the probe helper of the build.
+function(valdrune_add_e2e_driver)
+    cmake_parse_arguments(D "" "NAME;TEST;DEFINE" "SOURCES;LIBS" ${ARGN})
+    add_executable(${D_NAME} ${D_SOURCES})
+    target_link_libraries(${D_NAME} PRIVATE ${D_LIBS} valdrune_warnings)
+    target_compile_definitions(${D_NAME} PRIVATE
+        VALDRUNE_NETPROBE_BINARY="$<TARGET_FILE:valdrune-netprobe>")
+    target_compile_definitions(${D_TEST} PRIVATE ${D_DEFINE}="$<TARGET_FILE:${D_NAME}>")
+    add_dependencies(${D_TEST} ${D_NAME} valdrune-sim valdrune-netprobe)
+endfunction()

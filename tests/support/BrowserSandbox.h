@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,14 @@
 namespace valdrune::test {
 
 using Launch = std::pair<std::string, std::vector<std::string>>;
+
+// A file of the sandbox (site list, policy) as bytes; empty when it cannot be read.
+inline std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 class StandInWindows final : public ITopLevelWindows {
   public:

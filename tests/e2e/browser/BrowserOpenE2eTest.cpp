@@ -39,12 +39,7 @@ namespace fs = std::filesystem;
 namespace valdrune {
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::Slurp;
 
 // Each start of a stand-in leaves <name>.args.<pid> holding one argument per line.
 struct StandIns {

@@ -27,17 +27,9 @@ std::vector<Row> ReadDump(const std::string& path) {
     return rows;
 }
 
-// The window runs with its own runtime and configuration folders so that neither a real
-// user's instance lock nor their settings are touched.
 std::vector<std::string> WindowEnv(const NetNs& net, const std::string& dump, int exitAfterMs) {
-    return {"QT_QPA_PLATFORM=offscreen",
-            "XDG_RUNTIME_DIR=" + net.Scratch(),
-            "XDG_CONFIG_HOME=" + net.Scratch() + "/config",
-            "LANG=C.UTF-8",
-            "LANGUAGE=",
-            "LC_ALL=",
-            "VALDRUNE_LIST_DUMP=" + dump,
-            "VALDRUNE_EXIT_AFTER_MS=" + std::to_string(exitAfterMs)};
+    return net.WindowEnvironment(
+        {"VALDRUNE_LIST_DUMP=" + dump, "VALDRUNE_EXIT_AFTER_MS=" + std::to_string(exitAfterMs)});
 }
 
 TEST(WindowE2e, ListsEveryKindOfSimulatedDeviceWithAllColumns) {

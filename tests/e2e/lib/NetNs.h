@@ -261,6 +261,20 @@ public:
     // A scratch directory removed with the namespaces.
     const std::string& Scratch() const { return scratch_; }
 
+    // The environment of a window run in this network: offscreen, English, its own runtime
+    // and configuration folders (neither a real user's instance lock nor their settings are
+    // touched), plus extra "NAME=value" entries.
+    std::vector<std::string> WindowEnvironment(const std::vector<std::string>& extra) const {
+        std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
+                                        "XDG_RUNTIME_DIR=" + scratch_,
+                                        "XDG_CONFIG_HOME=" + scratch_ + "/config",
+                                        "LANG=C.UTF-8",
+                                        "LANGUAGE=",
+                                        "LC_ALL="};
+        env.insert(env.end(), extra.begin(), extra.end());
+        return env;
+    }
+
     // Runs argv inside namespace ns and waits (timeoutMs; the program is killed after it).
     RunResult RunIn(const std::string& ns, const std::vector<std::string>& argv,
                     int timeoutMs = 30000, const std::vector<std::string>& env = {}) const {

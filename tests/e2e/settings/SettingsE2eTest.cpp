@@ -24,13 +24,7 @@ struct Change {
 };
 
 std::vector<std::string> WindowEnv(const NetNs& net, int timeScale) {
-    return {"QT_QPA_PLATFORM=offscreen",
-            "XDG_RUNTIME_DIR=" + net.Scratch(),
-            "XDG_CONFIG_HOME=" + net.Scratch() + "/config",
-            "LANG=C.UTF-8",
-            "LANGUAGE=",
-            "LC_ALL=",
-            "VALDRUNE_TIME_SCALE=" + std::to_string(timeScale)};
+    return net.WindowEnvironment({"VALDRUNE_TIME_SCALE=" + std::to_string(timeScale)});
 }
 
 int LongestBlock(const std::string& out) {

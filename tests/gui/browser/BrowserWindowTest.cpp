@@ -21,13 +21,6 @@
 namespace valdrune::test {
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Drives modal message dialogs from inside their own loops: each step looks at the dialog on
 // top, then advances the virtual clock by 100 ms. The next step is queued first, so a dialog
 // opened during a step is driven too.
