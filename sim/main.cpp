@@ -105,6 +105,14 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
         }
         return std::string(argv[++i]);
     };
+    // The value of option a as a whole number from 1 to max; says so when it is not one.
+    auto number = [&](int& i, const std::string& a, int max) -> std::optional<int> {
+        const std::optional<std::string> text = value(i);
+        if (!text) return std::nullopt;
+        const std::optional<int> n = ParsePositive(*text, max);
+        if (!n) std::cerr << "valdrune-sim: bad " << a << " '" << *text << "'\n";
+        return n;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         std::optional<std::string> v;
@@ -133,35 +141,23 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
                 return 2;
             }
         } else if (a == "--count") {
-            if (!(v = value(i))) return 2;
-            auto n = ParsePositive(*v, 5000);
-            if (!n) {
-                std::cerr << "valdrune-sim: bad --count '" << *v << "'\n";
-                return 2;
-            }
+            const auto n = number(i, a, 5000);
+            if (!n) return 2;
             o.scenarioOptions.count = *n;
         } else if (a == "--interface") {
             if (!(v = value(i))) return 2;
             o.interface = *v;
         } else if (a == "--port" || a == "--reply-port") {
-            if (!(v = value(i))) return 2;
-            auto n = ParsePositive(*v, 65535);
-            if (!n) {
-                std::cerr << "valdrune-sim: bad " << a << " '" << *v << "'\n";
-                return 2;
-            }
+            const auto n = number(i, a, 65535);
+            if (!n) return 2;
             (a == "--port" ? o.port : o.replyPort) = static_cast<std::uint16_t>(*n);
         } else if (a == "--ready-file") {
             if (!(v = value(i))) return 2;
             o.readyFile = *v;
         } else if (a == "--time-scale") {
-            if (!(v = value(i))) return 2;
-            auto n = ParsePositive(*v, 1000000);
-            if (!n) {
-                std::cerr << "valdrune-sim: bad --time-scale '" << *v << "'\n";
-                return 2;
-            }
-            o.timeScale = static_cast<int>(*n);
+            const auto n = number(i, a, 1000000);
+            if (!n) return 2;
+            o.timeScale = *n;
         } else {
             std::cerr << "valdrune-sim: unknown option '" << a << "'\n" << kUsage;
             return 2;
