@@ -85,8 +85,8 @@ public:
     void ClearDevices();
     void ForEachDevice(const std::function<void(const DeviceEntry&)>& fn) const;
     const DeviceTable& Devices() const { return devices_; }
-    // browserClassOf: how a device's page must be opened (its browser class, Part of the
-    // browser decisions); without it every single-port device counts as class -1.
+    // browserClassOf: how a device's page must be opened (the browser decisions' class of
+    // it); without it every single-port device counts as class -1.
     void EnumerateDeviceUrls(std::vector<std::string>& urls, bool all,
                              const std::function<int(const _CommandDataTable&)>& browserClassOf =
                                  {}) const;
