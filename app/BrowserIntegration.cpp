@@ -83,7 +83,7 @@ std::vector<std::pair<std::string, int>> BrowserIntegration::BrowserComboEntries
 }
 
 void BrowserIntegration::TrackDevice(const _CommandDataTable& record) {
-    state_->browser.TrackDeviceSite(record, dlg_.browserCode);
+    state_->browser.TrackDeviceSite(record, dlg_.BrowserCode());
 }
 
 void BrowserIntegration::OnBrowserChoiceChanged(int newCode, int oldCode) {
@@ -95,11 +95,11 @@ void BrowserIntegration::OnOpenDeviceWindow() {
     if (const int row = dlg_.SelectedRow(); row >= 0) {
         mac = dlg_.RowText(row, COL_MAC).toStdString();
     }
-    int code = dlg_.browserCode;
+    int code = dlg_.BrowserCode();
     if (const auto* combo = dlg_.ControlAs<QComboBox>(IDC_BROWSER_COMBO)) {
         const int index = combo->currentIndex();
-        if (index >= 0 && index < static_cast<int>(dlg_.browserCodes.size())) {
-            code = dlg_.browserCodes[static_cast<std::size_t>(index)];
+        if (index >= 0 && index < static_cast<int>(dlg_.BrowserCodes().size())) {
+            code = dlg_.BrowserCodes()[static_cast<std::size_t>(index)];
         }
     }
     state_->browser.OnOpenDeviceWindow(mac, code);

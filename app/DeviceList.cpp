@@ -279,6 +279,14 @@ void CTallyrigDlg::ClearList() {
 
 // ---- Sorting --------------------------------------------------------------------------------
 
+void CTallyrigDlg::SortAgainAfterAddressChange() {
+    if (sortColumn == COL_PORT || sortColumn == COL_OVERLAP ||
+        (sortColumn == COL_ADDRESS && sortKeyFamily == 4)) {
+        sortKeyFamily = viewFamily;
+        SortRows(sortColumn, sortOrder, sortColumn);
+    }
+}
+
 void CTallyrigDlg::OnColumnClick(int column) {
     int previous = column;
     if (column == sortColumn) {

@@ -117,13 +117,7 @@ void RunProgressDialog(CTallyrigDlg& dlg) {
     dlg.resultTextId = 0;
     dlg.resultBoxType = 0;
     // New addresses change the order of the address, port and overlap columns.
-    const bool sortedByChangedColumn =
-        dlg.sortColumn == COL_PORT || dlg.sortColumn == COL_OVERLAP ||
-        (dlg.sortColumn == COL_ADDRESS && dlg.sortKeyFamily == 4);
-    if (shown == kTextCompleted && sortedByChangedColumn) {
-        dlg.sortKeyFamily = dlg.viewFamily;
-        dlg.SortRows(dlg.sortColumn, dlg.sortOrder, dlg.sortColumn);
-    }
+    if (shown == kTextCompleted) dlg.SortAgainAfterAddressChange();
     dlg.busy = false;
 }
 

@@ -141,13 +141,20 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     // Layout helpers (also used by the tests).
     int ColumnTotal() const { return columnTotal_; }
 
-    // ---- Dialog state shared with the settings change and the browser steps ----
-    int sortColumn = -1;
-    int sortOrder = 0;
-    int sortKeyFamily = 4;
-    int viewFamily = 4;
-    std::vector<int> browserCodes;
-    int browserCode = 0;
+    // Sort state (column -1 none; order 0 none, 1 ascending, 2 descending; key family and view
+    // family 4 or 6), the browser combo's codes and choice, the number of interfaces.
+    int SortColumn() const { return sortColumn; }
+    int SortOrder() const { return sortOrder; }
+    int SortKeyFamily() const { return sortKeyFamily; }
+    int ViewFamily() const { return viewFamily; }
+    const std::vector<int>& BrowserCodes() const { return browserCodes; }
+    int BrowserCode() const { return browserCode; }
+    int InterfaceCount() const { return interfaceCount; }
+    // After a completed change: a list sorted by the port or overlap column, or by the address
+    // column with IPv4 keys, is sorted again with its column and order.
+    void SortAgainAfterAddressChange();
+
+    // ---- Settings change state, kept by the settings change sequence ----
     MacAddress targetMac{};
     bool busy = false;
     _CommandDataTable pendingSettings;
@@ -155,7 +162,6 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     int resultTextId = 0;
     int resultBoxType = 0;
     bool waitForRestart = true;
-    int interfaceCount = 0;
 
     // The engine's events: a found device writes its row; the settings events become the
     // dialog's own WM_SETUP_ACCEPTED (confirmation), WM_SETUP_FAILED (1, 2) and
@@ -173,6 +179,14 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    int sortColumn = -1;
+    int sortOrder = 0;
+    int sortKeyFamily = 4;
+    int viewFamily = 4;
+    std::vector<int> browserCodes;
+    int browserCode = 0;
+    int interfaceCount = 0;
+
     std::intptr_t DispatchMessage(WindowMessage message, std::uintptr_t wParam,
                                   std::intptr_t lParam);
     void CreateControls();

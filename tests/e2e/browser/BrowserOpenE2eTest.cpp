@@ -89,8 +89,8 @@ int RowOf(CTallyrigDlg& dlg, const std::string& ip) {
 
 void Choose(CTallyrigDlg& dlg, int code) {
     auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
-    for (std::size_t i = 0; i < dlg.browserCodes.size(); ++i) {
-        if (dlg.browserCodes[i] == code) {
+    for (std::size_t i = 0; i < dlg.BrowserCodes().size(); ++i) {
+        if (dlg.BrowserCodes()[i] == code) {
             combo->setCurrentIndex(static_cast<int>(i));
             emit combo->activated(static_cast<int>(i));
             return;

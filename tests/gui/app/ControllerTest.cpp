@@ -145,11 +145,11 @@ TEST(MainWindowCombos, BrowserChoiceIsStoredAndShownAgainNextTime) {
     ASSERT_GE(combo->count(), 1);
     const int last = combo->count() - 1;
     emit combo->activated(last);
-    EXPECT_EQ(first.browserCode, first.browserCodes[static_cast<std::size_t>(last)]);
-    EXPECT_EQ(CSettingsStore(rig.SettingsFile()).ReadBrowser(), first.browserCode);
-    const int chosen = first.browserCode;
+    EXPECT_EQ(first.BrowserCode(), first.BrowserCodes()[static_cast<std::size_t>(last)]);
+    EXPECT_EQ(CSettingsStore(rig.SettingsFile()).ReadBrowser(), first.BrowserCode());
+    const int chosen = first.BrowserCode();
     CTallyrigDlg& second = rig.Open();
-    EXPECT_EQ(second.browserCode, chosen);
+    EXPECT_EQ(second.BrowserCode(), chosen);
     EXPECT_EQ(second.ControlAs<QComboBox>(IDC_BROWSER_COMBO)->currentIndex(), last);
 }
 
@@ -181,9 +181,9 @@ TEST(MainWindowCombos, ViewComboSwitchesTheView) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
     emit dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->activated(1);
-    EXPECT_EQ(dlg.viewFamily, 6);
+    EXPECT_EQ(dlg.ViewFamily(), 6);
     emit dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->activated(0);
-    EXPECT_EQ(dlg.viewFamily, 4);
+    EXPECT_EQ(dlg.ViewFamily(), 4);
 }
 
 // ---- Messages and timer ---------------------------------------------------------------

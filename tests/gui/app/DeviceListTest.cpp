@@ -179,12 +179,12 @@ TEST(DeviceList, ClickingAnotherColumnMovesTheArrow) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     };
     click(COL_PORT);
-    EXPECT_EQ(dlg.sortColumn, COL_PORT);
+    EXPECT_EQ(dlg.SortColumn(), COL_PORT);
     EXPECT_EQ(dlg.HeaderArrow(COL_PORT), 1);
     click(COL_MODEL);
     EXPECT_EQ(dlg.HeaderArrow(COL_PORT), 0);
     EXPECT_EQ(dlg.HeaderArrow(COL_MODEL), 1);
-    EXPECT_EQ(dlg.sortOrder, 1);
+    EXPECT_EQ(dlg.SortOrder(), 1);
     EXPECT_EQ(header->sortIndicatorSection(), COL_MODEL);
 }
 
@@ -222,7 +222,7 @@ TEST(DeviceList, SwitchingViewResortsAnAddressSort) {
     dlg.OnColumnClick(COL_ADDRESS);
     EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-01");
     dlg.SwitchView(1);
-    EXPECT_EQ(dlg.sortKeyFamily, 6);
+    EXPECT_EQ(dlg.SortKeyFamily(), 6);
     EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-02") << "no IPv6 sorts first";
 }
 
@@ -282,9 +282,9 @@ TEST(DeviceList, SearchClearsRowsAndSortAndStartsOver) {
     rig.transport.ClearSent();
     dlg.ControlAs<QAbstractButton>(IDC_SEARCH)->click();
     EXPECT_EQ(dlg.RowCount(), 0);
-    EXPECT_EQ(dlg.sortColumn, -1);
-    EXPECT_EQ(dlg.sortOrder, 0);
-    EXPECT_EQ(dlg.sortKeyFamily, 4);
+    EXPECT_EQ(dlg.SortColumn(), -1);
+    EXPECT_EQ(dlg.SortOrder(), 0);
+    EXPECT_EQ(dlg.SortKeyFamily(), 4);
     EXPECT_EQ(dlg.HeaderArrow(COL_ADDRESS), 0);
     EXPECT_TRUE(dlg.Engine().Devices().Empty());
     EXPECT_EQ(rig.transport.Sent().size(), 1u);

@@ -49,7 +49,7 @@ TEST(MainWindowSetup, ShowsEveryTextAndComboOfTheTemplate) {
     EXPECT_EQ(dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->currentIndex(), 0);
     EXPECT_EQ(Items(dlg, IDC_INTERFACE_COMBO),
               QStringList({"192.168.0.10 / eth0", "10.1.0.10 / eth1"}));
-    EXPECT_EQ(dlg.interfaceCount, 2);
+    EXPECT_EQ(dlg.InterfaceCount(), 2);
     QStringList headers;
     for (int c = 0; c < kDeviceColumns; ++c) headers << dlg.DeviceList()->headerItem()->text(c);
     EXPECT_EQ(headers, QStringList({"No.", "MAC Address", "IPv4 Address", "Port No.", "Device name",
@@ -77,7 +77,7 @@ TEST(MainWindowSetup, SearchesOnTheStoredInterfaceRightAway) {
 TEST(MainWindowSetup, WithoutSettingsStartsOnAutoAndTheDefaultInterfaceAndWritesNothing) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    EXPECT_EQ(dlg.browserCode, 0);
+    EXPECT_EQ(dlg.BrowserCode(), 0);
     EXPECT_EQ(dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO)->currentIndex(), 0);
     EXPECT_EQ(dlg.ControlAs<QComboBox>(IDC_INTERFACE_COMBO)->currentIndex(), 0);
     EXPECT_FALSE(QFile::exists(rig.SettingsFile())) << "reading must not create the store";
@@ -88,7 +88,7 @@ TEST(MainWindowSetup, UnknownStoredBrowserShowsAutoButKeepsTheStoredValue) {
     ASSERT_TRUE(rig.store->WriteBrowser(4));
     CTallyrigDlg& dlg = rig.Open();
     EXPECT_EQ(dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO)->currentIndex(), 0);
-    EXPECT_EQ(dlg.browserCode, 0);
+    EXPECT_EQ(dlg.BrowserCode(), 0);
     EXPECT_EQ(rig.store->ReadBrowser(), 4);
 }
 

@@ -216,7 +216,7 @@ TEST(SettingsStore, FailedWriteIsSilentAndTheChoiceStillApplies) {
     auto* combo = dlg.ControlAs<QComboBox>(IDC_BROWSER_COMBO);
     const int last = combo->count() - 1;
     emit combo->activated(last);
-    EXPECT_EQ(dlg.browserCode, dlg.browserCodes[static_cast<std::size_t>(last)]);
+    EXPECT_EQ(dlg.BrowserCode(), dlg.BrowserCodes()[static_cast<std::size_t>(last)]);
     EXPECT_EQ(rig.store->ReadBrowser(), 0);
     EXPECT_TRUE(rig.boxes.empty()) << "store failures are never reported";
 }

@@ -46,8 +46,8 @@ struct ModalDriver : std::enable_shared_from_this<ModalDriver> {
 };
 
 int ComboIndexOf(CTallyrigDlg& dlg, int code) {
-    for (std::size_t i = 0; i < dlg.browserCodes.size(); ++i) {
-        if (dlg.browserCodes[i] == code) return static_cast<int>(i);
+    for (std::size_t i = 0; i < dlg.BrowserCodes().size(); ++i) {
+        if (dlg.BrowserCodes()[i] == code) return static_cast<int>(i);
     }
     return -1;
 }
@@ -85,14 +85,14 @@ TEST(BrowserWindow, ComboOffersAutoAndTheDetectedBrowsersInOrder) {
     for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
     EXPECT_EQ(texts,
               (QStringList{"Auto", "Microsoft Edge (IE mode)", "Microsoft Edge", "Firefox"}));
-    EXPECT_EQ(dlg.browserCodes, (std::vector<int>{0, 1, 2, 4}));
+    EXPECT_EQ(dlg.BrowserCodes(), (std::vector<int>{0, 1, 2, 4}));
 }
 
 TEST(BrowserWindow, TooOldEdgeIsNotOffered) {
     BrowserSandbox sandbox({"msedge", "chrome"}, "69.9");
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open(sandbox);
-    EXPECT_EQ(dlg.browserCodes, (std::vector<int>{0, 3}));
+    EXPECT_EQ(dlg.BrowserCodes(), (std::vector<int>{0, 3}));
 }
 
 TEST(BrowserWindow, OpenWithoutSelectionShowsTheNoSelectionMessage) {
