@@ -223,7 +223,11 @@ void CTallyrigDlg::WriteDeviceRow(const MacAddress& mac) {
 
     item->setText(COL_MAC, QText(macText));
     WriteAddressColumns(item, record);
-    item->setText(COL_NAME, DecodeField(record.deviceName, record.capabilityFlag != 0));
+    if (record.capabilityFlag == 0 && ansiDecoder_) {
+        item->setText(COL_NAME, QString::fromStdString(DeviceNameText(record, ansiDecoder_)));
+    } else {
+        item->setText(COL_NAME, DecodeField(record.deviceName, record.capabilityFlag != 0));
+    }
     item->setText(COL_MODEL, DecodeField(record.model, false));
 
     browser_->TrackDevice(record);

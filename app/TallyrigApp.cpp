@@ -10,6 +10,7 @@
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "dialogkit/MessageBox.h"
+#include "res/CodePage.h"
 #include "res/StringTable.h"
 
 namespace valdrune {
@@ -60,6 +61,13 @@ int CTallyrigApp::InitInstance() {
         CTallyrigDlg dlg(services->Environment(), store,
                          options_.browsers ? options_.browsers() : BrowserPlatform{});
         mainWindow_ = &dlg;
+        if (options_.ansiToUtf8) {
+            // The code page that goes with the language the texts were chosen in.
+            dlg.SetAnsiDecoder([convert = options_.ansiToUtf8,
+                                codePage = AnsiCodePageFor(CurrentLanguage())](std::string_view b) {
+                return convert(b, codePage);
+            });
+        }
         if (dlg.OnInitDialog()) {
             windowRan = true;
             // Posted, so the box comes over the shown window and the first search (already

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "browser/core/BrowserSeams.h"
@@ -45,6 +46,8 @@ struct AppOptions {
     std::function<void(CTallyrigDlg&)> onDialogReady;
     // What the process may do beyond UDP, asked once the window is up; null skips the notice.
     std::function<PrivilegeReport()> checkPrivileges;
+    // Converts 8-bit text in a code page to UTF-8 (device names); null keeps the host's encoding.
+    std::function<std::string(std::string_view bytes, unsigned codePage)> ansiToUtf8;
 };
 
 class CTallyrigApp {

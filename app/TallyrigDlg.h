@@ -14,6 +14,7 @@
 
 #include "browser/core/BrowserSeams.h"
 #include "dialogkit/TemplateDialog.h"
+#include "protocol/DeviceName.h"
 #include "protocol/Messages.h"
 #include "protocol/Protocol.h"
 #include "protocol/Record.h"
@@ -97,6 +98,8 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     CSettingsStore& Store() { return store_; }
     SettingsChange& SettingsSequence() { return *settingsChange_; }
     BrowserIntegration& Browser() { return *browser_; }
+    // Converts the names of devices without UTF-8; without one the host's 8-bit encoding is used.
+    void SetAnsiDecoder(AnsiDecoder decoder) { ansiDecoder_ = std::move(decoder); }
 
     // A message of the dialog handled at once ("sent").
     std::intptr_t SendMessage(WindowMessage message, std::uintptr_t wParam = 0,
@@ -208,6 +211,7 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     CProtocol engine_;
     std::unique_ptr<SettingsChange> settingsChange_;
     std::unique_ptr<BrowserIntegration> browser_;
+    AnsiDecoder ansiDecoder_;
     // Shared with every posted callback so that none runs after destruction.
     std::shared_ptr<bool> alive_;
     TimerId dialogTimer_ = 0;

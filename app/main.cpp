@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/TallyrigApp.h"
+#include "platform/AnsiText.h"
 #include "platform/Platform.h"
 #include "platform/linux/browser/BrowserPlatform.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     options.startServices = [] { return valdrune::StartPlatformServices(); };
     options.browsers = [] { return valdrune::MakeBrowserPlatform(); };
     options.checkPrivileges = [] { return valdrune::CheckPrivileges(); };
+    options.ansiToUtf8 = valdrune::AnsiToUtf8;
     valdrune::CTallyrigApp tallyrig(std::move(options));
     const int code = tallyrig.InitInstance();
     tallyrig.ExitInstance();

@@ -5,7 +5,9 @@
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <QLocale>
 #include <QMetaObject>
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -15,7 +17,9 @@
 #include "cli/Commands.h"
 #include "cli/Decode.h"
 #include "cli/ExitCodes.h"
+#include "platform/AnsiText.h"
 #include "platform/Platform.h"
+#include "res/CodePage.h"
 
 using namespace valdrune;
 using namespace valdrune::cli;
@@ -23,6 +27,11 @@ using namespace valdrune::cli;
 namespace {
 
 // Runs one asynchronous command on the Qt event loop until it reports its exit code.
+// Standard error, with a progress line when it is a terminal.
+StatusLine gStatus(std::cerr.rdbuf());
+std::ostream gErr(&gStatus);
+StatusLine* ProgressLine() { return isatty(STDERR_FILENO) ? &gStatus : nullptr; }
+
 template <typename Start>
 int RunOnEventLoop(int argc, char** argv, int timeScale, const std::string& helper, Start start) {
     QCoreApplication app(argc, argv);
@@ -30,7 +39,7 @@ int RunOnEventLoop(int argc, char** argv, int timeScale, const std::string& help
         CreatePlatformServices(timeScale, helper.empty() ? DefaultNetProbePath() : helper);
     int code = EXIT_FAILED;
     {
-        Session session(services->Environment(), std::cout, std::cerr);
+        Session session(services->Environment(), std::cout, gErr);
         auto done = [&code](int c) {
             code = c;
             // Queued, so that a command finishing before the loop runs still ends it.
@@ -42,6 +51,53 @@ int RunOnEventLoop(int argc, char** argv, int timeScale, const std::string& help
         app.exec();
         (void)keep;
     }
+    return code;
+}
+
+// A search on several adapters: one engine, socket and session for each.
+int RunSearchOnSeveral(int argc, char** argv, int timeScale, const std::string& helper,
+                       std::vector<std::string> adapters, bool all, const SearchOptions& options) {
+    QCoreApplication app(argc, argv);
+    std::vector<std::unique_ptr<PlatformServices>> services;
+    std::vector<std::unique_ptr<Session>> sessions;
+    const auto add = [&] {
+        services.push_back(
+            CreatePlatformServices(timeScale, helper.empty() ? DefaultNetProbePath() : helper));
+        sessions.push_back(
+            std::make_unique<Session>(services.back()->Environment(), std::cout, gErr));
+    };
+    add();
+    int code = EXIT_FAILED;
+    {
+        CProtocol& engine = sessions[0]->Engine();
+        if (all) adapters = SearchableAdapters(*sessions[0]);
+        if (all && adapters.empty()) {
+            std::cerr << "No network adapter with an IPv4 address was found.\n";
+            return EXIT_FAILED;
+        }
+        if (!all) engine.EnumerateInterfaces(MacAddress{});
+        // The same adapter named twice is searched once.
+        std::vector<std::string> unique;
+        std::vector<int> positions;
+        for (const auto& a : adapters) {
+            const int p = MatchInterface(engine.Interfaces(), a);
+            if (p >= 0 && std::find(positions.begin(), positions.end(), p) != positions.end())
+                continue;
+            positions.push_back(p);
+            unique.push_back(a);
+        }
+        while (sessions.size() < unique.size()) add();
+        std::vector<Session*> raw;
+        for (auto& s : sessions) raw.push_back(s.get());
+        auto keep = RunSearchOnEach(raw, unique, options, [&code](int c) {
+            code = c;
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [c] { QCoreApplication::exit(c); },
+                Qt::QueuedConnection);
+        });
+        app.exec();
+    }
+    sessions.clear();  // before the services they run on
     return code;
 }
 
@@ -59,7 +115,8 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
     if (!pcMacText.empty()) {
         MacAddress m{};
         if (!ParseMac(pcMacText, m)) {
-            std::cerr << "malformed MAC address: \"" << pcMacText << "\"\n";
+            std::cerr << "decode --pc-mac: malformed MAC address: \"" << Printable(pcMacText)
+                      << "\"\n";
             return EXIT_REFUSED;
         }
         pcMac = m;
@@ -138,8 +195,15 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
 
 }  // namespace
 
-int valdrune::cli::CliMain(int argc, char** argv, int timeScale,
-                           const std::string& probeHelper) {
+int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::string& probeHelper) {
+    {
+        // Names of devices without UTF-8 are in the code page of the user's language.
+        std::vector<std::string> languages;
+        for (const QString& l : QLocale::system().uiLanguages())
+            languages.push_back(l.toStdString());
+        const unsigned codePage = AnsiCodePageFor(LanguageFromPreferenceList(languages));
+        SetAnsiDecoder([codePage](std::string_view bytes) { return AnsiToUtf8(bytes, codePage); });
+    }
     CLI::App app{
         "Finds and configures network cameras on the local segment.\n"
         "Messages go to standard error, data to standard output.",
@@ -159,12 +223,34 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale,
 
     SearchOptions searchOptions;
     auto* search = app.add_subcommand("search", "Search one cycle (8 s) and print every device");
-    search->add_option("--interface,-i", searchOptions.interface,
-                       "Adapter: name, MAC or IPv4 (default: the first)");
+    std::vector<std::string> searchAdapters;
+    bool allInterfaces = false;
+    auto* searchAdapterOption = search->add_option(
+        "--interface,-i", searchAdapters,
+        "Adapter: name, MAC or IPv4 (default: the first); more than once for several at once");
+    search
+        ->add_flag("--all-interfaces", allInterfaces,
+                   "Search on every adapter at once, with an adapter column")
+        ->excludes(searchAdapterOption);
     search->add_flag("--json", json, "JSON output: an array of device objects");
     search->add_flag("--csv", csv, "CSV output with a header row")->excludes("--json");
     search->add_flag("--watch", searchOptions.watch,
                      "Keep searching; print devices as they appear and change");
+    bool wide = false, longForm = false;
+    auto* wideFlag = search->add_flag("--wide", wide, "Table with every address and code");
+    search->add_flag("--long", longForm, "One block of every field per device")
+        ->excludes(wideFlag)
+        ->excludes("--json")
+        ->excludes("--csv");
+    wideFlag->excludes("--json")->excludes("--csv");
+    std::map<std::string, std::string> searchNumbers;
+    for (const auto& [name, help] : std::map<std::string, std::string>{
+             {"timeout", "Seconds to collect answers (default: 8 for each cycle)"},
+             {"cycles",
+              "Search cycles of 8 s one after another; more reach devices on a lossy link"},
+             {"expect", "Stop as soon as this many devices answered; fewer is status 7"}}) {
+        search->add_option("--" + name, searchNumbers[name], help)->excludes("--watch");
+    }
 
     SetOptions setOptions;
     std::string mac;
@@ -254,16 +340,37 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale,
         });
     }
     if (*search) {
-        searchOptions.format = FormatOf(json, csv);
+        for (const auto& [name, value] : searchNumbers) {
+            std::string error;
+            if (search->get_option("--" + name)->count() == 0) continue;
+            if (!SetSearchOption(searchOptions, name, value, error)) {
+                std::cerr << error << '\n';
+                return EXIT_REFUSED;
+            }
+        }
+        searchOptions.progress = ProgressLine();
+        if (searchOptions.watch && (allInterfaces || searchAdapters.size() > 1)) {
+            std::cerr << "search --watch: give one adapter, not several\n";
+            return EXIT_USAGE;
+        }
+        searchOptions.format = json       ? Format::Json
+                               : csv      ? Format::Csv
+                               : longForm ? Format::Text
+                               : wide     ? Format::Wide
+                                          : Format::Table;
         if (searchOptions.watch) {
             // Watching ends when the user stops it; every line is already flushed.
             auto stop = [](int) { _exit(EXIT_OK); };
             std::signal(SIGINT, stop);
             std::signal(SIGTERM, stop);
         }
+        searchOptions.adapterColumn = allInterfaces || searchAdapters.size() > 1;
+        if (searchOptions.adapterColumn)
+            return RunSearchOnSeveral(argc, argv, timeScale, probeHelper, searchAdapters,
+                                      allInterfaces, searchOptions);
+        if (!searchAdapters.empty()) searchOptions.interface = searchAdapters[0];
         return RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {
-            RunSearch(s, searchOptions, done);
-            return 0;
+            return RunSearch(s, searchOptions, done);
         });
     }
     if (*set) {
@@ -286,11 +393,12 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale,
             }
         }
         if (!ok) {
-            std::cerr << error << '\n';
+            std::cerr << "set: " << Printable(error) << '\n';
             return EXIT_REFUSED;
         }
         q.waitForRestart = !noWait;
         setOptions.format = json ? Format::Json : Format::Text;
+        setOptions.progress = ProgressLine();
         return RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {
             RunSet(s, setOptions, done);
             return 0;
@@ -314,7 +422,7 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale,
     if (*probe) {
         std::uint32_t address = 0;
         if (!ParseIpv4(probeAddress, address)) {
-            std::cerr << "malformed IPv4 address: \"" << probeAddress << "\"\n";
+            std::cerr << "probe: malformed IPv4 address: \"" << Printable(probeAddress) << "\"\n";
             return EXIT_REFUSED;
         }
         return RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {

@@ -5,17 +5,27 @@
 #include <map>
 
 #include "cli/ExitCodes.h"
+#include "cli/TableLimit.h"
 #include "cli/Texts.h"
+#include "protocol/Catalogue.h"
 #include "protocol/Datagram.h"
 
 namespace valdrune::cli {
 
 // ---- interfaces -----------------------------------------------------------------------------
 
+namespace {
+// Discovery broadcasts never leave the host on loopback, so it is no choice for a search.
+bool IsLoopback(const _NetInfo& n) { return n.ipAddress >> 24 == 127; }
+}  // namespace
+
 int RunInterfaces(Session& s, const std::string& adapter, Format format) {
     CProtocol& e = s.Engine();
     e.EnumerateInterfaces(MacAddress{});
-    const auto& table = e.Interfaces();
+    std::vector<_NetInfo> table;
+    for (const auto& n : e.Interfaces()) {
+        if (!IsLoopback(n)) table.push_back(n);
+    }
     const int selected = MatchInterface(table, adapter);
     if (format == Format::Json) {
         Json all = Json::array();
@@ -36,7 +46,7 @@ int RunInterfaces(Session& s, const std::string& adapter, Format format) {
         for (std::size_t i = 0; i < table.size(); ++i) {
             s.Out() << CsvLine({std::to_string(i), Ipv4Text(table[i].ipAddress),
                                 MacText(table[i].mac), Ipv4Text(table[i].gateway),
-                                std::to_string(table[i].ifIndex), table[i].description,
+                                std::to_string(table[i].ifIndex), Printable(table[i].description),
                                 static_cast<int>(i) == selected ? "1" : "0"})
                     << '\n';
         }
@@ -96,7 +106,9 @@ void PrintChange(Session& s, WatchState& st, Format format, const DeviceView& v)
             s.Out() << CsvLine(cells) << '\n';
             break;
         }
-        case Format::Text: {
+        case Format::Text:
+        case Format::Table:
+        case Format::Wide: {
             char line[96];
             std::snprintf(line, sizeof line, "%-7s %s  %-15s %5u  ", event, mac.c_str(),
                           Ipv4Text(v.record.primary.ipAddress).c_str(), v.record.primary.port);
@@ -114,13 +126,239 @@ void WatchCycle(Session& s, std::shared_ptr<WatchState> st, Format format) {
 
 }  // namespace
 
-void RunSearch(Session& s, const SearchOptions& o, Done done) {
-    if (int rc = s.OpenInterface(o.interface); rc != EXIT_OK) {
-        done(rc);
-        return;
+bool SetSearchOption(SearchOptions& o, const std::string& name, const std::string& value,
+                     std::string& error) {
+    const auto refuse = [&](const char* expected) {
+        error = "search --" + name + ": \"" + Printable(value) + "\" is not " + expected;
+        return false;
+    };
+    const bool digits = !value.empty() && value.size() <= 9 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    if (name == "timeout") {
+        // Seconds with at most one decimal, from 0.1 to one hour.
+        const std::size_t dot = value.find('.');
+        const std::string whole = value.substr(0, dot);
+        const std::string tenth = dot == std::string::npos ? "" : value.substr(dot + 1);
+        const bool number =
+            !whole.empty() && whole.size() <= 4 &&
+            whole.find_first_not_of("0123456789") == std::string::npos &&
+            (dot == std::string::npos || (tenth.size() == 1 && tenth[0] >= '0' && tenth[0] <= '9'));
+        const long ms =
+            number ? std::stol(whole) * 1000 + (tenth.empty() ? 0 : (tenth[0] - '0') * 100) : 0;
+        if (!number || ms < 100 || ms > 3600000)
+            return refuse("a number of seconds from 0.1 to 3600");
+        o.timeout = Milliseconds{ms};
+        return true;
     }
-    s.Engine().ClearDevices();
+    if (name == "cycles") {
+        if (!digits || std::stol(value) < 1 || std::stol(value) > 100)
+            return refuse("a number of cycles from 1 to 100");
+        o.cycles = static_cast<int>(std::stol(value));
+        return true;
+    }
+    if (name == "expect") {
+        if (!digits || std::stol(value) < 1 || std::stol(value) > 100000)
+            return refuse("a number of devices from 1 to 100000");
+        o.expect = static_cast<int>(std::stol(value));
+        return true;
+    }
+    error = "unknown search option \"" + name + "\"";
+    return false;
+}
+
+namespace {
+
+constexpr Milliseconds kCycle{8000};
+
+// One adapter's search: cycles one after another until the cycles or the time are used up,
+// or until total() reaches the expected count. ended(early) once, unless stopped first.
+class SearchRun : public std::enable_shared_from_this<SearchRun> {
+  public:
+    SearchRun(Session& s, SearchOptions o, std::function<std::size_t()> total,
+              std::function<void(bool early)> ended)
+        : s_(s), o_(std::move(o)), total_(std::move(total)), ended_(std::move(ended)) {}
+
+    std::size_t Count() const { return s_.Engine().Devices().Size() + s_.BeyondTable().size(); }
+
+    void Start() {
+        auto self = shared_from_this();
+        deadline_ = s_.Clock().StartTimer(Total(o_), false, [self] {
+            self->deadline_ = 0;
+            self->End(false);
+        });
+        Cycle();
+    }
+
+    // Ends without reporting.
+    void Stop() {
+        finished_ = true;
+        s_.CancelSearch();
+        s_.Clock().CancelTimer(deadline_);
+    }
+
+    static Milliseconds Total(const SearchOptions& o) {
+        return o.timeout.count() > 0 ? o.timeout : kCycle * o.cycles;
+    }
+
+  private:
+    void Cycle() {
+        ++cycle_;
+        auto self = shared_from_this();
+        std::function<bool(const _CommandDataTable&)> enough;
+        if (o_.expect > 0) {
+            enough = [self](const _CommandDataTable&) {
+                return self->total_() >= static_cast<std::size_t>(self->o_.expect);
+            };
+        }
+        s_.Search(enough, [self](bool early) {
+            if (self->finished_) return;
+            if (early) {
+                self->End(true);
+            } else if (self->cycle_ < self->o_.cycles) {
+                self->Cycle();
+            }
+            // Otherwise answers are taken until the time is up.
+        });
+    }
+
+    void End(bool early) {
+        if (finished_) return;
+        Stop();
+        ended_(early);
+    }
+
+    Session& s_;
+    SearchOptions o_;
+    std::function<std::size_t()> total_;
+    std::function<void(bool)> ended_;
+    TimerId deadline_ = 0;
+    int cycle_ = 0;
+    bool finished_ = false;
+};
+
+// The searches of one command, one per adapter, run side by side and reported together.
+class SearchAll : public std::enable_shared_from_this<SearchAll> {
+  public:
+    SearchAll(std::vector<Session*> sessions, std::vector<std::string> adapters, SearchOptions o,
+              Done done)
+        : sessions_(std::move(sessions)),
+          adapters_(std::move(adapters)),
+          o_(std::move(o)),
+          done_(std::move(done)) {}
+
+    void Start() {
+        // Every adapter is opened before anything is sent on any of them.
+        for (std::size_t i = 0; i < sessions_.size(); ++i) {
+            if (int rc = sessions_[i]->OpenInterface(adapters_[i]); rc != EXIT_OK) {
+                done_(rc);
+                return;
+            }
+            sessions_[i]->Engine().ClearDevices();
+        }
+        Session& first = *sessions_[0];
+        start_ = first.Clock().Now();
+        // The runs only see this through a weak pointer: the caller's handle keeps it.
+        const std::weak_ptr<SearchAll> weak = weak_from_this();
+        for (Session* s : sessions_) {
+            runs_.push_back(std::make_shared<SearchRun>(
+                *s, o_,
+                [weak] {
+                    auto self = weak.lock();
+                    return self ? self->Count() : 0;
+                },
+                [weak](bool early) {
+                    if (auto self = weak.lock()) self->Ended(early);
+                }));
+        }
+        const Milliseconds total = SearchRun::Total(o_);
+        const std::string where =
+            sessions_.size() > 1 ? " on " + std::to_string(sessions_.size()) + " adapters" : "";
+        progress_ = std::make_unique<Progress>(first.Clock(), o_.progress, [this, total, where] {
+            const std::size_t n = Count();
+            return "Searching" + where + ": " + Seconds(sessions_[0]->Clock().Now() - start_) +
+                   " of " + Seconds(total) + ", " + std::to_string(n) + " device" +
+                   (n == 1 ? "" : "s");
+        });
+        for (auto& run : runs_) run->Start();
+    }
+
+  private:
+    // Answers are counted once per adapter: a device heard on two adapters counts twice.
+    std::size_t Count() const {
+        std::size_t n = 0;
+        for (const auto& run : runs_) n += run->Count();
+        return n;
+    }
+
+    void Ended(bool early) {
+        if (reported_) return;
+        ++ended_;
+        if (early) {
+            for (auto& run : runs_) run->Stop();
+        } else if (ended_ < runs_.size()) {
+            return;
+        }
+        reported_ = true;
+        progress_.reset();
+        Report();
+    }
+
+    void Report() {
+        Session& first = *sessions_[0];
+        std::vector<DeviceView> all;
+        for (std::size_t i = 0; i < sessions_.size(); ++i) {
+            for (auto& v : sessions_[i]->Devices()) {
+                if (o_.adapterColumn) v.adapter = AdapterName(*sessions_[i]);
+                all.push_back(std::move(v));
+            }
+        }
+        WriteDevices(first.Out(), all, o_.format);
+        first.Out().flush();
+        for (Session* s : sessions_) {
+            if (s->BeyondTable().empty()) continue;
+            if (o_.adapterColumn) first.Err() << AdapterName(*s) << ": ";
+            first.Err() << BeyondTableText(s->BeyondTable().size()) << '\n';
+        }
+        int code = EXIT_OK;
+        if (o_.expect > 0 && Count() < static_cast<std::size_t>(o_.expect)) {
+            first.Err() << "Expected " << o_.expect << " device" << (o_.expect == 1 ? "" : "s")
+                        << "; " << Count() << " answered in "
+                        << Seconds(first.Clock().Now() - start_) << ".\n";
+            code = EXIT_NOT_FOUND;
+        }
+        auto done = std::move(done_);
+        done(code);
+    }
+
+    static std::string AdapterName(Session& s) {
+        const CProtocol& e = s.Engine();
+        const int p = e.SelectedInterface();
+        if (p < 0) return "-";
+        const std::string& d = e.Interfaces()[static_cast<std::size_t>(p)].description;
+        const std::size_t cut = d.find(" (");
+        return cut == std::string::npos ? d : d.substr(0, cut);
+    }
+
+    std::vector<Session*> sessions_;
+    std::vector<std::string> adapters_;
+    SearchOptions o_;
+    Done done_;
+    std::vector<std::shared_ptr<SearchRun>> runs_;
+    std::unique_ptr<Progress> progress_;
+    Milliseconds start_{0};
+    std::size_t ended_ = 0;
+    bool reported_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<void> RunSearch(Session& s, const SearchOptions& o, Done done) {
     if (o.watch) {
+        if (int rc = s.OpenInterface(o.interface); rc != EXIT_OK) {
+            done(rc);
+            return nullptr;
+        }
+        s.Engine().ClearDevices();
         auto st = std::make_shared<WatchState>();
         const Format format = o.format;
         s.onDevice = [&s, st, format](const _CommandDataTable& r) {
@@ -133,21 +371,83 @@ void RunSearch(Session& s, const SearchOptions& o, Done done) {
             }
         };
         WatchCycle(s, st, format);
-        return;
+        return nullptr;
     }
-    const Format format = o.format;
-    s.Search(nullptr, [&s, format, done](bool) {
-        WriteDevices(s.Out(), s.Devices(), format);
-        s.Out().flush();
-        done(EXIT_OK);
-    });
+    return RunSearchOnEach({&s}, {o.interface}, o, std::move(done));
+}
+
+std::shared_ptr<void> RunSearchOnEach(std::vector<Session*> sessions,
+                                      std::vector<std::string> adapters, const SearchOptions& o,
+                                      Done done) {
+    auto all =
+        std::make_shared<SearchAll>(std::move(sessions), std::move(adapters), o, std::move(done));
+    all->Start();
+    return all;
+}
+
+std::vector<std::string> SearchableAdapters(Session& s) {
+    s.Engine().EnumerateInterfaces(MacAddress{});
+    std::vector<std::string> out;
+    for (const auto& n : s.Engine().Interfaces()) {
+        if (!IsLoopback(n)) out.push_back(Ipv4Text(n.ipAddress));
+    }
+    return out;
 }
 
 // ---- set ------------------------------------------------------------------------------------
 
 namespace {
 
-Json Settings(const _CommandDataTable& r);
+bool Carries(std::uint16_t mask, std::uint16_t tag) {
+    for (const auto& row : kCatalogue) {
+        if (row.Tag() == tag) return CatalogueRowInMask(row, mask);
+    }
+    return false;
+}
+
+}  // namespace
+
+Json Settings(const _CommandDataTable& r, std::uint16_t mask) {
+    Json j = Json::object();
+    const auto add = [&](std::uint16_t tag, const char* name, Json value) {
+        if (Carries(mask, tag)) j[name] = std::move(value);
+    };
+    add(32, "ipv4", Ipv4Text(r.primary.ipAddress));
+    add(33, "subnet_mask", Ipv4Text(r.primary.subnetMask));
+    add(34, "gateway", Ipv4Text(r.primary.gateway));
+    add(35, "dns1", Ipv4Text(r.primary.dns1));
+    add(35, "dns2", Ipv4Text(r.primary.dns2));
+    add(37, "port", r.primary.port);
+    add(48, "pc_ipv4", Ipv4Text(r.primary.ipAddress2));
+    add(49, "pc_subnet_mask", Ipv4Text(r.primary.subnetMask2));
+    add(0, "ipv4_mode", r.ipv4Mode);
+    add(166, "flags", r.flags);
+    add(165, "legacy_addressing", r.legacyAddressing);
+    return j;
+}
+
+std::uint16_t MaskForKind(std::uint8_t kind) {
+    std::uint16_t command = 0, mask = 0;
+    return CProtocol::CommandForKind(kind, command, mask) ? mask : 0;
+}
+
+std::string ChangeText(const _CommandDataTable& before, const _CommandDataTable& after) {
+    const std::uint16_t mask = MaskForKind(before.kind);
+    const Json was = Settings(before, mask);
+    const Json now = Settings(after, mask);
+    std::string text;
+    for (const auto& [name, value] : now.items()) {
+        if (was.contains(name) && was[name] == value) continue;
+        const auto show = [](const Json& v) {
+            return v.is_string() ? v.get<std::string>() : v.dump();
+        };
+        text += (text.empty() ? "Changes: " : ", ") + name + " " +
+                (was.contains(name) ? show(was[name]) : "-") + " -> " + show(value);
+    }
+    return text.empty() ? "No change to the settings the device reported." : text + ".";
+}
+
+namespace {
 
 std::string DatagramHex(Session& s, const PreparedSettings& p) {
     const _NetInfo& local = s.Engine().LocalInterface();
@@ -171,8 +471,9 @@ void Conclude(Session& s, const SetOptions& o, const SetResult& r, const Done& d
         Json j{{"mac", o.request.macText}, {"dry_run", o.dryRun}, {"exit_code", r.exitCode}};
         if (r.messageId) j["message_id"] = r.messageId;
         if (!r.message.empty()) j["message"] = r.message;
-        if (r.before) j["before"] = Settings(*r.before);
-        if (r.after) j["after"] = Settings(*r.after);
+        const std::uint16_t mask = r.before ? MaskForKind(r.before->kind) : 0;
+        if (r.before) j["before"] = Settings(*r.before, mask);
+        if (r.after) j["after"] = Settings(*r.after, mask);
         if (!r.datagram.empty()) j["datagram"] = r.datagram;
         s.Out() << Dump(j) << '\n';
     } else if (!r.datagram.empty()) {
@@ -184,7 +485,32 @@ void Conclude(Session& s, const SetOptions& o, const SetResult& r, const Done& d
 
 }  // namespace
 
-void RunSet(Session& s, const SetOptions& o, Done done) {
+namespace {
+
+std::string SetPhase(Session& s) {
+    const CProtocol& e = s.Engine();
+    if (e.AddressChecksRunning() > 0) return "Checking whether the new addresses are in use";
+    if (e.RestartWaitRunning()) return "Waiting for the device to come back after its restart";
+    if (e.SettingsTimeoutRunning() || e.SettingsSendsPending())
+        return "Waiting for the device to accept the settings";
+    if (e.ConfirmationPending()) return "Confirming";
+    return "Searching for the device";
+}
+
+}  // namespace
+
+void RunSet(Session& s, const SetOptions& o, Done finished) {
+    auto progress = std::make_shared<std::unique_ptr<Progress>>();
+    if (o.progress) {
+        const Milliseconds start = s.Clock().Now();
+        *progress = std::make_unique<Progress>(s.Clock(), o.progress, [&s, start] {
+            return SetPhase(s) + ": " + Seconds(s.Clock().Now() - start);
+        });
+    }
+    Done done = [progress, finished = std::move(finished)](int code) {
+        progress->reset();
+        finished(code);
+    };
     if (int rc = s.OpenInterface(o.interface); rc != EXIT_OK) {
         done(rc);
         return;
@@ -199,6 +525,12 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
             if (!found || !record) {
                 result.exitCode = EXIT_NOT_FOUND;
                 result.message = "Device " + o.request.macText + " did not answer the search.";
+                if (s.BeyondTable().count(o.request.mac)) {
+                    result.message = "Device " + o.request.macText +
+                                     " answered, but the device table was already full (" +
+                                     std::to_string(MAX_DEVICES) +
+                                     " devices). Search on a smaller segment to change it.";
+                }
                 Conclude(s, o, result, done);
                 return;
             }
@@ -212,14 +544,17 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
                 return;
             }
             result.after = p.after;
+            if (o.format == Format::Text) s.Err() << ChangeText(*record, p.after) << '\n';
             if (!o.dryRun) {
                 s.Transaction(p.after, p.command, p.mask, o.request.waitForRestart, false,
                               [&s, o, done, result](Outcome out) mutable {
                                   result.exitCode = out.exitCode;
                                   result.messageId = out.textId;
                                   result.message = out.message;
-                                  // What the device reported when it came back, when it did.
-                                  if (out.exitCode == EXIT_OK && out.textId == 441) {
+                                  // What the device reported when it came back, when it did;
+                                  // a two-port device is done on acceptance, unseen since.
+                                  if (out.exitCode == EXIT_OK && out.textId == 441 &&
+                                      result.before->kind != DEVICE_KIND_TWO_PORT) {
                                       if (auto now = s.Engine().FindDevice(o.request.macText)) {
                                           result.after = *now;
                                       }
@@ -235,7 +570,7 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
                 if (probe == PROTO_ADDRESS_IN_USE) {
                     result.exitCode = EXIT_CONFLICT;
                     result.messageId = 436;
-                    result.message = Text(436);
+                    result.message = Text(436) + ". " + kNothingSent;
                     result.datagram.clear();
                 } else if (probe == PROTO_PROBE_NOT_PERMITTED) {
                     // The check the dry run exists for did not happen: not a success.
@@ -255,20 +590,6 @@ void RunSet(Session& s, const SetOptions& o, Done done) {
 // ---- apply ----------------------------------------------------------------------------------
 
 namespace {
-
-Json Settings(const _CommandDataTable& r) {
-    return Json{{"ipv4", Ipv4Text(r.primary.ipAddress)},
-                {"subnet_mask", Ipv4Text(r.primary.subnetMask)},
-                {"gateway", Ipv4Text(r.primary.gateway)},
-                {"dns1", Ipv4Text(r.primary.dns1)},
-                {"dns2", Ipv4Text(r.primary.dns2)},
-                {"port", r.primary.port},
-                {"pc_ipv4", Ipv4Text(r.primary.ipAddress2)},
-                {"pc_subnet_mask", Ipv4Text(r.primary.subnetMask2)},
-                {"ipv4_mode", r.ipv4Mode},
-                {"flags", r.flags},
-                {"legacy_addressing", r.legacyAddressing}};
-}
 
 class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
   public:
@@ -437,11 +758,12 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 if (r.found) d["kind"] = KindName(r.found->kind);
                 if (r.messageId) d["message_id"] = r.messageId;
                 if (!r.message.empty()) d["message"] = r.message;
-                if (r.found) d["before"] = Settings(*r.found);
+                const std::uint16_t mask = r.found ? MaskForKind(r.found->kind) : 0;
+                if (r.found) d["before"] = Settings(*r.found, mask);
                 if (r.result) {
-                    d["after"] = Settings(*r.result);
+                    d["after"] = Settings(*r.result, mask);
                 } else if (r.prepared.ok) {
-                    d["after"] = Settings(r.prepared.after);
+                    d["after"] = Settings(r.prepared.after, mask);
                 }
                 devices.push_back(std::move(d));
             }

@@ -259,7 +259,7 @@ Json DecodedJson(const DecodedDatagram& d) {
     }
     j["items"] = items;
     j["end_tag"] = d.endTagReached;
-    if (d.record) j["record"] = DeviceJson(DeviceView{*d.record, {}});
+    if (d.record) j["record"] = DeviceJson(DeviceView{*d.record, {}, -1, {}});
     return j;
 }
 
@@ -309,7 +309,7 @@ void DecodedWriter::Add(const DecodedDatagram& d) {
         out_ << line << Hex(it.value.data(), it.value.size(), true) << '\n';
     }
     if (!d.endTagReached) out_ << "  (no end tag where the payload length says)\n";
-    if (d.record) WriteDevices(out_, {DeviceView{*d.record, {}}}, Format::Text);
+    if (d.record) WriteDevices(out_, {DeviceView{*d.record, {}, -1, {}}}, Format::Text);
 }
 
 void DecodedWriter::Finish() {

@@ -1,5 +1,6 @@
 #include "cli/RecordView.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace valdrune::cli {
@@ -93,6 +94,81 @@ std::string Printable(std::string_view text) {
 
 namespace {
 
+AnsiDecoder& Decoder() {
+    static AnsiDecoder decoder;
+    return decoder;
+}
+
+}  // namespace
+
+void SetAnsiDecoder(AnsiDecoder decoder) { Decoder() = std::move(decoder); }
+
+std::string DeviceName(const _CommandDataTable& r) { return DeviceNameText(r, Decoder()); }
+
+std::string Ipv6StandardText(const std::uint8_t* a) {
+    unsigned g[8];
+    for (int i = 0; i < 8; ++i) g[i] = a[2 * i] * 256u + a[2 * i + 1];
+    char buf[48];
+    if (g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0 && g[4] == 0 && g[5] == 0xFFFF) {
+        std::snprintf(buf, sizeof buf, "::ffff:%u.%u.%u.%u", a[12], a[13], a[14], a[15]);
+        return buf;
+    }
+    int best = -1, bestLength = 1;
+    for (int i = 0; i < 8;) {
+        int j = i;
+        while (j < 8 && g[j] == 0) ++j;
+        if (j - i > bestLength) {
+            best = i;
+            bestLength = j - i;
+        }
+        i = j == i ? i + 1 : j;
+    }
+    std::string out;
+    for (int i = 0; i < 8; ++i) {
+        if (i == best) {
+            out += "::";
+            i += bestLength - 1;
+            continue;
+        }
+        if (!out.empty() && out.back() != ':') out += ':';
+        std::snprintf(buf, sizeof buf, "%x", g[i]);
+        out += buf;
+    }
+    return out;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8Length(text, i);
+        if (n == 0) {  // a lone byte, as a terminal shows it
+            ++width;
+            ++i;
+            continue;
+        }
+        char32_t c = static_cast<unsigned char>(text[i]) & (n == 1   ? 0x7F
+                                                            : n == 2 ? 0x1F
+                                                            : n == 3 ? 0x0F
+                                                                     : 0x07);
+        for (std::size_t k = 1; k < n; ++k)
+            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += n;
+        const bool combining = (c >= 0x300 && c <= 0x36F) || (c >= 0x200B && c <= 0x200F) ||
+                               (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x20D0 && c <= 0x20FF);
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+                          (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+                          (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+                          (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                          (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                          (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+                          (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+        width += combining ? 0 : wide ? 2 : 1;
+    }
+    return width;
+}
+
+namespace {
+
 FieldValue Address(const char* name, std::uint32_t v) { return {name, Ipv4Text(v), Ipv4Text(v)}; }
 FieldValue Number(const char* name, long long v) { return {name, std::to_string(v), v}; }
 // JSON escapes control characters itself; text and CSV output get the printable form.
@@ -119,6 +195,7 @@ std::string Joined(const std::vector<std::string>& items, char sep) {
 std::vector<FieldValue> DeviceFields(const DeviceView& d) {
     const _CommandDataTable& r = d.record;
     std::vector<FieldValue> f;
+    if (!d.adapter.empty()) f.push_back(Str("adapter", d.adapter));
     f.push_back(Str("mac", MacText(r.primary.mac)));
     f.push_back(Address("ipv4", r.primary.ipAddress));
     f.push_back(Address("subnet_mask", r.primary.subnetMask));
@@ -136,8 +213,11 @@ std::vector<FieldValue> DeviceFields(const DeviceView& d) {
     f.push_back(Address("secondary_dns2", r.secondary.dns2));
     f.push_back(Str("ipv6", Ipv6Text(r)));
     f.push_back(Str("ipv6_port", Ipv6PortText(r)));
-    f.push_back(Str("ipv6_address2", Hex(r.ipv6Address2.data(), r.ipv6Address2.size())));
-    f.push_back(Str("ipv6_address_pair", Hex(r.ipv6AddressPair.data(), r.ipv6AddressPair.size())));
+    f.push_back(Str("ipv6_address2", Ipv6StandardText(r.ipv6Address2.data())));
+    const std::string pair[2] = {Ipv6StandardText(r.ipv6AddressPair.data()),
+                                 Ipv6StandardText(r.ipv6AddressPair.data() + 16)};
+    f.push_back(
+        FieldValue{"ipv6_address_pair", pair[0] + ' ' + pair[1], Json::array({pair[0], pair[1]})});
     f.push_back(Number("has_ipv6", r.hasIpv6));
     f.push_back(Number("has_ipv6_mode", r.hasIpv6Mode));
     f.push_back(Number("kind", r.kind));
@@ -148,7 +228,7 @@ std::vector<FieldValue> DeviceFields(const DeviceView& d) {
     f.push_back(Number("legacy_addressing", r.legacyAddressing));
     f.push_back(Number("legacy_word", r.legacyWord));
     f.push_back(Number("legacy_prefix", r.legacyPrefix));
-    f.push_back(DeviceText("name", FieldText(r.deviceName)));
+    f.push_back(DeviceText("name", DeviceName(r)));
     f.push_back(DeviceText("model", FieldText(r.model)));
     f.push_back(DeviceText("serial", FieldText(r.serialNumber)));
     f.push_back(DeviceText("version", FieldText(r.versionText)));
@@ -190,9 +270,11 @@ std::string CsvLine(const std::vector<std::string>& cells) {
     return out;
 }
 
-std::vector<std::string> DeviceCsvHeader() {
+std::vector<std::string> DeviceCsvHeader(bool withAdapter) {
+    DeviceView v;
+    if (withAdapter) v.adapter = "-";
     std::vector<std::string> h;
-    for (const auto& f : DeviceFields(DeviceView{})) h.emplace_back(f.name);
+    for (const auto& f : DeviceFields(v)) h.emplace_back(f.name);
     return h;
 }
 
@@ -211,6 +293,84 @@ std::string Dump(const Json& j, int indent) {
     return j.dump(indent, ' ', false, nlohmann::detail::error_handler_t::replace);
 }
 
+namespace {
+
+// Columns sized to their widest cell, two blanks apart, numbers right-aligned, no trailing
+// blanks; every cell is already printable.
+void WriteTable(std::ostream& out, const std::vector<DeviceView>& devices, bool wide) {
+    struct Column {
+        const char* title;
+        bool right;
+        std::function<std::string(const DeviceView&)> cell;
+    };
+    const auto text = [](const Text16& t) { return Printable(FieldText(t)); };
+    std::vector<Column> columns;
+    const bool adapters = !devices.empty() && !devices[0].adapter.empty();
+    if (adapters)
+        columns.push_back(
+            {"ADAPTER", false, [](const DeviceView& d) { return Printable(d.adapter); }});
+    columns.push_back(
+        {"MAC", false, [](const DeviceView& d) { return MacText(d.record.primary.mac); }});
+    columns.push_back(
+        {"IPV4", false, [](const DeviceView& d) { return Ipv4Text(d.record.primary.ipAddress); }});
+    if (wide) {
+        columns.push_back({"MASK", false, [](const DeviceView& d) {
+                               return Ipv4Text(d.record.primary.subnetMask);
+                           }});
+        columns.push_back({"GATEWAY", false,
+                           [](const DeviceView& d) { return Ipv4Text(d.record.primary.gateway); }});
+    }
+    columns.push_back(
+        {"PORT", true, [](const DeviceView& d) { return std::to_string(d.record.primary.port); }});
+    if (wide) {
+        columns.push_back(
+            {"HTTPS", false, [](const DeviceView& d) { return d.record.https ? "yes" : "no"; }});
+        columns.push_back(
+            {"KIND", false, [](const DeviceView& d) { return KindName(d.record.kind); }});
+    }
+    columns.push_back(
+        {"NAME", false, [](const DeviceView& d) { return Printable(DeviceName(d.record)); }});
+    columns.push_back(
+        {"MODEL", false, [text](const DeviceView& d) { return text(d.record.model); }});
+    columns.push_back(
+        {"SERIAL", false, [text](const DeviceView& d) { return text(d.record.serialNumber); }});
+    if (wide) {
+        columns.push_back(
+            {"VERSION", false, [text](const DeviceView& d) { return text(d.record.versionText); }});
+        // The list's own forms, as in the window and the JSON "ipv6" field.
+        columns.push_back({"IPV6", false, [](const DeviceView& d) { return Ipv6Text(d.record); }});
+        columns.push_back(
+            {"IPV6-PORT", true, [](const DeviceView& d) { return Ipv6PortText(d.record); }});
+    }
+    columns.push_back({"OVERLAPS", false, [](const DeviceView& d) {
+                           return d.overlaps.empty() ? std::string("-") : Joined(d.overlaps, ',');
+                       }});
+
+    std::vector<std::vector<std::string>> rows;
+    rows.emplace_back();
+    for (const auto& c : columns) rows.back().emplace_back(c.title);
+    for (const auto& d : devices) {
+        rows.emplace_back();
+        for (const auto& c : columns) rows.back().push_back(c.cell(d));
+    }
+    std::vector<std::size_t> widths(columns.size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const std::string pad(widths[i] - DisplayWidth(row[i]), ' ');
+            if (i) line += "  ";
+            line += columns[i].right ? pad + row[i] : row[i] + (i + 1 < row.size() ? pad : "");
+        }
+        out << line << '\n';
+    }
+}
+
+}  // namespace
+
 void WriteDevices(std::ostream& out, const std::vector<DeviceView>& devices, Format format) {
     switch (format) {
         case Format::Json: {
@@ -219,8 +379,13 @@ void WriteDevices(std::ostream& out, const std::vector<DeviceView>& devices, For
             out << Dump(all) << '\n';
             break;
         }
+        case Format::Table:
+        case Format::Wide:
+            WriteTable(out, devices, format == Format::Wide);
+            break;
         case Format::Csv:
-            out << CsvLine(DeviceCsvHeader()) << '\n';
+            out << CsvLine(DeviceCsvHeader(!devices.empty() && !devices[0].adapter.empty()))
+                << '\n';
             for (const auto& d : devices) out << CsvLine(DeviceCsvCells(d)) << '\n';
             break;
         case Format::Text:

@@ -2,17 +2,21 @@
 // order, with the text forms the window uses.
 #pragma once
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "protocol/DeviceName.h"
 #include "protocol/Record.h"
 
 namespace valdrune::cli {
 
-enum class Format { Text, Json, Csv };
+// Text: one "name: value" block per device (--long); Table: one row per device, the columns a
+// technician looks at; Wide: the table with the rest of the addresses and codes.
+enum class Format { Text, Json, Csv, Table, Wide };
 
 using Json = nlohmann::ordered_json;
 
@@ -23,7 +27,21 @@ struct DeviceView {
     _CommandDataTable record;
     std::vector<std::string> overlaps;  // MAC texts of other devices with the same address
     int browserClass = -1;              // as the window's list classifies it; -1 when unknown
+    std::string adapter;                // the adapter it answered on, when several were searched
 };
+
+// Converts capability-0 device names (8-bit text in the user's code page) for every output.
+// Without one the bytes stay as they are (escaped or replaced where they are not UTF-8).
+void SetAnsiDecoder(AnsiDecoder decoder);
+std::string DeviceName(const _CommandDataTable& record);
+
+// RFC 5952 text of a 16-byte IPv6 address: lower case, no leading zeros, the longest run of
+// two or more zero groups (the first of equal runs) as "::", IPv4-mapped ones dotted.
+std::string Ipv6StandardText(const std::uint8_t* address);
+
+// Terminal columns a UTF-8 text takes: East Asian wide and full-width characters take two,
+// combining marks none.
+std::size_t DisplayWidth(std::string_view text);
 
 struct FieldValue {
     const char* name;
@@ -39,7 +57,7 @@ Json DeviceJson(const DeviceView& device);
 void WriteDevices(std::ostream& out, const std::vector<DeviceView>& devices, Format format);
 // One CSV line (quoted where needed), without the line break.
 std::string CsvLine(const std::vector<std::string>& cells);
-std::vector<std::string> DeviceCsvHeader();
+std::vector<std::string> DeviceCsvHeader(bool withAdapter = false);
 // Device texts starting with = + - or @ get a leading apostrophe so spreadsheets keep them text.
 std::vector<std::string> DeviceCsvCells(const DeviceView& device);
 

@@ -3,6 +3,7 @@
 #include "browser/core/ModelLists.h"
 #include "browser/core/Resources.h"
 #include "cli/ExitCodes.h"
+#include "cli/TableLimit.h"
 #include "cli/Texts.h"
 
 namespace valdrune::cli {
@@ -108,6 +109,13 @@ void Session::CancelSearch() {
     searchDone_ = nullptr;
 }
 
+void Session::OnDatagramHandled(std::size_t size, int) {
+    // Still in the receive buffer: an answer the full table did not take is counted.
+    if (auto mac = AnswerBeyondTable(
+            *engine_, {engine_->ReceiveBuffer(), std::min<std::size_t>(size, RECEIVE_BUFFER_SIZE)}))
+        beyondTable_.insert(*mac);
+}
+
 void Session::OnDeviceFound(const _CommandDataTable& record, int) {
     if (onDevice) onDevice(record);
     if (searchEnough_ && searchEnough_(record)) {
@@ -123,9 +131,9 @@ void Session::OnDeviceFound(const _CommandDataTable& record, int) {
 void Session::OnSettingsFailed(SetupFailure reason) {
     if (!pending_) return;
     if (reason == SetupFailure::NoAcceptance) {
-        Finish(Outcome{439, EXIT_TIMEOUT, Text(439)});
+        Finish(Outcome{439, EXIT_TIMEOUT, SetupFailedText(439)});
     } else {
-        Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+        Finish(Outcome{440, EXIT_NOT_BACK, SetupFailedText(440)});
     }
 }
 
@@ -173,18 +181,19 @@ void Session::Transaction(const _CommandDataTable& settings, std::uint16_t comma
     pending_->wait = waitForRestart;
     pending_->confirmBySearch = confirmBySearch;
     pending_->done = std::move(done);
-    err_ << prefix_ << Text(226) << '\n';
     WarnIfCannotFlush();
     engine_->CheckAddressInUse(settings, true, [this, alive = alive_](int result) {
         if (!*alive || !pending_) return;
         if (result == PROTO_ADDRESS_IN_USE) {
-            Finish(Outcome{436, EXIT_CONFLICT, Text(436)});
+            Finish(Outcome{436, EXIT_CONFLICT, Text(436) + ". " + kNothingSent});
         } else if (result == PROTO_PROBE_NOT_PERMITTED) {
             Finish(Outcome{0, EXIT_CANNOT_PROBE, CannotProbeText()});
         } else if (result == PROTO_SOCKET_NOT_READY) {
             Finish(Outcome{224, EXIT_FAILED, Text(224)});
         } else {
-            // A failed send is reported by the acceptance time-out, as in the window.
+            // Said only now: on a conflict nothing goes out. A failed send is reported by the
+            // acceptance time-out, as in the window.
+            err_ << prefix_ << Text(226) << '\n';
             engine_->SendSettings(pending_->settings, pending_->command, pending_->mask);
         }
     });
@@ -229,7 +238,7 @@ void Session::ConfirmBySearch(const MacAddress& mac, int cycle) {
             } else if (cycle + 1 < kCycles) {
                 ConfirmBySearch(mac, cycle + 1);
             } else {
-                Finish(Outcome{440, EXIT_NOT_BACK, Text(440)});
+                Finish(Outcome{440, EXIT_NOT_BACK, SetupFailedText(440)});
             }
         });
 }

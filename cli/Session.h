@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class Session final : public IProtocolEvents {
     // Put before every progress line of a transaction (apply names the device there).
     void SetProgressPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
+    // Devices that answered while the engine's table was full, and were not stored.
+    const std::set<MacAddress>& BeyondTable() const { return beyondTable_; }
+
     // Devices of the table in table order, with their overlap lists as MAC texts.
     std::vector<DeviceView> Devices() const;
 
@@ -67,6 +71,7 @@ class Session final : public IProtocolEvents {
     void OnSettingsAccepted(std::uint16_t confirmation) override;
     void OnSettingsFailed(SetupFailure reason) override;
     void OnRestartSeen() override;
+    void OnDatagramHandled(std::size_t size, int result) override;
 
   private:
     struct Pending;
@@ -79,6 +84,7 @@ class Session final : public IProtocolEvents {
     std::unique_ptr<CProtocol> engine_;
     std::string prefix_;
     bool flushWarned_ = false;
+    std::set<MacAddress> beyondTable_;
 
     TimerId searchEnd_ = 0;
     std::function<bool(const _CommandDataTable&)> searchEnough_;

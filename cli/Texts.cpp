@@ -16,6 +16,18 @@ std::string Text(int id) {
     return out;
 }
 
+std::string SetupFailedText(int id) {
+    if (id == 439) {
+        return Text(439) +
+               ": the device did not accept the settings within 30 s, so it keeps its old "
+               "ones. Check that it answers on this adapter (valdrune-cli search) and try again.";
+    }
+    return Text(440) +
+           ": the device accepted the settings and restarted, but did not answer a search "
+           "within 120 s. It may still be starting, or its new address may be unreachable from "
+           "this adapter; search again (valdrune-cli search) before changing it once more.";
+}
+
 const char* ExitCodeHelp() {
     return "Exit status:\n"
            "  0  success\n"
@@ -26,7 +38,8 @@ const char* ExitCodeHelp() {
            "  4  address conflict: an address is already in use; nothing was sent\n"
            "  5  time-out: the device did not accept the settings in time\n"
            "  6  the device was not seen again after its restart\n"
-           "  7  not found: the device (or adapter) did not answer, or no echo answer\n"
+           "  7  not found: the device (or adapter) did not answer, fewer devices than\n"
+           "     --expect, or no echo answer\n"
            "  8  ICMP echo is not permitted for this process, so addresses cannot be probed\n";
 }
 

@@ -15,6 +15,16 @@
 namespace valdrune {
 namespace {
 
+// Several sockets on port 10669 (one per adapter searched at once) each get only their own
+// adapter's datagrams, unicast answers included; without it the kernel hands a unicast answer
+// to just one of them. Allowed without privileges before bind (Linux 5.7 and later); where it
+// is refused the arrival-adapter filter still keeps other adapters' datagrams out.
+void BindToDevice(int fd, const char* name) {
+    if (name[0] == '\0') return;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name,
+                       static_cast<socklen_t>(std::strlen(name)));
+}
+
 constexpr int BIND_FAILED = -12;
 
 // Index of the adapter that holds this address (network order), -1 when none does.
@@ -72,6 +82,7 @@ int UdpTransport::CreateAndBind(const std::string& bindAddress, std::int32_t ifI
     local.sin_family = AF_INET;
     local.sin_port = htons(localPort_);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
+    BindToDevice(fd, name);
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
         ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||

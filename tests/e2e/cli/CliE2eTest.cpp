@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
@@ -147,6 +149,29 @@ TEST(CliE2e, ConflictingAddressAndRefusedPortSendNoSettings) {
     EXPECT_EQ(log.find("rx command 2 "), std::string::npos) << log;
 }
 
+// Values refused before anything goes out: status 3, the option and the value named, and the
+// simulator hears nothing at all.
+TEST(CliE2e, RefusedValuesAreNamedAndNothingIsSent) {
+    NetNs net("cli-badarg");
+    VALDRUNE_REQUIRE_NETNS(net);
+    auto& sim = net.StartSim({"--scenario", "kinds", "--verbose"}, 0, kFastScale);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"search", "--cycles", "0"}, "search --cycles: \"0\""},
+        {{"search", "--timeout", "1e9"}, "search --timeout: \"1e9\""},
+        {{"search", "--expect", "-3"}, "search --expect: \"-3\""},
+        {{"set", kStandard, "--static", "--ip", "10.0.0.300"}, "for ip: \"10.0.0.300\""},
+        {{"set", kStandard, "--port", "8o"}, "port number: \"8o\""},
+        {{"probe", "10.0.0"}, "probe: malformed IPv4 address: \"10.0.0\""}};
+    for (const auto& [args, named] : cases) {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto r = net.RunInPc(argv, 10000, kFast);
+        EXPECT_EQ(r.exitCode, EXIT_REFUSED) << args[1] << r.err;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(sim.Err().find("rx command"), std::string::npos) << sim.Err();
+}
+
 // Captures UDP on the pc adapter while a command runs, through libpcap inside the namespace.
 class Capture {
   public:
@@ -211,6 +236,91 @@ class Capture {
     bool ok_ = false;
     std::vector<UdpPayload> seen_;
 };
+
+// The default output: a header and one row per device, every column starting at the same
+// place on every line.
+TEST(CliE2e, SearchPrintsATableSizedToItsContent) {
+    NetNs net("cli-table");
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "kinds"}, 0, kFastScale);
+    auto r = net.RunInPc(Cli({"search"}), 20000, kFast);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 4u) << r.out;
+    EXPECT_EQ(rows[0].rfind("MAC  ", 0), 0u) << rows[0];
+    for (const char* title : {"IPV4", "PORT", "NAME", "MODEL", "SERIAL", "OVERLAPS"}) {
+        EXPECT_NE(rows[0].find(title), std::string::npos) << title;
+    }
+    const std::size_t name = rows[0].find("NAME");
+    for (const char* mac : {kLegacy, kTwoPort, kStandard}) {
+        const auto row = std::find_if(rows.begin(), rows.end(),
+                                      [&](const std::string& l) { return l.rfind(mac, 0) == 0; });
+        ASSERT_NE(row, rows.end()) << mac;
+        EXPECT_NE(row->find(net.Subnet() + "."), std::string::npos);
+        EXPECT_EQ(row->at(name - 1), ' ');
+        EXPECT_NE(row->at(name), ' ') << *row;
+    }
+    EXPECT_TRUE(r.err.empty()) << r.err;  // no progress line: standard error is no terminal
+}
+
+// One cycle on each adapter at the same time; devices answering by unicast reach the socket of
+// their own adapter.
+TEST(CliE2e, AllInterfacesSearchesEverySegmentAtOnce) {
+    NetNs net("cli-all", 2);
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "kinds", "--unicast"}, 0, kFastScale);
+    net.StartSim({"--scenario", "many", "--count", "2"}, 1, kFastScale);
+    for (const auto& args :
+         {std::vector<std::string>{"--all-interfaces"},
+          std::vector<std::string>{"-i", net.PcIf(0), "-i", net.PcIp(1), "-i", net.PcIf(1)}}) {
+        std::vector<std::string> argv = Cli({"search", "--json"});
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto started = std::chrono::steady_clock::now();
+        auto r = net.RunInPc(argv, 20000, kFast);
+        const auto took = std::chrono::steady_clock::now() - started;
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const json devices = json::parse(r.out);
+        std::map<std::string, int> perAdapter;
+        for (const auto& d : devices) {
+            const std::string adapter = d["adapter"];
+            ++perAdapter[adapter];
+            const int k = adapter == net.PcIf(0) ? 0 : 1;
+            EXPECT_EQ(d["ipv4"].get<std::string>().rfind(net.Subnet(k) + ".", 0), 0u) << d;
+        }
+        EXPECT_EQ(perAdapter, (std::map<std::string, int>{{net.PcIf(0), 3}, {net.PcIf(1), 2}}));
+        // Side by side: one 8 s cycle (0.4 s here) for both, not one after the other.
+        EXPECT_LT(took, std::chrono::milliseconds(4000));
+    }
+}
+
+// 30 % of UDP datagrams dropped both ways in the pc namespace: one cycle misses about one
+// device in thirty, four cycles find every one of sixty.
+TEST(CliE2e, MoreCyclesFindEveryDeviceOnALossyLink) {
+    NetNs net("cli-loss");
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "many", "--count", "60"}, 0, kFastScale);
+    const std::string rules =
+        "table inet loss {\n"
+        " chain in { type filter hook input priority 0; meta l4proto udp numgen random mod 100 "
+        "< 30 drop; }\n"
+        " chain out { type filter hook output priority 0; meta l4proto udp numgen random mod 100 "
+        "< 30 drop; }\n"
+        "}\n";
+    const std::string file = net.Scratch() + "/loss.nft";
+    std::ofstream(file) << rules;
+    auto nft = net.RunInPc({"nft", "-f", file});
+    if (nft.exitCode != 0) GTEST_SKIP() << "SKIP (nft unavailable): " << nft.err;
+    auto r = net.RunInPc(Cli({"search", "--cycles", "4", "--json"}), 30000, kFast);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out).size(), 60u);
+    // --expect ends the search as soon as they are all there.
+    auto expect =
+        net.RunInPc(Cli({"search", "--cycles", "4", "--expect", "60", "--csv"}), 30000, kFast);
+    EXPECT_EQ(expect.exitCode, 0) << expect.err;
+    EXPECT_EQ(std::count(expect.out.begin(), expect.out.end(), '\n'), 61);
+}
 
 TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {
     NetNs net("cli-wire");

@@ -46,7 +46,10 @@ for f in usr/bin/valdrune usr/bin/valdrune-cli usr/bin/valdrune-sim "$helper" \
          usr/share/applications/valdrune.desktop \
          usr/share/icons/hicolor/scalable/apps/valdrune.svg \
          usr/share/man/man1/valdrune.1 usr/share/man/man1/valdrune-cli.1 \
-         usr/share/man/man1/valdrune-sim.1; do
+         usr/share/man/man1/valdrune-sim.1 usr/share/man/man1/valdrune-cli-interfaces.1 \
+         usr/share/man/man1/valdrune-cli-search.1 usr/share/man/man1/valdrune-cli-set.1 \
+         usr/share/man/man1/valdrune-cli-apply.1 usr/share/man/man1/valdrune-cli-probe.1 \
+         usr/share/man/man1/valdrune-cli-decode.1; do
     check "contains /$f" test -s "$root/$f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)

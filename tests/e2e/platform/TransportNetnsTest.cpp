@@ -100,8 +100,9 @@ TEST_F(TransportNetns, AnswersCountOnlyWhenTheyArriveOnTheSelectedAdapter) {
     ASSERT_TRUE(devices_[0]->SendTo(net_.PcIp(0), LOCAL_PORT, Text("unicast")));
     ASSERT_TRUE(devices_[0]->SendTo("255.255.255.255", LOCAL_PORT, Text("broadcast")));
     Collect(2);
+    // The other three are kept out by the socket's binding to its adapter, or, where the
+    // kernel refuses that binding, dropped by the arrival-adapter filter.
     EXPECT_EQ(received_, (std::vector<Bytes>{Text("unicast"), Text("broadcast")}));
-    EXPECT_EQ(transport_.ForeignDropped(), 3u);
 
     // After selecting pc1 the roles swap.
     received_.clear();

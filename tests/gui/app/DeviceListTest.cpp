@@ -48,6 +48,22 @@ TEST(DeviceList, ReadsTextFieldsOnlyUpToTheirSixteenBytes) {
     EXPECT_EQ(dlg.RowText(0, COL_MODEL), "M");
 }
 
+// Names of devices without UTF-8 go through the platform's converter for the user's code page;
+// UTF-8 names never do.
+TEST(DeviceList, ConvertsNamesOfDevicesWithoutUtf8) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    dlg.SetAnsiDecoder([](std::string_view b) { return std::to_string(b.size()) + " bytes"; });
+    _CommandDataTable ansi = Device(0x23, "192.168.0.23", 80, "Cam\xE9");
+    ansi.capabilityFlag = 0;
+    _CommandDataTable utf8 = Device(0x24, "192.168.0.24", 80, "Caf\xC3\xA9");
+    utf8.capabilityFlag = 1;
+    rig.Found(ansi);
+    rig.Found(utf8);
+    EXPECT_EQ(dlg.RowText(0, COL_NAME), "4 bytes");
+    EXPECT_EQ(dlg.RowText(1, COL_NAME), QString::fromUtf8("Caf\xC3\xA9"));
+}
+
 TEST(DeviceList, DeviceAnsweringAgainKeepsItsRowAndNumber) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();

@@ -32,6 +32,7 @@ struct FakeDevice {
     std::uint8_t flags = 0x92;
     std::uint8_t capability = 1;
     std::uint16_t statusBits = 0;
+    std::string name;              // tag 167 as bytes, when not empty
     bool accepts = true;           // answers a settings request with an acceptance
     bool comesBack = true;         // answers searches again after its restart
     bool twoPortRestarts = false;  // a two-port device that also goes silent for `restart`
@@ -51,6 +52,7 @@ struct FakeDevice {
         }
         if (kind == DEVICE_KIND_TWO_PORT) b.U16(192, 20);
         if (statusBits) b.U16(180, statusBits);
+        if (!name.empty()) b.Text(167, name.c_str());
         return b.Build();
     }
 };
@@ -68,7 +70,7 @@ class CliRig {
     std::optional<int> exitCode;
 
     CliRig() {
-        devices.reserve(64);  // AddDevice hands out references
+        devices.reserve(256);  // AddDevice hands out references
         host.Add("192.168.0.10", 2, "eth0 (wired, e1000e, 02:00:00:00:00:01)", {2, 0, 0, 0, 0, 1},
                  "192.168.0.1");
         session = std::make_unique<Session>(

@@ -28,23 +28,67 @@ TEST(SetCommand, ChangesAStandardDeviceAndWaitsForItsRestart) {
     EXPECT_EQ(rig.devices[0].settingsSeen, 3);  // sent three times
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2_CONFIRM), 3u);
     EXPECT_NE(rig.err.str().find("Device settings completed."), std::string::npos);
+    EXPECT_NE(rig.err.str().find("Changes: ipv4 192.168.0.20 -> 192.168.0.30."), std::string::npos);
     // Back after its 40 s restart, found by the restart wait's searches from 30 s on.
     EXPECT_GT(rig.clock.Now(), Milliseconds{40000});
 }
 
-TEST(SetCommand, JsonReportsBeforeAfterAndOutcome) {
+// After a completed change "after" is what the device reported when it came back; a two-port
+// device is done on acceptance and not seen since, so there it is what was sent.
+class SetJson : public ::testing::TestWithParam<std::uint8_t> {};
+
+TEST_P(SetJson, ReportsBeforeAfterAndOutcome) {
     CliRig rig;
-    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    FakeDevice& dev = rig.AddDevice(1, GetParam(), "192.168.0.20");
     SetOptions o = Static(dev.mac, "192.168.0.30");
     o.format = Format::Json;
     RunSet(*rig.session, o, rig.Finish());
     rig.Run();
-    ASSERT_EQ(rig.exitCode, EXIT_OK);
+    ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     const auto j = nlohmann::json::parse(rig.out.str());
     EXPECT_EQ(j["message_id"], 441);
     EXPECT_EQ(j["before"]["ipv4"], "192.168.0.20");
-    EXPECT_EQ(j["after"]["ipv4"], "192.168.0.30");  // as the device reported it when back
+    EXPECT_EQ(j["after"]["ipv4"], "192.168.0.30");
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SetJson,
+                         ::testing::Values(DEVICE_KIND_STANDARD, DEVICE_KIND_TWO_PORT),
+                         [](const auto& c) {
+                             return c.param == DEVICE_KIND_STANDARD ? "Standard" : "TwoPort";
+                         });
+
+struct SentCase {
+    const char* name;
+    std::uint8_t kind;
+    const char* shown;   // a field this kind's settings request carries
+    const char* hidden;  // one it does not carry
+};
+
+class SetShowsWhatIsSent : public ::testing::TestWithParam<SentCase> {};
+
+TEST_P(SetShowsWhatIsSent, BeforeAndAfterHoldOnlyTheFieldsOfTheRequest) {
+    const SentCase& c = GetParam();
+    CliRig rig;
+    FakeDevice& dev = rig.AddDevice(1, c.kind, "192.168.0.20");
+    SetOptions o = Static(dev.mac, "192.168.0.30");
+    o.format = Format::Json;
+    o.dryRun = true;
+    RunSet(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+    const auto j = nlohmann::json::parse(rig.out.str());
+    for (const char* side : {"before", "after"}) {
+        EXPECT_TRUE(j[side].contains(c.shown)) << side;
+        EXPECT_FALSE(j[side].contains(c.hidden)) << side;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SetShowsWhatIsSent,
+    ::testing::Values(SentCase{"Standard", DEVICE_KIND_STANDARD, "ipv4_mode", "legacy_addressing"},
+                      SentCase{"Legacy", DEVICE_KIND_LEGACY, "legacy_addressing", "ipv4_mode"},
+                      SentCase{"TwoPort", DEVICE_KIND_TWO_PORT, "pc_ipv4", "legacy_addressing"}),
+    [](const auto& c) { return std::string(c.param.name); });
 
 TEST(SetCommand, NoWaitEndsRightAfterAcceptance) {
     CliRig rig;
@@ -68,7 +112,9 @@ TEST(SetCommand, AddressInUseSendsNothing) {
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_CONFLICT) << rig.err.str();
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
-    EXPECT_NE(rig.err.str().find("IPv4 addresses overlapped"), std::string::npos);
+    EXPECT_NE(rig.err.str().find("IPv4 addresses overlapped. Nothing was sent."),
+              std::string::npos);
+    EXPECT_EQ(rig.err.str().find("Sending device settings."), std::string::npos);
 }
 
 TEST(SetCommand, ProbeThatCannotRunIsNotTakenForNoConflict) {
@@ -162,6 +208,7 @@ TEST(SetCommand, SilentDeviceTimesOutWith439) {
     RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
     rig.Run();
     EXPECT_EQ(rig.exitCode, EXIT_TIMEOUT);
+    EXPECT_NE(rig.err.str().find("did not accept the settings within 30 s"), std::string::npos);
 }
 
 TEST(SetCommand, DeviceThatStaysAwayEndsWith440) {
@@ -171,6 +218,7 @@ TEST(SetCommand, DeviceThatStaysAwayEndsWith440) {
     RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
     rig.Run();
     EXPECT_EQ(rig.exitCode, EXIT_NOT_BACK);
+    EXPECT_NE(rig.err.str().find("did not answer a search within 120 s"), std::string::npos);
 }
 
 TEST(SetCommand, TwoPortDeviceIsDoneOnAcceptance) {
@@ -209,7 +257,7 @@ TEST(SearchCommand, JsonListsEveryDeviceWithOverlaps) {
     rig.AddDevice(3, DEVICE_KIND_TWO_PORT, "192.168.0.23");
     SearchOptions o;
     o.format = Format::Json;
-    RunSearch(*rig.session, o, rig.Finish());
+    auto keep = RunSearch(*rig.session, o, rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_OK);
     const auto j = nlohmann::json::parse(rig.out.str());
@@ -222,11 +270,168 @@ TEST(SearchCommand, JsonListsEveryDeviceWithOverlaps) {
     EXPECT_EQ(rig.clock.Now() >= Milliseconds{8000}, true);
 }
 
+TEST(InterfacesCommand, LeavesOutLoopback) {
+    CliRig rig;
+    rig.host.Add("127.0.0.1", 1, "lo (loopback)", {}, "");
+    for (const Format format : {Format::Text, Format::Json, Format::Csv}) {
+        rig.out.str("");
+        EXPECT_EQ(RunInterfaces(*rig.session, "", format), EXIT_OK);
+        EXPECT_EQ(rig.out.str().find("127.0.0.1"), std::string::npos) << rig.out.str();
+        EXPECT_NE(rig.out.str().find("192.168.0.10"), std::string::npos);
+    }
+}
+
+// Devices without a capability level name themselves in the user's code page; every output
+// stays UTF-8 whether or not a converter is at hand.
+TEST(SearchCommand, NamesInTheUsersCodePageAreConvertedForEveryOutput) {
+    for (const bool converter : {true, false}) {
+        // Latin-1 stands in for the platform's converter here; the real ones have their own test.
+        SetAnsiDecoder(!converter ? AnsiDecoder{} : [](std::string_view b) {
+            std::string out;
+            for (unsigned char c : b) {
+                if (c < 0x80) {
+                    out += static_cast<char>(c);
+                } else {
+                    out += static_cast<char>(0xC0 | c >> 6);
+                    out += static_cast<char>(0x80 | (c & 0x3F));
+                }
+            }
+            return out;
+        });
+        for (const Format format : {Format::Json, Format::Csv, Format::Table}) {
+            CliRig rig;
+            FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+            dev.capability = 0;
+            dev.name = "Cam\xE9";
+            SearchOptions o;
+            o.format = format;
+            auto keep = RunSearch(*rig.session, o, rig.Finish());
+            rig.Run();
+            ASSERT_EQ(rig.exitCode, EXIT_OK);
+            const std::string out = rig.out.str();
+            if (format == Format::Json) {
+                const auto j = nlohmann::json::parse(out);  // throws on invalid UTF-8
+                EXPECT_EQ(j[0]["name"], converter ? "Cam\xC3\xA9" : "Cam\xEF\xBF\xBD");
+            } else {
+                EXPECT_NE(out.find(converter ? "Cam\xC3\xA9" : "Cam\\xe9"), std::string::npos)
+                    << out;
+            }
+        }
+    }
+    SetAnsiDecoder({});
+}
+
+TEST(SearchCommand, SaysHowManyDevicesTheFullTableLeftOut) {
+    CliRig rig;
+    for (int i = 0; i < 150; ++i) {
+        rig.AddDevice(
+            static_cast<std::uint8_t>(i), DEVICE_KIND_STANDARD,
+            ("192.168." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200)).c_str());
+    }
+    SearchOptions o;
+    o.format = Format::Json;
+    auto keep = RunSearch(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK);
+    EXPECT_EQ(nlohmann::json::parse(rig.out.str()).size(), 100u);
+    EXPECT_NE(rig.err.str().find("full at 100 devices; 50 more devices answered"),
+              std::string::npos)
+        << rig.err.str();
+}
+
+struct SearchLengthCase {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> options;
+    int exitCode;
+    std::size_t requests;  // search requests sent
+    Milliseconds endsAt;   // when the command ended
+};
+
+class SearchLength : public ::testing::TestWithParam<SearchLengthCase> {};
+
+TEST_P(SearchLength, EndsWhenItsCyclesTimeOrExpectationSay) {
+    const SearchLengthCase& c = GetParam();
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.AddDevice(2, DEVICE_KIND_LEGACY, "192.168.0.21");
+    SearchOptions o;
+    std::string error;
+    for (const auto& [name, value] : c.options) ASSERT_TRUE(SetSearchOption(o, name, value, error));
+    auto keep = RunSearch(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_TRUE(rig.exitCode);
+    EXPECT_EQ(*rig.exitCode, c.exitCode) << rig.err.str();
+    EXPECT_EQ(rig.SentWithCommand(CMD_SEARCH), c.requests);
+    EXPECT_EQ(rig.clock.Now() / 10, c.endsAt / 10);  // the rig's 10 ms steps
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SearchLength,
+    ::testing::Values(
+        SearchLengthCase{"OneCycle", {}, EXIT_OK, 5, Milliseconds{8000}},
+        SearchLengthCase{"TwoCycles", {{"cycles", "2"}}, EXIT_OK, 10, Milliseconds{16000}},
+        SearchLengthCase{"ShortTimeout", {{"timeout", "2.5"}}, EXIT_OK, 3, Milliseconds{2500}},
+        SearchLengthCase{
+            "ListensPastTheCycle", {{"timeout", "12"}}, EXIT_OK, 5, Milliseconds{12000}},
+        SearchLengthCase{"ExpectationMet", {{"expect", "2"}}, EXIT_OK, 1, Milliseconds{20}},
+        SearchLengthCase{"ExpectationMissed",
+                         {{"expect", "3"}, {"cycles", "2"}},
+                         EXIT_NOT_FOUND,
+                         10,
+                         Milliseconds{16000}}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+struct OptionRefusal {
+    const char* name;
+    const char* option;
+    const char* value;
+};
+
+class SearchOptionRefusal : public ::testing::TestWithParam<OptionRefusal> {};
+
+TEST_P(SearchOptionRefusal, NamesTheOptionAndTheValue) {
+    SearchOptions o;
+    std::string error;
+    EXPECT_FALSE(SetSearchOption(o, GetParam().option, GetParam().value, error));
+    EXPECT_NE(error.find(std::string("--") + GetParam().option + ": \"" + GetParam().value + "\""),
+              std::string::npos)
+        << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SearchOptionRefusal,
+                         ::testing::Values(OptionRefusal{"TimeoutWord", "timeout", "ten"},
+                                           OptionRefusal{"TimeoutZero", "timeout", "0"},
+                                           OptionRefusal{"TimeoutTwoDecimals", "timeout", "1.25"},
+                                           OptionRefusal{"TimeoutOverAnHour", "timeout", "3601"},
+                                           OptionRefusal{"TimeoutNegative", "timeout", "-1"},
+                                           OptionRefusal{"CyclesZero", "cycles", "0"},
+                                           OptionRefusal{"CyclesHuge", "cycles",
+                                                         "99999999999999999999"},
+                                           OptionRefusal{"ExpectFraction", "expect", "1.5"},
+                                           OptionRefusal{"ExpectEmpty", "expect", ""}),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+TEST(SearchCommand, ProgressIsDrawnInPlaceAndWipedBeforeTheResult) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    std::ostringstream terminal;
+    StatusLine line(terminal.rdbuf());
+    SearchOptions o;
+    o.progress = &line;
+    auto keep = RunSearch(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_OK);
+    const std::string shown = terminal.str();
+    EXPECT_NE(shown.find("\rSearching: 4.0 s of 8.0 s, 1 device\x1b[K"), std::string::npos);
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // nothing left on the line
+    EXPECT_EQ(rig.out.str().find('\r'), std::string::npos);
+}
+
 TEST(SearchCommand, UnknownInterfaceIsNotFound) {
     CliRig rig;
     SearchOptions o;
     o.interface = "wlan7";
-    RunSearch(*rig.session, o, rig.Finish());
+    auto keep = RunSearch(*rig.session, o, rig.Finish());
     EXPECT_EQ(rig.exitCode, EXIT_NOT_FOUND);
     EXPECT_EQ(rig.SentWithCommand(CMD_SEARCH), 0u);
 }
