@@ -26,12 +26,12 @@ using namespace valdrune::cli;
 
 namespace {
 
-// Runs one asynchronous command on the Qt event loop until it reports its exit code.
 // Standard error, with a progress line when it is a terminal.
 StatusLine gStatus(std::cerr.rdbuf());
 std::ostream gErr(&gStatus);
 StatusLine* ProgressLine() { return isatty(STDERR_FILENO) ? &gStatus : nullptr; }
 
+// Runs one asynchronous command on the Qt event loop until it reports its exit code.
 template <typename Start>
 int RunOnEventLoop(int argc, char** argv, int timeScale, const std::string& helper, Start start) {
     QCoreApplication app(argc, argv);
@@ -222,7 +222,8 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
     interfaces->add_flag("--csv", csv, "CSV output")->excludes("--json");
 
     SearchOptions searchOptions;
-    auto* search = app.add_subcommand("search", "Search one cycle (8 s) and print every device");
+    auto* search = app.add_subcommand(
+        "search", "Search (one 8 s cycle unless told otherwise) and print a table of the devices");
     std::vector<std::string> searchAdapters;
     bool allInterfaces = false;
     auto* searchAdapterOption = search->add_option(
