@@ -16,6 +16,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Decode.h"
+#include "cli/Doctor.h"
 #include "cli/ExitCodes.h"
 #include "platform/AnsiText.h"
 #include "platform/Platform.h"
@@ -317,7 +318,14 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
     decode->add_flag("--json", json, "JSON output");
     decode->add_option("--pc-mac", pcMac, "The PC adapter's MAC for the requester check");
 
-    for (auto* sub : {interfaces, search, set, apply, probe, decode}) sub->footer(ExitCodeHelp());
+    std::string doctorAdapter;
+    auto* doctor = app.add_subcommand("doctor", "Check why a search may find nothing");
+    doctor->add_option("--interface,-i", doctorAdapter,
+                       "Adapter: name, MAC or IPv4 (default: the one a search uses)");
+    doctor->add_flag("--json", json, "JSON output");
+
+    for (auto* sub : {interfaces, search, set, apply, probe, decode, doctor})
+        sub->footer(ExitCodeHelp());
 
     try {
         app.parse(argc, argv);
@@ -333,6 +341,12 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
     }
 
     if (*decode) return Decode(decodeInput, json, pcMac);
+    if (*doctor) {
+        auto services = CreatePlatformServices(
+            timeScale, probeHelper.empty() ? DefaultNetProbePath() : probeHelper);
+        return RunDoctor(services->host, services->inspector, doctorAdapter,
+                         json ? Format::Json : Format::Text, std::cout, std::cerr);
+    }
 
     if (*interfaces) {
         return RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {

@@ -12,6 +12,7 @@ inline constexpr int EXIT_TIMEOUT = 5;       // the device did not accept in tim
 inline constexpr int EXIT_NOT_BACK = 6;      // the device was not seen again after its restart
 inline constexpr int EXIT_NOT_FOUND = 7;     // device, adapter or echo answer not found
 inline constexpr int EXIT_CANNOT_PROBE = 8;  // no permission to send ICMP echo
+inline constexpr int EXIT_PROBLEM = 9;       // doctor: a check found a problem
 
 // The block printed at the end of --help.
 const char* ExitCodeHelp();

@@ -40,7 +40,8 @@ const char* ExitCodeHelp() {
            "  6  the device was not seen again after its restart\n"
            "  7  not found: the device (or adapter) did not answer, fewer devices than\n"
            "     --expect, or no echo answer\n"
-           "  8  ICMP echo is not permitted for this process, so addresses cannot be probed\n";
+           "  8  ICMP echo is not permitted for this process, so addresses cannot be probed\n"
+           "  9  doctor: a check found a problem\n";
 }
 
 }  // namespace valdrune::cli

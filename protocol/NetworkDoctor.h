@@ -1,0 +1,115 @@
+// Why a search may find nothing: the host facts that explain it, and the verdict on each.
+// The platform gathers the facts; the decisions here are shared by every platform, and the
+// tools turn each Finding into their own texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace valdrune {
+
+enum class Verdict { Ok, Warning, Problem };
+
+enum class DoctorCheck { Adapter, SharedSubnet, Port, Firewall, ReversePath, TunnelRoute, Rights };
+
+// values[] of a result, in this order, per finding (all texts as the platform spells them):
+enum class Finding {
+    AdapterReady,               // name, ipv4, prefix length
+    AdapterMissing,             // what was asked for
+    AdapterDown,                // name
+    AdapterNoCarrier,           // name
+    AdapterNoIpv4,              // name
+    SubnetOwn,                  // name
+    SubnetShared,               // name, then "other-name ipv4" per adapter in the same subnet
+    PortFree,                   // (none)
+    PortHeld,                   // "process (pid N)" or "a process of another user" per holder
+    FirewallOpen,               // what was tested: "rules", "loop" or both
+    FirewallDropRule,           // rule text, its place "family table chain"
+    FirewallMayDrop,            // rule text, its place
+    FirewallLoopLost,           // the loop's target "address:port via adapter"
+    FirewallUntested,           // why neither the rules nor the loop could say anything
+    ReversePathOff,             // name, effective mode (0 or 2)
+    ReversePathRouteHere,       // name: strict, but the way out leaves through this adapter
+    ReversePathRouteElsewhere,  // name, the adapter the way out leaves through
+    ReversePathNoRoute,         // name: strict and there is no way out at all
+    RoutesPlain,                // default-route adapter (or ""), broadcast-route adapter (or "")
+    TunnelDefault,              // tunnel adapter holding the default route
+    TunnelBroadcast,            // tunnel adapter holding the limited-broadcast route
+    RightsComplete,             // "ping socket" or "helper"
+    RightsNoEcho,               // (none); the fix names the grant
+    RightsNoFlush,              // (none)
+};
+
+struct DoctorResult {
+    DoctorCheck check = DoctorCheck::Adapter;
+    Verdict verdict = Verdict::Ok;
+    Finding finding = Finding::AdapterReady;
+    std::vector<std::string> values;
+    std::string command;  // the platform's command that fixes it; may be empty
+};
+
+struct AdapterFacts {
+    std::string name;
+    std::uint32_t ipv4 = 0;  // host order; 0 when it has none
+    int prefixLength = 0;
+    bool up = false;
+    bool carrier = false;
+    bool tunnel = false;  // a point-to-point or VPN adapter
+};
+
+struct PortHolder {
+    int pid = -1;  // -1: the system did not say (a process of another user)
+    std::string process;
+};
+
+enum class RuleOutcome { Unread, Admits, Drops, MayDrop };
+enum class LoopOutcome { NotRun, Arrived, Lost };
+
+struct NetworkFacts {
+    std::string requested;  // what the user named; empty for the default adapter
+    bool adapterFound = false;
+    AdapterFacts adapter;
+    std::vector<AdapterFacts> others;  // every other adapter with an IPv4 address
+
+    std::vector<PortHolder> portHolders;  // other sockets on UDP 10669
+
+    RuleOutcome rules = RuleOutcome::Unread;
+    std::string ruleText, rulePlace, ruleFixCommand;
+    LoopOutcome loop = LoopOutcome::NotRun;
+    std::string loopTarget;
+    std::string untestedReason;
+
+    int reversePathMode = 0;  // effective rp_filter of the adapter: 0 off, 1 strict, 2 loose
+    std::string outsideRouteAdapter;  // where the route to an address outside every subnet leaves
+    std::string reversePathFixCommand;
+
+    std::string defaultRouteAdapter, broadcastRouteAdapter;  // empty when there is no route
+    bool defaultRouteTunnel = false, broadcastRouteTunnel = false;
+    // Searches send out of the chosen adapter whatever the route to 255.255.255.255 says.
+    bool broadcastPinned = false;
+
+    bool canProbe = false, canFlush = false;
+    bool usesPingSocket = false;
+    std::string grantCommand;  // grants what is missing; empty when nothing is
+};
+
+// Gathers the facts. adapter: a name, MAC or IPv4 text, or empty for the adapter a search
+// uses by default, whose index is fallbackIndex (-1 when there is none).
+class INetworkInspector {
+  public:
+    virtual ~INetworkInspector() = default;
+    virtual NetworkFacts Inspect(const std::string& adapter, std::int32_t fallbackIndex) = 0;
+};
+
+// One result per check, in DoctorCheck order. Without an adapter only Adapter, Port and Rights
+// are judged: the others depend on it.
+std::vector<DoctorResult> Diagnose(const NetworkFacts& facts);
+
+// True when two adapters' subnets overlap (each by its own prefix length).
+bool SameSubnet(const AdapterFacts& a, const AdapterFacts& b);
+
+// The worst verdict of all results.
+Verdict WorstVerdict(const std::vector<DoctorResult>& results);
+
+}  // namespace valdrune
