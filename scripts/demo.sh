@@ -82,6 +82,31 @@ if [[ -n "$screenshot" ]]; then
     exit 0
 fi
 
+# Opens one device's page, at the URL its search answer gives, in a headless browser run as
+# an ordinary user inside the pc namespace, and prints what the page says.
+open_device_page() {
+    local table="$1" mac="$2" browser=/usr/bin/chromium url profile
+    url=$(awk -v mac="$mac" '
+        $1 == "mac" { this = ($2 == mac) }
+        this && $1 == "ipv4" { ip = $2 }
+        this && $1 == "port" { port = $2 }
+        this && $1 == "https" { scheme = ($2 == 0 ? "http" : "https") }
+        END { if (ip != "") print scheme "://" ip ":" port }' <<<"$table")
+    if [[ -z "$url" || ! -x "$browser" ]]; then
+        echo "demo: no page to open (device $mac not found, or no $browser)" >&2
+        return 0
+    fi
+    say "Opening the page of $mac ($url) in a headless browser (inside $VD_PC_NS)"
+    profile=$(mktemp -d /tmp/vd-demo-browser.XXXXXX) && chown 65534:65534 "$profile" || return 0
+    # The simulated device's certificate is its own, as a real device's is.
+    vd_pc setpriv --reuid=65534 --regid=65534 --clear-groups env -i HOME="$profile" \
+        "$browser" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --ignore-certificate-errors --user-data-dir="$profile/profile" --dump-dom "$url" \
+        2>/dev/null | sed -n 's/<[^>]*>/ /g; s/  */ /g; s/^ //; /[^ ]/p' | sed 's/^/  /'
+    rm -rf "$profile"
+}
+
 has_display=0
 [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]] && has_display=1
 if [[ -z "${WAYLAND_DISPLAY:-}" && "${DISPLAY:-}" == ?*:* ]]; then
@@ -99,8 +124,12 @@ if ((want_cli || !has_display)); then
         echo "demo: $cli is not built" >&2
         exit 1
     fi
-    vd_pc "$cli" search
-    exit $?
+    table=$(vd_pc "$cli" search)
+    status=$?
+    printf '%s\n' "$table"
+    ((status == 0)) || exit $status
+    open_device_page "$table" "02-00-00-30-00-03"
+    exit 0
 fi
 
 if [[ ! -x "$app" ]]; then
@@ -110,7 +139,8 @@ fi
 
 say "Opening the window (inside $VD_PC_NS; close it or press Ctrl-C to end the demo)"
 echo "Try: select a device and change its address; the restart-locked device refuses new settings,"
-echo "two devices share one address (overlap column), the one in 192.168.1.0/24 is heard all the same."
+echo "two devices share one address (overlap column), the one in 192.168.1.0/24 is heard all the same;"
+echo "\"Open the device window\" shows the device's own page (Loading dock over HTTPS)."
 
 # Run the window as the user who called sudo, with just the two capabilities it needs, so it
 # can use that user's display and settings; as root otherwise.

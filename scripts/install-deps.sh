@@ -13,8 +13,8 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools qt6-svg-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcli11-dev nlohmann-json3-dev libpcap-dev libx11-dev libnftables-dev
-    iproute2 iputils-ping libcap2-bin procps nftables
+    libcli11-dev nlohmann-json3-dev libpcap-dev libx11-dev libnftables-dev libssl-dev
+    iproute2 iputils-ping libcap2-bin procps nftables chromium
     xvfb xauth fonts-noto-cjk fonts-dejavu-core
     dpkg-dev fakeroot file ccache
 )

@@ -51,6 +51,10 @@ void CPollLoop::RunDue() {
     }
 }
 
+void CPollLoop::Unwatch(int fd) {
+    std::erase_if(watched_, [fd](const auto& w) { return w.first == fd; });
+}
+
 bool CPollLoop::Run() {
     while (!quit_) {
         RunDue();

@@ -19,6 +19,8 @@ public:
 
     // fn runs whenever fd is readable.
     void Watch(int fd, std::function<void()> fn);
+    // Not from inside a watched descriptor's callback.
+    void Unwatch(int fd);
     // Runs until Quit(); returns false when poll() failed.
     bool Run();
     void Quit() { quit_ = true; }

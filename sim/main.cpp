@@ -25,6 +25,7 @@
 #include "sim/DevicePeer.h"
 #include "sim/Loop.h"
 #include "sim/Scenario.h"
+#include "sim/WebServer.h"
 
 namespace valdrune::sim {
 namespace {
@@ -54,6 +55,8 @@ Options:
   --ready-file PATH   create PATH once the port is bound (for scripts and tests)
   --time-scale N      divide every delay of the devices by N, to match tools run faster
                       [default: 1]
+  --no-pages          serve no device web pages (by default each device serves its page
+                      on its address and HTTP port, HTTPS for devices that report it)
   --list              print the devices and exit
   -v, --verbose       log every datagram (with its bytes) and every exchange on stderr
   -h, --help          this text
@@ -72,6 +75,7 @@ struct Options {
     int timeScale = 1;
     bool list = false;
     bool verbose = false;
+    bool noPages = false;
 };
 
 bool ParseSubnet(std::string text, std::uint32_t& network) {
@@ -151,6 +155,8 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
             const auto n = number(i, a, 65535);
             if (!n) return 2;
             (a == "--port" ? o.port : o.replyPort) = static_cast<std::uint16_t>(*n);
+        } else if (a == "--no-pages") {
+            o.noPages = true;
         } else if (a == "--ready-file") {
             if (!(v = value(i))) return 2;
             o.readyFile = *v;
@@ -417,6 +423,19 @@ int Main(int argc, char** argv) {
         if (link.Receive(buf, from)) peer.OnDatagram(buf, from);
     });
     if (sigFd >= 0) loop.Watch(sigFd, [&] { loop.Quit(); });
+    CWebServer web(loop, peer, o.interface);
+    if (!o.noPages) {
+        // Settings may move a device to another port; a second's delay is fine for a page.
+        auto syncPages = [&web, reported = false]() mutable {
+            std::string why;
+            if (!web.Sync(why) && !reported) {
+                std::cerr << "valdrune-sim: " << why << "\n";
+                reported = true;
+            }
+        };
+        syncPages();
+        loop.StartTimer(Milliseconds(1000), true, syncPages);
+    }
 
     std::cerr << "valdrune-sim: " << peer.Count() << " devices on UDP port " << o.port
               << (o.interface.empty() ? "" : " of " + o.interface)

@@ -21,6 +21,10 @@ done
 for mac in 02-00-00-03-00-08 02-00-00-03-00-09 02-00-00-0C-00-0A 02-00-00-0C-00-0B; do
     grep -qi "$mac" <<<"$out" || { echo "FAIL device $mac missing"; fail=1; }
 done
+if [[ -x /usr/bin/chromium ]]; then
+    grep -A4 "Opening the page" <<<"$out" | grep -q "MAC address 02-00-00-30-00-03" ||
+        { echo "FAIL the device page did not open"; fail=1; }
+fi
 pc_ns=$(sed -n 's/^pc namespace \(vd-demo-[0-9]*\)-pc:.*/\1/p' <<<"$out")
 if [[ -z "$pc_ns" ]]; then
     echo "FAIL the demo did not name its namespaces"; fail=1
