@@ -18,8 +18,10 @@
 #include "cli/Decode.h"
 #include "cli/Doctor.h"
 #include "cli/ExitCodes.h"
+#include "cli/Reach.h"
 #include "platform/AnsiText.h"
 #include "platform/Platform.h"
+#include "platform/linux/ReachRoutes.h"
 #include "res/CodePage.h"
 
 using namespace valdrune;
@@ -324,7 +326,13 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
                        "Adapter: name, MAC or IPv4 (default: the one a search uses)");
     doctor->add_flag("--json", json, "JSON output");
 
-    for (auto* sub : {interfaces, search, set, apply, probe, decode, doctor})
+    ReachOptions reachOptions;
+    auto* reach = app.add_subcommand(
+        "reach", "Make a device outside every adapter's subnet reachable until stopped (root)");
+    reach->add_option("MAC", reachOptions.macText, "The device's MAC address")->required();
+    reach->add_option("--interface,-i", reachOptions.interface, "Adapter: name, MAC or IPv4");
+
+    for (auto* sub : {interfaces, search, set, apply, probe, decode, doctor, reach})
         sub->footer(ExitCodeHelp());
 
     try {
@@ -348,6 +356,27 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
                          json ? Format::Json : Format::Text, std::cout, std::cerr);
     }
 
+    if (*reach) {
+        if (!ParseMac(reachOptions.macText, reachOptions.mac)) {
+            std::cerr << "malformed MAC address: \"" << reachOptions.macText << "\"\n";
+            return EXIT_REFUSED;
+        }
+        reachOptions.macText = MacText(reachOptions.mac);
+        BlockStopSignals();
+        LinuxReachRoutes routes;
+        ReachOutcome outcome;
+        const int code =
+            RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {
+                RunReach(s, routes, reachOptions, [&outcome, done](ReachOutcome o) {
+                    outcome = o;
+                    done(o.exitCode);
+                });
+                return 0;
+            });
+        if (outcome.entry) return HoldUntilStopped(routes, outcome, std::cout, std::cerr);
+        if (!outcome.url.empty()) std::cout << outcome.url << '\n';
+        return code;
+    }
     if (*interfaces) {
         return RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {
             done(RunInterfaces(s, interface, FormatOf(json, csv)));

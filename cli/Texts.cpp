@@ -41,7 +41,8 @@ const char* ExitCodeHelp() {
            "  7  not found: the device (or adapter) did not answer, fewer devices than\n"
            "     --expect, or no echo answer\n"
            "  8  ICMP echo is not permitted for this process, so addresses cannot be probed\n"
-           "  9  doctor: a check found a problem\n";
+           "  9  doctor: a check found a problem\n"
+           "  10 reach: not permitted to change addresses and routes (needs root)\n";
 }
 
 }  // namespace valdrune::cli
