@@ -352,7 +352,7 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
     if (*doctor) {
         auto services = CreatePlatformServices(
             timeScale, probeHelper.empty() ? DefaultNetProbePath() : probeHelper);
-        return RunDoctor(services->host, services->inspector, doctorAdapter,
+        return RunDoctor(services->host, services->survey, doctorAdapter,
                          json ? Format::Json : Format::Text, std::cout, std::cerr);
     }
 

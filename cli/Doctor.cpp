@@ -183,9 +183,9 @@ const char* VerdictName(Verdict verdict) {
     return "?";
 }
 
-int RunDoctor(IHostNetwork& host, INetworkInspector& inspector, const std::string& adapter,
+int RunDoctor(IHostNetwork& host, INetworkSurvey& survey, const std::string& adapter,
               Format format, std::ostream& out, std::ostream& err) {
-    const NetworkFacts facts = inspector.Inspect(adapter, DefaultAdapterIndex(host));
+    const NetworkFacts facts = survey.Gather(adapter, DefaultAdapterIndex(host));
     const auto results = Diagnose(facts);
     const Verdict worst = WorstVerdict(results);
     if (format == Format::Json) {

@@ -23,7 +23,7 @@ const char* VerdictName(Verdict verdict);
 
 // Judges the adapter `adapter` names (empty: the one a search would use) and prints every
 // check. Exit status 0 unless a check found a problem.
-int RunDoctor(IHostNetwork& host, INetworkInspector& inspector, const std::string& adapter,
+int RunDoctor(IHostNetwork& host, INetworkSurvey& survey, const std::string& adapter,
               Format format, std::ostream& out, std::ostream& err);
 
 }  // namespace valdrune::cli

@@ -6,7 +6,7 @@
 #include "platform/linux/EchoProber.h"
 #include "platform/linux/HostNetwork.h"
 #include "platform/linux/NeighbourCache.h"
-#include "platform/linux/NetworkInspector.h"
+#include "platform/linux/NetworkSurvey.h"
 #include "platform/linux/Privileges.h"
 #include "platform/linux/UdpTransport.h"
 #include "platform/qt/QtScheduler.h"
@@ -22,14 +22,14 @@ struct PlatformServices {
     // helper: the probe helper (valdrune-netprobe) the prober and the neighbour cache start.
     explicit PlatformServices(int timeScale = 1, const std::string& helper = DefaultNetProbePath())
         : scheduler(timeScale), prober(scheduler, helper), neighbours(scheduler, helper),
-          inspector(helper) {}
+          survey(helper) {}
 
     QtScheduler scheduler;
     UdpTransport transport;
     LinuxHostNetwork host;
     LinuxEchoProber prober;
     LinuxNeighbourCache neighbours;
-    LinuxNetworkInspector inspector;  // what valdrune-cli doctor judges
+    LinuxNetworkSurvey survey;     // what valdrune-cli doctor judges
 
     ProtocolEnvironment Environment() {
         return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};

@@ -96,10 +96,10 @@ struct NetworkFacts {
 
 // Gathers the facts. adapter: a name, MAC or IPv4 text, or empty for the adapter a search
 // uses by default, whose index is fallbackIndex (-1 when there is none).
-class INetworkInspector {
+class INetworkSurvey {
   public:
-    virtual ~INetworkInspector() = default;
-    virtual NetworkFacts Inspect(const std::string& adapter, std::int32_t fallbackIndex) = 0;
+    virtual ~INetworkSurvey() = default;
+    virtual NetworkFacts Gather(const std::string& adapter, std::int32_t fallbackIndex) = 0;
 };
 
 // One result per check, in DoctorCheck order. Without an adapter only Adapter, Port and Rights

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/linux/NetworkInspector.h"
+#include "platform/linux/NetworkSurvey.h"
 #include "platform/linux/NftRules.h"
 
 namespace valdrune {

@@ -1,4 +1,4 @@
-#include "platform/linux/NetworkInspector.h"
+#include "platform/linux/NetworkSurvey.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -341,7 +341,7 @@ bool IsTunnelType(int arphrdType, bool hasTunFlags) {
     }
 }
 
-NetworkFacts LinuxNetworkInspector::Inspect(const std::string& adapter,
+NetworkFacts LinuxNetworkSurvey::Gather(const std::string& adapter,
                                             std::int32_t fallbackIndex) {
     NetworkFacts f;
     f.requested = adapter;

@@ -27,11 +27,11 @@ std::vector<UdpSocketRow> ParseUdpTable(std::string_view text, bool ipv6);
 // also count (hasTunFlags: /sys/class/net/<name>/tun_flags exists).
 bool IsTunnelType(int arphrdType, bool hasTunFlags);
 
-class LinuxNetworkInspector final : public INetworkInspector {
+class LinuxNetworkSurvey final : public INetworkSurvey {
   public:
     // helper: the probe helper whose rights the rights check judges.
-    explicit LinuxNetworkInspector(std::string helper) : helper_(std::move(helper)) {}
-    NetworkFacts Inspect(const std::string& adapter, std::int32_t fallbackIndex) override;
+    explicit LinuxNetworkSurvey(std::string helper) : helper_(std::move(helper)) {}
+    NetworkFacts Gather(const std::string& adapter, std::int32_t fallbackIndex) override;
 
   private:
     std::string helper_;
