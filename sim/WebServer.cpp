@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -111,7 +112,11 @@ void Serve(int fd, std::shared_ptr<CWebServer::Tls> tls, std::string page) {
 }  // namespace
 
 CWebServer::CWebServer(CPollLoop& loop, const CDevicePeer& peer, std::string interface)
-    : loop_(loop), peer_(peer), interface_(std::move(interface)) {}
+    : loop_(loop), peer_(peer), interface_(std::move(interface)) {
+    // TLS writes go through plain write(): a browser dropping a spare connection mid-handshake
+    // must not end the whole simulator with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 CWebServer::~CWebServer() {
     for (const auto& [port, fd] : listeners_) {
