@@ -86,12 +86,12 @@ fi
 # an ordinary user inside the pc namespace, and prints what the page says.
 open_device_page() {
     local table="$1" mac="$2" browser=/usr/bin/chromium url profile
+    # The columns up to HTTPS hold no blanks, so they split cleanly.
     url=$(awk -v mac="$mac" '
-        $1 == "mac" { this = ($2 == mac) }
-        this && $1 == "ipv4" { ip = $2 }
-        this && $1 == "port" { port = $2 }
-        this && $1 == "https" { scheme = ($2 == 0 ? "http" : "https") }
-        END { if (ip != "") print scheme "://" ip ":" port }' <<<"$table")
+        NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next }
+        $col["MAC"] == mac {
+            print ($col["HTTPS"] == "yes" ? "https" : "http") "://" $col["IPV4"] ":" $col["PORT"]
+        }' <<<"$table")
     if [[ -z "$url" || ! -x "$browser" ]]; then
         echo "demo: no page to open (device $mac not found, or no $browser)" >&2
         return 0
@@ -124,7 +124,7 @@ if ((want_cli || !has_display)); then
         echo "demo: $cli is not built" >&2
         exit 1
     fi
-    table=$(vd_pc "$cli" search)
+    table=$(vd_pc "$cli" search --wide)
     status=$?
     printf '%s\n' "$table"
     ((status == 0)) || exit $status
