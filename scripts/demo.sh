@@ -40,7 +40,7 @@ if ((build)); then
     ./scripts/install-deps.sh || exit 1
     say "Building (cmake --preset default)"
     cmake --preset default >/dev/null || exit 1
-    cmake --build build --target valdrune valdrune-cli valdrune-sim || exit 1
+    cmake --build build --target valdrune valdrune-cli valdrune-sim valdrune-netprobe || exit 1
 fi
 
 # The rest makes network namespaces: as root, the build done as the calling user.
@@ -142,13 +142,18 @@ echo "Try: select a device and change its address; the restart-locked device ref
 echo "two devices share one address (overlap column), the one in 192.168.1.0/24 is heard all the same;"
 echo "\"Open the device window\" shows the device's own page (Loading dock over HTTPS)."
 
-# Run the window as the user who called sudo, with just the two capabilities it needs, so it
-# can use that user's display and settings; as root otherwise.
+# Run the window as the user who called sudo, without any capability, so it can use that
+# user's display and settings; as root otherwise. As the package does, only the probe helper
+# holds the two rights (the window starts it for the echo and the neighbour flush).
+helper="$VALDRUNE_BUILD_DIR/libexec/valdrune/valdrune-netprobe"
+if [[ -x "$helper" ]] && command -v setcap >/dev/null; then
+    setcap cap_net_raw,cap_net_admin+p "$helper" ||
+        echo "demo: could not grant the probe helper its rights; probes may not run" >&2
+fi
 run_as=()
 if [[ -n "${SUDO_UID:-}" && "${SUDO_UID}" != 0 ]] && command -v setpriv >/dev/null; then
     user_home="$(getent passwd "$SUDO_UID" | cut -d: -f6)"
-    run_as=(setpriv --reuid="$SUDO_UID" --regid="$SUDO_GID" --init-groups
-            --inh-caps=+net_raw,+net_admin --ambient-caps=+net_raw,+net_admin
+    run_as=(setpriv --reuid="$SUDO_UID" --regid="$SUDO_GID" --init-groups --inh-caps=-all
             env HOME="$user_home" XAUTHORITY="${XAUTHORITY:-$user_home/.Xauthority}")
     [[ -n "${XDG_RUNTIME_DIR:-}" ]] || run_as+=(XDG_RUNTIME_DIR="/run/user/$SUDO_UID")
 fi
