@@ -92,8 +92,8 @@ void BrowserIntegration::OnBrowserChoiceChanged(int newCode, int oldCode) {
 
 void BrowserIntegration::OnOpenDeviceWindow() {
     std::optional<std::string> mac;
-    if (const int row = dlg_.SelectedRow(); row >= 0) {
-        mac = dlg_.RowText(row, COL_MAC).toStdString();
+    if (const int row = dlg_.List().SelectedRow(); row >= 0) {
+        mac = dlg_.List().RowText(row, COL_MAC).toStdString();
     }
     int code = dlg_.BrowserCode();
     if (const auto* combo = dlg_.ControlAs<QComboBox>(IDC_BROWSER_COMBO)) {

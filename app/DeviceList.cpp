@@ -1,16 +1,13 @@
-// The device list of the main window: columns, rows written from the engine's table, the
-// IPv4/IPv6 views, sorting and the overlap column.
+#include "app/DeviceList.h"
+
 #include <QHeaderView>
 #include <QStringDecoder>
 #include <QStyle>
-#include <QTreeWidget>
-#include <algorithm>
+#include <QTreeView>
 #include <cstdio>
-#include <numeric>
 
-#include "app/BrowserIntegration.h"
-#include "app/TallyrigDlg.h"
 #include "dialogkit/ControlText.h"
+#include "protocol/Protocol.h"
 
 namespace valdrune {
 namespace {
@@ -117,7 +114,31 @@ std::string OverlapText(const std::vector<std::uint16_t>& numbers) {
 
 // ---- Columns --------------------------------------------------------------------------------
 
-int CTallyrigDlg::CreateColumns() {
+CDeviceList::CDeviceList(const CProtocol& engine, Hooks hooks)
+    : engine_(engine), hooks_(std::move(hooks)) {}
+
+QTreeView* CDeviceList::CreateView(QWidget* parent) {
+    view_ = new QTreeView(parent);
+    view_->setModel(&model_);
+    view_->setRootIsDecorated(false);
+    view_->setItemsExpandable(false);
+    view_->setUniformRowHeights(true);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setAllColumnsShowFocus(true);
+    view_->setSortingEnabled(false);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QHeaderView* header = view_->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QObject::connect(header, &QHeaderView::sectionClicked, view_,
+                     [this](int column) { OnColumnClick(column); });
+    return view_;
+}
+
+int CDeviceList::CreateColumns() {
     struct Column {
         int header;
         const char* sample;  // null: the header text itself
@@ -133,236 +154,190 @@ int CTallyrigDlg::CreateColumns() {
         {228, "WWWWWWWWWWWWWWW", true},
         {219, nullptr, false},
     };
-    QStringList headers;
-    for (const Column& c : kColumns) headers << DialogText(c.header);
-    list_->setColumnCount(kDeviceColumns);
-    list_->setHeaderLabels(headers);
-    QHeaderView* header = list_->header();
+    for (int i = 0; i < kDeviceColumns; ++i)
+        model_.SetHeaderText(i, DialogText(kColumns[i].header));
+    QHeaderView* header = view_->header();
     // Measure with the font the header will draw with, style sheets included.
     header->ensurePolished();
     int total = 0;
     for (int i = 0; i < kDeviceColumns; ++i) {
         const Column& c = kColumns[i];
-        const QString sample = c.sample != nullptr ? QString::fromLatin1(c.sample) : headers[i];
+        const QString sample =
+            c.sample != nullptr ? QString::fromLatin1(c.sample) : model_.HeaderText(i);
         int width = CalcControlTextWidth(header, sample);
         if (c.half) width /= 2;
         header->setSectionResizeMode(i, QHeaderView::Interactive);
         header->resizeSection(i, width);
         total += width;
     }
-    const int v = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list_);
+    const int v = view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view_);
     columnTotal_ = total + v + 4;
     return columnTotal_;
 }
 
-int CTallyrigDlg::ColumnWidth(int column) const { return list_->header()->sectionSize(column); }
+int CDeviceList::ColumnWidth(int column) const {
+    return view_ == nullptr ? 0 : view_->header()->sectionSize(column);
+}
 
 // ---- Rows -----------------------------------------------------------------------------------
 
-int CTallyrigDlg::RowCount() const { return list_ == nullptr ? 0 : list_->topLevelItemCount(); }
-
-QString CTallyrigDlg::RowText(int row, int column) const {
-    const QTreeWidgetItem* item = list_ == nullptr ? nullptr : list_->topLevelItem(row);
-    return item == nullptr ? QString() : item->text(column);
+int CDeviceList::SelectedRow() const {
+    if (view_ == nullptr || view_->selectionModel() == nullptr) return -1;
+    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
-int CTallyrigDlg::FindRowByMac(const QString& macText) const {
-    for (int p = 0; p < RowCount(); ++p)
-        if (list_->topLevelItem(p)->text(COL_MAC) == macText) return p;
-    return -1;
-}
-
-int CTallyrigDlg::SelectedRow() const {
-    if (list_ == nullptr) return -1;
-    const auto selected = list_->selectedItems();
-    return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.first());
-}
-
-std::optional<_CommandDataTable> CTallyrigDlg::SelectedRecord() const {
+std::optional<_CommandDataTable> CDeviceList::SelectedRecord() const {
     const int row = SelectedRow();
     if (row < 0) return std::nullopt;
     return engine_.FindDevice(RowText(row, COL_MAC).toStdString());
 }
 
-void CTallyrigDlg::WriteAddressColumns(QTreeWidgetItem* item, const _CommandDataTable& record) {
-    if (viewFamily == 6) {
-        item->setText(COL_ADDRESS, QText(Ipv6Text(record)));
-        item->setText(COL_PORT, QText(Ipv6PortText(record)));
+void CDeviceList::WriteAddressColumns(int row, const _CommandDataTable& record) {
+    if (viewFamily_ == 6) {
+        model_.SetText(row, COL_ADDRESS, QText(Ipv6Text(record)));
+        model_.SetText(row, COL_PORT, QText(Ipv6PortText(record)));
     } else {
-        item->setText(COL_ADDRESS, QText(Ipv4Text(record.primary.ipAddress)));
-        item->setText(COL_PORT, QString::number(record.primary.port));
+        model_.SetText(row, COL_ADDRESS, QText(Ipv4Text(record.primary.ipAddress)));
+        model_.SetText(row, COL_PORT, QString::number(record.primary.port));
     }
 }
 
-QString CTallyrigDlg::CurrentOverlapText(const _CommandDataTable& record) const {
+QString CDeviceList::CurrentOverlapText(const _CommandDataTable& record) const {
     if (record.primary.ipAddress == 0) return {};
     std::vector<std::uint16_t> overlaps;
     engine_.FindOverlaps(record, overlaps);
     return QText(OverlapText(overlaps));
 }
 
-void CTallyrigDlg::WriteDeviceRow(const MacAddress& mac) {
-    if (list_ == nullptr) return;
+void CDeviceList::WriteDeviceRow(const MacAddress& mac) {
+    if (view_ == nullptr) return;
     auto found = engine_.FindDevice(mac);
     if (!found) return;
-    _CommandDataTable record = *found;
-    const std::string macText = MacText(mac);
+    const _CommandDataTable& record = *found;
+    const QString macText = QText(MacText(mac));
 
     // The engine numbers devices in the order they were first found since the last clear,
-    // which is the order their rows were inserted in.
-    int p = FindRowByMac(QText(macText));
-    QTreeWidgetItem* item = nullptr;
+    // which is the order their rows were appended in.
+    int p = model_.FindRowByMac(macText);
     if (p < 0) {
-        p = RowCount();
-        item = new QTreeWidgetItem();
-        item->setText(COL_NUMBER, QString::asprintf("%3d", engine_.DeviceNumber(mac) + 1));
-        list_->insertTopLevelItem(p, item);
-    } else {
-        item = list_->topLevelItem(p);
+        p = model_.AppendRow();
+        model_.SetText(p, COL_NUMBER, QString::asprintf("%3d", engine_.DeviceNumber(mac) + 1));
     }
 
-    item->setText(COL_MAC, QText(macText));
-    WriteAddressColumns(item, record);
-    if (record.capabilityFlag == 0 && ansiDecoder_) {
-        item->setText(COL_NAME, QString::fromStdString(DeviceNameText(record, ansiDecoder_)));
-    } else {
-        item->setText(COL_NAME, DecodeField(record.deviceName, record.capabilityFlag != 0));
-    }
-    item->setText(COL_MODEL, DecodeField(record.model, false));
+    model_.SetText(p, COL_MAC, macText);
+    WriteAddressColumns(p, record);
+    if (record.capabilityFlag == 0 && ansiDecoder_)
+        model_.SetText(p, COL_NAME, QString::fromStdString(DeviceNameText(record, ansiDecoder_)));
+    else
+        model_.SetText(p, COL_NAME, DecodeField(record.deviceName, record.capabilityFlag != 0));
+    model_.SetText(p, COL_MODEL, DecodeField(record.model, false));
 
-    browser_->TrackDevice(record);
+    if (hooks_.track) hooks_.track(record);
 
-    item->setText(COL_SERIAL, DecodeField(record.serialNumber, false));
+    model_.SetText(p, COL_SERIAL, DecodeField(record.serialNumber, false));
 
-    const QString before = item->text(COL_OVERLAP);
+    const QString before = model_.Text(p, COL_OVERLAP);
     const QString now = CurrentOverlapText(record);
-    item->setText(COL_OVERLAP, now);
-    if (now != before) PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(p));
+    model_.SetText(p, COL_OVERLAP, now);
+    if (now != before && hooks_.postRefresh) hooks_.postRefresh(p);
 }
 
-void CTallyrigDlg::RefreshOverlaps(int skip) {
+void CDeviceList::RefreshOverlaps(int skip) {
     for (int q = 0; q < RowCount(); ++q) {
         if (q == skip) continue;
-        QTreeWidgetItem* item = list_->topLevelItem(q);
-        const auto record = engine_.FindDevice(item->text(COL_MAC).toStdString());
-        if (!record) continue;
-        const QString text = CurrentOverlapText(*record);
-        if (text != item->text(COL_OVERLAP)) item->setText(COL_OVERLAP, text);
+        const auto record = engine_.FindDevice(RowText(q, COL_MAC).toStdString());
+        if (record) model_.SetText(q, COL_OVERLAP, CurrentOverlapText(*record));
     }
 }
 
-void CTallyrigDlg::SwitchView(int selection) {
+void CDeviceList::SwitchView(int selection) {
     if (selection != 0 && selection != 1) return;
     const int family = selection == 0 ? 4 : 6;
-    if (family == viewFamily) return;
-    viewFamily = family;
-    list_->headerItem()->setText(COL_ADDRESS, DialogText(family == 4 ? 214 : 215));
+    if (family == viewFamily_) return;
+    viewFamily_ = family;
+    model_.SetHeaderText(COL_ADDRESS, DialogText(family == 4 ? 214 : 215));
     for (int p = 0; p < RowCount(); ++p) {
-        QTreeWidgetItem* item = list_->topLevelItem(p);
-        const auto record = engine_.FindDevice(item->text(COL_MAC).toStdString());
-        if (record) WriteAddressColumns(item, *record);
+        const auto record = engine_.FindDevice(RowText(p, COL_MAC).toStdString());
+        if (record) WriteAddressColumns(p, *record);
     }
-    if (sortColumn == COL_ADDRESS || sortColumn == COL_PORT) {
-        sortKeyFamily = viewFamily;
-        SortRows(sortColumn, sortOrder, sortColumn);
+    if (sortColumn_ == COL_ADDRESS || sortColumn_ == COL_PORT) {
+        sortKeyFamily_ = viewFamily_;
+        SortRows(sortColumn_, sortOrder_, sortColumn_);
     }
 }
 
-void CTallyrigDlg::ClearList() {
-    if (list_ == nullptr) return;
-    list_->clear();
-    if (sortColumn != -1) {
+void CDeviceList::Clear() {
+    if (view_ == nullptr) return;
+    model_.Clear();
+    if (sortColumn_ != -1) {
         arrowColumn_ = -1;
         arrowOrder_ = 0;
-        list_->header()->setSortIndicatorShown(false);
+        view_->header()->setSortIndicatorShown(false);
     }
-    sortColumn = -1;
-    sortOrder = 0;
-    sortKeyFamily = 4;
+    sortColumn_ = -1;
+    sortOrder_ = 0;
+    sortKeyFamily_ = 4;
 }
 
 // ---- Sorting --------------------------------------------------------------------------------
 
-void CTallyrigDlg::SortAgainAfterAddressChange() {
-    if (sortColumn == COL_PORT || sortColumn == COL_OVERLAP ||
-        (sortColumn == COL_ADDRESS && sortKeyFamily == 4)) {
-        sortKeyFamily = viewFamily;
-        SortRows(sortColumn, sortOrder, sortColumn);
+void CDeviceList::SortAgainAfterAddressChange() {
+    if (sortColumn_ == COL_PORT || sortColumn_ == COL_OVERLAP ||
+        (sortColumn_ == COL_ADDRESS && sortKeyFamily_ == 4)) {
+        sortKeyFamily_ = viewFamily_;
+        SortRows(sortColumn_, sortOrder_, sortColumn_);
     }
 }
 
-void CTallyrigDlg::OnColumnClick(int column) {
+void CDeviceList::OnColumnClick(int column) {
     int previous = column;
-    if (column == sortColumn) {
-        sortOrder = sortOrder == 1 ? 2 : 1;
+    if (column == sortColumn_) {
+        sortOrder_ = sortOrder_ == 1 ? 2 : 1;
     } else {
-        previous = sortColumn;
-        sortColumn = column;
-        sortOrder = 1;
+        previous = sortColumn_;
+        sortColumn_ = column;
+        sortOrder_ = 1;
     }
-    sortKeyFamily = viewFamily;
-    SortRows(column, sortOrder, previous);
+    sortKeyFamily_ = viewFamily_;
+    SortRows(column, sortOrder_, previous);
 }
 
-int CTallyrigDlg::HeaderArrow(int column) const { return column == arrowColumn_ ? arrowOrder_ : 0; }
+void CDeviceList::ShowArrow(int column, int order) {
+    arrowColumn_ = column;
+    arrowOrder_ = order == 2 ? 2 : 1;
+    if (view_ == nullptr) return;
+    // The header draws Qt's descending indicator as an upward arrow and vice versa.
+    QHeaderView* header = view_->header();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, arrowOrder_ == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
 
-void CTallyrigDlg::SortRows(int column, int order, int previous) {
-    QHeaderView* header = list_->header();
+void CDeviceList::SortRows(int column, int order, int previous) {
     if (previous != -1 && previous != column && arrowColumn_ == previous) {
         arrowColumn_ = -1;
         arrowOrder_ = 0;
     }
-    arrowColumn_ = column;
-    arrowOrder_ = order == 2 ? 2 : 1;
-    // The header draws Qt's descending indicator as an upward arrow and vice versa.
-    header->setSortIndicatorShown(true);
-    header->setSortIndicator(column, arrowOrder_ == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
-
-    const int count = RowCount();
-    for (int p = 0; p < count; ++p) list_->topLevelItem(p)->setData(0, Qt::UserRole, p);
-    std::vector<int> order_(static_cast<std::size_t>(count));
-    std::iota(order_.begin(), order_.end(), 0);
-    std::stable_sort(order_.begin(), order_.end(),
-                     [this](int a, int b) { return CompareRows(a, b) < 0; });
-
-    QTreeWidgetItem* selected = nullptr;
-    if (const int s = SelectedRow(); s >= 0) selected = list_->topLevelItem(s);
-    QTreeWidgetItem* current = list_->currentItem();
-    std::vector<QTreeWidgetItem*> items;
-    items.reserve(order_.size());
-    for (int index : order_) items.push_back(list_->topLevelItem(index));
-    // Take every row out and put them back in the new order; each moves with all its texts.
-    while (list_->topLevelItemCount() > 0) list_->takeTopLevelItem(0);
-    for (QTreeWidgetItem* item : items) list_->addTopLevelItem(item);
-    if (current != nullptr) list_->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
-    if (selected != nullptr) selected->setSelected(true);
+    ShowArrow(column, order);
+    // The comparison gets the rows' positions before the sort, as each row's item data.
+    model_.SortRows([this](int a, int b) { return CompareRows(a, b); });
 }
 
-int CTallyrigDlg::CompareRows(int a, int b) const {
-    // Item data are the positions the rows had when the sort began.
-    const auto rowOf = [this](int itemData) -> const QTreeWidgetItem* {
-        const QTreeWidgetItem* byPosition = list_->topLevelItem(itemData);
-        if (byPosition != nullptr && byPosition->data(0, Qt::UserRole).toInt() == itemData)
-            return byPosition;
-        for (int p = 0; p < RowCount(); ++p)
-            if (list_->topLevelItem(p)->data(0, Qt::UserRole).toInt() == itemData)
-                return list_->topLevelItem(p);
-        return nullptr;
-    };
-    const QTreeWidgetItem* ia = rowOf(a);
-    const QTreeWidgetItem* ib = rowOf(b);
-    if (ia == nullptr || ib == nullptr || sortColumn < 0 || sortColumn >= kDeviceColumns) return 0;
-    QString ka = ia->text(sortColumn);
-    QString kb = ib->text(sortColumn);
-    if (sortColumn == COL_NUMBER || sortColumn == COL_PORT) {
+int CDeviceList::CompareRows(int a, int b) const {
+    if (sortColumn_ < 0 || sortColumn_ >= kDeviceColumns || a < 0 || b < 0 || a >= RowCount() ||
+        b >= RowCount())
+        return 0;
+    QString ka = RowText(a, sortColumn_);
+    QString kb = RowText(b, sortColumn_);
+    if (sortColumn_ == COL_NUMBER || sortColumn_ == COL_PORT) {
         ka = QText(NumericSortKey(ka.toStdString()));
         kb = QText(NumericSortKey(kb.toStdString()));
-    } else if (sortColumn == COL_ADDRESS) {
-        ka = QText(MakeSortKey(ka.toStdString(), sortKeyFamily));
-        kb = QText(MakeSortKey(kb.toStdString(), sortKeyFamily));
+    } else if (sortColumn_ == COL_ADDRESS) {
+        ka = QText(MakeSortKey(ka.toStdString(), sortKeyFamily_));
+        kb = QText(MakeSortKey(kb.toStdString(), sortKeyFamily_));
     }
-    if (sortOrder == 1) return Sign(QString::compare(ka, kb, Qt::CaseSensitive));
-    if (sortOrder == 2) return Sign(QString::compare(kb, ka, Qt::CaseSensitive));
+    if (sortOrder_ == 1) return Sign(QString::compare(ka, kb, Qt::CaseSensitive));
+    if (sortOrder_ == 2) return Sign(QString::compare(kb, ka, Qt::CaseSensitive));
     return 0;
 }
 

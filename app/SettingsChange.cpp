@@ -55,12 +55,12 @@ SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_
 SettingsChange::~SettingsChange() { *state_->alive = false; }
 
 void SettingsChange::OnNetworkSettings() {
-    const int row = dlg_.SelectedRow();
+    const int row = dlg_.List().SelectedRow();
     if (row < 0) {
         ShowMessageBox(&dlg_, kTextSelectDevice, kBoxWarning);
         return;
     }
-    const QString macText = dlg_.RowText(row, COL_MAC);
+    const QString macText = dlg_.List().RowText(row, COL_MAC);
     const _CommandDataTable record =
         dlg_.Engine().FindDevice(macText.toStdString()).value_or(_CommandDataTable{});
     dlg_.targetMac = record.primary.mac;
@@ -117,7 +117,7 @@ void RunProgressDialog(CTallyrigDlg& dlg) {
     dlg.resultTextId = 0;
     dlg.resultBoxType = 0;
     // New addresses change the order of the address, port and overlap columns.
-    if (shown == kTextCompleted) dlg.SortAgainAfterAddressChange();
+    if (shown == kTextCompleted) dlg.List().SortAgainAfterAddressChange();
     dlg.busy = false;
 }
 

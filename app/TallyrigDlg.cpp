@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,7 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 
 #include "app/AboutDlg.h"
@@ -27,12 +26,16 @@
 
 namespace valdrune {
 
-CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store,
-                           BrowserPlatform browsers, QWidget* parent)
+CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, BrowserPlatform browsers,
+                           QWidget* parent)
     : CTemplateDialog(parent),
       scheduler_(env.scheduler),
       store_(store),
       engine_(env),
+      list_(engine_, {[this](const _CommandDataTable& record) { browser_->TrackDevice(record); },
+                      [this](int skip) {
+                          PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(skip));
+                      }}),
       alive_(std::make_shared<bool>(true)) {
     setWindowIcon(AppIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -70,7 +73,7 @@ bool CTallyrigDlg::OnInitDialog() {
 
     targetMac = MacAddress{};
     busy = false;
-    viewFamily = 4;
+    list_.ResetView();
     waitForRestart = true;
 
     browser_->LoadSiteListState();
@@ -78,7 +81,7 @@ bool CTallyrigDlg::OnInitDialog() {
     interfaceCount = engine_.EnumerateInterfaces(store_.ReadIfMac());
     browserCode = store_.ReadBrowser();
 
-    const int total = CreateColumns();
+    const int total = list_.CreateColumns();
     FitLayout(total);
     SetTextsAndCombos();
 
@@ -126,7 +129,7 @@ void CTallyrigDlg::CreateControls() {
     auto* about = AddButton(IDC_ABOUT, 369, 10, 80, 16);
     auto* heading = AddLabel(IDC_HEADING, 11, 10, 113, 8);
     heading->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    list_ = Place(IDC_DEVICE_LIST, new QTreeWidget(this), 10, 35, 439, 120);
+    QTreeView* list = Place(IDC_DEVICE_LIST, list_.CreateView(this), 10, 35, 439, 120);
     AddLabel(IDC_BROWSER_LABEL, 93, 191, 113, 8);
     auto* browser = Place(IDC_BROWSER_COMBO, new QComboBox(this), 93, 205, 68, 30);
     auto* iface = Place(IDC_INTERFACE_COMBO, new QComboBox(this), 10, 7, 204, 30);
@@ -138,30 +141,19 @@ void CTallyrigDlg::CreateControls() {
             std::max(1, DluToPixelsY(30 - 12) / std::max(1, combo->fontMetrics().height())));
     }
 
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setAllColumnsShowFocus(true);
-    list_->setSortingEnabled(false);
-    list_->header()->setStretchLastSection(false);
-    list_->header()->setSectionsClickable(true);
-    list_->header()->setSectionsMovable(false);
-    list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    list_->installEventFilter(this);
+    list->installEventFilter(this);
 
     // Focus order of the template.
     for (QWidget* w : std::initializer_list<QWidget*>{search, settings, open, view, close, about,
-                                                      list_, browser, iface})
+                                                      list, browser, iface})
         w->setFocusPolicy(Qt::StrongFocus);
     QWidget::setTabOrder(search, settings);
     QWidget::setTabOrder(settings, open);
     QWidget::setTabOrder(open, view);
     QWidget::setTabOrder(view, close);
     QWidget::setTabOrder(close, about);
-    QWidget::setTabOrder(about, list_);
-    QWidget::setTabOrder(list_, browser);
+    QWidget::setTabOrder(about, list);
+    QWidget::setTabOrder(list, browser);
     QWidget::setTabOrder(browser, iface);
 
     connect(search, &QPushButton::clicked, this, [this] { RunSearch(); });
@@ -170,12 +162,10 @@ void CTallyrigDlg::CreateControls() {
     connect(open, &QPushButton::clicked, this, [this] { browser_->OnOpenDeviceWindow(); });
     connect(about, &QPushButton::clicked, this, [this] { ShowAbout(); });
     connect(close, &QPushButton::clicked, this, [this] { done(kResultCancel); });
-    connect(view, &QComboBox::activated, this, [this](int index) { SwitchView(index); });
+    connect(view, &QComboBox::activated, this, [this](int index) { list_.SwitchView(index); });
     connect(browser, &QComboBox::activated, this, [this](int index) { OnBrowserChoice(index); });
     connect(iface, &QComboBox::activated, this, [this](int index) { OnInterfaceChoice(index); });
-    connect(list_->header(), &QHeaderView::sectionClicked, this,
-            [this](int column) { OnColumnClick(column); });
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
+    connect(list, &QAbstractItemView::doubleClicked, this, [this] { OnListDoubleClick(); });
 }
 
 void CTallyrigDlg::SetUpWindowMenu() {
@@ -281,7 +271,7 @@ void CTallyrigDlg::FillInterfaceCombo() {
 // ---- Messages ---------------------------------------------------------------------------
 
 void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int) {
-    WriteDeviceRow(record.primary.mac);
+    list_.WriteDeviceRow(record.primary.mac);
 }
 
 void CTallyrigDlg::OnSettingsAccepted(std::uint16_t confirmation) {
@@ -320,7 +310,7 @@ std::intptr_t CTallyrigDlg::DispatchMessage(WindowMessage message, std::uintptr_
                                             std::intptr_t lParam) {
     switch (message) {
         case WM_REFRESH_OVERLAPS:
-            RefreshOverlaps(static_cast<int>(wParam));
+            list_.RefreshOverlaps(static_cast<int>(wParam));
             return 0;
         default:
             break;
@@ -356,7 +346,7 @@ bool CTallyrigDlg::TimerRunning(int timerId) const {
 
 void CTallyrigDlg::RunSearch() {
     engine_.ClearDevices();
-    ClearList();
+    list_.Clear();
     engine_.StartSearch();
 }
 
@@ -384,14 +374,15 @@ void CTallyrigDlg::ShowAbout() {
 
 void CTallyrigDlg::OnListDoubleClick() {
     if (busy) return;
-    if (SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
+    if (list_.SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
 }
 
 void CTallyrigDlg::OnReturnKey() {
     if (busy) return;
     QWidget* focus = focusWidget();
-    if (focus != nullptr && (focus == list_ || list_->isAncestorOf(focus))) {
-        if (SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
+    const QTreeView* list = list_.View();
+    if (focus != nullptr && (focus == list || list->isAncestorOf(focus))) {
+        if (list_.SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
         return;
     }
     // As a dialog does without a default button: a focused push button is pressed, anything
@@ -404,7 +395,7 @@ void CTallyrigDlg::OnReturnKey() {
 }
 
 bool CTallyrigDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == list_ && event->type() == QEvent::KeyPress) {
+    if (watched == list_.View() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             OnReturnKey();

@@ -12,20 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceList.h"
 #include "browser/core/BrowserSeams.h"
 #include "dialogkit/TemplateDialog.h"
-#include "protocol/DeviceName.h"
 #include "protocol/Messages.h"
 #include "protocol/Protocol.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
 
-class QComboBox;
-class QLabel;
 class QMenu;
-class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace valdrune {
 
@@ -50,28 +45,6 @@ inline constexpr int IDC_CLOSE = 2;
 inline constexpr int IDM_ABOUTBOX = 16;
 // The dialog's only timer (browser set-up run), 500 ms.
 inline constexpr int kDialogTimerId = 1;
-
-// Columns of the device list.
-enum DeviceColumn {
-    COL_NUMBER = 0,
-    COL_MAC = 1,
-    COL_ADDRESS = 2,
-    COL_PORT = 3,
-    COL_NAME = 4,
-    COL_MODEL = 5,
-    COL_SERIAL = 6,
-    COL_OVERLAP = 7,
-    kDeviceColumns = 8,
-};
-
-// Sort keys of the device list. Pure functions so that the ordering rules stay testable.
-// Family 4: "%03d.%03d.%03d.%03d"; family 6: eight "%04X" groups, "--------" kept as is;
-// any other family: the text itself.
-std::string MakeSortKey(const std::string& text, int family);
-// Leading blanks skipped, decimal digits read (none gives 0), "%06d".
-std::string NumericSortKey(const std::string& text);
-// "%d" of each row number, joined by " ,".
-std::string OverlapText(const std::vector<std::uint16_t>& numbers);
 
 class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
   public:
@@ -99,7 +72,7 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     SettingsChange& SettingsSequence() { return *settingsChange_; }
     BrowserIntegration& Browser() { return *browser_; }
     // Converts the names of devices without UTF-8; without one the host's 8-bit encoding is used.
-    void SetAnsiDecoder(AnsiDecoder decoder) { ansiDecoder_ = std::move(decoder); }
+    void SetAnsiDecoder(AnsiDecoder decoder) { list_.SetAnsiDecoder(std::move(decoder)); }
 
     // A message of the dialog handled at once ("sent").
     std::intptr_t SendMessage(WindowMessage message, std::uintptr_t wParam = 0,
@@ -115,24 +88,9 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     void KillTimer(int timerId);
     bool TimerRunning(int timerId) const;
 
-    // Device list.
-    void WriteDeviceRow(const MacAddress& mac);
-    int CreateColumns();
-    void SwitchView(int selection);
-    void OnColumnClick(int column);
-    void SortRows(int column, int order, int previous);
-    // -1, 0 or 1 for the rows whose item data are a and b (positions before the sort).
-    int CompareRows(int a, int b) const;
-    void RefreshOverlaps(int skip);
-    void ClearList();
-    int SelectedRow() const;
-    std::optional<_CommandDataTable> SelectedRecord() const;
-    int RowCount() const;
-    QString RowText(int row, int column) const;
-    QTreeWidget* DeviceList() const { return list_; }
-    // 0 none, 1 up (ascending), 2 down (descending).
-    int HeaderArrow(int column) const;
-    int ColumnWidth(int column) const;
+    // Device list (control 1004).
+    CDeviceList& List() { return list_; }
+    const CDeviceList& List() const { return list_; }
 
     // Controller.
     void RunSearch();
@@ -141,22 +99,10 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     // The window menu (the About item is appended at set-up unless text 220 is empty).
     QMenu* WindowMenu() const { return windowMenu_; }
 
-    // Layout helpers (also used by the tests).
-    int ColumnTotal() const { return columnTotal_; }
-
-    // Sort state (column -1 none; order 0 none, 1 ascending, 2 descending; key family and view
-    // family 4 or 6), the browser combo's codes and choice, the number of interfaces.
-    int SortColumn() const { return sortColumn; }
-    int SortOrder() const { return sortOrder; }
-    int SortKeyFamily() const { return sortKeyFamily; }
-    int ViewFamily() const { return viewFamily; }
+    // The browser combo's codes and choice, the number of interfaces.
     const std::vector<int>& BrowserCodes() const { return browserCodes; }
     int BrowserCode() const { return browserCode; }
     int InterfaceCount() const { return interfaceCount; }
-    // After a completed change: a list sorted by the port or overlap column, or by the address
-    // column with IPv4 keys, is sorted again with its column and order.
-    void SortAgainAfterAddressChange();
-
     // ---- Settings change state, kept by the settings change sequence ----
     MacAddress targetMac{};
     bool busy = false;
@@ -182,10 +128,6 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    int sortColumn = -1;
-    int sortOrder = 0;
-    int sortKeyFamily = 4;
-    int viewFamily = 4;
     std::vector<int> browserCodes;
     int browserCode = 0;
     int interfaceCount = 0;
@@ -202,26 +144,18 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     void OnInterfaceChoice(int index);
     void OnReturnKey();
     void OnListDoubleClick();
-    void WriteAddressColumns(QTreeWidgetItem* item, const _CommandDataTable& record);
-    QString CurrentOverlapText(const _CommandDataTable& record) const;
-    int FindRowByMac(const QString& macText) const;
 
     IScheduler& scheduler_;
     CSettingsStore& store_;
     CProtocol engine_;
+    CDeviceList list_;
     std::unique_ptr<SettingsChange> settingsChange_;
     std::unique_ptr<BrowserIntegration> browser_;
-    AnsiDecoder ansiDecoder_;
     // Shared with every posted callback so that none runs after destruction.
     std::shared_ptr<bool> alive_;
     TimerId dialogTimer_ = 0;
     bool initialised_ = false;
     bool initOk_ = false;
-    int columnTotal_ = 0;
-    int arrowColumn_ = -1;  // column showing a sort arrow, -1 none
-    int arrowOrder_ = 0;
-
-    QTreeWidget* list_ = nullptr;
     QMenu* windowMenu_ = nullptr;
 };
 

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeWidget>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +28,7 @@
 #include "platform/linux/browser/X11Windows.h"
 #include "tests/e2e/lib/NetNs.h"
 #include "tests/support/BrowserSandbox.h"
+#include "tests/support/ListSelection.h"
 // clang-format off
 // Last: Xlib's macros would clash with the names above.
 #include "tests/gui/browser/XvfbServer.h"
@@ -81,8 +81,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 int RowOf(CTallyrigDlg& dlg, const std::string& ip) {
-    for (int r = 0; r < dlg.RowCount(); ++r) {
-        if (dlg.RowText(r, COL_ADDRESS).toStdString() == ip) return r;
+    for (int r = 0; r < dlg.List().RowCount(); ++r) {
+        if (dlg.List().RowText(r, COL_ADDRESS).toStdString() == ip) return r;
     }
     return -1;
 }
@@ -126,19 +126,19 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     const std::string sub = net.Subnet();
     ASSERT_TRUE(PumpUntil(
         [&] { return RowOf(*dlg, sub + ".25") >= 0 && RowOf(*dlg, sub + ".30") >= 0; }, 15000))
-        << "rows: " << dlg->RowCount();
+        << "rows: " << dlg->List().RowCount();
     auto* open = dlg->ControlAs<QPushButton>(IDC_OPEN_DEVICE);
 
     // No selection, then an address two devices share: refused in that order, nothing starts.
-    dlg->DeviceList()->clearSelection();
+    dlg->List().View()->clearSelection();
     open->click();
-    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".30")));
+    test::SelectRow(dlg->List(), RowOf(*dlg, sub + ".30"));
     open->click();
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(boxes, (std::vector<int>{221, 223}));
 
     // Chrome chosen: the device answers its echo and the stand-in gets exactly the URL.
-    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".21")));
+    test::SelectRow(dlg->List(), RowOf(*dlg, sub + ".21"));
     Choose(*dlg, BROWSER_CHROME);
     open->click();
     EXPECT_TRUE(PumpUntil([&] { return !standIns.Starts("chrome").empty(); }, 15000));
@@ -148,7 +148,7 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
     // namespace): 222 "Failed to access." and no browser start.
     ASSERT_EQ(net.RunInDev({"ip", "addr", "del", sub + ".22/32", "dev", "dev0"}).exitCode, 0);
     boxes.clear();
-    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".22")));
+    test::SelectRow(dlg->List(), RowOf(*dlg, sub + ".22"));
     open->click();
     EXPECT_TRUE(PumpUntil([&] { return !boxes.empty(); }, 15000));
     EXPECT_EQ(boxes, std::vector<int>{222});
@@ -166,7 +166,7 @@ TEST(BrowserOpenE2e, OpensSimulatedDevicesInStandInBrowsersAndRunsTheEdgeSetUp) 
         }
     });
     standInEdge.start(5);
-    dlg->DeviceList()->setCurrentItem(dlg->DeviceList()->topLevelItem(RowOf(*dlg, sub + ".25")));
+    test::SelectRow(dlg->List(), RowOf(*dlg, sub + ".25"));
     Choose(*dlg, BROWSER_EDGE_IE_MODE);
     open->click();
     EXPECT_TRUE(PumpUntil([&] { return standIns.Starts("msedge").size() >= 2; }, 30000));

@@ -22,14 +22,15 @@ void ArmListDump(valdrune::CTallyrigDlg& dlg) {
         const auto write = [&dlg](const QString& name) {
             QFile file(name);
             if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-            for (int row = 0; row < dlg.RowCount(); ++row) {
+            for (int row = 0; row < dlg.List().RowCount(); ++row) {
                 QStringList columns;
-                for (int c = 0; c < valdrune::kDeviceColumns; ++c) columns << dlg.RowText(row, c);
+                for (int c = 0; c < valdrune::kDeviceColumns; ++c)
+                    columns << dlg.List().RowText(row, c);
                 file.write(columns.join(QLatin1Char('\t')).toUtf8() + "\n");
             }
         };
         write(path);
-        dlg.SwitchView(1);
+        dlg.List().SwitchView(1);
         write(path + QStringLiteral(".ipv6"));
         dlg.done(2);
     });

@@ -13,8 +13,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QTreeWidget>
-
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -29,6 +27,7 @@
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/support/BrowserSandbox.h"
+#include "tests/support/ListSelection.h"
 #include "tests/support/TimeScale.h"
 
 using namespace valdrune;
@@ -157,10 +156,7 @@ int main(int argc, char** argv) {
                 return;
             }
             if (clicked) return;
-            QTreeWidget* list = dlg.DeviceList();
-            for (int row = 0; row < list->topLevelItemCount(); ++row) {
-                if (list->topLevelItem(row)->text(COL_MAC) != o.mac) continue;
-                list->setCurrentItem(list->topLevelItem(row));
+            if (test::SelectMacRow(dlg.List(), o.mac)) {
                 clicked = true;
                 measuring = true;
                 sinceTick.restart();

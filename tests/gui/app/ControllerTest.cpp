@@ -6,7 +6,6 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTreeWidget>
 
 #include "WindowRig.h"
 #include "app/AboutDlg.h"
@@ -28,9 +27,8 @@ struct KeyRig : WindowRig {
                                               &QAbstractButton::clicked);
     }
     void Select(int row) {
-        QTreeWidget* list = window->DeviceList();
-        list->setCurrentItem(list->topLevelItem(row));
-        list->setFocus();
+        SelectRow(window->List(), row);
+        window->List().View()->setFocus();
     }
     int Opens() {
         Settle();
@@ -41,16 +39,16 @@ struct KeyRig : WindowRig {
 TEST(MainWindowKeys, ReturnOnTheListOpensTheSelectedDevice) {
     KeyRig rig;
     rig.Select(1);
-    QTest::keyClick(rig.window->DeviceList(), Qt::Key_Return);
+    QTest::keyClick(rig.window->List().View(), Qt::Key_Return);
     EXPECT_EQ(rig.Opens(), 1);
     EXPECT_TRUE(rig.window->isVisible());
 }
 
 TEST(MainWindowKeys, ReturnOnTheListWithoutSelectionDoesNothing) {
     KeyRig rig;
-    rig.window->DeviceList()->setFocus();
-    rig.window->DeviceList()->clearSelection();
-    QTest::keyClick(rig.window->DeviceList(), Qt::Key_Return);
+    rig.window->List().View()->setFocus();
+    rig.window->List().View()->clearSelection();
+    QTest::keyClick(rig.window->List().View(), Qt::Key_Return);
     EXPECT_EQ(rig.Opens(), 0);
     EXPECT_TRUE(rig.window->isVisible()) << "the key is consumed, the dialog stays";
 }
@@ -58,8 +56,8 @@ TEST(MainWindowKeys, ReturnOnTheListWithoutSelectionDoesNothing) {
 TEST(MainWindowKeys, DoubleClickOpensUnlessBusy) {
     KeyRig rig;
     rig.Select(0);
-    QTreeWidget* list = rig.window->DeviceList();
-    const QRect cell = list->visualItemRect(list->topLevelItem(0));
+    QTreeView* list = rig.window->List().View();
+    const QRect cell = list->visualRect(list->model()->index(0, 0));
     const auto doubleClick = [&] {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
@@ -75,7 +73,7 @@ TEST(MainWindowKeys, BusyIgnoresReturnAndEscape) {
     KeyRig rig;
     rig.Select(0);
     rig.window->busy = true;
-    QTest::keyClick(rig.window->DeviceList(), Qt::Key_Return);
+    QTest::keyClick(rig.window->List().View(), Qt::Key_Return);
     QTest::keyClick(rig.window, Qt::Key_Escape);
     EXPECT_EQ(rig.Opens(), 0);
     EXPECT_TRUE(rig.window->isVisible());
@@ -160,7 +158,7 @@ TEST(MainWindowCombos, InterfaceChoiceStoresItsMacAndSearchesAgainThere) {
     rig.transport.ClearSent();
     emit dlg.ControlAs<QComboBox>(IDC_INTERFACE_COMBO)->activated(1);
     EXPECT_EQ(CSettingsStore(rig.SettingsFile()).ReadIfMac(), kEth1Mac);
-    EXPECT_EQ(dlg.RowCount(), 0);
+    EXPECT_EQ(dlg.List().RowCount(), 0);
     ASSERT_EQ(rig.transport.Sent().size(), 1u);
     EXPECT_EQ(rig.transport.Sent()[0].ifIndex, 3);
 }
@@ -172,7 +170,7 @@ TEST(MainWindowCombos, RefusedInterfaceStoresNothingButStillSearches) {
     rig.transport.FailBind(true);
     emit dlg.ControlAs<QComboBox>(IDC_INTERFACE_COMBO)->activated(1);
     EXPECT_FALSE(QFile::exists(rig.SettingsFile()));
-    EXPECT_EQ(dlg.RowCount(), 0);
+    EXPECT_EQ(dlg.List().RowCount(), 0);
     EXPECT_TRUE(dlg.Engine().Devices().Empty());
     EXPECT_TRUE(dlg.Engine().SearchRunning());
 }
@@ -181,9 +179,9 @@ TEST(MainWindowCombos, ViewComboSwitchesTheView) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
     emit dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->activated(1);
-    EXPECT_EQ(dlg.ViewFamily(), 6);
+    EXPECT_EQ(dlg.List().ViewFamily(), 6);
     emit dlg.ControlAs<QComboBox>(IDC_VIEW_COMBO)->activated(0);
-    EXPECT_EQ(dlg.ViewFamily(), 4);
+    EXPECT_EQ(dlg.List().ViewFamily(), 4);
 }
 
 // ---- Messages and timer ---------------------------------------------------------------
@@ -194,11 +192,11 @@ TEST(MainWindowMessages, PostedMessagesRunLaterAndNeverAfterTheWindowIsGone) {
     rig.Found(Device(1, "192.168.0.10"));
     rig.Found(Device(2, "192.168.0.10"));
     rig.Settle();
-    dlg.DeviceList()->topLevelItem(0)->setText(COL_OVERLAP, "stale");
+    dlg.List().Model().SetText(0, COL_OVERLAP, "stale");
     dlg.PostMessage(WM_REFRESH_OVERLAPS, 1);
-    EXPECT_EQ(dlg.RowText(0, COL_OVERLAP), "stale");
+    EXPECT_EQ(dlg.List().RowText(0, COL_OVERLAP), "stale");
     rig.Settle();
-    EXPECT_EQ(dlg.RowText(0, COL_OVERLAP), "2");
+    EXPECT_EQ(dlg.List().RowText(0, COL_OVERLAP), "2");
     dlg.PostMessage(WM_REFRESH_OVERLAPS, 0);
     rig.dlg.reset();
     rig.Settle();  // must not touch the destroyed window

@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTreeWidget>
 
 #include "WindowRig.h"
 
@@ -13,7 +12,7 @@ namespace {
 
 QStringList Column(const CTallyrigDlg& dlg, int column) {
     QStringList texts;
-    for (int row = 0; row < dlg.RowCount(); ++row) texts << dlg.RowText(row, column);
+    for (int row = 0; row < dlg.List().RowCount(); ++row) texts << dlg.List().RowText(row, column);
     return texts;
 }
 
@@ -30,10 +29,10 @@ TEST(DeviceList, WritesEveryColumnOfARow) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
     rig.Found(Device(0x21, "192.168.0.21", 8080, "Entrance"));
-    ASSERT_EQ(dlg.RowCount(), 1);
+    ASSERT_EQ(dlg.List().RowCount(), 1);
     const QStringList expected = {
         "  1", "02-00-00-00-00-21", "192.168.0.21", "8080", "Entrance", "WV-100", "SN0001", ""};
-    for (int c = 0; c < kDeviceColumns; ++c) EXPECT_EQ(dlg.RowText(0, c), expected[c]) << c;
+    for (int c = 0; c < kDeviceColumns; ++c) EXPECT_EQ(dlg.List().RowText(0, c), expected[c]) << c;
     EXPECT_EQ(dlg.Engine().DeviceNumber(Mac(0x21)), 0);
 }
 
@@ -44,8 +43,8 @@ TEST(DeviceList, ReadsTextFieldsOnlyUpToTheirSixteenBytes) {
     r.deviceName.fill('N');  // no terminator at all
     SetFieldText(r.model, "M\0ignored");
     rig.Found(r);
-    EXPECT_EQ(dlg.RowText(0, COL_NAME), QString(16, QLatin1Char('N')));
-    EXPECT_EQ(dlg.RowText(0, COL_MODEL), "M");
+    EXPECT_EQ(dlg.List().RowText(0, COL_NAME), QString(16, QLatin1Char('N')));
+    EXPECT_EQ(dlg.List().RowText(0, COL_MODEL), "M");
 }
 
 // Names of devices without UTF-8 go through the platform's converter for the user's code page;
@@ -60,8 +59,8 @@ TEST(DeviceList, ConvertsNamesOfDevicesWithoutUtf8) {
     utf8.capabilityFlag = 1;
     rig.Found(ansi);
     rig.Found(utf8);
-    EXPECT_EQ(dlg.RowText(0, COL_NAME), "4 bytes");
-    EXPECT_EQ(dlg.RowText(1, COL_NAME), QString::fromUtf8("Caf\xC3\xA9"));
+    EXPECT_EQ(dlg.List().RowText(0, COL_NAME), "4 bytes");
+    EXPECT_EQ(dlg.List().RowText(1, COL_NAME), QString::fromUtf8("Caf\xC3\xA9"));
 }
 
 TEST(DeviceList, DeviceAnsweringAgainKeepsItsRowAndNumber) {
@@ -70,10 +69,10 @@ TEST(DeviceList, DeviceAnsweringAgainKeepsItsRowAndNumber) {
     rig.Found(Device(0x31, "192.168.0.31"));
     rig.Found(Device(0x32, "192.168.0.32"));
     rig.Found(Device(0x31, "192.168.0.99", 81));
-    ASSERT_EQ(dlg.RowCount(), 2);
-    EXPECT_EQ(dlg.RowText(0, COL_NUMBER), "  1");
-    EXPECT_EQ(dlg.RowText(0, COL_ADDRESS), "192.168.0.99");
-    EXPECT_EQ(dlg.RowText(0, COL_PORT), "81");
+    ASSERT_EQ(dlg.List().RowCount(), 2);
+    EXPECT_EQ(dlg.List().RowText(0, COL_NUMBER), "  1");
+    EXPECT_EQ(dlg.List().RowText(0, COL_ADDRESS), "192.168.0.99");
+    EXPECT_EQ(dlg.List().RowText(0, COL_PORT), "81");
 }
 
 TEST(DeviceList, RowNumbersFollowDiscoveryAndSurviveSorting) {
@@ -83,15 +82,32 @@ TEST(DeviceList, RowNumbersFollowDiscoveryAndSurviveSorting) {
     for (int i = 1; i <= 10; ++i)
         rig.Found(Device(static_cast<std::uint8_t>(i), "192.168.0.50", 80,
                          std::string(1, static_cast<char>('Z' - i)).c_str()));
-    EXPECT_EQ(dlg.RowText(0, COL_NUMBER), "  1");
-    EXPECT_EQ(dlg.RowText(9, COL_NUMBER), " 10");
-    dlg.OnColumnClick(COL_NAME);
-    EXPECT_EQ(dlg.RowText(0, COL_NUMBER), " 10");
-    EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-0A") << "rows move with all their texts";
-    dlg.OnColumnClick(COL_NUMBER);
+    EXPECT_EQ(dlg.List().RowText(0, COL_NUMBER), "  1");
+    EXPECT_EQ(dlg.List().RowText(9, COL_NUMBER), " 10");
+    dlg.List().OnColumnClick(COL_NAME);
+    EXPECT_EQ(dlg.List().RowText(0, COL_NUMBER), " 10");
+    EXPECT_EQ(dlg.List().RowText(0, COL_MAC), "02-00-00-00-00-0A")
+        << "rows move with all their texts";
+    dlg.List().OnColumnClick(COL_NUMBER);
     QStringList numbers;
     for (int i = 1; i <= 10; ++i) numbers << QString::asprintf("%3d", i);
     EXPECT_EQ(Column(dlg, COL_NUMBER), numbers) << "numeric, not text order";
+}
+
+TEST(DeviceList, SelectionStaysWithItsDeviceThroughSortsAndAnswers) {
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open();
+    rig.Found(Device(1, "192.168.0.3"));
+    rig.Found(Device(2, "192.168.0.1"));
+    rig.Found(Device(3, "192.168.0.2"));
+    SelectRow(dlg.List(), 0);
+    dlg.List().OnColumnClick(COL_ADDRESS);
+    ASSERT_EQ(dlg.List().SelectedRow(), 2);
+    rig.Found(Device(4, "192.168.0.0"));
+    dlg.List().OnColumnClick(COL_ADDRESS);
+    ASSERT_TRUE(dlg.List().SelectedRecord().has_value());
+    EXPECT_EQ(dlg.List().SelectedRecord()->primary.mac, Mac(1));
+    EXPECT_EQ(dlg.List().SelectedRow(), 0);
 }
 
 struct SortCase {
@@ -109,15 +125,15 @@ TEST_P(DeviceListSort, OrdersByTheColumnsKey) {
     rig.Found(WithIpv6(Device(1, "192.168.0.10", 8080), 0x10, 443));
     rig.Found(Device(2, "192.168.0.9", 80));
     rig.Found(WithIpv6(Device(3, "10.0.0.200", 443), 0x9, 80));
-    dlg.SwitchView(GetParam().view);
-    dlg.OnColumnClick(GetParam().column);
+    dlg.List().SwitchView(GetParam().view);
+    dlg.List().OnColumnClick(GetParam().column);
     EXPECT_EQ(Column(dlg, GetParam().column), GetParam().expected);
-    EXPECT_EQ(dlg.HeaderArrow(GetParam().column), 1);
+    EXPECT_EQ(dlg.List().HeaderArrow(GetParam().column), 1);
     QStringList reversed = GetParam().expected;
     std::reverse(reversed.begin(), reversed.end());
-    dlg.OnColumnClick(GetParam().column);
+    dlg.List().OnColumnClick(GetParam().column);
     EXPECT_EQ(Column(dlg, GetParam().column), reversed);
-    EXPECT_EQ(dlg.HeaderArrow(GetParam().column), 2);
+    EXPECT_EQ(dlg.List().HeaderArrow(GetParam().column), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -142,7 +158,7 @@ TEST(DeviceList, TextColumnsSortByCodeUnitsSoCapitalsComeFirst) {
     rig.Found(Device(1, "192.168.0.1", 80, "b"));
     rig.Found(Device(2, "192.168.0.2", 80, "C"));
     rig.Found(Device(3, "192.168.0.3", 80, "a"));
-    dlg.OnColumnClick(COL_NAME);
+    dlg.List().OnColumnClick(COL_NAME);
     EXPECT_EQ(Column(dlg, COL_NAME), (QStringList{"C", "a", "b"}));
 }
 
@@ -176,10 +192,10 @@ TEST(DeviceList, HeaderPaintsAnUpArrowForAscendingAndADownArrowForDescending) {
     CTallyrigDlg& dlg = rig.Open();
     rig.Found(Device(1, "192.168.0.1"));
     dlg.show();
-    QHeaderView* header = dlg.DeviceList()->header();
-    dlg.OnColumnClick(COL_MODEL);
+    QHeaderView* header = dlg.List().View()->header();
+    dlg.List().OnColumnClick(COL_MODEL);
     EXPECT_EQ(PaintedArrow(header, COL_MODEL), 1);
-    dlg.OnColumnClick(COL_MODEL);
+    dlg.List().OnColumnClick(COL_MODEL);
     EXPECT_EQ(PaintedArrow(header, COL_MODEL), 2);
 }
 
@@ -188,19 +204,19 @@ TEST(DeviceList, ClickingAnotherColumnMovesTheArrow) {
     CTallyrigDlg& dlg = rig.Open();
     rig.Found(Device(1, "192.168.0.1"));
     // Through the real header, as the user clicks it.
-    QHeaderView* header = dlg.DeviceList()->header();
+    QHeaderView* header = dlg.List().View()->header();
     dlg.show();
     const auto click = [&](int column) {
         const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     };
     click(COL_PORT);
-    EXPECT_EQ(dlg.SortColumn(), COL_PORT);
-    EXPECT_EQ(dlg.HeaderArrow(COL_PORT), 1);
+    EXPECT_EQ(dlg.List().SortColumn(), COL_PORT);
+    EXPECT_EQ(dlg.List().HeaderArrow(COL_PORT), 1);
     click(COL_MODEL);
-    EXPECT_EQ(dlg.HeaderArrow(COL_PORT), 0);
-    EXPECT_EQ(dlg.HeaderArrow(COL_MODEL), 1);
-    EXPECT_EQ(dlg.SortOrder(), 1);
+    EXPECT_EQ(dlg.List().HeaderArrow(COL_PORT), 0);
+    EXPECT_EQ(dlg.List().HeaderArrow(COL_MODEL), 1);
+    EXPECT_EQ(dlg.List().SortOrder(), 1);
     EXPECT_EQ(header->sortIndicatorSection(), COL_MODEL);
 }
 
@@ -212,8 +228,8 @@ TEST(DeviceList, Ipv6ViewChangesOnlyTheAddressColumnsAndComesBack) {
     QStringList before;
     for (int c : {COL_NUMBER, COL_MAC, COL_NAME, COL_MODEL, COL_SERIAL, COL_OVERLAP})
         before << Column(dlg, c);
-    dlg.SwitchView(1);
-    EXPECT_EQ(dlg.DeviceList()->headerItem()->text(COL_ADDRESS), "IPv6 Address");
+    dlg.List().SwitchView(1);
+    EXPECT_EQ(dlg.List().Model().HeaderText(COL_ADDRESS), "IPv6 Address");
     EXPECT_EQ(Column(dlg, COL_ADDRESS), QStringList({"FE80:0:0:0:0:0:0:ABC", "--------"}));
     EXPECT_EQ(Column(dlg, COL_PORT), QStringList({"443", "--"}));
     QStringList after;
@@ -222,9 +238,9 @@ TEST(DeviceList, Ipv6ViewChangesOnlyTheAddressColumnsAndComesBack) {
     EXPECT_EQ(after, before);
     // New rows follow the view too.
     rig.Found(Device(3, "192.168.0.12", 80));
-    EXPECT_EQ(dlg.RowText(2, COL_ADDRESS), "--------");
-    dlg.SwitchView(0);
-    EXPECT_EQ(dlg.DeviceList()->headerItem()->text(COL_ADDRESS), "IPv4 Address");
+    EXPECT_EQ(dlg.List().RowText(2, COL_ADDRESS), "--------");
+    dlg.List().SwitchView(0);
+    EXPECT_EQ(dlg.List().Model().HeaderText(COL_ADDRESS), "IPv4 Address");
     EXPECT_EQ(Column(dlg, COL_ADDRESS),
               QStringList({"192.168.0.10", "192.168.0.11", "192.168.0.12"}));
     EXPECT_EQ(Column(dlg, COL_PORT), QStringList({"8080", "80", "80"}));
@@ -235,11 +251,11 @@ TEST(DeviceList, SwitchingViewResortsAnAddressSort) {
     CTallyrigDlg& dlg = rig.Open();
     rig.Found(WithIpv6(Device(1, "192.168.0.1"), 0x1, 80));
     rig.Found(Device(2, "192.168.0.2"));
-    dlg.OnColumnClick(COL_ADDRESS);
-    EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-01");
-    dlg.SwitchView(1);
-    EXPECT_EQ(dlg.SortKeyFamily(), 6);
-    EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-02") << "no IPv6 sorts first";
+    dlg.List().OnColumnClick(COL_ADDRESS);
+    EXPECT_EQ(dlg.List().RowText(0, COL_MAC), "02-00-00-00-00-01");
+    dlg.List().SwitchView(1);
+    EXPECT_EQ(dlg.List().SortKeyFamily(), 6);
+    EXPECT_EQ(dlg.List().RowText(0, COL_MAC), "02-00-00-00-00-02") << "no IPv6 sorts first";
 }
 
 TEST(DeviceList, OverlapColumnListsTheOtherRowsAndRefreshes) {
@@ -250,8 +266,8 @@ TEST(DeviceList, OverlapColumnListsTheOtherRowsAndRefreshes) {
     rig.Settle();
     EXPECT_EQ(Column(dlg, COL_OVERLAP), QStringList({"2", "1"}));
     rig.Found(Device(3, "192.168.0.10"));
-    EXPECT_EQ(dlg.RowText(2, COL_OVERLAP), "1 ,2");
-    EXPECT_EQ(dlg.RowText(0, COL_OVERLAP), "2") << "the others wait for the posted refresh";
+    EXPECT_EQ(dlg.List().RowText(2, COL_OVERLAP), "1 ,2");
+    EXPECT_EQ(dlg.List().RowText(0, COL_OVERLAP), "2") << "the others wait for the posted refresh";
     rig.Settle();
     EXPECT_EQ(Column(dlg, COL_OVERLAP), QStringList({"2 ,3", "1 ,3", "1 ,2"}));
     // Device 3 moves away: its row clears and the others lose it after the refresh.
@@ -272,8 +288,8 @@ TEST(DeviceList, ZeroAddressNeverOverlaps) {
 TEST(DeviceList, UnknownDeviceWritesNothing) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    dlg.WriteDeviceRow(Mac(0x77));
-    EXPECT_EQ(dlg.RowCount(), 0);
+    dlg.List().WriteDeviceRow(Mac(0x77));
+    EXPECT_EQ(dlg.List().RowCount(), 0);
 }
 
 TEST(DeviceList, AnswerOnTheWireBecomesARow) {
@@ -283,29 +299,29 @@ TEST(DeviceList, AnswerOnTheWireBecomesARow) {
                                           .Requester(kEth0Mac, Ip("192.168.0.10"))
                                           .Ipv4(32, "192.168.0.44")
                                           .Build()));
-    ASSERT_EQ(dlg.RowCount(), 1);
-    EXPECT_EQ(dlg.RowText(0, COL_MAC), "02-00-00-00-00-44");
-    EXPECT_EQ(dlg.RowText(0, COL_ADDRESS), "192.168.0.44");
+    ASSERT_EQ(dlg.List().RowCount(), 1);
+    EXPECT_EQ(dlg.List().RowText(0, COL_MAC), "02-00-00-00-00-44");
+    EXPECT_EQ(dlg.List().RowText(0, COL_ADDRESS), "192.168.0.44");
 }
 
 TEST(DeviceList, SearchClearsRowsAndSortAndStartsOver) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
     rig.Found(Device(1, "192.168.0.1"));
-    dlg.SwitchView(1);
-    dlg.OnColumnClick(COL_ADDRESS);
+    dlg.List().SwitchView(1);
+    dlg.List().OnColumnClick(COL_ADDRESS);
     rig.clock.Advance(Milliseconds(3000));
     rig.transport.ClearSent();
     dlg.ControlAs<QAbstractButton>(IDC_SEARCH)->click();
-    EXPECT_EQ(dlg.RowCount(), 0);
-    EXPECT_EQ(dlg.SortColumn(), -1);
-    EXPECT_EQ(dlg.SortOrder(), 0);
-    EXPECT_EQ(dlg.SortKeyFamily(), 4);
-    EXPECT_EQ(dlg.HeaderArrow(COL_ADDRESS), 0);
+    EXPECT_EQ(dlg.List().RowCount(), 0);
+    EXPECT_EQ(dlg.List().SortColumn(), -1);
+    EXPECT_EQ(dlg.List().SortOrder(), 0);
+    EXPECT_EQ(dlg.List().SortKeyFamily(), 4);
+    EXPECT_EQ(dlg.List().HeaderArrow(COL_ADDRESS), 0);
     EXPECT_TRUE(dlg.Engine().Devices().Empty());
     EXPECT_EQ(rig.transport.Sent().size(), 1u);
     rig.Found(Device(2, "192.168.0.2"));
-    EXPECT_EQ(dlg.RowText(0, COL_NUMBER), "  1") << "numbering restarts";
+    EXPECT_EQ(dlg.List().RowText(0, COL_NUMBER), "  1") << "numbering restarts";
 }
 
 TEST(SortKeys, MatchTheirFixedWidthForms) {

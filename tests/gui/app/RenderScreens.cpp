@@ -4,13 +4,12 @@
 #include <QDir>
 #include <QPixmap>
 #include <QTimer>
-#include <QTreeWidget>
 #include <cstdio>
 
 #include "WindowRig.h"
-#include "tests/gui/ScreenShots.h"
 #include "app/AboutDlg.h"
 #include "app/PrivilegeNotice.h"
+#include "tests/gui/ScreenShots.h"
 
 using namespace valdrune;
 
@@ -48,8 +47,8 @@ int main(int argc, char** argv) {
         test::WindowRig rig;
         CTallyrigDlg& dlg = rig.Open();
         AddDevices(rig);
-        dlg.DeviceList()->setCurrentItem(dlg.DeviceList()->topLevelItem(2));
-        dlg.OnColumnClick(COL_ADDRESS);
+        test::SelectRow(dlg.List(), 2);
+        dlg.List().OnColumnClick(COL_ADDRESS);
         dlg.show();
         QApplication::processEvents();
         const QString suffix = QLatin1String(s.suffix);

@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QTreeWidget>
 
 #include "WindowRig.h"
 #include "dialogkit/ControlText.h"
@@ -51,7 +50,7 @@ TEST(MainWindowSetup, ShowsEveryTextAndComboOfTheTemplate) {
               QStringList({"192.168.0.10 / eth0", "10.1.0.10 / eth1"}));
     EXPECT_EQ(dlg.InterfaceCount(), 2);
     QStringList headers;
-    for (int c = 0; c < kDeviceColumns; ++c) headers << dlg.DeviceList()->headerItem()->text(c);
+    for (int c = 0; c < kDeviceColumns; ++c) headers << dlg.List().Model().HeaderText(c);
     EXPECT_EQ(headers, QStringList({"No.", "MAC Address", "IPv4 Address", "Port No.", "Device name",
                                     "Model", "Serial Number", "IPv4 overlap"}));
     EXPECT_EQ(dlg.Control(IDC_SEARCH), dlg.focusWidget());
@@ -122,10 +121,10 @@ TEST_P(MainWindowLayout, FitsButtonsListAndHeadingToTheTexts) {
     EXPECT_EQ(dlg.Control(IDC_OPEN_DEVICE)->x() - Right(dlg, IDC_NETWORK_SETTINGS), 30);
     EXPECT_EQ(dlg.Control(IDC_SEARCH)->x(), dlg.DluToPixelsX(10)) << "left edges stay";
 
-    EXPECT_EQ(dlg.Control(IDC_DEVICE_LIST)->width(), dlg.ColumnTotal());
+    EXPECT_EQ(dlg.Control(IDC_DEVICE_LIST)->width(), dlg.List().ColumnTotal());
     int columns = 0;
-    for (int c = 0; c < kDeviceColumns; ++c) columns += dlg.ColumnWidth(c);
-    EXPECT_EQ(dlg.ColumnTotal(),
+    for (int c = 0; c < kDeviceColumns; ++c) columns += dlg.List().ColumnWidth(c);
+    EXPECT_EQ(dlg.List().ColumnTotal(),
               columns + dlg.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
     const int listRight = Right(dlg, IDC_DEVICE_LIST);
     EXPECT_EQ(Right(dlg, IDC_ABOUT), listRight);
@@ -147,15 +146,16 @@ TEST_P(MainWindowLayout, ColumnsGetTheirSampleWidths) {
     SetCurrentLanguage(GetParam());
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    const QHeaderView* header = dlg.DeviceList()->header();
+    const QHeaderView* header = dlg.List().View()->header();
     const QFontMetrics metrics(header->font());
     const auto full = [&](const QString& sample) { return metrics.horizontalAdvance(sample) + 20; };
-    EXPECT_EQ(dlg.ColumnWidth(COL_NUMBER), full("100"));
-    EXPECT_EQ(dlg.ColumnWidth(COL_MAC), full("DD-DD-DD-00-00-00"));
-    EXPECT_EQ(dlg.ColumnWidth(COL_ADDRESS), full("DDDD:DDDD:DDDD:DDDD:DDDD:DDDD:DDDD:DDDD") / 2);
-    EXPECT_EQ(dlg.ColumnWidth(COL_PORT), full(DialogText(216)));
-    EXPECT_EQ(dlg.ColumnWidth(COL_SERIAL), full("WWWWWWWWWWWWWWW") / 2);
-    EXPECT_EQ(dlg.ColumnWidth(COL_OVERLAP), full(DialogText(219)));
+    EXPECT_EQ(dlg.List().ColumnWidth(COL_NUMBER), full("100"));
+    EXPECT_EQ(dlg.List().ColumnWidth(COL_MAC), full("DD-DD-DD-00-00-00"));
+    EXPECT_EQ(dlg.List().ColumnWidth(COL_ADDRESS),
+              full("DDDD:DDDD:DDDD:DDDD:DDDD:DDDD:DDDD:DDDD") / 2);
+    EXPECT_EQ(dlg.List().ColumnWidth(COL_PORT), full(DialogText(216)));
+    EXPECT_EQ(dlg.List().ColumnWidth(COL_SERIAL), full("WWWWWWWWWWWWWWW") / 2);
+    EXPECT_EQ(dlg.List().ColumnWidth(COL_OVERLAP), full(DialogText(219)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, MainWindowLayout,
@@ -171,8 +171,8 @@ TEST(MainWindowLayout, WiderHeaderFontWidensTheDialogByTheSameAmount) {
     large.dlg->setStyleSheet(QStringLiteral("QHeaderView { font-size: 24px; }"));
     large.dlg->OnInitDialog();
     CTallyrigDlg& b = *large.dlg;
-    ASSERT_GT(b.ColumnTotal(), a.ColumnTotal());
-    EXPECT_EQ(b.width() - a.width(), b.ColumnTotal() - a.ColumnTotal());
+    ASSERT_GT(b.List().ColumnTotal(), a.List().ColumnTotal());
+    EXPECT_EQ(b.width() - a.width(), b.List().ColumnTotal() - a.List().ColumnTotal());
     EXPECT_EQ(Right(b, IDC_CLOSE), Right(b, IDC_DEVICE_LIST));
 }
 

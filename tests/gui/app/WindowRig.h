@@ -17,6 +17,7 @@
 #include "tests/support/AnswerBuilder.h"
 #include "tests/support/BrowserSandbox.h"
 #include "tests/support/FakeHost.h"
+#include "tests/support/ListSelection.h"
 #include "tests/support/MemoryTransport.h"
 #include "tests/support/VirtualScheduler.h"
 

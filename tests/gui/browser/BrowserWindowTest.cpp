@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -62,9 +61,7 @@ void Choose(CTallyrigDlg& dlg, int code) {
 
 void ClickOpen(CTallyrigDlg& dlg) { dlg.ControlAs<QPushButton>(IDC_OPEN_DEVICE)->click(); }
 
-void SelectRow(CTallyrigDlg& dlg, int row) {
-    dlg.DeviceList()->setCurrentItem(dlg.DeviceList()->topLevelItem(row));
-}
+void SelectRow(CTallyrigDlg& dlg, int row) { test::SelectRow(dlg.List(), row); }
 
 std::vector<int> BoxIds(const WindowRig& rig) {
     std::vector<int> ids;
@@ -100,7 +97,7 @@ TEST(BrowserWindow, OpenWithoutSelectionShowsTheNoSelectionMessage) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open(sandbox);
     rig.Found(Device(1, "192.168.0.21"));
-    dlg.DeviceList()->clearSelection();
+    dlg.List().View()->clearSelection();
     ClickOpen(dlg);
     rig.clock.Advance(Milliseconds(10000));
     ASSERT_EQ(BoxIds(rig), std::vector<int>{221});

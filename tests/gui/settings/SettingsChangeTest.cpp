@@ -1,13 +1,11 @@
 // The settings change from the Network Settings button to the result box, with the window and
 // the engine on fakes: a virtual clock pumped from the event loop, an in-memory transport and
 // a scripted echo prober. A small device script answers the way a device would.
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QTimer>
-#include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
 #include <set>
 
 #include "app/TallyrigDlg.h"
@@ -61,10 +59,7 @@ protected:
         SelectMac(r.primary.mac);
     }
     void SelectMac(const MacAddress& mac) {
-        QTreeWidget* list = dlg->DeviceList();
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            if (list->topLevelItem(i)->text(COL_MAC) == QString::fromStdString(MacText(mac)))
-                list->setCurrentItem(list->topLevelItem(i));
+        SelectMacRow(dlg->List(), QString::fromStdString(MacText(mac)));
     }
 
     std::uint16_t SettingsCommand(std::uint8_t kind) const {
@@ -306,13 +301,13 @@ TEST_F(SettingsChangeTest, CompletedChangeSortsAnAddressSortedListAgain) {
     // The target sorts first by address; its new address sorts it last.
     rig.Found(Device(0x10, "192.168.0.30"));
     AddAndSelect(Target(DEVICE_KIND_STANDARD));
-    dlg->OnColumnClick(COL_ADDRESS);
-    ASSERT_EQ(dlg->RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(kTargetByte))));
+    dlg->List().OnColumnClick(COL_ADDRESS);
+    ASSERT_EQ(dlg->List().RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(kTargetByte))));
     SelectMac(Mac(kTargetByte));
     Change(DEVICE_KIND_STANDARD, [&](CTemplateDialog& d) { SetNewAddress(d, 1015, newAddress); });
     ASSERT_EQ(BoxIds(), std::vector<int>{441});
-    EXPECT_EQ(dlg->RowText(1, COL_MAC), QString::fromStdString(MacText(Mac(kTargetByte))));
-    EXPECT_EQ(dlg->RowText(1, COL_ADDRESS), newAddress);
+    EXPECT_EQ(dlg->List().RowText(1, COL_MAC), QString::fromStdString(MacText(Mac(kTargetByte))));
+    EXPECT_EQ(dlg->List().RowText(1, COL_ADDRESS), newAddress);
 }
 
 TEST_F(SettingsChangeTest, CompletedChangeSortsAnOverlapSortedListAgain) {
@@ -321,14 +316,15 @@ TEST_F(SettingsChangeTest, CompletedChangeSortsAnOverlapSortedListAgain) {
     AddAndSelect(Target(DEVICE_KIND_STANDARD));
     rig.Found(Device(0x11, "192.168.0.20"));
     rig.Settle();
-    dlg->OnColumnClick(COL_OVERLAP);
-    ASSERT_EQ(dlg->RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(0x10))));
+    dlg->List().OnColumnClick(COL_OVERLAP);
+    ASSERT_EQ(dlg->List().RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(0x10))));
     SelectMac(Mac(kTargetByte));
     Change(DEVICE_KIND_STANDARD, [&](CTemplateDialog& d) { SetNewAddress(d, 1015, newAddress); });
     ASSERT_EQ(BoxIds(), std::vector<int>{441});
     const QStringList expected = {"", "1", "2"};
-    for (int row = 0; row < 3; ++row) EXPECT_EQ(dlg->RowText(row, COL_OVERLAP), expected[row]);
-    EXPECT_EQ(dlg->RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(0x11))));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(dlg->List().RowText(row, COL_OVERLAP), expected[row]);
+    EXPECT_EQ(dlg->List().RowText(0, COL_MAC), QString::fromStdString(MacText(Mac(0x11))));
 }
 
 }  // namespace

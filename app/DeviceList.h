@@ -1,0 +1,111 @@
+// The device list of the main window (control 1004): one row per device of the engine's table,
+// the IPv4 and IPv6 views, sorting by a clicked column with the header's arrow, and the overlap
+// column. Its rows live in a CDeviceListModel that the view shows; the sort and view state are
+// its own.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/DeviceListModel.h"
+#include "protocol/DeviceName.h"
+#include "protocol/Record.h"
+
+class QTreeView;
+class QWidget;
+
+namespace valdrune {
+
+class CProtocol;
+
+// Sort keys of the device list. Pure functions so that the ordering rules stay testable.
+// Family 4: "%03d.%03d.%03d.%03d"; family 6: eight "%04X" groups, "--------" kept as is;
+// any other family: the text itself.
+std::string MakeSortKey(const std::string& text, int family);
+// Leading blanks skipped, decimal digits read (none gives 0), "%06d".
+std::string NumericSortKey(const std::string& text);
+// "%d" of each row number, joined by " ,".
+std::string OverlapText(const std::vector<std::uint16_t>& numbers);
+
+class CDeviceList {
+  public:
+    // track: a written row's device, for the browser bookkeeping. postRefresh: queue a refresh
+    // of the other rows' overlap column behind the current message, skipping that position.
+    struct Hooks {
+        std::function<void(const _CommandDataTable&)> track;
+        std::function<void(int skip)> postRefresh;
+    };
+
+    CDeviceList(const CProtocol& engine, Hooks hooks);
+    CDeviceList(const CDeviceList&) = delete;
+    CDeviceList& operator=(const CDeviceList&) = delete;
+
+    // Converts the names of devices without UTF-8; without one the host's 8-bit encoding is used.
+    void SetAnsiDecoder(AnsiDecoder decoder) { ansiDecoder_ = std::move(decoder); }
+
+    // The list view, configured and showing the model; owned by parent.
+    QTreeView* CreateView(QWidget* parent);
+    QTreeView* View() const { return view_; }
+    const CDeviceListModel& Model() const { return model_; }
+    CDeviceListModel& Model() { return model_; }
+
+    // Header texts and widths; returns the widths' sum plus a scroll bar and 4.
+    int CreateColumns();
+    int ColumnTotal() const { return columnTotal_; }
+    int ColumnWidth(int column) const;
+
+    void WriteDeviceRow(const MacAddress& mac);
+    void RefreshOverlaps(int skip);
+    // Combo 1006: 0 the IPv4 view, 1 the IPv6 view.
+    void SwitchView(int selection);
+    // Back to the IPv4 view without touching rows (set-up).
+    void ResetView() { viewFamily_ = 4; }
+    void OnColumnClick(int column);
+    void SortRows(int column, int order, int previous);
+    // -1, 0 or 1 for the rows at positions a and b before the sort.
+    int CompareRows(int a, int b) const;
+    // After a completed change: a list sorted by the port or overlap column, or by the address
+    // column with IPv4 keys, is sorted again with its column and order.
+    void SortAgainAfterAddressChange();
+    // All rows gone, the sort and its arrow forgotten.
+    void Clear();
+
+    int RowCount() const { return model_.rowCount(); }
+    QString RowText(int row, int column) const { return model_.Text(row, column); }
+    int SelectedRow() const;
+    std::optional<_CommandDataTable> SelectedRecord() const;
+
+    // Sort state: column -1 none; order 0 none, 1 ascending, 2 descending; key family and
+    // view family 4 or 6.
+    int SortColumn() const { return sortColumn_; }
+    int SortOrder() const { return sortOrder_; }
+    int SortKeyFamily() const { return sortKeyFamily_; }
+    int ViewFamily() const { return viewFamily_; }
+    // 0 none, 1 up (ascending), 2 down (descending).
+    int HeaderArrow(int column) const { return column == arrowColumn_ ? arrowOrder_ : 0; }
+
+  private:
+    void WriteAddressColumns(int row, const _CommandDataTable& record);
+    QString CurrentOverlapText(const _CommandDataTable& record) const;
+    void ShowArrow(int column, int order);
+
+    const CProtocol& engine_;
+    Hooks hooks_;
+    AnsiDecoder ansiDecoder_;
+    CDeviceListModel model_;
+    QTreeView* view_ = nullptr;
+    int columnTotal_ = 0;
+    int sortColumn_ = -1;
+    int sortOrder_ = 0;
+    int sortKeyFamily_ = 4;
+    int viewFamily_ = 4;
+    int arrowColumn_ = -1;  // column showing a sort arrow, -1 none
+    int arrowOrder_ = 0;
+};
+
+}  // namespace valdrune

@@ -1,0 +1,97 @@
+#include "app/DeviceListModel.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace valdrune {
+
+int CDeviceListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int CDeviceListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kDeviceColumns;
+}
+
+QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole) return {};
+    return Text(index.row(), index.column());
+}
+
+QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    return HeaderText(section);
+}
+
+void CDeviceListModel::SetHeaderText(int column, const QString& text) {
+    if (column < 0 || column >= kDeviceColumns) return;
+    headers_[static_cast<std::size_t>(column)] = text;
+    emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+QString CDeviceListModel::HeaderText(int column) const {
+    if (column < 0 || column >= kDeviceColumns) return {};
+    return headers_[static_cast<std::size_t>(column)];
+}
+
+int CDeviceListModel::AppendRow() {
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    rows_.emplace_back();
+    endInsertRows();
+    return row;
+}
+
+QString CDeviceListModel::Text(int row, int column) const {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kDeviceColumns) return {};
+    return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+void CDeviceListModel::SetText(int row, int column, const QString& text) {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kDeviceColumns) return;
+    QString& cell = rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    if (cell == text) return;
+    cell = text;
+    const QModelIndex at = index(row, column);
+    emit dataChanged(at, at, {Qt::DisplayRole});
+}
+
+int CDeviceListModel::FindRowByMac(const QString& macText) const {
+    for (std::size_t p = 0; p < rows_.size(); ++p)
+        if (rows_[p][COL_MAC] == macText) return static_cast<int>(p);
+    return -1;
+}
+
+void CDeviceListModel::Clear() {
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void CDeviceListModel::SortRows(const RowComparison& compare) {
+    const int count = rowCount();
+    std::vector<int> order(static_cast<std::size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&compare](int a, int b) { return compare(a, b) < 0; });
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newPosition(static_cast<std::size_t>(count));
+    std::vector<RowTexts> sorted;
+    sorted.reserve(rows_.size());
+    for (int p = 0; p < count; ++p) {
+        const auto from = static_cast<std::size_t>(order[static_cast<std::size_t>(p)]);
+        newPosition[from] = p;
+        sorted.push_back(std::move(rows_[from]));
+    }
+    rows_ = std::move(sorted);
+    QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& old : before)
+        after << index(newPosition[static_cast<std::size_t>(old.row())], old.column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+}  // namespace valdrune

@@ -1,0 +1,61 @@
+// The rows of the device list as a Qt table model: eight texts per row, the header texts and a
+// sort that moves whole rows. What the texts say and how rows compare is the list's business
+// (CDeviceList); the model only holds them and tells the views.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace valdrune {
+
+// Columns of the device list.
+enum DeviceColumn {
+    COL_NUMBER = 0,
+    COL_MAC = 1,
+    COL_ADDRESS = 2,
+    COL_PORT = 3,
+    COL_NAME = 4,
+    COL_MODEL = 5,
+    COL_SERIAL = 6,
+    COL_OVERLAP = 7,
+    kDeviceColumns = 8,
+};
+
+class CDeviceListModel : public QAbstractTableModel {
+  public:
+    using RowTexts = std::array<QString, kDeviceColumns>;
+    // -1, 0 or 1 for two rows given by their positions before the sort.
+    using RowComparison = std::function<int(int a, int b)>;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void SetHeaderText(int column, const QString& text);
+    QString HeaderText(int column) const;
+
+    // An empty row at the end; returns its position.
+    int AppendRow();
+    // Empty for a position or column out of range.
+    QString Text(int row, int column) const;
+    // Tells the views only when the text changes.
+    void SetText(int row, int column, const QString& text);
+    // First row whose column-1 text equals macText exactly, -1 when none.
+    int FindRowByMac(const QString& macText) const;
+    void Clear();
+    // Stable: rows that compare equal keep their order. Views keep their selection and
+    // current row on the rows that move.
+    void SortRows(const RowComparison& compare);
+
+  private:
+    std::vector<RowTexts> rows_;
+    RowTexts headers_;
+};
+
+}  // namespace valdrune
