@@ -59,7 +59,7 @@ BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg, BrowserPlatform platfo
 
 BrowserIntegration::~BrowserIntegration() = default;
 
-CDeviceBrowser& BrowserIntegration::Decisions() { return state_->browser; }
+const CDeviceBrowser& BrowserIntegration::Decisions() const { return state_->browser; }
 
 void BrowserIntegration::DetectWindows11() { state_->browser.DetectWindows11(); }
 

@@ -46,8 +46,8 @@ public:
     // WM_RUN_MESSAGE_DIALOG with wParam 1 or 2, WM_MESSAGE_DIALOG_READY, WM_OPEN_PENDING_URL.
     bool OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam);
 
-    // The decisions and their state (flags, URL lists, wait mode), for tests.
-    CDeviceBrowser& Decisions();
+    // The decisions and their state (flags, URL lists, wait mode), read-only.
+    const CDeviceBrowser& Decisions() const;
 
 private:
     struct State;

@@ -63,8 +63,6 @@ class CDeviceList {
     void RefreshOverlaps(int skip);
     // Combo 1006: 0 the IPv4 view, 1 the IPv6 view.
     void SwitchView(int selection);
-    // Back to the IPv4 view without touching rows (set-up).
-    void ResetView() { viewFamily_ = 4; }
     void OnColumnClick(int column);
     void SortRows(int column, int order, int previous);
     // -1, 0 or 1 for the rows at positions a and b before the sort.

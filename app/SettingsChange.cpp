@@ -45,14 +45,9 @@ bool RunSettingsDialog(CTallyrigDlg& owner, const _CommandDataTable& copy, bool&
 
 }  // namespace
 
-struct SettingsChange::State {
-    // Cleared on destruction so that a probe answer arriving late is dropped.
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-};
+SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg) {}
 
-SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg), state_(std::make_unique<State>()) {}
-
-SettingsChange::~SettingsChange() { *state_->alive = false; }
+SettingsChange::~SettingsChange() { *alive_ = false; }
 
 void SettingsChange::OnNetworkSettings() {
     const int row = dlg_.List().SelectedRow();
@@ -63,7 +58,7 @@ void SettingsChange::OnNetworkSettings() {
     const QString macText = dlg_.List().RowText(row, COL_MAC);
     const _CommandDataTable record =
         dlg_.Engine().FindDevice(macText.toStdString()).value_or(_CommandDataTable{});
-    dlg_.targetMac = record.primary.mac;
+    targetMac_ = record.primary.mac;
     if ((record.statusBits & kStatusSetupWindowClosed) != 0) {
         ShowMessageBox(&dlg_, kTextTooLongSinceRestart, kBoxWarning);
         return;
@@ -71,119 +66,121 @@ void SettingsChange::OnNetworkSettings() {
 
     const _CommandDataTable copy = PrepareRecordForDialog(record);
     _CommandDataTable result;
-    bool wait = dlg_.waitForRestart;
+    bool wait = waitForRestart_;
     const bool saved = record.kind == DEVICE_KIND_TWO_PORT
                            ? RunSettingsDialog<CSetNetworkRec>(dlg_, copy, wait, result)
                            : RunSettingsDialog<CSetNetwork>(dlg_, copy, wait, result);
-    if (!saved) return;
-    dlg_.busy = true;
-    dlg_.pendingSettings = result;
-    dlg_.waitForRestart = wait;
+    if (saved) Confirm(result, wait);
+}
+
+void SettingsChange::Confirm(const _CommandDataTable& settings, bool waitForRestart) {
+    busy_ = true;
+    pendingSettings_ = settings;
+    waitForRestart_ = waitForRestart;
     dlg_.PostMessage(WM_RUN_MESSAGE_DIALOG, 0);
 }
 
-namespace {
-
 // Posts the close request to the progress dialog when it is known and still open.
-void CloseProgressWindow(CTallyrigDlg& dlg) {
-    if (CMessageDialog* progress = CMessageDialog::FromHandle(dlg.progressWindow))
+void SettingsChange::CloseProgressWindow() {
+    if (CMessageDialog* progress = CMessageDialog::FromHandle(progressWindow_))
         progress->PostMessage(WM_CLOSE_REQUEST, 0, 0);
 }
 
-void RecordOutcome(CTallyrigDlg& dlg, int textId, int boxType) {
-    dlg.resultTextId = textId;
-    dlg.resultBoxType = boxType;
-    CloseProgressWindow(dlg);
-    dlg.busy = false;
+void SettingsChange::RecordOutcome(int textId, int boxType) {
+    resultTextId_ = textId;
+    resultBoxType_ = boxType;
+    CloseProgressWindow();
+    busy_ = false;
 }
 
-void RunProgressDialog(CTallyrigDlg& dlg) {
-    dlg.progressWindow = 0;
-    dlg.resultTextId = 0;
-    dlg.resultBoxType = 0;
+void SettingsChange::RunProgressDialog() {
+    progressWindow_ = 0;
+    resultTextId_ = 0;
+    resultBoxType_ = 0;
     {
-        CMessageDialog progress(dlg.Scheduler(), &dlg);
-        progress.SetOwner([&dlg](WindowMessage m, std::uintptr_t w, std::intptr_t l) {
-            dlg.PostMessage(m, w, l);
+        CMessageDialog progress(dlg_.Scheduler(), &dlg_);
+        progress.SetOwner([this](WindowMessage m, std::uintptr_t w, std::intptr_t l) {
+            dlg_.PostMessage(m, w, l);
         });
         progress.SetMode(CMessageDialog::kProgressMode);
         progress.SetTextId(kTextSending);
         progress.exec();
     }
     // The outcome is shown only once the progress dialog has gone.
-    dlg.progressWindow = 0;
-    const int shown = dlg.resultTextId;
-    if (shown != 0) ShowMessageBox(&dlg, dlg.resultTextId, dlg.resultBoxType);
-    dlg.resultTextId = 0;
-    dlg.resultBoxType = 0;
+    progressWindow_ = 0;
+    const int shown = resultTextId_;
+    if (shown != 0) ShowMessageBox(&dlg_, resultTextId_, resultBoxType_);
+    resultTextId_ = 0;
+    resultBoxType_ = 0;
     // New addresses change the order of the address, port and overlap columns.
-    if (shown == kTextCompleted) dlg.List().SortAgainAfterAddressChange();
-    dlg.busy = false;
+    if (shown == kTextCompleted) dlg_.List().SortAgainAfterAddressChange();
+    busy_ = false;
 }
 
-}  // namespace
+void SettingsChange::SendSettings() {
+    // The probe runs asynchronously, so the window keeps painting while it waits.
+    std::weak_ptr<bool> alive = alive_;
+    dlg_.Engine().CheckAddressInUse(pendingSettings_, true, [this, alive](int result) {
+        const auto guard = alive.lock();
+        if (!guard || !*guard) return;
+        if (result == PROTO_ADDRESS_IN_USE) {
+            RecordOutcome(kTextAddressInUse, kBoxWarning);
+            return;
+        }
+        // An address nobody could probe is not known to be free: the user decides, every
+        // time, before anything is sent.
+        if (result == PROTO_PROBE_NOT_PERMITTED &&
+            ShowMessageBox(&dlg_, kTextAddressUnchecked, MB_OKCANCEL_ | MB_ICONEXCLAMATION_) !=
+                ID_OK) {
+            RecordOutcome(0, 0);
+            return;
+        }
+        std::uint16_t command = 0;
+        std::uint16_t mask = 0;
+        if (CProtocol::CommandForKind(pendingSettings_.kind, command, mask)) {
+            dlg_.Engine().SendSettings(pendingSettings_, command, mask);
+        } else {
+            // Nothing will ever answer; without an outcome the progress dialog, which has
+            // no close button, would stay up for good.
+            RecordOutcome(kTextNoAcceptance, kBoxWarning);
+        }
+    });
+}
 
 bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
     switch (message) {
     case WM_RUN_MESSAGE_DIALOG:
         if (wParam != 0) return false;  // modes 1 and 2 belong to the browser set-up
-        RunProgressDialog(dlg_);
+        RunProgressDialog();
         return true;
 
     case WM_PROGRESS_READY:
-        dlg_.progressWindow = wParam;
+        progressWindow_ = wParam;
         dlg_.PostMessage(WM_SEND_SETTINGS, 0);
         return true;
 
-    case WM_SEND_SETTINGS: {
-        // The probe runs asynchronously, so the window keeps painting while it waits.
-        std::weak_ptr<bool> alive = state_->alive;
-        dlg_.Engine().CheckAddressInUse(dlg_.pendingSettings, true, [this, alive](int result) {
-            const auto guard = alive.lock();
-            if (!guard || !*guard) return;
-            if (result == PROTO_ADDRESS_IN_USE) {
-                RecordOutcome(dlg_, kTextAddressInUse, kBoxWarning);
-                return;
-            }
-            // An address nobody could probe is not known to be free: the user decides, every
-            // time, before anything is sent.
-            if (result == PROTO_PROBE_NOT_PERMITTED &&
-                ShowMessageBox(&dlg_, kTextAddressUnchecked,
-                               MB_OKCANCEL_ | MB_ICONEXCLAMATION_) != ID_OK) {
-                RecordOutcome(dlg_, 0, 0);
-                return;
-            }
-            std::uint16_t command = 0;
-            std::uint16_t mask = 0;
-            if (CProtocol::CommandForKind(dlg_.pendingSettings.kind, command, mask)) {
-                dlg_.Engine().SendSettings(dlg_.pendingSettings, command, mask);
-            } else {
-                // Nothing will ever answer; without an outcome the progress dialog, which has
-                // no close button, would stay up for good.
-                RecordOutcome(dlg_, kTextNoAcceptance, kBoxWarning);
-            }
-        });
+    case WM_SEND_SETTINGS:
+        SendSettings();
         return true;
-    }
 
     case WM_SETUP_ACCEPTED:
-        if (dlg_.pendingSettings.kind == DEVICE_KIND_TWO_PORT) {
+        if (pendingSettings_.kind == DEVICE_KIND_TWO_PORT) {
             dlg_.PostMessage(WM_SETUP_FINISHED, 0);
             return true;
         }
-        if (CMessageDialog* progress = CMessageDialog::FromHandle(dlg_.progressWindow))
+        if (CMessageDialog* progress = CMessageDialog::FromHandle(progressWindow_))
             progress->PostMessage(WM_PROGRESS_TEXT, kTextRestarting, 0);
-        if (dlg_.waitForRestart) dlg_.Engine().StartRestartWait(dlg_.targetMac);
+        if (waitForRestart_) dlg_.Engine().StartRestartWait(targetMac_);
         else dlg_.PostMessage(WM_SETUP_FINISHED, 1);
         return true;
 
     case WM_SETUP_FAILED:
-        RecordOutcome(dlg_, wParam == 2 ? kTextNotBack : kTextNoAcceptance, kBoxWarning);
+        RecordOutcome(wParam == 2 ? kTextNotBack : kTextNoAcceptance, kBoxWarning);
         return true;
 
     case WM_SETUP_FINISHED:
-        if (dlg_.pendingSettings.kind == DEVICE_KIND_TWO_PORT) dlg_.Engine().StartSearch();
-        RecordOutcome(dlg_, wParam == 1 ? kTextSentRestarting : kTextCompleted, kBoxInformation);
+        if (pendingSettings_.kind == DEVICE_KIND_TWO_PORT) dlg_.Engine().StartSearch();
+        RecordOutcome(wParam == 1 ? kTextSentRestarting : kTextCompleted, kBoxInformation);
         return true;
 
     default:

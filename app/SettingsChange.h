@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "protocol/Messages.h"
+#include "protocol/Record.h"
 
 namespace valdrune {
 
@@ -18,16 +19,45 @@ public:
     SettingsChange(const SettingsChange&) = delete;
     SettingsChange& operator=(const SettingsChange&) = delete;
 
-    // Button 1002 "Network Settings".
+    // Button 1002 "Network Settings": the selected device's settings dialog, then Confirm.
     void OnNetworkSettings();
+    // The user saved new settings for the device: busy until the outcome is known; the
+    // progress dialog comes up once the current message has been handled.
+    void Confirm(const _CommandDataTable& settings, bool waitForRestart);
     // WM_SEND_SETTINGS, WM_SETUP_ACCEPTED, WM_SETUP_FAILED, WM_SETUP_FINISHED,
     // WM_RUN_MESSAGE_DIALOG with wParam 0 and WM_PROGRESS_READY. True when handled.
     bool OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam);
 
+    // Between Confirm and the outcome; the window ignores its keys, double-clicks and the
+    // window menu's About item meanwhile.
+    bool Busy() const { return busy_; }
+    // The device last chosen with Network Settings.
+    const MacAddress& TargetMac() const { return targetMac_; }
+    // The settings being sent.
+    const _CommandDataTable& PendingSettings() const { return pendingSettings_; }
+    // The check box of the settings dialogs, kept from one change to the next.
+    bool WaitForRestart() const { return waitForRestart_; }
+    // The open progress dialog, 0 when none.
+    std::uintptr_t ProgressWindow() const { return progressWindow_; }
+    // Text of the result box waiting for the progress dialog to close, 0 when none.
+    int OutcomeTextId() const { return resultTextId_; }
+
 private:
-    struct State;
+    void RunProgressDialog();
+    void CloseProgressWindow();
+    void RecordOutcome(int textId, int boxType);
+    void SendSettings();
+
     CTallyrigDlg& dlg_;
-    std::unique_ptr<State> state_;
+    MacAddress targetMac_{};
+    bool busy_ = false;
+    _CommandDataTable pendingSettings_;
+    std::uintptr_t progressWindow_ = 0;
+    int resultTextId_ = 0;
+    int resultBoxType_ = 0;
+    bool waitForRestart_ = true;
+    // Cleared on destruction so that a probe answer arriving late is dropped.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace valdrune

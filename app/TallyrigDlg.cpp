@@ -71,10 +71,6 @@ bool CTallyrigDlg::OnInitDialog() {
     SetUpWindowMenu();
     setWindowIcon(AppIcon());
 
-    targetMac = MacAddress{};
-    busy = false;
-    list_.ResetView();
-    waitForRestart = true;
 
     browser_->LoadSiteListState();
 
@@ -364,7 +360,7 @@ void CTallyrigDlg::OnInterfaceChoice(int index) {
 }
 
 void CTallyrigDlg::OnSysCommand(int command) {
-    if ((command & 0xFFF0) == IDM_ABOUTBOX && !busy) ShowAbout();
+    if ((command & 0xFFF0) == IDM_ABOUTBOX && !settingsChange_->Busy()) ShowAbout();
 }
 
 void CTallyrigDlg::ShowAbout() {
@@ -373,12 +369,12 @@ void CTallyrigDlg::ShowAbout() {
 }
 
 void CTallyrigDlg::OnListDoubleClick() {
-    if (busy) return;
+    if (settingsChange_->Busy()) return;
     if (list_.SelectedRow() >= 0) PostClick(IDC_OPEN_DEVICE);
 }
 
 void CTallyrigDlg::OnReturnKey() {
-    if (busy) return;
+    if (settingsChange_->Busy()) return;
     QWidget* focus = focusWidget();
     const QTreeView* list = list_.View();
     if (focus != nullptr && (focus == list || list->isAncestorOf(focus))) {
@@ -413,7 +409,7 @@ void CTallyrigDlg::keyPressEvent(QKeyEvent* event) {
             event->accept();
             return;
         case Qt::Key_Escape:
-            if (!busy) done(kResultCancel);
+            if (!settingsChange_->Busy()) done(kResultCancel);
             event->accept();
             return;
         case Qt::Key_Space:

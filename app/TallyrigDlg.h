@@ -70,6 +70,7 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     IScheduler& Scheduler() { return scheduler_; }
     CSettingsStore& Store() { return store_; }
     SettingsChange& SettingsSequence() { return *settingsChange_; }
+    const SettingsChange& SettingsSequence() const { return *settingsChange_; }
     BrowserIntegration& Browser() { return *browser_; }
     // Converts the names of devices without UTF-8; without one the host's 8-bit encoding is used.
     void SetAnsiDecoder(AnsiDecoder decoder) { list_.SetAnsiDecoder(std::move(decoder)); }
@@ -103,15 +104,6 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     const std::vector<int>& BrowserCodes() const { return browserCodes; }
     int BrowserCode() const { return browserCode; }
     int InterfaceCount() const { return interfaceCount; }
-    // ---- Settings change state, kept by the settings change sequence ----
-    MacAddress targetMac{};
-    bool busy = false;
-    _CommandDataTable pendingSettings;
-    std::uintptr_t progressWindow = 0;  // the open progress or message dialog, 0 when none
-    int resultTextId = 0;
-    int resultBoxType = 0;
-    bool waitForRestart = true;
-
     // The engine's events: a found device writes its row; the settings events become the
     // dialog's own WM_SETUP_ACCEPTED (confirmation), WM_SETUP_FAILED (1, 2) and
     // WM_SETUP_FINISHED (0).

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/SettingsChange.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "dialogkit/MessageBox.h"

@@ -167,7 +167,7 @@ struct SetupRun {
         SelectRow(*dlg, 0);
         Choose(*dlg, BROWSER_EDGE_IE_MODE);
     }
-    CDeviceBrowser& Decisions() { return dlg->Browser().Decisions(); }
+    const CDeviceBrowser& Decisions() const { return dlg->Browser().Decisions(); }
     void AddEdgeWindow() {
         sandbox.windows->windows.push_back({900, false, "Start - Microsoft Edge"});
     }
@@ -218,7 +218,7 @@ TEST(EdgeSetupRun, LeavesTheProgressWindowOfARunningSettingsChangeAlone) {
     CMessageDialog progress(run.rig.clock, run.dlg);
     progress.SetMode(CMessageDialog::kProgressMode);
     progress.setResult(0);
-    run.dlg->progressWindow = progress.Handle();
+    run.dlg->SendMessage(WM_PROGRESS_READY, progress.Handle());
     bool outcomeSent = false;
     auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
         if (&d == &progress || outcomeSent) return;
@@ -234,7 +234,7 @@ TEST(EdgeSetupRun, LeavesTheProgressWindowOfARunningSettingsChangeAlone) {
 
     ASSERT_TRUE(outcomeSent);
     EXPECT_EQ(progress.result(), ID_CANCEL) << "the outcome closes the progress dialog";
-    EXPECT_EQ(run.dlg->resultTextId, 439);
+    EXPECT_EQ(run.dlg->SettingsSequence().OutcomeTextId(), 439);
 }
 
 TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {

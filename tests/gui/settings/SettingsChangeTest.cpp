@@ -128,7 +128,7 @@ protected:
         const Milliseconds limit = rig.clock.Now() + Milliseconds(200000);
         // Ends at the result box, or when the change went back to the idle window without one.
         const auto wentBack = [&] {
-            return edited && !dlg->busy && QApplication::activeModalWidget() == nullptr;
+            return edited && !dlg->SettingsSequence().Busy() && QApplication::activeModalWidget() == nullptr;
         };
         while (OutcomeBoxes() == 0 && rig.clock.Now() < limit && (save || !edited) && !refused &&
                !wentBack())
@@ -166,7 +166,7 @@ TEST_F(SettingsChangeTest, WithoutSelectionAsksForADevice) {
     dlg->ControlAs<QAbstractButton>(IDC_NETWORK_SETTINGS)->click();
     ASSERT_EQ(BoxIds(), std::vector<int>{221});
     EXPECT_EQ(rig.boxes[0].boxType, 0x30);
-    EXPECT_FALSE(dlg->busy);
+    EXPECT_FALSE(dlg->SettingsSequence().Busy());
 }
 
 TEST_F(SettingsChangeTest, DeviceRestartedLongAgoIsRefusedBeforeAnyDialog) {
@@ -175,14 +175,14 @@ TEST_F(SettingsChangeTest, DeviceRestartedLongAgoIsRefusedBeforeAnyDialog) {
     AddAndSelect(r);
     dlg->ControlAs<QAbstractButton>(IDC_NETWORK_SETTINGS)->click();
     EXPECT_EQ(BoxIds(), std::vector<int>{443});
-    EXPECT_EQ(dlg->targetMac, Mac(kTargetByte));
+    EXPECT_EQ(dlg->SettingsSequence().TargetMac(), Mac(kTargetByte));
 }
 
 TEST_F(SettingsChangeTest, BackSendsNothingAndLeavesTheWindowIdle) {
     AddAndSelect(Target(DEVICE_KIND_STANDARD));
     Change(DEVICE_KIND_STANDARD, nullptr, {}, false);
     EXPECT_TRUE(rig.boxes.empty());
-    EXPECT_FALSE(dlg->busy);
+    EXPECT_FALSE(dlg->SettingsSequence().Busy());
     EXPECT_TRUE(rig.transport.SentWithCommand(CMD_SETUP_V2).empty());
 }
 
@@ -219,17 +219,17 @@ TEST_P(SettingsChangeOutcome, EndsWithTheResultBoxAfterTheProgressDialogClosed) 
     EXPECT_EQ(rig.boxes.back().boxType, p.boxType);
     EXPECT_EQ(rig.boxes.back().owner, dlg);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the progress dialog is gone";
-    EXPECT_FALSE(dlg->busy);
-    EXPECT_EQ(dlg->progressWindow, 0u);
-    EXPECT_EQ(dlg->resultTextId, 0);
-    EXPECT_EQ(dlg->pendingSettings.primary.ipAddress, Ip(newAddress));
+    EXPECT_FALSE(dlg->SettingsSequence().Busy());
+    EXPECT_EQ(dlg->SettingsSequence().ProgressWindow(), 0u);
+    EXPECT_EQ(dlg->SettingsSequence().OutcomeTextId(), 0);
+    EXPECT_EQ(dlg->SettingsSequence().PendingSettings().primary.ipAddress, Ip(newAddress));
     const auto sent = rig.transport.SentWithCommand(SettingsCommand(p.kind));
     EXPECT_EQ(sent.size(), p.sent ? 3u : 0u);
     EXPECT_TRUE(progressTexts.count(DialogText(226)));
     if (p.restartText >= 0) {
         EXPECT_EQ(progressTexts.count(DialogText(227)), static_cast<std::size_t>(p.restartText));
     }
-    EXPECT_EQ(dlg->waitForRestart, !p.untickWait);
+    EXPECT_EQ(dlg->SettingsSequence().WaitForRestart(), !p.untickWait);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -264,7 +264,7 @@ TEST_F(SettingsChangeTest, UncheckedAddressWithCancelGoesBackWithoutSending) {
     ASSERT_EQ(BoxIds(), std::vector<int>{903});
     EXPECT_EQ(rig.boxes[0].boxType, MB_OKCANCEL_ | MB_ICONEXCLAMATION_);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the progress dialog is gone";
-    EXPECT_FALSE(dlg->busy);
+    EXPECT_FALSE(dlg->SettingsSequence().Busy());
     EXPECT_TRUE(rig.transport.SentWithCommand(SettingsCommand(DEVICE_KIND_STANDARD)).empty());
 }
 
