@@ -1,7 +1,9 @@
 #include "app/BrowserIntegration.h"
 
 #include <QComboBox>
+#include <algorithm>
 
+#include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/ProtocolDeviceSource.h"
@@ -52,6 +54,8 @@ struct BrowserIntegration::State final : IBrowserHost {
     BrowserPlatform platform;
     ProtocolDeviceSource devices;
     CDeviceBrowser browser;
+    std::vector<int> browserCodes;  // of combo 1034, in entry order
+    int browserCode = 0;
 };
 
 BrowserIntegration::BrowserIntegration(CTallyrigDlg& dlg, BrowserPlatform platform)
@@ -82,12 +86,39 @@ std::vector<std::pair<std::string, int>> BrowserIntegration::BrowserComboEntries
     return entries;
 }
 
-void BrowserIntegration::TrackDevice(const _CommandDataTable& record) {
-    state_->browser.TrackDeviceSite(record, dlg_.BrowserCode());
+void BrowserIntegration::FillBrowserCombo(QComboBox& combo, int storedCode) {
+    combo.clear();
+    std::vector<int>& codes = state_->browserCodes;
+    codes.clear();
+    for (const auto& [text, code] : BrowserComboEntries()) {
+        combo.addItem(QString::fromStdString(text));
+        codes.push_back(code);
+    }
+    const auto it = std::find(codes.begin(), codes.end(), storedCode);
+    if (it == codes.end()) {
+        combo.setCurrentIndex(combo.count() > 0 ? 0 : -1);
+        state_->browserCode = 0;
+    } else {
+        combo.setCurrentIndex(static_cast<int>(it - codes.begin()));
+        state_->browserCode = storedCode;
+    }
 }
 
-void BrowserIntegration::OnBrowserChoiceChanged(int newCode, int oldCode) {
-    state_->browser.OnBrowserChoiceChanged(newCode, oldCode);
+int BrowserIntegration::BrowserCode() const { return state_->browserCode; }
+
+const std::vector<int>& BrowserIntegration::BrowserCodes() const { return state_->browserCodes; }
+
+void BrowserIntegration::TrackDevice(const _CommandDataTable& record) {
+    state_->browser.TrackDeviceSite(record, state_->browserCode);
+}
+
+void BrowserIntegration::OnBrowserChoice(int index, CSettingsStore& store) {
+    const std::vector<int>& codes = state_->browserCodes;
+    if (index < 0 || index >= static_cast<int>(codes.size())) return;
+    const int code = codes[static_cast<std::size_t>(index)];
+    state_->browser.OnBrowserChoiceChanged(code, state_->browserCode);
+    state_->browserCode = code;
+    store.WriteBrowser(code);
 }
 
 void BrowserIntegration::OnOpenDeviceWindow() {
@@ -95,11 +126,11 @@ void BrowserIntegration::OnOpenDeviceWindow() {
     if (const int row = dlg_.List().SelectedRow(); row >= 0) {
         mac = dlg_.List().RowText(row, COL_MAC).toStdString();
     }
-    int code = dlg_.BrowserCode();
+    int code = state_->browserCode;
     if (const auto* combo = dlg_.ControlAs<QComboBox>(IDC_BROWSER_COMBO)) {
         const int index = combo->currentIndex();
-        if (index >= 0 && index < static_cast<int>(dlg_.BrowserCodes().size())) {
-            code = dlg_.BrowserCodes()[static_cast<std::size_t>(index)];
+        if (index >= 0 && index < static_cast<int>(state_->browserCodes.size())) {
+            code = state_->browserCodes[static_cast<std::size_t>(index)];
         }
     }
     state_->browser.OnOpenDeviceWindow(mac, code);

@@ -13,10 +13,13 @@
 #include "protocol/Messages.h"
 #include "protocol/Record.h"
 
+class QComboBox;
+
 namespace valdrune {
 
 class CTallyrigDlg;
 class CDeviceBrowser;
+class CSettingsStore;
 
 class BrowserIntegration {
 public:
@@ -34,11 +37,17 @@ public:
     void LoadSiteListState();
     // Combo 1034: (text, browser code) in entry order.
     std::vector<std::pair<std::string, int>> BrowserComboEntries() const;
+    // Combo 1034 filled, the stored choice selected; a stored code the combo does not offer
+    // shows as Auto and stays stored until the user picks another browser.
+    void FillBrowserCombo(QComboBox& combo, int storedCode);
+    // The browser chosen in combo 1034, and the codes of its entries.
+    int BrowserCode() const;
+    const std::vector<int>& BrowserCodes() const;
 
     // From WriteDeviceRow: tracks the device's site URL by its browser class.
     void TrackDevice(const _CommandDataTable& record);
-    // Combo 1034 changed from oldCode to newCode (before browserCode is updated).
-    void OnBrowserChoiceChanged(int newCode, int oldCode);
+    // Combo 1034 changed to the entry at index: the site lists follow, the choice is stored.
+    void OnBrowserChoice(int index, CSettingsStore& store);
     // Button 1005 "Open the device window".
     void OnOpenDeviceWindow();
     // Dialog timer ticks (timer 1, 500 ms).

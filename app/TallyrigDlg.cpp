@@ -36,6 +36,7 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
                       [this](int skip) {
                           PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(skip));
                       }}),
+      search_(engine_, store_, list_),
       alive_(std::make_shared<bool>(true)) {
     setWindowIcon(AppIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -74,8 +75,7 @@ bool CTallyrigDlg::OnInitDialog() {
 
     browser_->LoadSiteListState();
 
-    interfaceCount = engine_.EnumerateInterfaces(store_.ReadIfMac());
-    browserCode = store_.ReadBrowser();
+    search_.EnumerateInterfaces();
 
     const int total = list_.CreateColumns();
     FitLayout(total);
@@ -152,15 +152,15 @@ void CTallyrigDlg::CreateControls() {
     QWidget::setTabOrder(list, browser);
     QWidget::setTabOrder(browser, iface);
 
-    connect(search, &QPushButton::clicked, this, [this] { RunSearch(); });
+    connect(search, &QPushButton::clicked, this, [this] { search_.RunSearch(); });
     connect(settings, &QPushButton::clicked, this,
             [this] { settingsChange_->OnNetworkSettings(); });
     connect(open, &QPushButton::clicked, this, [this] { browser_->OnOpenDeviceWindow(); });
     connect(about, &QPushButton::clicked, this, [this] { ShowAbout(); });
     connect(close, &QPushButton::clicked, this, [this] { done(kResultCancel); });
     connect(view, &QComboBox::activated, this, [this](int index) { list_.SwitchView(index); });
-    connect(browser, &QComboBox::activated, this, [this](int index) { OnBrowserChoice(index); });
-    connect(iface, &QComboBox::activated, this, [this](int index) { OnInterfaceChoice(index); });
+    connect(browser, &QComboBox::activated, this, [this](int index) { browser_->OnBrowserChoice(index, store_); });
+    connect(iface, &QComboBox::activated, this, [this](int index) { search_.OnInterfaceChoice(index); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { OnListDoubleClick(); });
 }
 
@@ -234,35 +234,13 @@ void CTallyrigDlg::SetTextsAndCombos() {
     view->addItem(DialogText(205));
     view->setCurrentIndex(0);
 
-    FillBrowserCombo();
-    FillInterfaceCombo();
+    browser_->FillBrowserCombo(*ControlAs<QComboBox>(IDC_BROWSER_COMBO), store_.ReadBrowser());
+    search_.FillInterfaceCombo(*ControlAs<QComboBox>(IDC_INTERFACE_COMBO));
 }
 
-void CTallyrigDlg::FillBrowserCombo() {
-    auto* combo = ControlAs<QComboBox>(IDC_BROWSER_COMBO);
-    combo->clear();
-    browserCodes.clear();
-    for (const auto& [text, code] : browser_->BrowserComboEntries()) {
-        combo->addItem(QString::fromStdString(text));
-        browserCodes.push_back(code);
-    }
-    const auto it = std::find(browserCodes.begin(), browserCodes.end(), browserCode);
-    if (it == browserCodes.end()) {
-        // The stored value stays as it is until the user picks another browser.
-        combo->setCurrentIndex(combo->count() > 0 ? 0 : -1);
-        browserCode = 0;
-    } else {
-        combo->setCurrentIndex(static_cast<int>(it - browserCodes.begin()));
-    }
-}
+const std::vector<int>& CTallyrigDlg::BrowserCodes() const { return browser_->BrowserCodes(); }
 
-void CTallyrigDlg::FillInterfaceCombo() {
-    auto* combo = ControlAs<QComboBox>(IDC_INTERFACE_COMBO);
-    combo->clear();
-    for (int i = 0; i < interfaceCount; ++i)
-        combo->addItem(QString::fromStdString(engine_.InterfaceDisplayText(i)));
-    combo->setCurrentIndex(engine_.SelectedInterface());
-}
+int CTallyrigDlg::BrowserCode() const { return browser_->BrowserCode(); }
 
 // ---- Messages ---------------------------------------------------------------------------
 
@@ -339,25 +317,6 @@ bool CTallyrigDlg::TimerRunning(int timerId) const {
 }
 
 // ---- Controller ---------------------------------------------------------------------------
-
-void CTallyrigDlg::RunSearch() {
-    engine_.ClearDevices();
-    list_.Clear();
-    engine_.StartSearch();
-}
-
-void CTallyrigDlg::OnBrowserChoice(int index) {
-    if (index < 0 || index >= static_cast<int>(browserCodes.size())) return;
-    const int code = browserCodes[static_cast<std::size_t>(index)];
-    browser_->OnBrowserChoiceChanged(code, browserCode);
-    browserCode = code;
-    store_.WriteBrowser(code);
-}
-
-void CTallyrigDlg::OnInterfaceChoice(int index) {
-    if (engine_.SelectInterface(index)) store_.WriteIfMac(engine_.LocalInterface().mac);
-    RunSearch();
-}
 
 void CTallyrigDlg::OnSysCommand(int command) {
     if ((command & 0xFFF0) == IDM_ABOUTBOX && !settingsChange_->Busy()) ShowAbout();

@@ -1,7 +1,8 @@
 // The main window: device list, command buttons and the view, browser and interface combos.
-// It owns the engine for its whole life and reacts to buttons, keys, list notifications and
-// the engine's messages. The settings change and the browser steps are separate classes that
-// work through the public interface below.
+// It owns the engine for its whole life and routes buttons, keys, list notifications and the
+// engine's messages to its parts, each of which keeps its own state: the device list
+// (CDeviceList), searching (CSearchControl), the settings change (SettingsChange) and opening
+// device pages with the Edge set-up run (BrowserIntegration).
 #pragma once
 
 #include <QString>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/DeviceList.h"
+#include "app/SearchControl.h"
 #include "browser/core/BrowserSeams.h"
 #include "dialogkit/TemplateDialog.h"
 #include "protocol/Messages.h"
@@ -94,16 +96,16 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     const CDeviceList& List() const { return list_; }
 
     // Controller.
-    void RunSearch();
     void OnSysCommand(int command);
     void ShowAbout();
     // The window menu (the About item is appended at set-up unless text 220 is empty).
     QMenu* WindowMenu() const { return windowMenu_; }
 
     // The browser combo's codes and choice, the number of interfaces.
-    const std::vector<int>& BrowserCodes() const { return browserCodes; }
-    int BrowserCode() const { return browserCode; }
-    int InterfaceCount() const { return interfaceCount; }
+    const std::vector<int>& BrowserCodes() const;
+    int BrowserCode() const;
+    int InterfaceCount() const { return search_.InterfaceCount(); }
+
     // The engine's events: a found device writes its row; the settings events become the
     // dialog's own WM_SETUP_ACCEPTED (confirmation), WM_SETUP_FAILED (1, 2) and
     // WM_SETUP_FINISHED (0).
@@ -120,20 +122,12 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    std::vector<int> browserCodes;
-    int browserCode = 0;
-    int interfaceCount = 0;
-
     std::intptr_t DispatchMessage(WindowMessage message, std::uintptr_t wParam,
                                   std::intptr_t lParam);
     void CreateControls();
     void SetUpWindowMenu();
     void FitLayout(int columnTotal);
     void SetTextsAndCombos();
-    void FillBrowserCombo();
-    void FillInterfaceCombo();
-    void OnBrowserChoice(int index);
-    void OnInterfaceChoice(int index);
     void OnReturnKey();
     void OnListDoubleClick();
 
@@ -141,6 +135,7 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     CSettingsStore& store_;
     CProtocol engine_;
     CDeviceList list_;
+    CSearchControl search_;
     std::unique_ptr<SettingsChange> settingsChange_;
     std::unique_ptr<BrowserIntegration> browser_;
     // Shared with every posted callback so that none runs after destruction.
