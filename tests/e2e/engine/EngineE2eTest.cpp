@@ -103,11 +103,7 @@ std::vector<std::string> WithPrefix(const std::vector<std::string>& events,
     return out;
 }
 
-std::uint32_t Address(const std::string& text) {
-    std::uint32_t v = 0;
-    ParseIpv4(text, v);
-    return v;
-}
+using e2e::Address;
 
 class EngineE2e : public ::testing::Test {
   protected:

@@ -13,6 +13,7 @@
 // The pc namespace's default route points into segment 0.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -39,6 +41,13 @@
 #endif
 
 namespace valdrune::e2e {
+
+// Dotted IPv4 text as the host-order number the core works with; 0 for anything else.
+inline std::uint32_t Address(const std::string& text) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return 0;
+    return ntohl(a.s_addr);
+}
 
 struct RunResult {
     int exitCode = -1;  // -1 when the program could not start or was killed at its time-out

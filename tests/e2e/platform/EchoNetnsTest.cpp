@@ -15,13 +15,8 @@
 namespace valdrune {
 namespace {
 
+using e2e::Address;
 using e2e::NetNs;
-
-std::uint32_t Address(const std::string& text) {
-    in_addr a{};
-    ::inet_pton(AF_INET, text.c_str(), &a);
-    return ntohl(a.s_addr);
-}
 
 // The namespace's own switch for unprivileged ping sockets (this thread's namespace).
 void SetPingGroupRange(const char* range) {

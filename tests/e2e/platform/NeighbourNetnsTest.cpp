@@ -13,13 +13,8 @@
 namespace valdrune {
 namespace {
 
+using e2e::Address;
 using e2e::NetNs;
-
-std::uint32_t Address(const std::string& text) {
-    in_addr a{};
-    ::inet_pton(AF_INET, text.c_str(), &a);
-    return ntohl(a.s_addr);
-}
 
 TEST(NeighbourNetns, FlushDropsCachedEntriesOnEveryAdapterAndKeepsPermanentOnes) {
     test::App();

@@ -198,9 +198,7 @@ TEST(MainWindowCombos, ViewComboSwitchesTheView) {
 TEST(MainWindowMessages, PostedMessagesRunLaterAndNeverAfterTheWindowIsGone) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    rig.Found(Device(1, "192.168.0.10"));
-    rig.Found(Device(2, "192.168.0.10"));
-    rig.Settle();
+    rig.FoundAt({"192.168.0.10", "192.168.0.10"});
     dlg.List().Model().SetText(0, COL_OVERLAP, "stale");
     dlg.PostMessage(WM_REFRESH_OVERLAPS, 1);
     EXPECT_EQ(dlg.List().RowText(0, COL_OVERLAP), "stale");

@@ -261,9 +261,7 @@ TEST(DeviceList, SwitchingViewResortsAnAddressSort) {
 TEST(DeviceList, OverlapColumnListsTheOtherRowsAndRefreshes) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    rig.Found(Device(1, "192.168.0.10"));
-    rig.Found(Device(2, "192.168.0.10"));
-    rig.Settle();
+    rig.FoundAt({"192.168.0.10", "192.168.0.10"});
     EXPECT_EQ(Column(dlg, COL_OVERLAP), QStringList({"2", "1"}));
     rig.Found(Device(3, "192.168.0.10"));
     EXPECT_EQ(dlg.List().RowText(2, COL_OVERLAP), "1 ,2");
@@ -279,9 +277,7 @@ TEST(DeviceList, OverlapColumnListsTheOtherRowsAndRefreshes) {
 TEST(DeviceList, ZeroAddressNeverOverlaps) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open();
-    rig.Found(Device(1, "0.0.0.0"));
-    rig.Found(Device(2, "0.0.0.0"));
-    rig.Settle();
+    rig.FoundAt({"0.0.0.0", "0.0.0.0"});
     EXPECT_EQ(Column(dlg, COL_OVERLAP), QStringList({"", ""}));
 }
 

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -78,6 +79,8 @@ struct WindowRig {
         const int number = dlg->Engine().StoreDevice(record);
         dlg->OnDeviceFound(*dlg->Engine().FindDevice(record.primary.mac), number);
     }
+    // Devices 1, 2, ... at these addresses, found in this order; then the posted refreshes.
+    void FoundAt(std::initializer_list<const char*> addresses);
     // Runs whatever the window posted to itself.
     void Settle() { clock.RunPosted(); }
 };
@@ -94,6 +97,12 @@ inline _CommandDataTable Device(std::uint8_t last, const char* ipv4, std::uint16
     SetFieldText(r.model, "WV-100");
     SetFieldText(r.serialNumber, "SN0001");
     return r;
+}
+
+inline void WindowRig::FoundAt(std::initializer_list<const char*> addresses) {
+    std::uint8_t last = 0;
+    for (const char* address : addresses) Found(Device(++last, address));
+    Settle();
 }
 
 // Closes the next modal dialog as soon as it is up.

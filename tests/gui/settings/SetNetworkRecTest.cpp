@@ -1,6 +1,7 @@
 // The two-port settings dialog driven by control id: port options, the view-only state, the
 // radio rule that allows DHCP on one port only, and what its Save writes or refuses.
 #include <QLabel>
+#include <string>
 
 #include "dialogkit/ControlText.h"
 #include "settings/dialogs/CSetNetworkRec.h"
@@ -142,24 +143,33 @@ TEST(SetNetworkRecSave, PcDhcpSavesModeNineteenAndIgnoresAnEditedLanAddress) {
     EXPECT_FALSE(d.WaitForRestart());
 }
 
-TEST(SetNetworkRecSave, WithoutModeOptionSavesBothManualAndManualDns) {
+struct DnsSaveCase {
+    const char* name;
+    std::uint16_t optionA;
+    std::uint8_t ipv4Mode;
+    int savedMode;  // -1: not looked at
+    std::uint8_t savedFlags;
+};
+
+class SetNetworkRecDnsSave : public testing::TestWithParam<DnsSaveCase> {};
+
+TEST_P(SetNetworkRecDnsSave, SavesTheModeAndDnsFlags) {
     CSetNetworkRec d;
-    d.SetRecord(TwoPort(6, 0, 2, 0, 0x90));
+    d.SetRecord(TwoPort(6, GetParam().optionA, 2, GetParam().ipv4Mode, 0x90));
     d.show();
     Click(d, 1);
     ASSERT_EQ(d.result(), CTemplateDialog::kResultOk);
-    EXPECT_EQ(d.Record().ipv4Mode, 3);
-    EXPECT_EQ(d.Record().flags, 0x92);
+    if (GetParam().savedMode >= 0) {
+        EXPECT_EQ(d.Record().ipv4Mode, GetParam().savedMode);
+    }
+    EXPECT_EQ(d.Record().flags, GetParam().savedFlags);
 }
 
-TEST(SetNetworkRecSave, ManualWithAutoDnsSavesAutoDns) {
-    CSetNetworkRec d;
-    d.SetRecord(TwoPort(6, 1, 2, 3, 0x90));
-    d.show();
-    Click(d, 1);
-    ASSERT_EQ(d.result(), CTemplateDialog::kResultOk);
-    EXPECT_EQ(d.Record().flags, 0x90);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetNetworkRecDnsSave,
+    testing::Values(DnsSaveCase{"WithoutModeOptionBothManualAndManualDns", 0, 0, 3, 0x92},
+                    DnsSaveCase{"ManualWithAutoDnsAutoDns", 1, 3, -1, 0x90}),
+    [](const testing::TestParamInfo<DnsSaveCase>& p) { return std::string(p.param.name); });
 
 TEST(SetNetworkRecSave, DisabledPcMaskIsStillCheckedAndTakesTheFocus) {
     MessageBoxLog boxes;
