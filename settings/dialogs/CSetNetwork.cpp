@@ -31,7 +31,7 @@ constexpr std::initializer_list<int> kModeRadios = {1024, 1022, 1013, 1023};
 
 }  // namespace
 
-CSetNetwork::CSetNetwork(QWidget* parent) : CTemplateDialog(parent) {
+CSetNetwork::CSetNetwork(QWidget* parent) : CSettingsDialog(parent) {
     using namespace ctl::single;
     SetTemplateSize(239, 240);
     AddLabel(kModeLabel, 10, 25, 90, 10);
@@ -56,23 +56,11 @@ CSetNetwork::CSetNetwork(QWidget* parent) : CTemplateDialog(parent) {
     AddLabel(kLastLabel, 10, 180, 90, 10);
     octets_.Attach(kDns2, *Place(kDns2, new CIpAddressCtrl(this), 115, 177, 100, 15));
     Place(kWaitForRestart, new QCheckBox(this), 117, 197, 115, 10);
-    auto* save = AddButton(kSave, 110, 219, 50, 14, true);
-    auto* back = AddButton(kBack, 182, 219, 50, 14);
-    QObject::connect(save, &QPushButton::clicked, this, [this] { OnSave(); });
-    QObject::connect(back, &QPushButton::clicked, this, [this] { reject(); });
+    AddSaveAndBack(219);
 }
 
-CIpAddressCtrl* CSetNetwork::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }
-
-void CSetNetwork::showEvent(QShowEvent* event) {
-    OnInitDialog();
-    CTemplateDialog::showEvent(event);
-}
-
-void CSetNetwork::OnInitDialog() {
+void CSetNetwork::InitControls() {
     using namespace ctl::single;
-    if (initialised_) return;
-    initialised_ = true;
     SetTexts();
     FitLayout();
     ChooseInitialRadios();

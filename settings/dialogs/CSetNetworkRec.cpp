@@ -32,7 +32,7 @@ constexpr int kValueLabels[] = {1051, 1073, 1054, 1056, 1071, 1064, 1066, 1075, 
 
 }  // namespace
 
-CSetNetworkRec::CSetNetworkRec(QWidget* parent) : CTemplateDialog(parent) {
+CSetNetworkRec::CSetNetworkRec(QWidget* parent) : CSettingsDialog(parent) {
     using namespace ctl::two;
     SetTemplateSize(239, 319);
     auto* note = AddLabel(kNote, 10, 6, 222, 20, false);
@@ -65,22 +65,10 @@ CSetNetworkRec::CSetNetworkRec(QWidget* parent) : CTemplateDialog(parent) {
     octets_.Attach(kDns1, *Place(kDns1, new CIpAddressCtrl(this), 115, 252, 100, 15));
     AddLabel(1080, 22, 276, 90, 10);
     octets_.Attach(kDns2, *Place(kDns2, new CIpAddressCtrl(this), 115, 274, 100, 15));
-    auto* save = AddButton(kSave, 110, 298, 50, 14, true);
-    auto* back = AddButton(kBack, 182, 298, 50, 14);
-    QObject::connect(save, &QPushButton::clicked, this, [this] { OnSave(); });
-    QObject::connect(back, &QPushButton::clicked, this, [this] { reject(); });
+    AddSaveAndBack(298);
 }
 
-CIpAddressCtrl* CSetNetworkRec::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }
-
-void CSetNetworkRec::showEvent(QShowEvent* event) {
-    OnInitDialog();
-    CTemplateDialog::showEvent(event);
-}
-
-void CSetNetworkRec::OnInitDialog() {
-    if (initialised_) return;
-    initialised_ = true;
+void CSetNetworkRec::InitControls() {
     SetTexts();
     FitLayout();
     SetValues();

@@ -2,34 +2,21 @@
 // at most one of them), each port's address and mask, the common gateway, HTTP port and DNS.
 #pragma once
 
-#include "dialogkit/TemplateDialog.h"
-#include "protocol/Record.h"
-#include "settings/dialogs/OctetNotice.h"
+#include "settings/dialogs/CSettingsDialog.h"
 
 namespace valdrune {
 
-class CEditCtrlEx;
-class CIpAddressCtrl;
-
-class CSetNetworkRec : public CTemplateDialog {
+// The wait flag is carried through unchanged; this dialog does not show it.
+class CSetNetworkRec : public CSettingsDialog {
 public:
     static constexpr int kTemplateId = 131;
 
     explicit CSetNetworkRec(QWidget* parent = nullptr);
 
-    void SetRecord(const _CommandDataTable& record) { record_ = record; }
-    const _CommandDataTable& Record() const { return record_; }
-    // Carried through unchanged; this dialog does not show it.
-    void SetWaitForRestart(bool wait) { waitForRestart_ = wait; }
-    bool WaitForRestart() const { return waitForRestart_; }
-
-    void OnInitDialog();
-    void OnSave();
-    void OnOctetNotice(std::uintptr_t wParam) { octets_.OnOctetNotice(wParam); }
-    const OctetNotice& PendingOctetNotice() const { return octets_.Pending(); }
+    void OnSave() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void InitControls() override;
     void OnRadioClicked(int id) override;
 
 private:
@@ -39,13 +26,6 @@ private:
     void ChooseInitialRadios();
     void RadioRule(int id);
     void SelectRadio(int id, int otherOfPair);
-    CIpAddressCtrl* Address(int id) const;
-
-    _CommandDataTable record_;
-    bool waitForRestart_ = true;
-    bool initialised_ = false;
-    COctetNoticeHandler octets_{*this};
-    CEditCtrlEx* port_ = nullptr;
 };
 
 }  // namespace valdrune
