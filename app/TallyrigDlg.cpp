@@ -72,7 +72,6 @@ bool CTallyrigDlg::OnInitDialog() {
     SetUpWindowMenu();
     setWindowIcon(AppIcon());
 
-
     browser_->LoadSiteListState();
 
     search_.EnumerateInterfaces();
@@ -159,8 +158,10 @@ void CTallyrigDlg::CreateControls() {
     connect(about, &QPushButton::clicked, this, [this] { ShowAbout(); });
     connect(close, &QPushButton::clicked, this, [this] { done(kResultCancel); });
     connect(view, &QComboBox::activated, this, [this](int index) { list_.SwitchView(index); });
-    connect(browser, &QComboBox::activated, this, [this](int index) { browser_->OnBrowserChoice(index, store_); });
-    connect(iface, &QComboBox::activated, this, [this](int index) { search_.OnInterfaceChoice(index); });
+    connect(browser, &QComboBox::activated, this,
+            [this](int index) { browser_->OnBrowserChoice(index, store_); });
+    connect(iface, &QComboBox::activated, this,
+            [this](int index) { search_.OnInterfaceChoice(index); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { OnListDoubleClick(); });
 }
 

@@ -128,7 +128,8 @@ protected:
         const Milliseconds limit = rig.clock.Now() + Milliseconds(200000);
         // Ends at the result box, or when the change went back to the idle window without one.
         const auto wentBack = [&] {
-            return edited && !dlg->SettingsSequence().Busy() && QApplication::activeModalWidget() == nullptr;
+            return edited && !dlg->SettingsSequence().Busy() &&
+                   QApplication::activeModalWidget() == nullptr;
         };
         while (OutcomeBoxes() == 0 && rig.clock.Now() < limit && (save || !edited) && !refused &&
                !wentBack())
