@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# stress.sh [fuzz [BUDGET] | writes [RUNS] | all]: the long robustness runs, outside the
+# default test run (whose short forms are InterruptedWrites.Short and run-fuzzers.sh's bounded
+# run in test-all.sh).
+#   fuzz BUDGET   the fuzz build (clang, ASan + UBSan), then every target; BUDGET as
+#                 run-fuzzers.sh takes it (default 1e8x for the answer fuzzer, 10m for the rest)
+#   writes RUNS   SIGKILL at random points while the site list, the window's settings and the
+#                 key/value store are written, RUNS times each (default 200)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what=${1:-all}
+
+writes() {
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target interrupted_write -j 2
+    tests/stress/interrupted-writes.sh build/tests/stress/interrupted_write "${1:-200}"
+}
+
+fuzz() {
+    cmake --preset fuzz >/dev/null
+    cmake --build --preset fuzz -j 2
+    if (($# > 0)); then
+        scripts/run-fuzzers.sh build-fuzz "$1"
+    else
+        scripts/run-fuzzers.sh build-fuzz 1e8x fuzz_answer
+        scripts/run-fuzzers.sh build-fuzz 10m fuzz_capture fuzz_plan fuzz_devices
+    fi
+}
+
+case $what in
+    writes) shift; writes "$@" ;;
+    fuzz) shift; fuzz "$@" ;;
+    all) writes 200; fuzz ;;
+    *) sed -n '2,9p' "$0"; exit 2 ;;
+esac

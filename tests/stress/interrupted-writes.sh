@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# interrupted-writes.sh HELPER RUNS: for the site list, the window's settings and the key/value
+# store, RUNS times each: start a writer, SIGKILL it after a random 0-80 ms, and check that the
+# file is one whole version. Prints how often the kill found each version and the temporary
+# files the kills left behind.
+set -euo pipefail
+helper=$1
+runs=${2:-200}
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+status=0
+for kind in sitelist settings store; do
+    path=$dir/$kind
+    [[ $kind == store ]] && mkdir -p "$path"
+    [[ $kind == sitelist ]] && path=$dir/site_list.xml
+    [[ $kind == settings ]] && path=$dir/settings.ini
+    # A first whole version, so that every kill has an old file to keep.
+    "$helper" write "$kind" "$path" & pid=$!
+    sleep 0.5
+    kill -KILL "$pid"; wait "$pid" 2>/dev/null || true
+    previous=$("$helper" check "$kind" "$path") || { echo "$kind: no first version"; exit 1; }
+    changed=0 kept=0
+    for ((i = 0; i < runs; ++i)); do
+        "$helper" write "$kind" "$path" & pid=$!
+        sleep "0.0$((RANDOM % 80))"
+        kill -KILL "$pid"; wait "$pid" 2>/dev/null || true
+        if ! found=$("$helper" check "$kind" "$path"); then
+            echo "$kind: run $i left a broken file ($found)"
+            status=1
+            break
+        fi
+        if [[ $found == "$previous" ]]; then kept=$((kept + 1)); else changed=$((changed + 1)); fi
+        previous=$found
+    done
+    left=$(find "$dir" -mindepth 1 -type f \( -name '*tmp*' -o -name '*.lock' \) | wc -l)
+    echo "$kind: $runs kills, whole file every time (unchanged $kept, other version $changed), $left temporary files left"
+    find "$dir" -mindepth 1 -type f \( -name '*tmp*' -o -name '*.lock' \) -delete
+done
+exit $status
