@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# stress.sh [fuzz [BUDGET] | writes [RUNS] | all]: the long robustness runs, outside the
-# default test run (whose short forms are InterruptedWrites.Short and run-fuzzers.sh's bounded
-# run in test-all.sh).
+# stress.sh [fuzz [BUDGET] | writes [RUNS] | flood [RATE SECONDS] | all]: the long robustness
+# runs, outside the default test run (whose short forms are InterruptedWrites.Short,
+# Flood.Short and run-fuzzers.sh's bounded run in test-all.sh).
 #   fuzz BUDGET   the fuzz build (clang, ASan + UBSan), then every target; BUDGET as
 #                 run-fuzzers.sh takes it (default 1e8x for the answer fuzzer, 10m for the rest)
 #   writes RUNS   SIGKILL at random points while the site list, the window's settings and the
 #                 key/value store are written, RUNS times each (default 200)
+#   flood RATE S  a search in network namespaces while RATE datagrams/s (default 20000) hit its
+#                 port for S seconds (default 5); needs root
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
@@ -14,6 +16,12 @@ writes() {
     cmake --preset default >/dev/null
     cmake --build --preset default --target interrupted_write -j 2
     tests/stress/interrupted-writes.sh build/tests/stress/interrupted_write "${1:-200}"
+}
+
+flood() {
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target valdrune-cli valdrune-sim flood -j 2
+    tests/stress/flood.sh build "${1:-20000}" "${2:-5}"
 }
 
 fuzz() {
@@ -30,6 +38,7 @@ fuzz() {
 case $what in
     writes) shift; writes "$@" ;;
     fuzz) shift; fuzz "$@" ;;
-    all) writes 200; fuzz ;;
-    *) sed -n '2,9p' "$0"; exit 2 ;;
+    flood) shift; flood "$@" ;;
+    all) writes 200; flood; fuzz ;;
+    *) sed -n '2,11p' "$0"; exit 2 ;;
 esac
