@@ -17,6 +17,9 @@ vd_sim_start --scenario kinds || exit 1
 cli=$(vd_binary valdrune-cli)
 mapfile -t expected < <("$(vd_binary valdrune-sim)" --scenario kinds --subnet "${VD_SUBNET[0]}" --list |
                         awk '{ print $2 " " $3 }')
+# UDP counters of the pc namespace: datagrams delivered to sockets and dropped for a full buffer.
+udp_counters() { vd_pc awk '/^Udp:/ && $2 ~ /^[0-9]/ { print $2, $6 }' /proc/net/snmp; }
+read -r delivered0 dropped0 < <(udp_counters)
 out=$VD_NETNS_TMP/search.json
 stats=$VD_NETNS_TMP/time.txt
 # The search sends its first request at once; the flood starts while the devices answer it.
@@ -28,6 +31,8 @@ vd_dev "$build/tests/stress/flood" "${VD_PC_IP[0]}" "${VD_PC_MAC[0]}" "${VD_SUBN
 status=0
 wait "$search" || status=$?
 read -r user system rss <"$stats"
+read -r delivered dropped < <(udp_counters)
+echo "pc namespace: $((delivered - delivered0)) datagrams delivered, $((dropped - dropped0)) dropped for a full receive buffer"
 count=$(grep -o '"mac": *"[^"]*"' "$out" | wc -l)
 echo "search: exit $status, $count devices listed, CPU ${user}s user ${system}s system, peak RSS ${rss} KiB"
 fail=0
