@@ -1,9 +1,9 @@
 #include "cli/Decode.h"
 
-#include <pcap/pcap.h>
-
 #include <cstdio>
+#include <fstream>
 
+#include "cli/CaptureFile.h"
 #include "protocol/Decoder.h"
 
 namespace valdrune::cli {
@@ -154,21 +154,22 @@ std::optional<UdpPayload> ExtractUdp(int linkType, std::span<const std::uint8_t>
     };
     std::optional<std::size_t> start;
     switch (linkType) {
-        case DLT_EN10MB:
+        case LINKTYPE_ETHERNET:
             start = etherType(12);
             break;
-        case DLT_LINUX_SLL:
+        case LINKTYPE_LINUX_SLL:
             start = etherType(14);
             break;
-        case DLT_LINUX_SLL2:
+        case LINKTYPE_LINUX_SLL2:
             if (f.size() >= 20 && U16(f, 0) == 0x0800) start = 20;
             break;
-        case DLT_RAW:
-        case DLT_IPV4:
+        case LINKTYPE_RAW:
+        case LINKTYPE_RAW_OLD:
+        case LINKTYPE_IPV4:
             start = 0;
             break;
-        case DLT_NULL:
-        case DLT_LOOP:
+        case LINKTYPE_NULL:
+        case LINKTYPE_LOOP:
             if (f.size() >= 4) start = 4;
             break;
         default:
@@ -204,30 +205,22 @@ bool IsCaptureMagic(std::span<const std::uint8_t> head) {
 
 bool ReadCapture(const std::string& path, const std::function<void(UdpPayload&&)>& each,
                  std::string& error) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* pcap = pcap_open_offline(path.c_str(), errbuf);
-    if (!pcap) {
-        error = errbuf;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot be read";
         return false;
     }
-    const int linkType = pcap_datalink(pcap);
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    int rc = 0;
-    while ((rc = pcap_next_ex(pcap, &header, &data)) == 1) {
-        auto p = ExtractUdp(linkType, {data, header->caplen});
+    CaptureReader reader(in);
+    if (!reader.Open(error)) return false;
+    CapturedFrame frame;
+    while (reader.Next(frame, error)) {
+        auto p = ExtractUdp(frame.linkType, frame.data);
         if (!p) continue;
         const bool ours = p->sourcePort == LOCAL_PORT || p->sourcePort == DEVICE_PORT ||
                           p->destinationPort == LOCAL_PORT || p->destinationPort == DEVICE_PORT;
         if (ours) each(std::move(*p));
     }
-    if (rc == -1) {
-        error = pcap_geterr(pcap);
-        pcap_close(pcap);
-        return false;
-    }
-    pcap_close(pcap);
-    return true;
+    return error.empty();
 }
 
 namespace {

@@ -46,7 +46,8 @@ DecodedDatagram DecodeDatagram(std::span<const std::uint8_t> bytes,
                                const std::optional<MacAddress>& pcMac);
 
 // UDP payloads to or from the device ports in one captured frame. linkType is the capture's
-// data-link type (Ethernet, Linux cooked v1/v2, raw IPv4, BSD loopback). Never reads past it.
+// data-link type, a LINKTYPE_* of CaptureFile.h (Ethernet, Linux cooked v1/v2, raw IPv4, BSD
+// loopback). Never reads past the frame.
 struct UdpPayload {
     std::uint32_t sourceIp = 0, destinationIp = 0;
     std::uint16_t sourcePort = 0, destinationPort = 0;

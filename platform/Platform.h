@@ -2,43 +2,20 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
-#include "platform/linux/EchoProber.h"
-#include "platform/linux/HostNetwork.h"
-#include "platform/linux/NeighbourCache.h"
-#include "platform/linux/NetworkSurvey.h"
-#include "platform/linux/Privileges.h"
-#include "platform/linux/UdpTransport.h"
-#include "platform/qt/QtScheduler.h"
-#include "protocol/Protocol.h"
+// The host's own PlatformServices and DefaultNetProbePath, from platform/linux/ or
+// platform/windows/: CMake puts the target's folder on the include path.
+#include "PlatformServices.h"
 
 namespace valdrune {
-
-// Members are destroyed in reverse order: the prober and the neighbour cache (which cancel
-// their timers and end any probe helper still running) go before the scheduler. Destroy any
-// CProtocol built on Environment() before this.
-struct PlatformServices {
-    // timeScale divides every interval (1 in the shipped programs; test drivers speed up).
-    // helper: the probe helper (valdrune-netprobe) the prober and the neighbour cache start.
-    explicit PlatformServices(int timeScale = 1, const std::string& helper = DefaultNetProbePath())
-        : scheduler(timeScale), prober(scheduler, helper), neighbours(scheduler, helper),
-          survey(helper) {}
-
-    QtScheduler scheduler;
-    UdpTransport transport;
-    LinuxHostNetwork host;
-    LinuxEchoProber prober;
-    LinuxNeighbourCache neighbours;
-    LinuxNetworkSurvey survey;     // what valdrune-cli doctor judges
-
-    ProtocolEnvironment Environment() {
-        return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};
-    }
-};
 
 // Needs a QCoreApplication (or QApplication) before the first timer or socket is used.
 // The shipped programs run in real time; only test drivers pass a scale above 1.
 std::unique_ptr<PlatformServices> CreatePlatformServices(
     int timeScale = 1, const std::string& helper = DefaultNetProbePath());
+
+// Standard output and error as the tools expect them: UTF-8, "\n" line ends.
+void PrepareStandardStreams();
 
 }  // namespace valdrune

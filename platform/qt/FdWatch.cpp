@@ -4,7 +4,7 @@
 
 namespace valdrune {
 
-FdWatch::FdWatch(int fd, std::function<void()> onReadable)
+FdWatch::FdWatch(std::intptr_t fd, std::function<void()> onReadable)
     : fd_(fd),
       onReadable_(std::move(onReadable)),
       notifier_(new QSocketNotifier(fd, QSocketNotifier::Read)) {

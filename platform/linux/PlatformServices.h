@@ -1,0 +1,39 @@
+// The Linux members of PlatformServices (see platform/Platform.h).
+#pragma once
+
+#include <string>
+
+#include "platform/linux/EchoProber.h"
+#include "platform/linux/HostNetwork.h"
+#include "platform/linux/NeighbourCache.h"
+#include "platform/linux/NetworkSurvey.h"
+#include "platform/linux/Privileges.h"
+#include "platform/linux/UdpTransport.h"
+#include "platform/qt/QtScheduler.h"
+#include "protocol/Protocol.h"
+
+namespace valdrune {
+
+// Members are destroyed in reverse order: the prober and the neighbour cache (which cancel
+// their timers and end any probe helper still running) go before the scheduler. Destroy any
+// CProtocol built on Environment() before this.
+struct PlatformServices {
+    // timeScale divides every interval (1 in the shipped programs; test drivers speed up).
+    // helper: the probe helper (valdrune-netprobe) the prober and the neighbour cache start.
+    explicit PlatformServices(int timeScale = 1, const std::string& helper = DefaultNetProbePath())
+        : scheduler(timeScale), prober(scheduler, helper), neighbours(scheduler, helper),
+          survey(helper) {}
+
+    QtScheduler scheduler;
+    UdpTransport transport;
+    LinuxHostNetwork host;
+    LinuxEchoProber prober;
+    LinuxNeighbourCache neighbours;
+    LinuxNetworkSurvey survey;     // what valdrune-cli doctor judges
+
+    ProtocolEnvironment Environment() {
+        return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};
+    }
+};
+
+}  // namespace valdrune

@@ -1,0 +1,158 @@
+#include "platform/windows/EchoProber.h"
+
+#include <winsock2.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+#include <windows.h>
+
+#include <QMetaObject>
+#include <QObject>
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace valdrune {
+
+int EchoCodeForStatus(unsigned long status, std::uint32_t replyAddress, std::uint32_t target) {
+    switch (status) {
+        case IP_SUCCESS:
+            return replyAddress != 0 ? ECHO_ANSWERED : ECHO_NET_UNREACHABLE;
+        case IP_DEST_NET_UNREACHABLE:
+        case IP_DEST_HOST_UNREACHABLE:
+        case IP_REQ_TIMED_OUT:
+            return static_cast<int>(status);
+        case IP_DEST_PROT_UNREACHABLE:
+        case IP_DEST_PORT_UNREACHABLE:
+        case IP_PARAM_PROBLEM:
+            return replyAddress == target ? ECHO_ANSWERED : ECHO_HOST_UNREACHABLE;
+        case IP_TTL_EXPIRED_TRANSIT:
+        case IP_TTL_EXPIRED_REASSEM:
+            return ECHO_HOST_UNREACHABLE;
+        default:
+            // A failure of the local stack: nothing was sent, so nothing answered.
+            return ECHO_NET_UNREACHABLE;
+    }
+}
+
+// Where workers deliver: a QObject on the owning thread, cleared (under the lock) before it
+// goes, so that a worker finishing late posts nothing.
+struct WindowsEchoProber::Mailbox {
+    std::mutex lock;
+    QObject* receiver = nullptr;
+};
+
+namespace {
+
+// One echo, synchronously: runs on the worker.
+int SendOneEcho(std::uint32_t address, const std::string& data, DWORD timeoutMs) {
+    const HANDLE icmp = ::IcmpCreateFile();
+    if (icmp == INVALID_HANDLE_VALUE) return ECHO_NOT_PREPARED;
+    // One reply with the echoed data, and room for an ICMP error's quoted datagram.
+    std::vector<std::uint8_t> reply(sizeof(ICMP_ECHO_REPLY) + data.size() + 8 + 128, 0);
+    const DWORD count = ::IcmpSendEcho2(
+        icmp, nullptr, nullptr, nullptr, htonl(address), const_cast<char*>(data.data()),
+        static_cast<WORD>(data.size()), nullptr, reply.data(), static_cast<DWORD>(reply.size()),
+        timeoutMs);
+    const DWORD error = ::GetLastError();
+    ::IcmpCloseHandle(icmp);
+    if (count == 0) return EchoCodeForStatus(error, 0, address);
+    ICMP_ECHO_REPLY first{};
+    std::memcpy(&first, reply.data(), sizeof first);
+    return EchoCodeForStatus(first.Status, ntohl(first.Address), address);
+}
+
+}  // namespace
+
+WindowsEchoProber::WindowsEchoProber(IScheduler& scheduler)
+    : scheduler_(scheduler),
+      mailbox_(std::make_shared<Mailbox>()),
+      alive_(std::make_shared<bool>(true)) {
+    mailbox_->receiver = new QObject();
+}
+
+WindowsEchoProber::~WindowsEchoProber() {
+    CancelAll();
+    *alive_ = false;
+    QObject* receiver = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(mailbox_->lock);
+        receiver = std::exchange(mailbox_->receiver, nullptr);
+    }
+    // Deleting it drops the outcomes already posted to it.
+    delete receiver;
+}
+
+bool WindowsEchoProber::CanProbe() const {
+    const HANDLE icmp = ::IcmpCreateFile();
+    if (icmp == INVALID_HANDLE_VALUE) return false;
+    ::IcmpCloseHandle(icmp);
+    return true;
+}
+
+void WindowsEchoProber::PostResult(std::function<void(int)> done, int code) {
+    // Never call back from inside Probe: the caller is usually still setting up.
+    std::weak_ptr<bool> alive = alive_;
+    scheduler_.Post([alive, done = std::move(done), code]() {
+        const auto flag = alive.lock();
+        if (flag && *flag && done) done(code);
+    });
+}
+
+void WindowsEchoProber::Probe(std::uint32_t address, const std::string& data, Milliseconds timeout,
+                              std::function<void(int)> done) {
+    if (data.size() > 0xFFFF) {
+        PostResult(std::move(done), ECHO_NOT_PREPARED);
+        return;
+    }
+    const auto milliseconds =
+        static_cast<DWORD>(std::clamp<long long>(timeout.count(), 1, 0x7FFFFFFF));
+    const std::uint64_t key = nextKey_++;
+    Pending& p = probes_[key];
+    p.done = std::move(done);
+    p.timer = scheduler_.StartTimer(timeout, false, [this, key]() {
+        const auto it = probes_.find(key);
+        if (it != probes_.end()) it->second.timer = 0;
+        Finish(key, ECHO_TIMED_OUT);
+    });
+    try {
+        std::thread([mailbox = mailbox_, this, key, address, data, milliseconds]() {
+            const int code = SendOneEcho(address, data, milliseconds);
+            std::lock_guard<std::mutex> guard(mailbox->lock);
+            // `this` is used only on the owning thread, and only while the receiver lives.
+            if (mailbox->receiver != nullptr)
+                QMetaObject::invokeMethod(
+                    mailbox->receiver, [this, key, code]() { Finish(key, code); },
+                    Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had.
+        const auto it = probes_.find(key);
+        auto callback = std::move(it->second.done);
+        scheduler_.CancelTimer(it->second.timer);
+        probes_.erase(it);
+        PostResult(std::move(callback), ECHO_NOT_PREPARED);
+    }
+}
+
+void WindowsEchoProber::Finish(std::uint64_t key, int code) {
+    const auto it = probes_.find(key);
+    if (it == probes_.end()) return;  // timed out or cancelled already
+    Pending p = std::move(it->second);
+    probes_.erase(it);
+    if (p.timer != 0) scheduler_.CancelTimer(p.timer);
+    if (p.done) p.done(code);
+}
+
+void WindowsEchoProber::CancelAll() {
+    auto probes = std::move(probes_);
+    probes_.clear();
+    for (auto& [key, p] : probes)
+        if (p.timer != 0) scheduler_.CancelTimer(p.timer);
+    // The posted results of probes that failed at once are dropped too.
+    *alive_ = false;
+    alive_ = std::make_shared<bool>(true);
+}
+
+}  // namespace valdrune

@@ -1,0 +1,51 @@
+// ICMP echo on Windows without blocking the caller: each probe's IcmpSendEcho2 waits on a
+// worker thread of its own, which hands the outcome back to the owning thread's event loop;
+// a time-out on the scheduler bounds it as well.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "protocol/Seams.h"
+
+namespace valdrune {
+
+// The outcome code for one IP_ECHO_REPLY status. replyAddress and target in host order.
+// Success from a zero address means nothing was received; an ICMP error the target itself
+// sent (protocol or port unreachable) means the address is in use; time exceeded comes from a
+// router, so it is no answer; a failure of the local stack means nothing was sent: no answer.
+int EchoCodeForStatus(unsigned long status, std::uint32_t replyAddress, std::uint32_t target);
+
+class WindowsEchoProber final : public IEchoProber {
+  public:
+    explicit WindowsEchoProber(IScheduler& scheduler);
+    ~WindowsEchoProber() override;
+    WindowsEchoProber(const WindowsEchoProber&) = delete;
+    WindowsEchoProber& operator=(const WindowsEchoProber&) = delete;
+
+    void Probe(std::uint32_t address, const std::string& data, Milliseconds timeout,
+               std::function<void(int)> done) override;
+    void CancelAll() override;
+    bool CanProbe() const override;
+
+    std::size_t Outstanding() const { return probes_.size(); }
+
+  private:
+    struct Pending {
+        TimerId timer = 0;
+        std::function<void(int)> done;
+    };
+    struct Mailbox;
+    void Finish(std::uint64_t key, int code);
+    void PostResult(std::function<void(int)> done, int code);
+
+    IScheduler& scheduler_;
+    std::uint64_t nextKey_ = 1;
+    std::map<std::uint64_t, Pending> probes_;
+    std::shared_ptr<Mailbox> mailbox_;  // shared with the workers, which may outlive this
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace valdrune

@@ -1,0 +1,41 @@
+// The Windows members of PlatformServices (see platform/Platform.h).
+#pragma once
+
+#include <string>
+
+#include "platform/qt/QtScheduler.h"
+#include "platform/windows/EchoProber.h"
+#include "platform/windows/HostNetwork.h"
+#include "platform/windows/NeighbourCache.h"
+#include "platform/windows/UdpTransport.h"
+#include "platform/windows/Winsock.h"
+#include "protocol/Protocol.h"
+
+namespace valdrune {
+
+// Members are destroyed in reverse order: Windows Sockets stay started until the socket is
+// closed, and the prober (which cancels its timers) goes before the scheduler.
+struct PlatformServices {
+    // timeScale divides every interval (1 in the shipped programs; test drivers speed up).
+    // Windows needs no probe helper: the echo and the neighbour calls run in the process.
+    explicit PlatformServices(int timeScale = 1, const std::string& helper = {})
+        : scheduler(timeScale) {
+        (void)helper;
+    }
+
+    WinsockSession winsock;
+    QtScheduler scheduler;
+    UdpTransport transport;
+    WindowsHostNetwork host;
+    WindowsEchoProber prober{scheduler};
+    WindowsNeighbourCache neighbours;
+
+    ProtocolEnvironment Environment() {
+        return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};
+    }
+};
+
+// No helper program on Windows; the argument exists for the Linux build's sake.
+inline std::string DefaultNetProbePath() { return {}; }
+
+}  // namespace valdrune

@@ -1,0 +1,41 @@
+#include "platform/windows/Privileges.h"
+
+#include <winsock2.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+#include <windows.h>
+
+namespace valdrune {
+
+bool IsElevated() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool ok = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
+                                          &size) != 0;
+    ::CloseHandle(token);
+    return ok && elevation.TokenIsElevated != 0;
+}
+
+WindowsPrivilegeReport CheckPrivileges() {
+    WindowsPrivilegeReport r;
+    r.elevated = IsElevated();
+    r.canFlush = r.elevated;
+    const HANDLE icmp = ::IcmpCreateFile();
+    r.canProbe = icmp != INVALID_HANDLE_VALUE;
+    if (r.canProbe) ::IcmpCloseHandle(icmp);
+    return r;
+}
+
+std::string WindowsPrivilegeReport::Summary() const {
+    if (Complete()) return "ICMP echo and neighbour-cache flush are available.";
+    std::string text;
+    if (!canProbe) text += "ICMP echo is not available: address-conflict probes cannot run. ";
+    if (!canFlush)
+        text += "The neighbour cache cannot be flushed without administrator rights: probes may "
+                "be answered from stale entries. Run as administrator.";
+    return text;
+}
+
+}  // namespace valdrune
