@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli/Decode.h"
@@ -23,16 +25,27 @@ namespace {
 using e2e::NetNs;
 using nlohmann::json;
 
+// The Linux build's tool. VALDRUNE_CLI may name another one to run instead, as a command with
+// space-separated words (valdrune-cli.exe under Wine); the cases are the same.
 const std::string kCli = VALDRUNE_CLI_BINARY;
 constexpr int kFastScale = 20;
 const std::vector<std::string> kFast = {"VALDRUNE_TIME_SCALE=" + std::to_string(kFastScale)};
+
+std::vector<std::string> CliCommand() {
+    const char* other = std::getenv("VALDRUNE_CLI");
+    if (other == nullptr || *other == '\0') return {kCli};
+    std::vector<std::string> words;
+    std::istringstream text(other);
+    for (std::string w; text >> w;) words.push_back(w);
+    return words;
+}
 
 const char* const kStandard = "02-00-00-30-00-01";
 const char* const kLegacy = "02-00-00-03-00-02";
 const char* const kTwoPort = "02-00-00-0C-00-03";
 
 std::vector<std::string> Cli(std::initializer_list<std::string> args) {
-    std::vector<std::string> argv = {kCli};
+    std::vector<std::string> argv = CliCommand();
     argv.insert(argv.end(), args);
     return argv;
 }
@@ -92,6 +105,46 @@ TEST(CliE2e, SearchSeesOnlyTheSelectedAdaptersSegment) {
     }
     auto none = net.RunInPc(Cli({"search", "--interface", "wlan9"}), 20000, kFast);
     EXPECT_EQ(none.exitCode, EXIT_NOT_FOUND);
+}
+
+// Every device of a scenario, with every field as the Linux tool gives it; for the Linux tool
+// itself this checks that two searches agree.
+class CliScenarioE2e : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CliScenarioE2e, SearchListsEveryDeviceWithTheLinuxToolsFields) {
+    NetNs net("cli-scen");
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", GetParam()}, 0, kFast);
+    const json devices = SearchJson(net);
+    auto linux = net.RunInPc({kCli, "search", "--json"}, 20000, kFast);
+    ASSERT_EQ(linux.exitCode, 0) << linux.err;
+    const json expected = json::parse(linux.out);
+    ASSERT_TRUE(devices.is_array());
+    ASSERT_EQ(devices.size(), expected.size());
+    for (const auto& want : expected) {
+        const json* got = Find(devices, want["mac"].get<std::string>());
+        ASSERT_NE(got, nullptr) << want["mac"];
+        EXPECT_EQ(*got, want);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, CliScenarioE2e, ::testing::Values("kinds", "demo"));
+
+TEST(CliE2e, AnswersArrivingOnTheOtherAdapterAreNotListed) {
+    NetNs net("cli-foreign", 2);
+    VALDRUNE_REQUIRE_NETNS(net);
+    net.StartSim({"--scenario", "kinds"}, 0, kFast);
+    net.StartSim({"--scenario", "many", "--count", "3"}, 1, kFast);
+    // The Linux tool searches on pc1 meanwhile: segment 1's devices broadcast their answers,
+    // which reach the tool under test through pc1, not through its selected adapter.
+    auto other = net.Spawn(net.PcNs(), {kCli, "search", "--watch", "--interface", net.PcIf(1)}, kFast);
+    auto r = net.RunInPc(Cli({"search", "--interface", net.PcIf(0), "--json"}), 20000, kFast);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json devices = json::parse(r.out);
+    EXPECT_EQ(devices.size(), 3u);
+    for (const auto& d : devices) {
+        EXPECT_EQ(d["ipv4"].get<std::string>().rfind(net.Subnet(0) + ".", 0), 0u) << d["ipv4"];
+    }
 }
 
 struct KindCase {
@@ -329,7 +382,7 @@ TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {
     const std::string ip = net.Subnet() + ".70";
     const std::vector<std::string> options = {"set", kStandard, "--static",     "--ip",
                                               ip,    "--mask",  "255.255.255.0"};
-    std::vector<std::string> dry = {kCli};
+    std::vector<std::string> dry = CliCommand();
     dry.insert(dry.end(), options.begin(), options.end());
     dry.push_back("--dry-run");
     auto dryRun = net.RunInPc(dry, 30000, kFast);
@@ -339,7 +392,7 @@ TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {
     ASSERT_TRUE(capture.Ok()) << "cannot capture on " << net.PcIf();
     const std::string pcapPath = net.Scratch() + "/wire.pcap";
     capture.SaveTo(pcapPath);
-    std::vector<std::string> real = {kCli};
+    std::vector<std::string> real = CliCommand();
     real.insert(real.end(), options.begin(), options.end());
     auto r = capture.Run(net, real);
     ASSERT_EQ(r.exitCode, EXIT_OK) << r.err;

@@ -1,0 +1,125 @@
+// The Windows layer's decisions over plain data: what the IP Helper's answers mean.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include "platform/windows/CodePage.h"
+#include "platform/windows/EchoProber.h"
+#include "platform/windows/HostNetwork.h"
+#include "platform/windows/NeighbourCache.h"
+
+namespace valdrune {
+namespace {
+
+constexpr std::uint32_t kTarget = 0x0A000005;  // 10.0.0.5
+constexpr std::uint32_t kRouter = 0x0A000001;
+
+struct StatusCase {
+    const char* name;
+    unsigned long status;
+    std::uint32_t from;
+    int code;
+};
+
+class EchoStatus : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(EchoStatus, MapsToTheOutcomeCode) {
+    const auto& c = GetParam();
+    EXPECT_EQ(EchoCodeForStatus(c.status, c.from, kTarget), c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, EchoStatus,
+    testing::Values(StatusCase{"Reply", IP_SUCCESS, kTarget, ECHO_ANSWERED},
+                    StatusCase{"SuccessFromNobody", IP_SUCCESS, 0, ECHO_NET_UNREACHABLE},
+                    StatusCase{"NetUnreachable", IP_DEST_NET_UNREACHABLE, kRouter, 11002},
+                    StatusCase{"HostUnreachable", IP_DEST_HOST_UNREACHABLE, kRouter, 11003},
+                    StatusCase{"TimedOut", IP_REQ_TIMED_OUT, 0, 11010},
+                    StatusCase{"TargetRefusesPort", IP_DEST_PORT_UNREACHABLE, kTarget, 0},
+                    StatusCase{"RouterRefusesProtocol", IP_DEST_PROT_UNREACHABLE, kRouter, 11003},
+                    StatusCase{"TtlExpiredOnTheWay", IP_TTL_EXPIRED_TRANSIT, kRouter, 11003},
+                    StatusCase{"LocalFailure", IP_GENERAL_FAILURE, 0, ECHO_NET_UNREACHABLE},
+                    StatusCase{"NoResources", IP_NO_RESOURCES, 0, ECHO_NET_UNREACHABLE}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+WindowsAdapterFacts Adapter(std::int32_t index, const char* name, std::uint32_t ip) {
+    WindowsAdapterFacts a;
+    a.index = index;
+    a.friendlyName = name;
+    a.description = "Intel(R) Ethernet";
+    a.hwAddress = {0x52, 0x54, 0x00, 0x12, 0x34, static_cast<std::uint8_t>(index)};
+    a.ipv4 = ip;
+    return a;
+}
+
+TEST(WindowsAdapters, DescriptionsKeepTheNameFirstAndFlagAdaptersThatAreDown) {
+    auto a = Adapter(7, "Ethernet 2", 0xC0A80005);
+    EXPECT_EQ(FormatAdapterDescription(a), "Ethernet 2 (Intel(R) Ethernet, 52:54:00:12:34:07)");
+    a.up = false;
+    a.hwAddress.assign(6, 0);
+    EXPECT_EQ(FormatAdapterDescription(a), "Ethernet 2 (Intel(R) Ethernet, down)");
+    WindowsAdapterFacts lo;
+    lo.index = 1;
+    lo.friendlyName = "Loopback Pseudo-Interface 1";
+    lo.loopback = true;
+    EXPECT_EQ(FormatAdapterDescription(lo), "Loopback Pseudo-Interface 1 (loopback)");
+}
+
+TEST(WindowsAdapters, SystemOrderWithLoopbackLastAndGatewaysOnlyWhenSet) {
+    WindowsAdapterFacts lo;
+    lo.index = 1;
+    lo.loopback = true;
+    lo.ipv4 = 0x7F000001;
+    auto wired = Adapter(12, "Ethernet", 0xC0A80005);
+    wired.gateway = 0xC0A80001;
+    auto wifi = Adapter(4, "Wi-Fi", 0x0A000002);
+    const auto list = ToHostAdapters({lo, wired, wifi});
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].index, 12);
+    EXPECT_EQ(list[0].ipv4Text, "192.168.0.5");
+    EXPECT_EQ(list[0].gatewayText, "192.168.0.1");
+    EXPECT_EQ(list[1].index, 4);
+    EXPECT_EQ(list[1].gatewayText, "");
+    EXPECT_EQ(list[2].index, 1);
+}
+
+TEST(WindowsAdapters, OwnAddressSkipsLoopbackDownAndUnaddressedAdapters) {
+    WindowsAdapterFacts lo;
+    lo.loopback = true;
+    lo.ipv4 = 0x7F000001;
+    auto down = Adapter(3, "Ethernet", 0xC0A80005);
+    down.up = false;
+    auto bare = Adapter(4, "Ethernet 2", 0);
+    auto wifi = Adapter(5, "Wi-Fi", 0x0A000002);
+    EXPECT_EQ(OwnAddress({lo, down, bare, wifi}), 0x0A000002u);
+    EXPECT_EQ(OwnAddress({lo}), 0u);
+}
+
+TEST(WindowsNeighbours, FlushTakesEveryCachedEntryOfTheAddressButNoPermanentOne) {
+    const std::vector<NeighbourRow> table = {
+        {3, kTarget, false}, {5, kTarget, true}, {7, kTarget, false}, {3, kRouter, false}};
+    const auto rows = RowsToFlush(table, kTarget);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].ifIndex, 3);
+    EXPECT_EQ(rows[1].ifIndex, 7);
+    EXPECT_TRUE(RowsToFlush(table, 0x0A0000FF).empty());
+}
+
+TEST(WindowsCodePage, LegacyNamesBecomeUtf8InTheActiveCodePage) {
+    EXPECT_EQ(ActiveCodePageToUtf8("Camera-01"), "Camera-01");
+    EXPECT_EQ(ActiveCodePageToUtf8(""), "");
+    // 0xE9 is a letter in every single-byte Western code page; whatever this one says, the
+    // result is UTF-8, never the raw byte.
+    const std::string converted = ActiveCodePageToUtf8("\xE9");
+    if (::GetACP() == 1252) {
+        EXPECT_EQ(converted, "\xC3\xA9");
+    }
+    EXPECT_NE(converted, "\xE9");
+    EXPECT_EQ(WideToUtf8(L"Ethernet \u00e9"), "Ethernet \xC3\xA9");
+    EXPECT_EQ(WideToUtf8(nullptr), "");
+}
+
+}  // namespace
+}  // namespace valdrune
