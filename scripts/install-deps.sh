@@ -4,6 +4,8 @@
 # (sudo) only when something is missing.
 #   --with-browsers   also the browsers the tool detects (firefox-esr, chromium), so that a test
 #                     run proves the suite does not depend on what is installed
+#   --windows         also the cross compiler and Wine for the Windows build
+#                     (scripts/build-qt-windows.sh, the windows preset)
 set -euo pipefail
 # shellcheck source=lib/rights.sh
 source "$(dirname "$0")/lib/rights.sh"
@@ -18,8 +20,14 @@ packages=(
     xvfb xauth fonts-noto-cjk fonts-dejavu-core
     dpkg-dev fakeroot file ccache
 )
-if [[ "${1:-}" == --with-browsers ]]; then
-    packages+=(firefox-esr chromium)
+for arg in "$@"; do
+    case $arg in
+        --with-browsers) packages+=(firefox-esr chromium) ;;
+        --windows)
+            packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+                       binutils-mingw-w64-x86-64 wine wine64 util-linux) ;;
+    esac
+done
 fi
 
 missing=()

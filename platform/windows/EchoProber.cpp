@@ -82,6 +82,8 @@ WindowsEchoProber::~WindowsEchoProber() {
     }
     // Deleting it drops the outcomes already posted to it.
     delete receiver;
+    // Each worker returns by its request's own time-out at the latest.
+    ReapWorkers(true);
 }
 
 bool WindowsEchoProber::CanProbe() const {
@@ -116,8 +118,10 @@ void WindowsEchoProber::Probe(std::uint32_t address, const std::string& data, Mi
         if (it != probes_.end()) it->second.timer = 0;
         Finish(key, ECHO_TIMED_OUT);
     });
+    ReapWorkers(false);
     try {
-        std::thread([mailbox = mailbox_, this, key, address, data, milliseconds]() {
+        auto finished = std::make_shared<std::atomic<bool>>(false);
+        std::thread worker([mailbox = mailbox_, finished, this, key, address, data, milliseconds]() {
             const int code = SendOneEcho(address, data, milliseconds);
             std::lock_guard<std::mutex> guard(mailbox->lock);
             // `this` is used only on the owning thread, and only while the receiver lives.
@@ -125,7 +129,9 @@ void WindowsEchoProber::Probe(std::uint32_t address, const std::string& data, Mi
                 QMetaObject::invokeMethod(
                     mailbox->receiver, [this, key, code]() { Finish(key, code); },
                     Qt::QueuedConnection);
-        }).detach();
+            *finished = true;
+        });
+        workers_.push_back(Worker{std::move(worker), std::move(finished)});
     } catch (const std::system_error&) {
         // No thread to be had.
         const auto it = probes_.find(key);
@@ -133,6 +139,17 @@ void WindowsEchoProber::Probe(std::uint32_t address, const std::string& data, Mi
         scheduler_.CancelTimer(it->second.timer);
         probes_.erase(it);
         PostResult(std::move(callback), ECHO_NOT_PREPARED);
+    }
+}
+
+void WindowsEchoProber::ReapWorkers(bool all) {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (all || *it->finished) {
+            it->thread.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "protocol/Seams.h"
 
@@ -44,7 +47,16 @@ class WindowsEchoProber final : public IEchoProber {
     IScheduler& scheduler_;
     std::uint64_t nextKey_ = 1;
     std::map<std::uint64_t, Pending> probes_;
-    std::shared_ptr<Mailbox> mailbox_;  // shared with the workers, which may outlive this
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+    void ReapWorkers(bool all);
+
+    std::shared_ptr<Mailbox> mailbox_;  // shared with the workers
+    // Joined, not detached: a process that ends while a request is still inside the system's
+    // ICMP service can leave that service stuck for the next program.
+    std::vector<Worker> workers_;
     std::shared_ptr<bool> alive_;
 };
 

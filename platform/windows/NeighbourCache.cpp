@@ -37,13 +37,13 @@ std::vector<NeighbourRow> WindowsNeighbourCache::Table() {
 
 void WindowsNeighbourCache::Flush(std::uint32_t address) {
     for (const NeighbourRow& r : RowsToFlush(Table(), address)) {
-        MIB_IPNET_ROW2 row{};
-        row.InterfaceIndex = static_cast<NET_IFINDEX>(r.ifIndex);
-        row.Address.si_family = AF_INET;
-        row.Address.Ipv4.sin_family = AF_INET;
-        row.Address.Ipv4.sin_addr.s_addr = htonl(r.address);
+        // DeleteIpNetEntry, not its ...2 successor: the same removal on Windows, and one that
+        // Wine carries (as a no-op) where calling the successor ends the process.
+        MIB_IPNETROW row{};
+        row.dwIndex = static_cast<DWORD>(r.ifIndex);
+        row.dwAddr = htonl(r.address);
         // Fire and forget, as the seam says; a refusal (no elevation) changes nothing.
-        (void)::DeleteIpNetEntry2(&row);
+        (void)::DeleteIpNetEntry(&row);
     }
 }
 

@@ -1,4 +1,4 @@
-// Drops cached hardware addresses through the IP Helper (GetIpNetTable2, DeleteIpNetEntry2),
+// Drops cached hardware addresses through the IP Helper (GetIpNetTable2, DeleteIpNetEntry),
 // never through the "arp" command. Needs an elevated token.
 #pragma once
 

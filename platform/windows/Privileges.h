@@ -1,5 +1,5 @@
 // What this process may do on the network on Windows. UDP, the adapter list and ICMP echo
-// (IcmpSendEcho2) need no rights; removing a neighbour-cache entry (DeleteIpNetEntry2) needs
+// (IcmpSendEcho2) need no rights; removing a neighbour-cache entry (DeleteIpNetEntry) needs
 // an elevated administrator token.
 #pragma once
 

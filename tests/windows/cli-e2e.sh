@@ -31,4 +31,4 @@ unshare --net -- env WINEPREFIX="$VALDRUNE_WINEPREFIX" WINEDEBUG=-all \
 export VALDRUNE_CLI="$root/scripts/wine-run.sh --here --dlls $dlls $exe"
 # The cases about the tool's behaviour on the wire; the plan and capture cases exercise the
 # same paths again and are left to the Linux run.
-"$e2e" --gtest_filter='CliE2e.Search*:CliE2e.Answers*:CliE2e.Conflicting*:Kinds/CliSetE2e.*:Scenarios/*'
+"$e2e" --gtest_filter="${VALDRUNE_E2E_FILTER:-CliE2e.Search*:CliE2e.Answers*:CliE2e.Conflicting*:Kinds/CliSetE2e.*:Scenarios/*}"
