@@ -199,6 +199,7 @@ int Decode(const std::string& input, bool json, const std::string& pcMacText) {
 }  // namespace
 
 int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::string& probeHelper) {
+    PrepareStandardStreams();
     {
         // Names of devices without UTF-8 are in the code page of the user's language.
         std::vector<std::string> languages;

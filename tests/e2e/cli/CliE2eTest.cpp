@@ -114,7 +114,7 @@ class CliScenarioE2e : public ::testing::TestWithParam<const char*> {};
 TEST_P(CliScenarioE2e, SearchListsEveryDeviceWithTheLinuxToolsFields) {
     NetNs net("cli-scen");
     VALDRUNE_REQUIRE_NETNS(net);
-    net.StartSim({"--scenario", GetParam()}, 0, kFast);
+    net.StartSim({"--scenario", GetParam()}, 0, kFastScale);
     const json devices = SearchJson(net);
     auto linux = net.RunInPc({kCli, "search", "--json"}, 20000, kFast);
     ASSERT_EQ(linux.exitCode, 0) << linux.err;
@@ -133,11 +133,12 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, CliScenarioE2e, ::testing::Values("kinds", "
 TEST(CliE2e, AnswersArrivingOnTheOtherAdapterAreNotListed) {
     NetNs net("cli-foreign", 2);
     VALDRUNE_REQUIRE_NETNS(net);
-    net.StartSim({"--scenario", "kinds"}, 0, kFast);
-    net.StartSim({"--scenario", "many", "--count", "3"}, 1, kFast);
+    net.StartSim({"--scenario", "kinds"}, 0, kFastScale);
+    net.StartSim({"--scenario", "many", "--count", "3"}, 1, kFastScale);
     // The Linux tool searches on pc1 meanwhile: segment 1's devices broadcast their answers,
     // which reach the tool under test through pc1, not through its selected adapter.
-    auto other = net.Spawn(net.PcNs(), {kCli, "search", "--watch", "--interface", net.PcIf(1)}, kFast);
+    auto other =
+        net.Spawn(net.PcNs(), {kCli, "search", "--watch", "--interface", net.PcIf(1)}, kFast);
     auto r = net.RunInPc(Cli({"search", "--interface", net.PcIf(0), "--json"}), 20000, kFast);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const json devices = json::parse(r.out);
