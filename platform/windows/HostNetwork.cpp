@@ -10,16 +10,10 @@
 #include <cstring>
 
 #include "platform/windows/CodePage.h"
+#include "protocol/Record.h"
 
 namespace valdrune {
 namespace {
-
-std::string Ipv4Text(std::uint32_t hostOrder) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (hostOrder >> 24) & 0xFF,
-                  (hostOrder >> 16) & 0xFF, (hostOrder >> 8) & 0xFF, hostOrder & 0xFF);
-    return text;
-}
 
 std::uint32_t Ipv4Of(const SOCKADDR* address) {
     if (address == nullptr || address->sa_family != AF_INET) return 0;
