@@ -28,7 +28,6 @@ for arg in "$@"; do
                        binutils-mingw-w64-x86-64 wine wine64 util-linux) ;;
     esac
 done
-fi
 
 missing=()
 for p in "${packages[@]}"; do

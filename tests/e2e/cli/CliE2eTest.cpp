@@ -116,9 +116,9 @@ TEST_P(CliScenarioE2e, SearchListsEveryDeviceWithTheLinuxToolsFields) {
     VALDRUNE_REQUIRE_NETNS(net);
     net.StartSim({"--scenario", GetParam()}, 0, kFastScale);
     const json devices = SearchJson(net);
-    auto linux = net.RunInPc({kCli, "search", "--json"}, 20000, kFast);
-    ASSERT_EQ(linux.exitCode, 0) << linux.err;
-    const json expected = json::parse(linux.out);
+    auto reference = net.RunInPc({kCli, "search", "--json"}, 20000, kFast);
+    ASSERT_EQ(reference.exitCode, 0) << reference.err;
+    const json expected = json::parse(reference.out);
     ASSERT_TRUE(devices.is_array());
     ASSERT_EQ(devices.size(), expected.size());
     for (const auto& want : expected) {
