@@ -21,7 +21,7 @@
 #include "cli/Reach.h"
 #include "platform/AnsiText.h"
 #include "platform/Platform.h"
-#include "platform/linux/ReachRoutes.h"
+#include "platform/StopRequest.h"
 #include "res/CodePage.h"
 
 using namespace valdrune;
@@ -363,8 +363,13 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
             return EXIT_REFUSED;
         }
         reachOptions.macText = MacText(reachOptions.mac);
-        BlockStopSignals();
-        LinuxReachRoutes routes;
+        const std::unique_ptr<IReachRoutes> hostRoutes = CreateReachRoutes();
+        if (!hostRoutes) {
+            std::cerr << "reach is not available on this system yet.\n";
+            return EXIT_FAILED;
+        }
+        IReachRoutes& routes = *hostRoutes;
+        HoldStopRequests();
         ReachOutcome outcome;
         const int code =
             RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {

@@ -1,7 +1,5 @@
 #include "cli/Reach.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 
 #include "browser/core/SiteList.h"
 #include "cli/ExitCodes.h"
+#include "platform/StopRequest.h"
 
 namespace valdrune::cli {
 namespace {
@@ -145,31 +144,13 @@ void RunReach(Session& s, IReachRoutes& routes, const ReachOptions& o,
              });
 }
 
-namespace {
-
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
-    return set;
-}
-
-}  // namespace
-
-void BlockStopSignals() {
-    const sigset_t set = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
 int HoldUntilStopped(IReachRoutes& routes, const ReachOutcome& outcome, std::ostream& out,
                      std::ostream& err) {
     out << outcome.url << std::endl;
     const ReachEntry& e = *outcome.entry;
     err << "Borrowed " << Ipv4Text(e.source) << " on the adapter with a route to "
         << Ipv4Text(e.device) << "; stop with Ctrl-C to remove them.\n";
-    const sigset_t set = StopSignals();
-    int sig = 0;
-    sigwait(&set, &sig);
+    WaitForStopRequest();
     std::string error;
     if (!routes.Remove(e, error)) {
         err << error << " (it is removed at the next start of valdrune-cli reach).\n";

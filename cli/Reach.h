@@ -33,10 +33,6 @@ void RemoveLeftovers(IReachRoutes& routes, std::ostream& err);
 void RunReach(Session& s, IReachRoutes& routes, const ReachOptions& o,
               std::function<void(ReachOutcome)> done);
 
-// Holds SIGINT, SIGTERM and SIGHUP back from here on, so that a stop request arriving while
-// the change is made is taken up by HoldUntilStopped instead of ending the process halfway.
-void BlockStopSignals();
-
 // Prints the URL, waits for a stop request and undoes the change; the exit status.
 int HoldUntilStopped(IReachRoutes& routes, const ReachOutcome& outcome, std::ostream& out,
                      std::ostream& err);

@@ -1,6 +1,7 @@
 // The Linux members of PlatformServices (see platform/Platform.h).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/linux/EchoProber.h"
@@ -8,6 +9,7 @@
 #include "platform/linux/NeighbourCache.h"
 #include "platform/linux/NetworkSurvey.h"
 #include "platform/linux/Privileges.h"
+#include "platform/linux/ReachRoutes.h"
 #include "platform/linux/UdpTransport.h"
 #include "platform/qt/QtScheduler.h"
 #include "protocol/Protocol.h"
@@ -35,5 +37,10 @@ struct PlatformServices {
         return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};
     }
 };
+
+// The address and route changes of valdrune-cli reach; null where the host has none.
+inline std::unique_ptr<IReachRoutes> CreateReachRoutes() {
+    return std::make_unique<LinuxReachRoutes>();
+}
 
 }  // namespace valdrune

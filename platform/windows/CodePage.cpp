@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <climits>
-#include <vector>
 
 namespace valdrune {
 namespace {
@@ -18,16 +16,6 @@ std::string WideToUtf8(const wchar_t* text, int length) {
 }
 
 }  // namespace
-
-std::string ActiveCodePageToUtf8(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > INT_MAX) return {};
-    const int length = static_cast<int>(bytes.size());
-    const int wide = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
-    if (wide <= 0) return {};
-    std::vector<wchar_t> text(static_cast<std::size_t>(wide));
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), wide);
-    return WideToUtf8(text.data(), wide);
-}
 
 std::string WideToUtf8(const wchar_t* text) {
     if (text == nullptr) return {};

@@ -1,6 +1,7 @@
 // The Windows members of PlatformServices (see platform/Platform.h).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/qt/QtScheduler.h"
@@ -10,6 +11,7 @@
 #include "platform/windows/UdpTransport.h"
 #include "platform/windows/Winsock.h"
 #include "protocol/Protocol.h"
+#include "protocol/Reach.h"
 
 namespace valdrune {
 
@@ -37,5 +39,8 @@ struct PlatformServices {
 
 // No helper program on Windows; the argument exists for the Linux build's sake.
 inline std::string DefaultNetProbePath() { return {}; }
+
+// valdrune-cli reach does not change addresses and routes on Windows yet.
+inline std::unique_ptr<IReachRoutes> CreateReachRoutes() { return nullptr; }
 
 }  // namespace valdrune
