@@ -79,6 +79,10 @@ DoctorText Texts(const DoctorResult& r) {
         case Finding::FirewallUntested:
             return {"The firewall could not be checked: " + At(r, 0) + ".",
                     "Run the doctor as root to read the rules."};
+        case Finding::FirewallUnchecked:
+            return {"The firewall on " + At(r, 0) + ": not checked on this system.", ""};
+        case Finding::ReversePathUnchecked:
+            return {"Reverse-path filtering of " + At(r, 0) + ": not checked on this system.", ""};
         case Finding::ReversePathOff:
             return {"Reverse-path filtering on " + At(r, 0) + " is " +
                         (At(r, 1) == "2" ? "loose" : "off") +
@@ -175,6 +179,8 @@ const char* VerdictName(Verdict verdict) {
     switch (verdict) {
         case Verdict::Ok:
             return "ok";
+        case Verdict::Unknown:
+            return "unknown";
         case Verdict::Warning:
             return "warning";
         case Verdict::Problem:

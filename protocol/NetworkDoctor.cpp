@@ -59,6 +59,10 @@ DoctorResult PortCheck(const NetworkFacts& f) {
 }
 
 DoctorResult FirewallCheck(const NetworkFacts& f) {
+    if (!f.firewallRead && f.loop == LoopOutcome::NotRun) {
+        return Make(DoctorCheck::Firewall, Verdict::Unknown, Finding::FirewallUnchecked,
+                    {f.adapter.name});
+    }
     if (f.rules == RuleOutcome::Drops) {
         return Make(DoctorCheck::Firewall, Verdict::Problem, Finding::FirewallDropRule,
                     {f.ruleText, f.rulePlace}, f.ruleFixCommand);
@@ -84,6 +88,10 @@ DoctorResult FirewallCheck(const NetworkFacts& f) {
 
 DoctorResult ReversePathCheck(const NetworkFacts& f) {
     const std::string& name = f.adapter.name;
+    if (!f.reversePathRead) {
+        return Make(DoctorCheck::ReversePath, Verdict::Unknown, Finding::ReversePathUnchecked,
+                    {name});
+    }
     if (f.reversePathMode != 1) {
         return Make(DoctorCheck::ReversePath, Verdict::Ok, Finding::ReversePathOff,
                     {name, std::to_string(f.reversePathMode)});
@@ -126,7 +134,8 @@ DoctorResult RightsCheck(const NetworkFacts& f) {
                     f.grantCommand);
     }
     return Make(DoctorCheck::Rights, Verdict::Ok, Finding::RightsComplete,
-                {f.usesPingSocket ? "ping socket" : "helper"});
+                {!f.echoMeans.empty() ? f.echoMeans
+                                      : f.usesPingSocket ? "ping socket" : "helper"});
 }
 
 }  // namespace

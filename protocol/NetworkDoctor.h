@@ -9,7 +9,8 @@
 
 namespace valdrune {
 
-enum class Verdict { Ok, Warning, Problem };
+// Unknown: the host gives no way to read the fact, so nothing is judged.
+enum class Verdict { Ok, Unknown, Warning, Problem };
 
 enum class DoctorCheck { Adapter, SharedSubnet, Port, Firewall, ReversePath, TunnelRoute, Rights };
 
@@ -29,10 +30,12 @@ enum class Finding {
     FirewallMayDrop,            // rule text, its place
     FirewallLoopLost,           // the loop's target "address:port via adapter"
     FirewallUntested,           // why neither the rules nor the loop could say anything
+    FirewallUnchecked,          // name: the host's firewall is not read here
     ReversePathOff,             // name, effective mode (0 or 2)
     ReversePathRouteHere,       // name: strict, but the way out leaves through this adapter
     ReversePathRouteElsewhere,  // name, the adapter the way out leaves through
     ReversePathNoRoute,         // name: strict and there is no way out at all
+    ReversePathUnchecked,       // name: the host has no such setting that could be read
     RoutesPlain,                // default-route adapter (or ""), broadcast-route adapter (or "")
     TunnelDefault,              // tunnel adapter holding the default route
     TunnelBroadcast,            // tunnel adapter holding the limited-broadcast route
@@ -74,12 +77,14 @@ struct NetworkFacts {
 
     std::vector<PortHolder> portHolders;  // other sockets on UDP 10669
 
+    bool firewallRead = true;  // false where nothing reads the host's firewall
     RuleOutcome rules = RuleOutcome::Unread;
     std::string ruleText, rulePlace, ruleFixCommand;
     LoopOutcome loop = LoopOutcome::NotRun;
     std::string loopTarget;
     std::string untestedReason;
 
+    bool reversePathRead = true;  // false where the host has no reverse-path setting to read
     int reversePathMode = 0;  // effective rp_filter of the adapter: 0 off, 1 strict, 2 loose
     std::string outsideRouteAdapter;  // where the route to an address outside every subnet leaves
     std::string reversePathFixCommand;
@@ -91,6 +96,7 @@ struct NetworkFacts {
 
     bool canProbe = false, canFlush = false;
     bool usesPingSocket = false;
+    std::string echoMeans;  // how echo goes out where it is neither a ping socket nor the helper
     std::string grantCommand;  // grants what is missing; empty when nothing is
 };
 

@@ -62,6 +62,10 @@ std::uint32_t OwnAddress(const std::vector<WindowsAdapterFacts>& adapters) {
     return 0;
 }
 
+bool IsTunnelIfType(unsigned long ifType) {
+    return ifType == IF_TYPE_TUNNEL || ifType == IF_TYPE_PPP || ifType == IF_TYPE_PROP_VIRTUAL;
+}
+
 bool ReadAdapters(std::vector<WindowsAdapterFacts>& out) {
     const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST |
                         GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
@@ -84,12 +88,16 @@ bool ReadAdapters(std::vector<WindowsAdapterFacts>& out) {
         f.description = WideToUtf8(a->Description);
         f.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
         f.up = a->OperStatus == IfOperStatusUp;
+        f.tunnel = IsTunnelIfType(a->IfType);
         const ULONG length = std::min<ULONG>(a->PhysicalAddressLength, MAX_ADAPTER_ADDRESS_LENGTH);
         f.hwAddress.assign(a->PhysicalAddress, a->PhysicalAddress + length);
         for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
             const std::uint32_t address = Ipv4Of(u->Address.lpSockaddr);
             if (address == 0) continue;
-            if (f.ipv4 == 0) f.ipv4 = address;
+            if (f.ipv4 == 0) {
+                f.ipv4 = address;
+                f.prefixLength = u->OnLinkPrefixLength;
+            }
             f.addresses.push_back(address);
         }
         for (auto* g = a->FirstGatewayAddress; g != nullptr && f.gateway == 0; g = g->Next)

@@ -19,6 +19,8 @@ struct WindowsAdapterFacts {
     bool up = true;
     std::vector<std::uint8_t> hwAddress;
     std::uint32_t ipv4 = 0;     // host order, first unicast address; 0 when none
+    int prefixLength = 0;       // of that address
+    bool tunnel = false;        // IfTunnelType: a tunnel, PPP or virtual (VPN) adapter
     std::vector<std::uint32_t> addresses;  // every IPv4 unicast address, host order
     std::uint32_t gateway = 0;  // host order, first IPv4 gateway; 0 when none
 };
@@ -26,6 +28,10 @@ struct WindowsAdapterFacts {
 // "Ethernet 2 (Intel(R) Ethernet Connection, 52:54:00:12:34:56)"; ", down" is added for an
 // adapter that is not up. The part before " (" is what a user types to select it.
 std::string FormatAdapterDescription(const WindowsAdapterFacts& adapter);
+
+// Whether an adapter of this IfType (IP Helper) is a tunnel, point-to-point or virtual link,
+// as VPN clients install them.
+bool IsTunnelIfType(unsigned long ifType);
 
 // The adapters in the order the system reports them, loopback ones last.
 std::vector<HostAdapter> ToHostAdapters(std::vector<WindowsAdapterFacts> adapters);

@@ -8,6 +8,7 @@
 #include "platform/windows/EchoProber.h"
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
+#include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/UdpTransport.h"
 #include "platform/windows/Winsock.h"
 #include "protocol/Protocol.h"
@@ -31,6 +32,7 @@ struct PlatformServices {
     WindowsHostNetwork host;
     WindowsEchoProber prober{scheduler};
     WindowsNeighbourCache neighbours;
+    WindowsNetworkSurvey survey;  // what valdrune-cli doctor judges
 
     ProtocolEnvironment Environment() {
         return ProtocolEnvironment{scheduler, transport, host, prober, neighbours};

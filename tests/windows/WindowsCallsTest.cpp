@@ -14,6 +14,7 @@
 #include "platform/windows/EchoProber.h"
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
+#include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/Privileges.h"
 #include "platform/windows/UdpTransport.h"
 #include "platform/windows/Winsock.h"
@@ -69,6 +70,20 @@ TEST_F(WindowsCalls, AdapterListAndInterfaceRowsAreRead) {
     }));
     EXPECT_EQ(AdapterOfAddress(htonl(INADDR_LOOPBACK)), LoopbackIndex());
     EXPECT_EQ(AdapterOfAddress(htonl(0x0A0B0C0D)), -1);
+}
+
+TEST_F(WindowsCalls, SurveyFindsTheAdapterByAddressAndLeavesOutItsOwnSocketOnThePort) {
+    UdpTransport own;
+    ASSERT_EQ(own.CreateAndBind("", -1), 0);
+    WindowsNetworkSurvey survey;
+    const NetworkFacts f = survey.Gather("127.0.0.1", -1);
+    ASSERT_TRUE(f.adapterFound);
+    EXPECT_EQ(f.adapter.ipv4, 0x7F000001u);
+    EXPECT_EQ(f.adapter.prefixLength, 8);
+    EXPECT_TRUE(f.portHolders.empty());
+    EXPECT_FALSE(f.reversePathRead);
+    EXPECT_FALSE(f.firewallRead);
+    EXPECT_FALSE(survey.Gather("no-such-adapter", -1).adapterFound);
 }
 
 class LoopbackDatagrams : public WindowsCalls {

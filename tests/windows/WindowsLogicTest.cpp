@@ -5,10 +5,12 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include "platform/AnsiText.h"
 #include "platform/windows/CodePage.h"
 #include "platform/windows/EchoProber.h"
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
+#include "platform/windows/NetworkSurvey.h"
 
 namespace valdrune {
 namespace {
@@ -108,17 +110,35 @@ TEST(WindowsNeighbours, FlushTakesEveryCachedEntryOfTheAddressButNoPermanentOne)
 }
 
 TEST(WindowsCodePage, LegacyNamesBecomeUtf8InTheActiveCodePage) {
-    EXPECT_EQ(ActiveCodePageToUtf8("Camera-01"), "Camera-01");
-    EXPECT_EQ(ActiveCodePageToUtf8(""), "");
-    // 0xE9 is a letter in every single-byte Western code page; whatever this one says, the
-    // result is UTF-8, never the raw byte.
-    const std::string converted = ActiveCodePageToUtf8("\xE9");
+    EXPECT_EQ(AnsiToUtf8("Camera-01", 1252), "Camera-01");
+    EXPECT_EQ(AnsiToUtf8("", 1252), "");
+    // The active code page decides, not the argument. 0xE9 is a letter in every single-byte
+    // Western code page; whatever this one says, the result is UTF-8, never the raw byte.
+    const std::string converted = AnsiToUtf8("\xE9", 932);
     if (::GetACP() == 1252) {
         EXPECT_EQ(converted, "\xC3\xA9");
     }
     EXPECT_NE(converted, "\xE9");
     EXPECT_EQ(WideToUtf8(L"Ethernet \u00e9"), "Ethernet \xC3\xA9");
     EXPECT_EQ(WideToUtf8(nullptr), "");
+}
+
+}  // namespace
+}  // namespace valdrune
+
+namespace valdrune {
+namespace {
+
+TEST(WindowsRoutes, LongestPrefixThenLowestMetricDecidesTheAdapter) {
+    const std::vector<WindowsRouteRow> rows = {
+        {0, 0, 4, 35}, {0, 0, 9, 5}, {0x0A4D0100, 24, 4, 25}, {0xFFFFFFFF, 32, 7, 281}};
+    EXPECT_EQ(RouteIndexFor(rows, 0xC0000201), 9);   // default, the cheaper one
+    EXPECT_EQ(RouteIndexFor(rows, 0x0A4D0163), 4);   // the subnet beats the default
+    EXPECT_EQ(RouteIndexFor(rows, 0xFFFFFFFF), 7);   // the host route to the broadcast
+    EXPECT_EQ(RouteIndexFor({}, 0xFFFFFFFF), -1);
+    EXPECT_TRUE(IsTunnelIfType(IF_TYPE_TUNNEL));
+    EXPECT_TRUE(IsTunnelIfType(IF_TYPE_PPP));
+    EXPECT_FALSE(IsTunnelIfType(IF_TYPE_ETHERNET_CSMACD));
 }
 
 }  // namespace

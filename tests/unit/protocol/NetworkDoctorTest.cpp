@@ -94,6 +94,19 @@ INSTANTIATE_TEST_SUITE_P(
                  f.outsideRouteAdapter = "wlan0";
              },
              DoctorCheck::ReversePath, Verdict::Ok, Finding::ReversePathOff},
+        Case{"StrictnessTheHostCannotReportIsNotJudged",
+             [](NetworkFacts& f) {
+                 f.reversePathRead = false;
+                 f.outsideRouteAdapter.clear();
+             },
+             DoctorCheck::ReversePath, Verdict::Unknown, Finding::ReversePathUnchecked},
+        Case{"FirewallTheHostCannotReportIsNotJudged",
+             [](NetworkFacts& f) {
+                 f.firewallRead = false;
+                 f.rules = RuleOutcome::Unread;
+                 f.loop = LoopOutcome::NotRun;
+             },
+             DoctorCheck::Firewall, Verdict::Unknown, Finding::FirewallUnchecked},
         Case{"TunnelBroadcastRouteWithUnpinnedSends",
              [](NetworkFacts& f) {
                  f.broadcastRouteAdapter = "tun0";
