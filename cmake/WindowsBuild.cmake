@@ -41,13 +41,13 @@ foreach(lib gtest gtest_main gmock gmock_main)
     endif()
 endforeach()
 
-# The DLLs a program needs next to it: Qt Core and the compiler's runtime. Tests find them
-# through WINEPATH (scripts/wine-run.sh); installs get copies.
+# The DLLs a program needs next to it: Qt's and the compiler's runtime. Tests find them through
+# WINEPATH (scripts/wine-run.sh); installs get copies (valdrune_windows_install).
 get_target_property(_qtcore_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
 if(NOT _qtcore_dll)
     get_target_property(_qtcore_dll Qt6::Core IMPORTED_LOCATION)
 endif()
-set(VALDRUNE_RUNTIME_DLLS ${_qtcore_dll})
+set(VALDRUNE_COMPILER_DLLS)
 foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
                     OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -59,14 +59,15 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     if(NOT EXISTS "${_path}")
         message(FATAL_ERROR "${dll} not found for ${VALDRUNE_MINGW_TRIPLE}")
     endif()
-    list(APPEND VALDRUNE_RUNTIME_DLLS ${_path})
+    list(APPEND VALDRUNE_COMPILER_DLLS ${_path})
 endforeach()
 set(_dll_dirs)
-foreach(dll ${VALDRUNE_RUNTIME_DLLS})
+foreach(dll ${_qtcore_dll} ${VALDRUNE_COMPILER_DLLS})
     get_filename_component(_dir ${dll} DIRECTORY)
     list(APPEND _dll_dirs ${_dir})
 endforeach()
 list(REMOVE_DUPLICATES _dll_dirs)
 list(JOIN _dll_dirs ":" VALDRUNE_DLL_PATH)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CROSSCOMPILING_EMULATOR} --dlls ${VALDRUNE_DLL_PATH})
-install(FILES ${VALDRUNE_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+include(WindowsInstall)
