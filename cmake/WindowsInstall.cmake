@@ -60,6 +60,9 @@ function(valdrune_windows_install target)
     endif()
 
     set_property(GLOBAL APPEND PROPERTY VALDRUNE_WINDOWS_PROGRAMS ${target})
+    # The setup program is rebuilt when these rules change.
+    set_property(GLOBAL APPEND PROPERTY VALDRUNE_WINDOWS_INSTALL_SCRIPTS
+                 ${CMAKE_CURRENT_BINARY_DIR}/cmake_install.cmake)
     if(W_START_MENU)
         set(kind console)
         if(W_GUI)

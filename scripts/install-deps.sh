@@ -4,8 +4,8 @@
 # (sudo) only when something is missing.
 #   --with-browsers   also the browsers the tool detects (firefox-esr, chromium), so that a test
 #                     run proves the suite does not depend on what is installed
-#   --windows         also the cross compiler and Wine for the Windows build
-#                     (scripts/build-qt-windows.sh, the windows preset)
+#   --windows         also the cross compiler, Wine and NSIS for the Windows build
+#                     (scripts/build-qt-windows.sh, the windows preset, its setup program)
 set -euo pipefail
 # shellcheck source=lib/rights.sh
 source "$(dirname "$0")/lib/rights.sh"
@@ -25,7 +25,7 @@ for arg in "$@"; do
         --with-browsers) packages+=(firefox-esr chromium) ;;
         --windows)
             packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-                       binutils-mingw-w64-x86-64 wine wine64 util-linux) ;;
+                       binutils-mingw-w64-x86-64 wine wine64 util-linux nsis) ;;
     esac
 done
 
