@@ -2,8 +2,8 @@
 # Sets up a fresh Debian machine, builds everything and runs every test:
 # unit, gui (offscreen), e2e (network namespaces, needs root), bench (brief), and the fuzzers
 # (their own clang build with ASan and UBSan, bounded time), and the Windows build: Qt for the
-# target (built once per machine, then cached), the cross-built suites and the CLI cases under
-# Wine. Run it as a normal user (it asks for root through sudo where a step needs it) or as
+# target (built once per machine, then cached), the cross-built suites, the setup program, and
+# the CLI cases and the setup program's install and uninstall under Wine. Run it as a normal user (it asks for root through sudo where a step needs it) or as
 # root. VALDRUNE_SKIP_FUZZ=1 / VALDRUNE_SKIP_WINDOWS=1 leave a stage out on a developer's machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,6 +56,8 @@ if ((windows)); then
     cmake --preset windows
     cmake --build --preset windows -j "$jobs"
     stage_done "windows build"
+    cmake --build --preset windows --target installer
+    stage_done "windows setup program"
     # Needs the Linux build above: its CLI cases and simulator drive valdrune-cli.exe.
     if [[ $(id -u) -eq 0 ]]; then
         ctest --preset windows -j "$jobs" --output-on-failure
