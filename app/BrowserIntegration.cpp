@@ -8,6 +8,7 @@
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/ProtocolDeviceSource.h"
 #include "browser/qt/BrowserDialogs.h"
+#include "dialogkit/ControlText.h"
 #include "dialogkit/MessageBox.h"
 #include "res/StringTable.h"
 
@@ -28,6 +29,14 @@ struct BrowserIntegration::State final : IBrowserHost {
         return ShowMessageBox(MessageBoxRequest{parent, textId, boxType, {}}) == ID_OK
                    ? ANSWER_OK
                    : ANSWER_CANCEL;
+    }
+    void ShowFilledMessage(int textId, int boxType, BoxOwner owner,
+                           const std::vector<std::string>& fill) override {
+        QStringList arguments;
+        for (const std::string& a : fill) arguments << QString::fromStdString(a);
+        QWidget* parent = owner == BoxOwner::MainDialog ? &dlg : nullptr;
+        ShowMessageBox(MessageBoxRequest{parent, textId, boxType,
+                                         FillIn(DialogText(textId), arguments).toStdString()});
     }
     void PostMessage(WindowMessage message, std::uintptr_t wParam) override {
         dlg.PostMessage(message, wParam, 0);

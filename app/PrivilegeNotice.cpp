@@ -2,7 +2,6 @@
 
 #include <QRegularExpression>
 #include <cstdio>
-#include <initializer_list>
 
 #include "dialogkit/ControlText.h"
 #include "dialogkit/MessageBox.h"
@@ -24,19 +23,6 @@ QString ShellWord(const QString& word) {
 // the window.
 QString GrantCommand(const QString& helper) {
     return QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+p ") + ShellWord(helper);
-}
-
-// The "%s" of text in order, each searched after the previous argument, so that a "%s" inside
-// a path is left alone.
-QString FillIn(QString text, std::initializer_list<QString> arguments) {
-    qsizetype from = 0;
-    for (const QString& argument : arguments) {
-        const qsizetype at = text.indexOf(QStringLiteral("%s"), from);
-        if (at < 0) break;
-        text.replace(at, 2, argument);
-        from = at + argument.size();
-    }
-    return text;
 }
 
 }  // namespace

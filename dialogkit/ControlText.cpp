@@ -65,4 +65,15 @@ QString FormatString(const QString& text, const QString& argument) {
     return result;
 }
 
+QString FillIn(QString text, const QStringList& arguments) {
+    qsizetype from = 0;
+    for (const QString& argument : arguments) {
+        const qsizetype at = text.indexOf(QStringLiteral("%s"), from);
+        if (at < 0) break;
+        text.replace(at, 2, argument);
+        from = at + argument.size();
+    }
+    return text;
+}
+
 }  // namespace valdrune

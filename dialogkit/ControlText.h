@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -21,5 +22,8 @@ int CalcControlTextWidth(const QWidget* control, const QString& text);
 QString FormatNumber(const QString& text, long long number);
 // Replaces the first "%s" of text with argument.
 QString FormatString(const QString& text, const QString& argument);
+// Replaces the "%s" of text in order, each searched after the previous argument, so that a
+// "%s" inside an argument (a path, a system message) is left alone.
+QString FillIn(QString text, const QStringList& arguments);
 
 }  // namespace valdrune

@@ -31,6 +31,27 @@ struct EdgeVersionValue {
     std::string text;
 };
 
+// What became of starting a browser. A start that the system accepted may still end at once
+// (a broken installation, a handler that refuses the URL): `exited` tells, when asked later.
+struct LaunchResult {
+    enum class Status { Started, FailedToStart, ExitedAtOnce };
+    Status status = Status::Started;
+    std::string program;  // what was started, as the user would recognise it
+    std::string reason;   // FailedToStart: the system's own words
+    int exitStatus = 0;   // ExitedAtOnce
+    // Started: the program's exit status once it has ended, nothing while it runs. Empty when
+    // the program cannot be watched. Dropping it never ends the program.
+    std::function<std::optional<int>()> exited;
+
+    static LaunchResult Failed(std::string program, std::string reason) {
+        LaunchResult r;
+        r.status = Status::FailedToStart;
+        r.program = std::move(program);
+        r.reason = std::move(reason);
+        return r;
+    }
+};
+
 struct LocalDateTime {
     int year = 1970;
     int month = 1;  // 1-12
@@ -49,9 +70,10 @@ class IBrowserEnvironment {
     // The identifier of the user's default handler for HTML files; empty when unknown.
     virtual std::string ReadDefaultBrowserProgId() const = 0;
     // Starts an executable with an argument list, never through a shell; not waited for.
-    virtual void Launch(const std::string& executable, const std::vector<std::string>& args) = 0;
+    virtual LaunchResult Launch(const std::string& executable,
+                                const std::vector<std::string>& args) = 0;
     // Hands a URL to the desktop's default handler.
-    virtual void OpenDefault(const std::string& url) = 0;
+    virtual LaunchResult OpenDefault(const std::string& url) = 0;
     // Whether the host keeps per-user trusted-site zones (and so wants them written).
     virtual bool HasTrustedSiteZones() const = 0;
     // The directory the process started in, and the separator to join a file name to it.
@@ -119,6 +141,9 @@ class IBrowserHost {
     virtual ~IBrowserHost() = default;
     // Returns ANSWER_OK or ANSWER_CANCEL.
     virtual int ShowMessage(int textId, int boxType, BoxOwner owner) = 0;
+    // A text with "%s" placeholders, filled in order with `fill`; OK only.
+    virtual void ShowFilledMessage(int textId, int boxType, BoxOwner owner,
+                                   const std::vector<std::string>& fill) = 0;
     // Queued to the main dialog itself.
     virtual void PostMessage(WindowMessage message, std::uintptr_t wParam) = 0;
     // Queued to another window (the message dialog), named by the handle it announced.

@@ -28,6 +28,16 @@ std::string Bounded(const std::optional<std::string>& value) {
     return value->substr(0, value->find('\0'));
 }
 
+// Small statuses as they are; large ones (Windows' NTSTATUS codes) in the hex they are known by.
+std::string ExitStatusText(int status) {
+    if (status >= 0 && status <= 255) return std::to_string(status);
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    const auto value = static_cast<std::uint32_t>(status);
+    for (int shift = 28; shift >= 0; shift -= 4) text += digits[(value >> shift) & 0xF];
+    return text;
+}
+
 }  // namespace
 
 std::string ZoneKey(int n) {
@@ -257,10 +267,38 @@ int CDeviceBrowser::DetectDefaultBrowser() const {
 void CDeviceBrowser::Start(LaunchForm form, const std::string& url) {
     const LaunchCommand command = CommandFor(form, url, available_, candidates_);
     if (command.systemDefault) {
-        s_.env.OpenDefault(command.url);
+        Report(s_.env.OpenDefault(command.url));
     } else if (!command.executable.empty()) {
-        s_.env.Launch(command.executable, command.args);
+        Report(s_.env.Launch(command.executable, command.args));
     }
+}
+
+// A browser that did not come up is said so; otherwise the click would seem to do nothing.
+// A program that ends with status 0 has handed the page to a running instance and is fine.
+void CDeviceBrowser::Report(LaunchResult result) {
+    const auto show = [this](int textId, const std::vector<std::string>& fill) {
+        s_.host.ShowFilledMessage(textId, BOX_EXCLAMATION, BoxOwner::MainDialog, fill);
+    };
+    switch (result.status) {
+        case LaunchResult::Status::FailedToStart:
+            show(MSG_BROWSER_NOT_STARTED, {result.program, result.reason});
+            return;
+        case LaunchResult::Status::ExitedAtOnce:
+            if (result.exitStatus != 0)
+                show(MSG_BROWSER_ENDED, {ExitStatusText(result.exitStatus), result.program});
+            return;
+        case LaunchResult::Status::Started:
+            break;
+    }
+    if (!result.exited) return;
+    std::weak_ptr<bool> alive = alive_;
+    s_.host.After(LAUNCH_GRACE_MS, [alive, show, program = std::move(result.program),
+                                    exited = std::move(result.exited)] {
+        const auto token = alive.lock();
+        if (!token || !*token) return;
+        const std::optional<int> status = exited();
+        if (status && *status != 0) show(MSG_BROWSER_ENDED, {ExitStatusText(*status), program});
+    });
 }
 
 // ---- site list ---------------------------------------------------------------------------------

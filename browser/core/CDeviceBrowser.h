@@ -19,6 +19,10 @@ namespace valdrune {
 inline constexpr int EDGE_SETUP_TIMER_ID = 1;
 inline constexpr int EDGE_SETUP_TIMER_MS = 500;
 inline constexpr int EDGE_MINIMIZE_DELAY_MS = 300;
+// How long a started browser is watched for ending with an error before it counts as running.
+inline constexpr int LAUNCH_GRACE_MS = 2000;
+inline constexpr int MSG_BROWSER_NOT_STARTED = 931;
+inline constexpr int MSG_BROWSER_ENDED = 932;
 
 inline constexpr const char* EDGE_POLICY_KEY = "SOFTWARE\\Policies\\Microsoft\\Edge";
 inline constexpr const char* POLICY_LEVEL_VALUE = "InternetExplorerIntegrationLevel";
@@ -113,6 +117,7 @@ class CDeviceBrowser {
 
   private:
     void Start(LaunchForm form, const std::string& url);
+    void Report(LaunchResult result);
     void OpenInIeModeAfterRewrite(bool allDevices, const std::string& url);
     bool AskConsent();
     std::string SiteListText(const std::string& dateText, const std::vector<std::string>& urls);

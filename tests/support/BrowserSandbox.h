@@ -78,7 +78,7 @@ struct BrowserSandbox {
         if (!startForReal) {
             env->SetStarter([this](const std::string& exe, const std::vector<std::string>& args) {
                 launches.emplace_back(exe, args);
-                return true;
+                return LaunchResult{};
             });
         }
         BrowserPlatform p;

@@ -1,13 +1,17 @@
 #include "platform/linux/browser/LinuxBrowserEnvironment.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 #include "platform/linux/browser/AtomicFile.h"
 
@@ -114,14 +118,60 @@ std::string DefaultHtmlHandler(const std::string& mimeappsText) {
     return html.empty() ? http : html;
 }
 
-bool StartDetached(const std::string& executable, const std::vector<std::string>& args) {
-    QStringList list;
-    for (const auto& a : args) list << QString::fromStdString(a);
-    return QProcess::startDetached(QString::fromStdString(executable), list);
+LaunchResult StartProgram(const std::string& executable, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    // Its own process group (a Ctrl+C meant for us does not reach it), no signal blocked or
+    // ignored that we happen to have.
+    posix_spawnattr_t attr;
+    ::posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigset_t all;
+    ::sigemptyset(&none);
+    ::sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attr, &none);
+    ::posix_spawnattr_setsigdefault(&attr, &all);
+    ::posix_spawnattr_setpgroup(&attr, 0);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                          POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int error = ::posix_spawnp(&pid, executable.c_str(), nullptr, &attr, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attr);
+    if (error != 0) return LaunchResult::Failed(executable, std::strerror(error));
+
+    // Shared by the result's copies; the last one gone hands a running child to a reaper.
+    struct Child {
+        explicit Child(pid_t id) : pid(id) {}
+        Child(const Child&) = delete;
+        Child& operator=(const Child&) = delete;
+        const pid_t pid;
+        std::optional<int> status;
+        ~Child() {
+            if (status) return;
+            std::thread([pid = pid] {
+                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        }
+    };
+    auto child = std::make_shared<Child>(pid);
+    LaunchResult result;
+    result.program = executable;
+    result.exited = [child]() -> std::optional<int> {
+        if (child->status) return child->status;
+        int raw = 0;
+        if (::waitpid(child->pid, &raw, WNOHANG) != child->pid) return std::nullopt;
+        child->status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        return child->status;
+    };
+    return result;
 }
 
 LinuxBrowserEnvironment::LinuxBrowserEnvironment(LinuxBrowserPaths paths)
-    : paths_(std::move(paths)), starter_(StartDetached) {}
+    : paths_(std::move(paths)), starter_(StartProgram) {}
 
 bool LinuxBrowserEnvironment::FileExists(const std::string& path) const {
     return IsRegularFile(path);
@@ -148,13 +198,14 @@ std::string LinuxBrowserEnvironment::ReadDefaultBrowserProgId() const {
     return {};
 }
 
-void LinuxBrowserEnvironment::Launch(const std::string& executable,
-                                     const std::vector<std::string>& args) {
-    if (!executable.empty()) starter_(executable, args);
+LaunchResult LinuxBrowserEnvironment::Launch(const std::string& executable,
+                                             const std::vector<std::string>& args) {
+    if (executable.empty()) return LaunchResult::Failed(executable, std::strerror(ENOENT));
+    return starter_(executable, args);
 }
 
-void LinuxBrowserEnvironment::OpenDefault(const std::string& url) {
-    starter_(paths_.opener, {url});
+LaunchResult LinuxBrowserEnvironment::OpenDefault(const std::string& url) {
+    return starter_(paths_.opener, {url});
 }
 
 LocalDateTime LinuxBrowserEnvironment::LocalNow() const {

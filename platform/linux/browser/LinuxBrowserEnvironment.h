@@ -37,18 +37,20 @@ std::string DefaultHtmlHandler(const std::string& mimeappsText);
 
 class LinuxBrowserEnvironment final : public IBrowserEnvironment {
   public:
-    using Starter = std::function<bool(const std::string&, const std::vector<std::string>&)>;
+    using Starter =
+        std::function<LaunchResult(const std::string&, const std::vector<std::string>&)>;
 
     explicit LinuxBrowserEnvironment(LinuxBrowserPaths paths);
-    // The default starter detaches the program; tests may record instead.
+    // The default starter is StartProgram; tests may record instead.
     void SetStarter(Starter starter) { starter_ = std::move(starter); }
 
     BrowserCandidates CandidatePaths() const override { return paths_.candidates; }
     bool FileExists(const std::string& path) const override;
     EdgeVersionValue ReadEdgeVersion() const override;
     std::string ReadDefaultBrowserProgId() const override;
-    void Launch(const std::string& executable, const std::vector<std::string>& args) override;
-    void OpenDefault(const std::string& url) override;
+    LaunchResult Launch(const std::string& executable,
+                        const std::vector<std::string>& args) override;
+    LaunchResult OpenDefault(const std::string& url) override;
     bool HasTrustedSiteZones() const override { return paths_.trustedZones; }
     std::string StartupDirectory() const override { return paths_.startupDir; }
     char PathSeparator() const override { return '/'; }
@@ -61,7 +63,11 @@ class LinuxBrowserEnvironment final : public IBrowserEnvironment {
     Starter starter_;
 };
 
-// Starts a program detached from this process with exactly these arguments.
-bool StartDetached(const std::string& executable, const std::vector<std::string>& args);
+// Starts a program (a bare name is looked up on PATH) with exactly these arguments, in a process
+// group of its own, and watches it: a program that cannot be executed fails here with the
+// system's reason, and `exited` gives the exit status (128 + signal for a crash) once it has
+// ended. A program still running when the result is dropped is reaped whenever it ends, so it
+// never lingers as a zombie.
+LaunchResult StartProgram(const std::string& executable, const std::vector<std::string>& args);
 
 }  // namespace valdrune

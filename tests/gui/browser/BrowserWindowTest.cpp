@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -15,6 +17,7 @@
 #include "app/BrowserIntegration.h"
 #include "browser/core/CDeviceBrowser.h"
 #include "dialogkit/CMessageDialog.h"
+#include "dialogkit/ControlText.h"
 #include "tests/gui/app/WindowRig.h"
 
 namespace valdrune::test {
@@ -151,6 +154,25 @@ TEST(BrowserWindow, AnsweringDeviceOpensInTheChosenBrowser) {
     EXPECT_TRUE(rig.boxes.empty());
     ASSERT_EQ(sandbox.launches.size(), 1u);
     EXPECT_EQ(sandbox.launches[0], Launch(sandbox.Path("firefox"), {"https://192.168.0.21:443"}));
+}
+
+TEST(BrowserWindow, BrowserThatCannotBeExecutedIsReportedWithTheSystemsReason) {
+    BrowserSandbox sandbox({"firefox"});  // a stand-in file without execute permission
+    sandbox.startForReal = true;
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open(sandbox);
+    rig.Found(Device(1, "192.168.0.21"));
+    rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
+    SelectRow(dlg, 0);
+    Choose(dlg, BROWSER_FIREFOX);
+    ClickOpen(dlg);
+    rig.clock.Advance(Milliseconds(20000));
+    ASSERT_EQ(BoxIds(rig), std::vector<int>{MSG_BROWSER_NOT_STARTED});
+    EXPECT_EQ(rig.boxes[0].owner, &dlg);
+    EXPECT_EQ(rig.boxes[0].boxType, MB_OK_ | MB_ICONEXCLAMATION_);
+    EXPECT_EQ(QString::fromStdString(rig.boxes[0].extraText),
+              FillIn(DialogText(MSG_BROWSER_NOT_STARTED),
+                     {QString::fromStdString(sandbox.Path("firefox")), std::strerror(EACCES)}));
 }
 
 // ---- Edge set-up run ----------------------------------------------------------------------------

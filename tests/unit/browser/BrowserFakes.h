@@ -41,10 +41,16 @@ class FakeEnvironment : public IBrowserEnvironment {
     bool FileExists(const std::string& path) const override { return files.count(path) > 0; }
     EdgeVersionValue ReadEdgeVersion() const override { return version; }
     std::string ReadDefaultBrowserProgId() const override { return progId; }
-    void Launch(const std::string& exe, const std::vector<std::string>& args) override {
+    LaunchResult Launch(const std::string& exe, const std::vector<std::string>& args) override {
         log_.push_back("launch " + exe + (args.empty() ? "" : " " + Join(args)));
+        return NextResult();
     }
-    void OpenDefault(const std::string& url) override { log_.push_back("default " + url); }
+    LaunchResult OpenDefault(const std::string& url) override {
+        log_.push_back("default " + url);
+        return NextResult();
+    }
+    // What the next starts give; started and unwatched once used up.
+    std::deque<LaunchResult> results;
     bool HasTrustedSiteZones() const override { return zones; }
     std::string StartupDirectory() const override { return startDir; }
     char PathSeparator() const override { return '/'; }
@@ -53,6 +59,12 @@ class FakeEnvironment : public IBrowserEnvironment {
     void InstallAll() { files = {"/edge/a", "/chrome/a", "/firefox/a", "/ie/a"}; }
 
   private:
+    LaunchResult NextResult() {
+        if (results.empty()) return {};
+        LaunchResult r = std::move(results.front());
+        results.pop_front();
+        return r;
+    }
     EventLog& log_;
 };
 
@@ -175,6 +187,11 @@ class FakeHost : public IBrowserHost {
         const int a = answers.front();
         answers.pop_front();
         return a;
+    }
+    void ShowFilledMessage(int textId, int boxType, BoxOwner owner,
+                           const std::vector<std::string>& fill) override {
+        ShowMessage(textId, boxType, owner);
+        log_.back() += " [" + Join(fill) + "]";
     }
     void PostMessage(WindowMessage m, std::uintptr_t w) override {
         log_.push_back("post " + std::to_string(m) + " " + std::to_string(w));

@@ -144,6 +144,67 @@ TEST_F(DeviceBrowserTest, HttpsDeviceOnPort443OpensWithThePortWritten) {
     EXPECT_EQ(rig_.log, std::vector<std::string>{"launch /firefox/a https://10.0.0.9:443"});
 }
 
+// ---- a browser that does not come up
+// ---------------------------------------------------------------
+
+struct LaunchProblemCase {
+    const char* name;
+    LaunchResult result;
+    std::vector<std::string> atOnce;      // events of the click
+    std::vector<std::string> afterGrace;  // events when the grace period is over
+};
+
+LaunchResult Watched(std::optional<int> status) {
+    LaunchResult r;
+    r.program = "/chrome/a";
+    r.exited = [status] { return status; };
+    return r;
+}
+
+class LaunchProblem : public DeviceBrowserTest,
+                      public ::testing::WithParamInterface<LaunchProblemCase> {};
+
+TEST_P(LaunchProblem, IsToldToTheUserOnlyWhenItFailedOrEndedWithAnError) {
+    rig_.env.InstallAll();
+    Build();
+    rig_.env.results.push_back(GetParam().result);
+    Open(DeviceRecord(0), BROWSER_CHROME);
+    EXPECT_EQ(rig_.log, GetParam().atOnce);
+    rig_.log.clear();
+    rig_.host.RunDelayed();
+    EXPECT_EQ(rig_.log, GetParam().afterGrace);
+}
+
+const std::string LAUNCH_CHROME = std::string("launch /chrome/a ") + URL;
+const std::string GRACE = "after " + std::to_string(LAUNCH_GRACE_MS);
+INSTANTIATE_TEST_SUITE_P(
+    Browser, LaunchProblem,
+    ::testing::Values(
+        LaunchProblemCase{"FailedToStart",
+                          LaunchResult::Failed("/chrome/a", "Permission denied"),
+                          {LAUNCH_CHROME, "msg 931 type 48 main [/chrome/a Permission denied]"},
+                          {}},
+        LaunchProblemCase{"EndsWithAnError", Watched(1), {LAUNCH_CHROME, GRACE},
+                          {"msg 932 type 48 main [1 /chrome/a]"}},
+        LaunchProblemCase{"CrashStatusInHex", Watched(static_cast<int>(0xC0000135u)),
+                          {LAUNCH_CHROME, GRACE},
+                          {"msg 932 type 48 main [0xC0000135 /chrome/a]"}},
+        LaunchProblemCase{"HandsOverAndEnds", Watched(0), {LAUNCH_CHROME, GRACE}, {}},
+        LaunchProblemCase{"StillRunning", Watched(std::nullopt), {LAUNCH_CHROME, GRACE}, {}},
+        LaunchProblemCase{"NotWatchable", LaunchResult{}, {LAUNCH_CHROME}, {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(DeviceBrowserTest, EarlyEndIsNotReportedOnceTheDialogIsGone) {
+    rig_.env.InstallAll();
+    Build();
+    rig_.env.results.push_back(Watched(1));
+    Open(DeviceRecord(0), BROWSER_CHROME);
+    browser_.reset();
+    rig_.log.clear();
+    rig_.host.RunDelayed();
+    EXPECT_TRUE(rig_.log.empty());
+}
+
 // ---- which browser starts
 // ----------------------------------------------------------------------------
 

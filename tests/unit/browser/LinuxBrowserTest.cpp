@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -305,6 +308,41 @@ TEST(LinuxBrowserEnvironment, StartsTheExecutableWithExactArgumentsAndNoShell) {
     env.Launch(browser, {"-new", hostile, "two words"});
     EXPECT_EQ(WaitForFile(browser + ".args"), "-new\n" + hostile + "\ntwo words\n");
     EXPECT_FALSE(fs::exists(dir / "pwned"));
+}
+
+// The exit status of a real child, waited for up to five seconds.
+std::optional<int> ExitOf(const LaunchResult& started) {
+    for (int i = 0; i < 500; ++i) {
+        if (const auto status = started.exited()) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+}
+
+TEST(LinuxBrowserEnvironment, ReportsWhatBecameOfTheStart) {
+    TempDir dir;
+    const auto script = [&](const std::string& name, const std::string& body, mode_t mode) {
+        std::ofstream(dir / name) << "#!/bin/sh\n" << body << "\n";
+        ::chmod((dir / name).c_str(), mode);
+        return dir / name;
+    };
+    LinuxBrowserEnvironment env{LinuxBrowserPaths{}};
+
+    const LaunchResult refused = env.Launch(script("plain", "exit 0", 0644), {"http://x"});
+    EXPECT_EQ(refused.status, LaunchResult::Status::FailedToStart);
+    EXPECT_EQ(refused.reason, std::strerror(EACCES));
+    EXPECT_EQ(env.Launch(dir / "missing", {}).reason, std::strerror(ENOENT));
+
+    const LaunchResult failing = env.Launch(script("failing", "exit 1", 0755), {});
+    ASSERT_EQ(failing.status, LaunchResult::Status::Started);
+    EXPECT_EQ(ExitOf(failing), 1);
+    EXPECT_EQ(failing.exited(), 1) << "asking again gives the same answer";
+
+    const LaunchResult crashing = env.Launch(script("crashing", "kill -SEGV $$", 0755), {});
+    EXPECT_EQ(ExitOf(crashing), 128 + SIGSEGV);
+
+    const LaunchResult running = env.Launch(script("running", "sleep 0.3", 0755), {});
+    EXPECT_EQ(running.exited(), std::nullopt);
 }
 
 TEST(LinuxBrowserEnvironment, SystemDefaultGoesThroughTheOpener) {

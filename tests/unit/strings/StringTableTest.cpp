@@ -21,6 +21,7 @@ std::vector<int> ExpectedIds() {
         if (id != 438 && id != 445 && id != 446) ids.push_back(id);
     for (int id = 601; id <= 603; ++id) ids.push_back(id);
     for (int id = 901; id <= 903; ++id) ids.push_back(id);
+    for (int id = 931; id <= 932; ++id) ids.push_back(id);
     return ids;
 }
 
