@@ -4,7 +4,7 @@
 #include "app/TallyrigApp.h"
 #include "platform/AnsiText.h"
 #include "platform/Platform.h"
-#include "platform/linux/browser/BrowserPlatform.h"
+#include "platform/BrowserPlatform.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 namespace valdrune {
 namespace {
 
@@ -20,6 +19,20 @@ std::string WideToUtf8(const wchar_t* text, int length) {
 std::string WideToUtf8(const wchar_t* text) {
     if (text == nullptr) return {};
     return WideToUtf8(text, static_cast<int>(::wcslen(text)));
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+    return WideToUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (size <= 0) return {};
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), size);
+    return out;
 }
 
 }  // namespace valdrune

@@ -1,4 +1,4 @@
-#include "platform/linux/browser/BrowserPlatform.h"
+#include "platform/BrowserPlatform.h"
 
 #include "platform/linux/browser/FileKeyValueStore.h"
 #include "platform/linux/browser/LinuxBrowserEnvironment.h"
