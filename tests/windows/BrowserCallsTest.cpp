@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -215,6 +216,13 @@ TEST_F(BrowserCalls, BrowsersAreFoundThroughAppPathsAndTheDefaultThroughItsAssoc
     const BrowserAvailability found = DetectBrowsers(env);
     EXPECT_TRUE(found.chromeInstalled);
     EXPECT_EQ(found.chromePath, fake_);
+    // Wine presents itself as Windows 10, where no trusted-site zones are written.
+    EXPECT_FALSE(env.HasTrustedSiteZones());
+    wchar_t before[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, before);
+    ::SetCurrentDirectoryW(dir_.c_str());
+    EXPECT_EQ(env.StartupDirectory(), WideToUtf8(dir_));
+    ::SetCurrentDirectoryW(before);
 
     PutText(Hive::CurrentUser, HTTP_CHOICE, "ProgId", "FirefoxURL-308046B0AF4A39CB");
     EXPECT_EQ(env.ReadDefaultBrowserProgId(), "FirefoxURL-308046B0AF4A39CB");
@@ -280,29 +288,46 @@ TEST_F(BrowserCalls, SiteListFileIsReplacedWholeWithNothingLeftBeside) {
     EXPECT_EQ(files_.Read(Path("absent.xml")), std::nullopt);
 }
 
-TEST(BrowserWindows, TopLevelWindowsAreListedWithOwnerAndTitleAndMinimized) {
-    // Without a display Wine makes windows only with its null driver, which a desktop reads
-    // from the prefix when it starts: a fresh desktop of this test's own.
-    RegistryStore store;
-    ASSERT_TRUE(store.CreateKey(Hive::CurrentUser, "Software\\Wine\\Drivers"));
-    store.SetString(Hive::CurrentUser, "Software\\Wine\\Drivers", "Graphics", "null");
-    const HDESK desk = ::CreateDesktopW(L"valdrune-test", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    ASSERT_NE(desk, nullptr) << ::GetLastError();
-    ASSERT_TRUE(::SetThreadDesktop(desk)) << ::GetLastError();
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ::DefWindowProcW;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ValdruneTestWindow";
-    ::RegisterClassW(&wc);
-    const HWND edge = ::CreateWindowExW(0, wc.lpszClassName, L"Start - Microsoft\u200B Edge",
-                                        WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                        wc.hInstance, nullptr);
+// Windows of this test on a desktop of its own. Without a display Wine makes windows only with
+// its null driver, which a desktop reads from the prefix when it starts.
+class BrowserWindows : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        RegistryStore store;
+        store.CreateKey(Hive::CurrentUser, "Software\\Wine\\Drivers");
+        store.SetString(Hive::CurrentUser, "Software\\Wine\\Drivers", "Graphics", "null");
+        const HDESK desk =
+            ::CreateDesktopW(L"valdrune-test", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (desk != nullptr) ::SetThreadDesktop(desk);
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = CLASS_NAME;
+        ::RegisterClassW(&wc);
+    }
+    void TearDown() override {
+        for (HWND h : made_) ::DestroyWindow(h);
+    }
+    HWND Make(const wchar_t* title, HWND owner = nullptr) {
+        const HWND h = ::CreateWindowExW(0, CLASS_NAME, title,
+                                         owner ? WS_POPUP : WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                         owner, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        if (h != nullptr) {
+            ::ShowWindow(h, SW_SHOWNORMAL);
+            made_.insert(made_.begin(), h);  // owned ones go first
+        }
+        return h;
+    }
+    static constexpr const wchar_t* CLASS_NAME = L"ValdruneTestWindow";
+    Win32Windows windows_;
+    std::vector<HWND> made_;
+};
+
+TEST_F(BrowserWindows, TopLevelWindowsAreListedWithOwnerAndTitleAndMinimized) {
+    const HWND edge = Make(L"Start - Microsoft\u200B Edge");
     ASSERT_NE(edge, nullptr) << ::GetLastError();
-    const HWND owned = ::CreateWindowExW(0, wc.lpszClassName, L"Microsoft Edge", WS_POPUP, 0, 0,
-                                         50, 50, edge, nullptr, wc.hInstance, nullptr);
-    ::ShowWindow(edge, SW_SHOWNORMAL);
-    Win32Windows windows;
-    const auto list = windows.List();
+    const HWND owned = Make(L"Microsoft Edge", edge);
+    const auto list = windows_.List();
     const auto find = [&](HWND h) {
         for (const TopLevelWindow& w : list)
             if (w.handle == reinterpret_cast<std::uintptr_t>(h)) return w;
@@ -311,11 +336,49 @@ TEST(BrowserWindows, TopLevelWindowsAreListedWithOwnerAndTitleAndMinimized) {
     EXPECT_EQ(find(edge).title, "Start - Microsoft\xe2\x80\x8b Edge");
     EXPECT_FALSE(find(edge).hasOwner);
     EXPECT_TRUE(find(owned).hasOwner);
-    windows.ShowMinimized(reinterpret_cast<std::uintptr_t>(edge));
+    windows_.ShowMinimized(reinterpret_cast<std::uintptr_t>(edge));
     EXPECT_TRUE(::IsIconic(edge));
     ::DestroyWindow(owned);
     ::DestroyWindow(edge);
-    windows.ShowMinimized(reinterpret_cast<std::uintptr_t>(edge));  // gone: nothing happens
+    made_.clear();
+    windows_.ShowMinimized(reinterpret_cast<std::uintptr_t>(edge));  // gone: nothing happens
+}
+
+// The Edge set-up run over the real window list: an open Edge window holds back the OK of the
+// "close Edge" dialog until it closes, and the Edge window that comes up is minimized.
+TEST_F(BrowserWindows, EdgeSetupRunWaitsForEdgeWindowsToCloseAndMinimizesTheNewOne) {
+    testing::EventLog log;
+    testing::FakeEnvironment env(log);
+    env.InstallAll();
+    testing::FakeStore store(log);
+    testing::FakeFiles files(log);
+    testing::FakeHost host(log);
+    testing::FakeDevices devices;
+    CDeviceBrowser browser(BrowserSeams{env, store, files, windows_, host, devices});
+    browser.DetectBrowsers();
+    const std::string enableOk = "post-to 77 " + std::to_string(WM_ENABLE_DIALOG_OK) + " 0";
+
+    const HWND open = Make(L"New tab - Microsoft Edge");
+    ASSERT_NE(open, nullptr);
+    Make(L"Microsoft Edge", open);
+    EXPECT_FALSE(browser.StartEdgeSetup());
+    browser.OnMessageDialogReady(77);
+    browser.OnTimer(EDGE_SETUP_TIMER_ID);
+    EXPECT_EQ(std::count(log.begin(), log.end(), enableOk), 0);
+    for (HWND h : made_) ::DestroyWindow(h);
+    made_.clear();
+    browser.OnTimer(EDGE_SETUP_TIMER_ID);
+    EXPECT_EQ(std::count(log.begin(), log.end(), enableOk), 1);
+
+    browser.OnRunMessageDialog(1);  // OK: Edge is started and the countdown begins
+    browser.OnTimer(EDGE_SETUP_TIMER_ID);
+    EXPECT_TRUE(host.delayed.empty()) << "no Edge window yet";
+    const HWND started = Make(L"Microsoft Edge");
+    const HWND other = Make(L"Edge - Microsoft Word");
+    browser.OnTimer(EDGE_SETUP_TIMER_ID);
+    host.RunDelayed();
+    EXPECT_TRUE(::IsIconic(started));
+    EXPECT_FALSE(::IsIconic(other)) << "\"Edge\" before \"Microsoft\" is not Edge";
 }
 
 }  // namespace
