@@ -137,8 +137,14 @@ LaunchResult StartProgram(const std::string& executable, const std::vector<std::
     ::posix_spawnattr_setpgroup(&attr, 0);
     ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
                                           POSIX_SPAWN_SETSIGDEF);
+    // Nothing of ours beyond the standard streams, whether or not it was opened close-on-exec.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
-    const int error = ::posix_spawnp(&pid, executable.c_str(), nullptr, &attr, argv.data(), environ);
+    const int error =
+        ::posix_spawnp(&pid, executable.c_str(), &actions, &attr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attr);
     if (error != 0) return LaunchResult::Failed(executable, std::strerror(error));
 

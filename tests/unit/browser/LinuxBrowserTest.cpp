@@ -1,6 +1,7 @@
 // The Linux browser layer against temporary directories; nothing here touches the user's real
 // configuration, /etc or a real browser.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -340,6 +341,15 @@ TEST(LinuxBrowserEnvironment, ReportsWhatBecameOfTheStart) {
 
     const LaunchResult crashing = env.Launch(script("crashing", "kill -SEGV $$", 0755), {});
     EXPECT_EQ(ExitOf(crashing), 128 + SIGSEGV);
+
+    // A descriptor of ours opened without close-on-exec does not reach the browser.
+    const int inherited = ::open("/dev/null", O_RDONLY);
+    const LaunchResult leaks = env.Launch(
+        script("leaks", "test -e /proc/$$/fd/" + std::to_string(inherited) + " && exit 5; exit 0",
+               0755),
+        {});
+    ::close(inherited);
+    EXPECT_EQ(ExitOf(leaks), 0);
 
     const LaunchResult running = env.Launch(script("running", "sleep 0.3", 0755), {});
     EXPECT_EQ(running.exited(), std::nullopt);
