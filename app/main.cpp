@@ -3,8 +3,8 @@
 
 #include "app/TallyrigApp.h"
 #include "platform/AnsiText.h"
-#include "platform/Platform.h"
 #include "platform/BrowserPlatform.h"
+#include "platform/Platform.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

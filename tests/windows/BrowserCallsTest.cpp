@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// shellapi.h needs windows.h first.
 #include <shellapi.h>
 
 #include <algorithm>
@@ -57,9 +58,16 @@ std::optional<std::string> TextIn(HKEY root, const std::string& key, const std::
 }
 
 TEST(WindowsCommandLine, EveryArgumentComesBackAsGivenAfterTheSplit) {
-    const std::vector<std::wstring> args{
-        L"http://192.168.0.20:80", L"two words", L"", L"quote\"inside", L"C:\\dir\\",
-        L"C:\\dir with blank\\", L"a\\\\\"b", L"\\\\server\\share", L"tab\there", L"-new"};
+    const std::vector<std::wstring> args{L"http://192.168.0.20:80",
+                                         L"two words",
+                                         L"",
+                                         L"quote\"inside",
+                                         L"C:\\dir\\",
+                                         L"C:\\dir with blank\\",
+                                         L"a\\\\\"b",
+                                         L"\\\\server\\share",
+                                         L"tab\there",
+                                         L"-new"};
     const std::wstring line = BuildCommandLine(L"C:\\Program Files\\B\\b.exe", args);
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(line.c_str(), &argc);
@@ -91,7 +99,8 @@ class BrowserCalls : public ::testing::Test {
         std::string built = FAKE_BROWSER;
         for (char& c : built)
             if (c == '/') c = '\\';
-        ASSERT_TRUE(::CopyFileW(Utf8ToWide("Z:" + built).c_str(), Utf8ToWide(fake_).c_str(), FALSE));
+        ASSERT_TRUE(
+            ::CopyFileW(Utf8ToWide("Z:" + built).c_str(), Utf8ToWide(fake_).c_str(), FALSE));
     }
     void TearDown() override {
         for (const std::string& key : written_) store_.DeleteKey(Hive::CurrentUser, key);
@@ -135,11 +144,13 @@ TEST_F(BrowserCalls, RegistryStoreWritesReadsBackAndRemovesPolicyValuesAndZoneRa
     ASSERT_TRUE(store_.CreateKey(Hive::LocalMachine, EDGE_POLICY_KEY));
     ASSERT_TRUE(store_.SetDword(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE, 1));
     const std::string path = "C:\\Caf\xc3\xa9\\Quembrel_sitelist.xml";
-    ASSERT_TRUE(store_.SetString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE, path));
+    ASSERT_TRUE(
+        store_.SetString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE, path));
     EXPECT_EQ(DwordIn(HKEY_LOCAL_MACHINE, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE), 1u);
     EXPECT_EQ(TextIn(HKEY_LOCAL_MACHINE, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE), path);
     EXPECT_EQ(store_.QueryDword(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE), 1u);
-    EXPECT_EQ(store_.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE), path);
+    EXPECT_EQ(store_.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE),
+              path);
     EXPECT_EQ(store_.QueryDword(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_SITE_LIST_VALUE),
               std::nullopt);
     EXPECT_EQ(store_.QueryString(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE),
@@ -309,9 +320,9 @@ class BrowserWindows : public ::testing::Test {
         for (HWND h : made_) ::DestroyWindow(h);
     }
     HWND Make(const wchar_t* title, HWND owner = nullptr) {
-        const HWND h = ::CreateWindowExW(0, CLASS_NAME, title,
-                                         owner ? WS_POPUP : WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                                         owner, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        const HWND h =
+            ::CreateWindowExW(0, CLASS_NAME, title, owner ? WS_POPUP : WS_OVERLAPPEDWINDOW, 0, 0,
+                              200, 100, owner, nullptr, ::GetModuleHandleW(nullptr), nullptr);
         if (h != nullptr) {
             ::ShowWindow(h, SW_SHOWNORMAL);
             made_.insert(made_.begin(), h);  // owned ones go first

@@ -2,6 +2,7 @@
 // splits its command line) on a line of its own to "<its own path>.args", or with "--exit=N"
 // as its first argument ends at once with status N.
 #include <windows.h>
+// shellapi.h needs windows.h first.
 #include <shellapi.h>
 
 #include <cwchar>
@@ -15,8 +16,8 @@ int main() {
     std::string text;
     for (int i = 1; i < argc; ++i) {
         char utf8[4096];
-        const int n = ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, utf8, sizeof utf8, nullptr,
-                                            nullptr);
+        const int n =
+            ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, utf8, sizeof utf8, nullptr, nullptr);
         text += std::string(utf8, n > 0 ? static_cast<std::size_t>(n - 1) : 0) + "\n";
     }
     wchar_t self[MAX_PATH];

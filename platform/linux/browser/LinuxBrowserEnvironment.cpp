@@ -135,8 +135,8 @@ LaunchResult StartProgram(const std::string& executable, const std::vector<std::
     ::posix_spawnattr_setsigmask(&attr, &none);
     ::posix_spawnattr_setsigdefault(&attr, &all);
     ::posix_spawnattr_setpgroup(&attr, 0);
-    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                          POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     // Nothing of ours beyond the standard streams, whether or not it was opened close-on-exec.
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);

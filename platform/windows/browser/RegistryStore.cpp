@@ -53,9 +53,8 @@ std::optional<std::wstring> ReadRegistryText(Hive hive, const std::wstring& key,
             (type != REG_SZ && type != REG_EXPAND_SZ))
             return std::nullopt;
         std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-        const LSTATUS status =
-            ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
-                               reinterpret_cast<BYTE*>(buffer.data()), &size);
+        const LSTATUS status = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
+                                                  reinterpret_cast<BYTE*>(buffer.data()), &size);
         if (status == ERROR_MORE_DATA) continue;
         if (status != ERROR_SUCCESS) return std::nullopt;
         // Stored texts need not end with their terminator; the buffer has one more.
@@ -72,9 +71,8 @@ bool RegistryStore::KeyExists(Hive hive, const std::string& key) const {
 
 bool RegistryStore::CreateKey(Hive hive, const std::string& key) {
     HKEY created = nullptr;
-    if (::RegCreateKeyExW(Root(hive), Utf8ToWide(key).c_str(), 0, nullptr,
-                          REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &created,
-                          nullptr) != ERROR_SUCCESS)
+    if (::RegCreateKeyExW(Root(hive), Utf8ToWide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_WRITE | KEY_WOW64_64KEY, nullptr, &created, nullptr) != ERROR_SUCCESS)
         return false;
     ::RegCloseKey(created);
     return true;

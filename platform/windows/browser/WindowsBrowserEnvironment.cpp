@@ -1,6 +1,7 @@
 #include "platform/windows/browser/WindowsBrowserEnvironment.h"
 
 #include <windows.h>
+// shellapi.h needs windows.h first.
 #include <shellapi.h>
 
 #include <algorithm>
@@ -200,7 +201,8 @@ LaunchResult WindowsBrowserEnvironment::OpenDefault(const std::string& url) {
     info.lpVerb = L"open";
     info.lpFile = file.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info)) return LaunchResult::Failed(url, SystemMessage(::GetLastError()));
+    if (!::ShellExecuteExW(&info))
+        return LaunchResult::Failed(url, SystemMessage(::GetLastError()));
     return Watched(url, info.hProcess);
 }
 
