@@ -11,6 +11,7 @@
 #include <ctime>
 #include <memory>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "platform/linux/browser/AtomicFile.h"
@@ -157,10 +158,14 @@ LaunchResult StartProgram(const std::string& executable, const std::vector<std::
         std::optional<int> status;
         ~Child() {
             if (status) return;
-            std::thread([pid = pid] {
-                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-            }).detach();
+            try {
+                std::thread([pid = pid] {
+                    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                    }
+                }).detach();
+            } catch (const std::system_error&) {
+                // No thread to spare: the ended child stays a zombie until we exit.
+            }
         }
     };
     auto child = std::make_shared<Child>(pid);
