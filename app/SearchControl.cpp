@@ -5,32 +5,32 @@
 
 #include "app/DeviceList.h"
 #include "app/SettingsStore.h"
-#include "protocol/Protocol.h"
+#include "protocol/Session.h"
 
 namespace valdrune {
 
-CSearchControl::CSearchControl(CProtocol& engine, CSettingsStore& store, CDeviceList& list)
-    : engine_(engine), store_(store), list_(list) {}
+CSearchControl::CSearchControl(DeviceSession& session, CSettingsStore& store, CDeviceList& list)
+    : session_(session), store_(store), list_(list) {}
 
 void CSearchControl::EnumerateInterfaces() {
-    interfaceCount_ = engine_.EnumerateInterfaces(store_.ReadIfMac());
+    interfaceCount_ = session_.Engine().EnumerateInterfaces(store_.ReadIfMac());
 }
 
 void CSearchControl::FillInterfaceCombo(QComboBox& combo) const {
     combo.clear();
     for (int i = 0; i < interfaceCount_; ++i)
-        combo.addItem(QString::fromStdString(engine_.InterfaceDisplayText(i)));
-    combo.setCurrentIndex(engine_.SelectedInterface());
+        combo.addItem(QString::fromStdString(session_.Engine().InterfaceDisplayText(i)));
+    combo.setCurrentIndex(session_.Engine().SelectedInterface());
 }
 
 void CSearchControl::RunSearch() {
-    engine_.ClearDevices();
     list_.Clear();
-    engine_.StartSearch();
+    session_.NewSearch();
 }
 
 void CSearchControl::OnInterfaceChoice(int index) {
-    if (engine_.SelectInterface(index)) store_.WriteIfMac(engine_.LocalInterface().mac);
+    CProtocol& engine = session_.Engine();
+    if (engine.SelectInterface(index)) store_.WriteIfMac(engine.LocalInterface().mac);
     RunSearch();
 }
 

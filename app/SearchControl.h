@@ -1,5 +1,5 @@
 // Searching from the main window: the interface combo (1023) and the Search button (1001).
-// A search empties the engine's table and the list, then starts the engine's search cycle.
+// A search empties the list and the session's table, then starts the engine's search cycle.
 #pragma once
 
 class QComboBox;
@@ -7,12 +7,12 @@ class QComboBox;
 namespace valdrune {
 
 class CDeviceList;
-class CProtocol;
+class DeviceSession;
 class CSettingsStore;
 
 class CSearchControl {
   public:
-    CSearchControl(CProtocol& engine, CSettingsStore& store, CDeviceList& list);
+    CSearchControl(DeviceSession& session, CSettingsStore& store, CDeviceList& list);
     CSearchControl(const CSearchControl&) = delete;
     CSearchControl& operator=(const CSearchControl&) = delete;
 
@@ -28,7 +28,7 @@ class CSearchControl {
     void OnInterfaceChoice(int index);
 
   private:
-    CProtocol& engine_;
+    DeviceSession& session_;
     CSettingsStore& store_;
     CDeviceList& list_;
     int interfaceCount_ = 0;

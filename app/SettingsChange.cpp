@@ -47,7 +47,7 @@ bool RunSettingsDialog(CTallyrigDlg& owner, const _CommandDataTable& copy, bool&
 
 SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg) {}
 
-SettingsChange::~SettingsChange() { *alive_ = false; }
+SettingsChange::~SettingsChange() { dlg_.Session().AbandonChange(pendingSettings_.primary.mac); }
 
 void SettingsChange::OnNetworkSettings() {
     const int row = dlg_.List().SelectedRow();
@@ -118,33 +118,34 @@ void SettingsChange::RunProgressDialog() {
 }
 
 void SettingsChange::SendSettings() {
-    // The probe runs asynchronously, so the window keeps painting while it waits.
-    std::weak_ptr<bool> alive = alive_;
-    dlg_.Engine().CheckAddressInUse(pendingSettings_, true, [this, alive](int result) {
-        const auto guard = alive.lock();
-        if (!guard || !*guard) return;
-        if (result == PROTO_ADDRESS_IN_USE) {
-            RecordOutcome(kTextAddressInUse, kBoxWarning);
-            return;
-        }
+    ChangeSteps steps;
+    steps.sendUnproven = [this](int result) {
         // An address nobody could probe is not known to be free: the user decides, every
-        // time, before anything is sent.
-        if (result == PROTO_PROBE_NOT_PERMITTED &&
-            ShowMessageBox(&dlg_, kTextAddressUnchecked, MB_OKCANCEL_ | MB_ICONEXCLAMATION_) !=
-                ID_OK) {
-            RecordOutcome(0, 0);
-            return;
+        // time, before anything is sent. Without a socket the send fails and the acceptance
+        // time-out reports it.
+        return result != PROTO_PROBE_NOT_PERMITTED ||
+               ShowMessageBox(&dlg_, kTextAddressUnchecked, MB_OKCANCEL_ | MB_ICONEXCLAMATION_) ==
+                   ID_OK;
+    };
+    steps.restarting = [this] {
+        if (CMessageDialog* progress = CMessageDialog::FromHandle(progressWindow_))
+            progress->PostMessage(WM_PROGRESS_TEXT, kTextRestarting, 0);
+    };
+    steps.done = [this](ChangeResult result) {
+        switch (result) {
+        case ChangeResult::Completed: dlg_.SendMessage(WM_SETUP_FINISHED, 0); break;
+        case ChangeResult::SentRestarting: dlg_.SendMessage(WM_SETUP_FINISHED, 1); break;
+        case ChangeResult::NoAcceptance: dlg_.SendMessage(WM_SETUP_FAILED, 1); break;
+        case ChangeResult::NotBack: dlg_.SendMessage(WM_SETUP_FAILED, 2); break;
+        case ChangeResult::AddressInUse: RecordOutcome(kTextAddressInUse, kBoxWarning); break;
+        // Nothing will ever answer; without an outcome the progress dialog, which has no close
+        // button, would stay up for good.
+        case ChangeResult::CannotSet: RecordOutcome(kTextNoAcceptance, kBoxWarning); break;
+        case ChangeResult::NotProbed:
+        case ChangeResult::SocketNotReady: RecordOutcome(0, 0); break;
         }
-        std::uint16_t command = 0;
-        std::uint16_t mask = 0;
-        if (CProtocol::CommandForKind(pendingSettings_.kind, command, mask)) {
-            dlg_.Engine().SendSettings(pendingSettings_, command, mask);
-        } else {
-            // Nothing will ever answer; without an outcome the progress dialog, which has
-            // no close button, would stay up for good.
-            RecordOutcome(kTextNoAcceptance, kBoxWarning);
-        }
-    });
+    };
+    dlg_.Session().StartChange({pendingSettings_, 0, 0, waitForRestart_, false}, std::move(steps));
 }
 
 bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
@@ -164,21 +165,18 @@ bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std
         return true;
 
     case WM_SETUP_ACCEPTED:
-        if (pendingSettings_.kind == DEVICE_KIND_TWO_PORT) {
-            dlg_.PostMessage(WM_SETUP_FINISHED, 0);
-            return true;
-        }
-        if (CMessageDialog* progress = CMessageDialog::FromHandle(progressWindow_))
-            progress->PostMessage(WM_PROGRESS_TEXT, kTextRestarting, 0);
-        if (waitForRestart_) dlg_.Engine().StartRestartWait(targetMac_);
-        else dlg_.PostMessage(WM_SETUP_FINISHED, 1);
+        // The session decides what follows an acceptance, as it does for the engine's.
+        dlg_.Session().OnSettingsAccepted(static_cast<std::uint16_t>(wParam));
         return true;
 
+    // Both end the change, whoever sent them.
     case WM_SETUP_FAILED:
+        dlg_.Session().AbandonChange(pendingSettings_.primary.mac);
         RecordOutcome(wParam == 2 ? kTextNotBack : kTextNoAcceptance, kBoxWarning);
         return true;
 
     case WM_SETUP_FINISHED:
+        dlg_.Session().AbandonChange(pendingSettings_.primary.mac);
         if (pendingSettings_.kind == DEVICE_KIND_TWO_PORT) dlg_.Engine().StartSearch();
         RecordOutcome(wParam == 1 ? kTextSentRestarting : kTextCompleted, kBoxInformation);
         return true;

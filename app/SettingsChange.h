@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "protocol/Messages.h"
 #include "protocol/Record.h"
@@ -56,8 +55,6 @@ private:
     int resultTextId_ = 0;
     int resultBoxType_ = 0;
     bool waitForRestart_ = true;
-    // Cleared on destruction so that a probe answer arriving late is dropped.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace valdrune

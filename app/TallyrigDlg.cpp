@@ -31,24 +31,29 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
     : CTemplateDialog(parent),
       scheduler_(env.scheduler),
       store_(store),
-      engine_(env),
-      list_(engine_, {[this](const _CommandDataTable& record) { browser_->TrackDevice(record); },
-                      [this](int skip) {
-                          PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(skip));
-                      }}),
-      search_(engine_, store_, list_),
+      session_(env),
+      list_(session_.Engine(),
+            {[this](const _CommandDataTable& record) { browser_->TrackDevice(record); },
+             [this](int skip) {
+                 PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(skip));
+             }}),
+      search_(session_, store_, list_),
       alive_(std::make_shared<bool>(true)) {
     setWindowIcon(AppIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     settingsChange_ = std::make_unique<SettingsChange>(*this);
+    // Rows are written once the list exists; the table keeps what comes before.
+    session_.SetDeviceHook([this](const _CommandDataTable& record, int number) {
+        if (initialised_) OnDeviceFound(record, number);
+    });
     browser_ = std::make_unique<BrowserIntegration>(*this, std::move(browsers));
 }
 
 CTallyrigDlg::~CTallyrigDlg() {
     *alive_ = false;
     KillTimer(kDialogTimerId);
-    engine_.SetListener(nullptr);
+    session_.SetDeviceHook(nullptr);
     // The hooks may still look at the dialog while they go.
     browser_.reset();
     settingsChange_.reset();
@@ -80,8 +85,7 @@ bool CTallyrigDlg::OnInitDialog() {
     FitLayout(total);
     SetTextsAndCombos();
 
-    engine_.SetListener(this);
-    engine_.StartSearch();
+    Engine().StartSearch();
 
     // Centre over the owner or, having none, over the screen.
     const QWidget* owner = parentWidget();
@@ -92,7 +96,7 @@ bool CTallyrigDlg::OnInitDialog() {
         area = screen->availableGeometry();
     if (!area.isNull()) move(area.center() - QPoint(width() / 2, height() / 2));
 
-    if (!engine_.SocketReady()) {
+    if (!Engine().SocketReady()) {
         ShowMessageBox(this, 224, MB_OK_ | MB_ICONERROR_);
         setResult(kResultCancel);
         done(kResultCancel);
@@ -248,16 +252,6 @@ int CTallyrigDlg::BrowserCode() const { return browser_->BrowserCode(); }
 void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int) {
     list_.WriteDeviceRow(record.primary.mac);
 }
-
-void CTallyrigDlg::OnSettingsAccepted(std::uint16_t confirmation) {
-    DispatchMessage(WM_SETUP_ACCEPTED, confirmation, 0);
-}
-
-void CTallyrigDlg::OnSettingsFailed(SetupFailure reason) {
-    DispatchMessage(WM_SETUP_FAILED, static_cast<std::uintptr_t>(reason), 0);
-}
-
-void CTallyrigDlg::OnRestartSeen() { DispatchMessage(WM_SETUP_FINISHED, 0, 0); }
 
 std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wParam,
                                         std::intptr_t lParam) {

@@ -1,6 +1,6 @@
 // The main window: device list, command buttons and the view, browser and interface combos.
-// It owns the engine for its whole life and routes buttons, keys, list notifications and the
-// engine's messages to its parts, each of which keeps its own state: the device list
+// It owns the device session for its whole life and routes buttons, keys, list notifications
+// and the session's reports to its parts, each of which keeps its own state: the device list
 // (CDeviceList), searching (CSearchControl), the settings change (SettingsChange) and opening
 // device pages with the Edge set-up run (BrowserIntegration).
 #pragma once
@@ -19,6 +19,7 @@
 #include "dialogkit/TemplateDialog.h"
 #include "protocol/Messages.h"
 #include "protocol/Protocol.h"
+#include "protocol/Session.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
 
@@ -48,7 +49,7 @@ inline constexpr int IDM_ABOUTBOX = 16;
 // The dialog's only timer (browser set-up run), 500 ms.
 inline constexpr int kDialogTimerId = 1;
 
-class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
+class CTallyrigDlg : public CTemplateDialog {
   public:
     static constexpr int kTemplateId = 102;
 
@@ -67,8 +68,9 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     bool Initialised() const { return initialised_; }
 
     // ---- Used by the settings change, the browser steps and tests ----
-    CProtocol& Engine() { return engine_; }
-    const CProtocol& Engine() const { return engine_; }
+    DeviceSession& Session() { return session_; }
+    CProtocol& Engine() { return session_.Engine(); }
+    const CProtocol& Engine() const { return session_.Engine(); }
     IScheduler& Scheduler() { return scheduler_; }
     CSettingsStore& Store() { return store_; }
     SettingsChange& SettingsSequence() { return *settingsChange_; }
@@ -106,13 +108,8 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
     int BrowserCode() const;
     int InterfaceCount() const { return search_.InterfaceCount(); }
 
-    // The engine's events: a found device writes its row; the settings events become the
-    // dialog's own WM_SETUP_ACCEPTED (confirmation), WM_SETUP_FAILED (1, 2) and
-    // WM_SETUP_FINISHED (0).
-    void OnDeviceFound(const _CommandDataTable& record, int number) override;
-    void OnSettingsAccepted(std::uint16_t confirmation) override;
-    void OnSettingsFailed(SetupFailure reason) override;
-    void OnRestartSeen() override;
+    // A device the session stored: its row is written.
+    void OnDeviceFound(const _CommandDataTable& record, int number);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -133,7 +130,7 @@ class CTallyrigDlg : public CTemplateDialog, public IProtocolEvents {
 
     IScheduler& scheduler_;
     CSettingsStore& store_;
-    CProtocol engine_;
+    DeviceSession session_;
     CDeviceList list_;
     CSearchControl search_;
     std::unique_ptr<SettingsChange> settingsChange_;

@@ -1,20 +1,8 @@
 #include "cli/TableLimit.h"
 
-#include "protocol/Decoder.h"
+#include "protocol/DeviceTable.h"
 
 namespace valdrune::cli {
-
-std::optional<MacAddress> AnswerBeyondTable(const CProtocol& engine,
-                                            std::span<const std::uint8_t> datagram) {
-    if (engine.Devices().Size() < MAX_DEVICES) return std::nullopt;
-    const auto header = ValidateAnswer(datagram, engine.LocalInterface().mac);
-    if (!header || (header->command != CMD_SEARCH_REPLY && header->command != CMD_INFO))
-        return std::nullopt;
-    if (engine.Devices().Contains(header->deviceMac)) return std::nullopt;
-    if (!DecodeDeviceAnswer(datagram, header->payloadLength, ContextOf(*header)).hadAddress)
-        return std::nullopt;
-    return header->deviceMac;
-}
 
 std::string BeyondTableText(std::size_t count) {
     return "Note: the device table is full at " + std::to_string(MAX_DEVICES) + " devices; " +

@@ -1,8 +1,10 @@
 // libFuzzer target over everything that touches bytes from the network: the validator, the
-// item walk and the decoder, with invariants the rest of the system relies on.
+// item walk, the decoder and the device session every front end runs on, with invariants the
+// rest of the system relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -10,6 +12,8 @@
 #include "protocol/Decoder.h"
 #include "protocol/DeviceTable.h"
 #include "protocol/Seams.h"
+#include "protocol/Session.h"
+#include "tests/support/EngineRig.h"
 
 namespace {
 
@@ -61,6 +65,47 @@ void CheckDecoded(const DecodeResult& d, const AnswerContext& context) {
     Require(ValidateAnswer(request, kSelectedMac).has_value());
 }
 
+// A session as every front end runs it, on the selected adapter; kept from input to input.
+struct SessionRig {
+    test::EngineRig rig;
+    std::unique_ptr<DeviceSession> session;
+
+    explicit SessionRig(bool full) {
+        rig.host.Add("192.168.0.10", 2, "eth0", {kSelectedMac.begin(), kSelectedMac.end()}, "");
+        session = std::make_unique<DeviceSession>(rig.Env());
+        Require(session->OpenInterface("") == OpenResult::Ok);
+        for (std::size_t i = 0; full && i < MAX_DEVICES; ++i) {
+            _CommandDataTable r;
+            r.primary.mac = {0x0E, 0, 0, 0, 0, static_cast<std::uint8_t>(i)};
+            r.primary.ipAddress = 0x0A000002;
+            session->Engine().StoreDevice(r);
+        }
+    }
+};
+
+// The datagram as the socket hands it to the session, into an empty table and into a full one.
+void ThroughSession(std::span<const std::uint8_t> bytes, bool full) {
+    static SessionRig emptyRig(false);
+    static SessionRig fullRig(true);
+    DeviceSession& session = *(full ? fullRig : emptyRig).session;
+    CProtocol& engine = session.Engine();
+    if (!full) engine.ClearDevices();
+    int found = 0;
+    session.SetDeviceHook([&](const _CommandDataTable& r, int number) {
+        ++found;
+        Require(engine.DeviceNumber(r.primary.mac) == number);
+        Require(engine.FindDevice(r.primary.mac)->primary.mac == r.primary.mac);
+    });
+    const std::size_t beyond = session.BeyondTable().size();
+    const int result = engine.HandleDatagram(bytes);
+    Require(result == PROTO_OK || result == PROTO_LATE_ACCEPTANCE ||
+            result == PROTO_INVALID_DATAGRAM || result == PROTO_FOREIGN_ACCEPTANCE);
+    Require(found <= 1);
+    Require(engine.Devices().Size() == (full ? MAX_DEVICES : static_cast<std::size_t>(found)));
+    if (session.BeyondTable().size() != beyond) Require(full && found == 0);
+    for (const MacAddress& mac : session.BeyondTable()) Require(!engine.Devices().Contains(mac));
+}
+
 void DecodeValid(std::span<const std::uint8_t> bytes) {
     const std::size_t size = bytes.size();
     if (const auto header = ValidateAnswer(bytes, kSelectedMac)) {
@@ -81,6 +126,8 @@ void DecodeValid(std::span<const std::uint8_t> bytes) {
             Require(stored.entry->number == 0);
         }
     }
+    ThroughSession(bytes, false);
+    ThroughSession(bytes, true);
 }
 
 }  // namespace
