@@ -10,7 +10,7 @@
 #include "platform/linux/NetworkSurvey.h"
 #include "platform/linux/Privileges.h"
 #include "platform/linux/ReachRoutes.h"
-#include "platform/linux/UdpTransport.h"
+#include "platform/UdpTransport.h"
 #include "platform/qt/QtScheduler.h"
 #include "protocol/Protocol.h"
 

@@ -9,7 +9,7 @@
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
-#include "platform/windows/UdpTransport.h"
+#include "platform/UdpTransport.h"
 #include "platform/windows/Winsock.h"
 #include "protocol/Protocol.h"
 #include "protocol/Reach.h"

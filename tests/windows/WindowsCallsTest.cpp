@@ -16,7 +16,7 @@
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/Privileges.h"
-#include "platform/windows/UdpTransport.h"
+#include "platform/UdpTransport.h"
 #include "platform/windows/Winsock.h"
 
 namespace valdrune {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/linux/UdpTransport.h"
+#include "platform/UdpTransport.h"
 #include "tests/e2e/platform/Peer.h"
 #include "tests/unit/platform/QtTestApp.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "QtTestApp.h"
-#include "platform/linux/UdpTransport.h"
+#include "platform/UdpTransport.h"
 
 namespace valdrune {
 namespace {

@@ -1,10 +1,9 @@
-// The engine's datagram socket on Windows (Winsock 2).
+// The engine's datagram socket, the same on every host; the OS calls are UdpSocket's.
 //
-// As on Linux, the socket is bound to 0.0.0.0:10669 rather than to the adapter's address and
-// asks for IP_PKTINFO: WSARecvMsg reports each datagram's arrival adapter, and those that did
-// not come in on the selected adapter are read and dropped. Broadcasts leave through the
-// selected adapter: IP_UNICAST_IF names it for the socket, and every WSASendMsg carries it
-// (with its address as the source) in IN_PKTINFO, whatever the routing table prefers.
+// The socket is bound to 0.0.0.0:10669 rather than to the adapter's address, and asks for each
+// datagram's arrival adapter: those that did not come in on the selected adapter are read and
+// dropped. Broadcasts leave through the selected adapter, with its address as the source,
+// whatever the routing table prefers (the host's UdpSocket says how).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/UdpSocket.h"
 #include "protocol/Datagram.h"
 #include "protocol/Seams.h"
 
@@ -32,12 +32,14 @@ class UdpTransport final : public IDatagramTransport {
 
     int CreateAndBind(const std::string& bindAddress, std::int32_t ifIndex) override;
     void Close() override;
-    bool IsOpen() const override { return open_; }
+    bool IsOpen() const override { return socket_.Open(); }
     int SendBroadcast(const std::uint8_t* data, std::size_t size) override;
     void SetReceiver(std::uint8_t* buffer, std::size_t capacity,
                      std::function<void(std::size_t)> onReceived) override;
 
+    // The adapter datagrams are filtered by and sent out of; -1 for any.
     std::int32_t BoundIfIndex() const { return ifIndex_; }
+    // Datagrams read and dropped because they came in on another adapter.
     std::uint64_t ForeignDropped() const { return foreignDropped_; }
     // Reads without an event loop (tests, tools): handles what is pending now.
     void ReadPending() { OnReadable(); }
@@ -47,12 +49,10 @@ class UdpTransport final : public IDatagramTransport {
 
     std::uint16_t localPort_;
     std::uint16_t remotePort_;
-    std::uintptr_t socket_ = 0;  // a SOCKET; meaningful only while open_
-    bool open_ = false;
+    UdpSocket socket_;
     std::int32_t ifIndex_ = -1;
     std::uint32_t sourceAddress_ = 0;  // network order; 0 lets the stack choose
-    void* recvMsg_ = nullptr;          // LPFN_WSARECVMSG of this socket's provider
-    std::uint64_t generation_ = 0;
+    std::uint64_t generation_ = 0;     // changes on every close
     std::uint64_t foreignDropped_ = 0;
     std::unique_ptr<FdWatch> watch_;
     std::uint8_t* buffer_ = nullptr;
