@@ -31,7 +31,9 @@ constexpr std::initializer_list<int> kModeRadios = {1024, 1022, 1013, 1023};
 
 }  // namespace
 
-CSetNetwork::CSetNetwork(QWidget* parent) : CSettingsDialog(parent) {
+CSetNetwork::CSetNetwork(QWidget* parent)
+    : CSettingsDialog(parent, {kDnsLabel, ctl::single::kDnsAuto, ctl::single::kDnsManual,
+                               ctl::single::kDns1, ctl::single::kDns2}) {
     using namespace ctl::single;
     SetTemplateSize(239, 240);
     AddLabel(kModeLabel, 10, 25, 90, 10);
@@ -122,12 +124,7 @@ void CSetNetwork::FitLayout() {
     for (int id : kModeRadios) SetControlWidth(id, d);
 
     // DNS radios: the same rule. Only the second radio moves, so that the two texts keep apart.
-    const int e = std::max(CalcControlTextWidth(Control(kDnsAuto), DialogText(418)),
-                           CalcControlTextWidth(Control(kDnsAuto), DialogText(419)));
-    const int dnsDistance = Placement(kDnsManual).left() - Placement(kDnsAuto).left();
-    if (dnsDistance < e) MoveControlBy(kDnsManual, e - dnsDistance + 5, 0);
-    SetControlWidth(kDnsAuto, e);
-    SetControlWidth(kDnsManual, e);
+    FitDnsRadios();
 
     // The check box row counts too: its text is longer than the radios' in some languages.
     const int checkBoxWidth = CalcControlTextWidth(Control(kWaitForRestart), DialogText(444));
@@ -181,8 +178,7 @@ void CSetNetwork::SelectRadio(int id) {
     if (radio->Group() == kModeGroup) {
         for (int other : kModeRadios) CheckControl(other, other == id);
     } else {
-        CheckControl(ctl::single::kDnsAuto, id == ctl::single::kDnsAuto);
-        CheckControl(ctl::single::kDnsManual, id == ctl::single::kDnsManual);
+        SelectDns(id);
     }
 }
 
@@ -197,28 +193,22 @@ void CSetNetwork::ChooseInitialRadios() {
         default: break;
         }
         SelectRadio(mode);
-        RadioRule(mode);
-        const int dns = (record_.legacyAddressing & 0x92) == 0x90 ? kDnsAuto : kDnsManual;
-        SelectRadio(dns);
-        RadioRule(dns);
+        OnRadioClicked(mode);
+        ChooseInitialDns();
     } else {
         int mode = kStatic;
         if (record_.legacyAddressing == 0xFF) mode = kAutoAdvanced;
         else if (record_.legacyAddressing == 1) mode = kDhcp;
         SelectRadio(mode);
-        RadioRule(mode);
+        OnRadioClicked(mode);
         // Older devices have no DNS mode of their own.
-        EnableControl(kDnsLabel, false);
-        EnableControl(kDnsAuto, false);
-        EnableControl(kDnsManual, false);
+        DisableDnsMode();
         CheckControl(kDnsAuto, false);
         CheckControl(kDnsManual, false);
     }
 }
 
-void CSetNetwork::OnRadioClicked(int id) { RadioRule(id); }
-
-void CSetNetwork::RadioRule(int id) {
+void CSetNetwork::OnRadioClicked(int id) {
     using namespace ctl::single;
     if (record_.kind == DEVICE_KIND_LEGACY) {
         if (id == kDhcp || id == kAutoAdvanced) {
@@ -231,26 +221,22 @@ void CSetNetwork::RadioRule(int id) {
         return;
     }
     if (record_.kind != DEVICE_KIND_STANDARD) return;
-    if (id == kDnsAuto || id == kDnsManual) {
-        EnableControl(kDns1, id == kDnsManual);
-        EnableControl(kDns2, id == kDnsManual);
+    if (IsDnsRadio(id)) {
+        DnsRule(id);
         return;
     }
     if (id == kStatic) {
         for (int c : {kAddress, kMask, kGateway}) EnableControl(c, true);
-        EnableControl(kDnsAuto, false);
-        CheckControl(kDnsManual, true);
-        CheckControl(kDnsAuto, false);
+        RequireManualDns();
     } else if (id == kDhcp || id == kAutoIp || id == kAutoAdvanced) {
         for (int c : {kAddress, kMask, kGateway}) EnableControl(c, false);
-        EnableControl(kDnsAuto, true);
+        OfferBothDns();
+        if (IsChecked(kDnsAuto)) DnsRule(kDnsAuto);
+        else if (IsChecked(kDnsManual)) DnsRule(kDnsManual);
     } else {
         return;
     }
     EnableControl(kPort, id != kAutoAdvanced);
-    EnableControl(kDnsManual, true);
-    if (IsChecked(kDnsAuto)) RadioRule(kDnsAuto);
-    else if (IsChecked(kDnsManual)) RadioRule(kDnsManual);
 }
 
 void CSetNetwork::OnSave() {

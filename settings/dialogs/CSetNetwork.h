@@ -16,13 +16,13 @@ public:
 
 protected:
     void InitControls() override;
+    // The radios' rules, on a click and for the initial choice.
     void OnRadioClicked(int id) override;
 
 private:
     void SetTexts();
     void FitLayout();
     void ChooseInitialRadios();
-    void RadioRule(int id);
     void SelectRadio(int id);
 };
 

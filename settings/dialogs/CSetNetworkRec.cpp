@@ -32,7 +32,9 @@ constexpr int kValueLabels[] = {1051, 1073, 1054, 1056, 1071, 1064, 1066, 1075, 
 
 }  // namespace
 
-CSetNetworkRec::CSetNetworkRec(QWidget* parent) : CSettingsDialog(parent) {
+CSetNetworkRec::CSetNetworkRec(QWidget* parent)
+    : CSettingsDialog(parent, {kDnsLabel, ctl::two::kDnsAuto, ctl::two::kDnsManual,
+                               ctl::two::kDns1, ctl::two::kDns2}) {
     using namespace ctl::two;
     SetTemplateSize(239, 319);
     auto* note = AddLabel(kNote, 10, 6, 222, 20, false);
@@ -123,12 +125,7 @@ void CSetNetworkRec::FitLayout() {
     }
     for (int id : {kLanManual, kLanDhcp, kPcManual, kPcDhcp}) SetControlWidth(id, d);
 
-    const int e = std::max(CalcControlTextWidth(Control(kDnsAuto), DialogText(418)),
-                           CalcControlTextWidth(Control(kDnsAuto), DialogText(419)));
-    const int dnsDistance = Placement(kDnsManual).left() - Placement(kDnsAuto).left();
-    if (dnsDistance < e) MoveControlBy(kDnsManual, e - dnsDistance + 5, 0);
-    SetControlWidth(kDnsAuto, e);
-    SetControlWidth(kDnsManual, e);
+    FitDnsRadios();
 
     const int rightmost = std::max(Placement(kPcDhcp).right(), Placement(kDnsManual).right());
     const int g = std::max(0, rightmost - Placement(kBack).right());
@@ -180,38 +177,30 @@ void CSetNetworkRec::ChooseInitialRadios() {
     if (modesOffered && record_.ipv4Mode == 0) {
         SelectRadio(kPcManual, kPcDhcp);
         SelectRadio(kLanDhcp, kLanManual);
-        RadioRule(kLanDhcp);
+        OnRadioClicked(kLanDhcp);
     } else if (modesOffered && record_.ipv4Mode == 18) {
         SelectRadio(kLanManual, kLanDhcp);
         SelectRadio(kPcDhcp, kPcManual);
-        RadioRule(kPcDhcp);
+        OnRadioClicked(kPcDhcp);
     } else {
         SelectRadio(kPcManual, kPcDhcp);
         SelectRadio(kLanManual, kLanDhcp);
-        RadioRule(kLanManual);
+        OnRadioClicked(kLanManual);
     }
     EnableControl(kLanManual, modesOffered);
     EnableControl(kLanDhcp, modesOffered);
     EnableControl(kPcManual, modesOffered && record_.portOptionB >= 2);
     EnableControl(kPcDhcp, modesOffered && record_.portOptionB >= 2);
-    if (modesOffered) {
-        const int dns = (record_.legacyAddressing & 0x92) == 0x90 ? kDnsAuto : kDnsManual;
-        SelectRadio(dns, dns == kDnsAuto ? kDnsManual : kDnsAuto);
-        RadioRule(dns);
-    } else {
-        EnableControl(kDnsLabel, false);
-        EnableControl(kDnsAuto, false);
-        EnableControl(kDnsManual, false);
-    }
+    if (modesOffered) ChooseInitialDns();
+    else DisableDnsMode();
 }
 
-void CSetNetworkRec::OnRadioClicked(int id) { RadioRule(id); }
-
-void CSetNetworkRec::RadioRule(int id) {
+void CSetNetworkRec::OnRadioClicked(int id) {
     using namespace ctl::two;
     const bool pcPortPresent = record_.portOptionB > 1;
     const auto continueWithDns = [this] {
-        RadioRule(IsChecked(kDnsManual) ? kDnsManual : kDnsAuto);
+        OfferBothDns();
+        DnsRule(IsChecked(kDnsManual) ? kDnsManual : kDnsAuto);
     };
     switch (id) {
     case kLanManual:
@@ -220,10 +209,7 @@ void CSetNetworkRec::RadioRule(int id) {
         EnableControl(id == kLanManual ? kLanMask : kPcMask, true);
         EnableControl(kGateway, true);
         EnableControl(kPort, true);
-        SelectRadio(kDnsManual, kDnsAuto);
-        EnableControl(kDnsAuto, false);
-        EnableControl(kDnsManual, true);
-        RadioRule(kDnsManual);
+        RequireManualDns();
         break;
     case kLanDhcp:
         EnableControl(kLanAddress, false);
@@ -234,8 +220,6 @@ void CSetNetworkRec::RadioRule(int id) {
             SelectRadio(kPcManual, kPcDhcp);
         }
         EnableControl(kGateway, false);
-        EnableControl(kDnsAuto, true);
-        EnableControl(kDnsManual, true);
         continueWithDns();
         break;
     case kPcDhcp:
@@ -247,14 +231,11 @@ void CSetNetworkRec::RadioRule(int id) {
             SelectRadio(kLanManual, kLanDhcp);
         }
         EnableControl(kGateway, false);
-        EnableControl(kDnsAuto, true);
-        EnableControl(kDnsManual, true);
         continueWithDns();
         break;
     case kDnsAuto:
     case kDnsManual:
-        EnableControl(kDns1, id == kDnsManual);
-        EnableControl(kDns2, id == kDnsManual);
+        DnsRule(id);
         break;
     default:
         break;

@@ -17,6 +17,7 @@ public:
 
 protected:
     void InitControls() override;
+    // The radios' rules, on a click and for the initial choice.
     void OnRadioClicked(int id) override;
 
 private:
@@ -24,7 +25,6 @@ private:
     void FitLayout();
     void SetValues();
     void ChooseInitialRadios();
-    void RadioRule(int id);
     void SelectRadio(int id, int otherOfPair);
 };
 

@@ -2,11 +2,16 @@
 
 #include <QPushButton>
 
+#include <algorithm>
+
+#include "dialogkit/ControlText.h"
+
 #include "settings/dialogs/CIpAddressCtrl.h"
 
 namespace valdrune {
 
-CSettingsDialog::CSettingsDialog(QWidget* parent) : CTemplateDialog(parent) {}
+CSettingsDialog::CSettingsDialog(QWidget* parent, DnsControls dns)
+    : CTemplateDialog(parent), dns_(dns) {}
 
 void CSettingsDialog::OnInitDialog() {
     if (initialised_) return;
@@ -27,5 +32,46 @@ void CSettingsDialog::AddSaveAndBack(int y) {
 }
 
 CIpAddressCtrl* CSettingsDialog::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }
+
+void CSettingsDialog::SelectDns(int id) {
+    CheckControl(dns_.autoRadio, id == dns_.autoRadio);
+    CheckControl(dns_.manualRadio, id == dns_.manualRadio);
+}
+
+void CSettingsDialog::DnsRule(int id) {
+    EnableControl(dns_.dns1, id == dns_.manualRadio);
+    EnableControl(dns_.dns2, id == dns_.manualRadio);
+}
+
+void CSettingsDialog::ChooseInitialDns() {
+    const int dns = (record_.legacyAddressing & 0x92) == 0x90 ? dns_.autoRadio : dns_.manualRadio;
+    SelectDns(dns);
+    DnsRule(dns);
+}
+
+void CSettingsDialog::RequireManualDns() {
+    SelectDns(dns_.manualRadio);
+    EnableControl(dns_.autoRadio, false);
+    EnableControl(dns_.manualRadio, true);
+    DnsRule(dns_.manualRadio);
+}
+
+void CSettingsDialog::OfferBothDns() {
+    EnableControl(dns_.autoRadio, true);
+    EnableControl(dns_.manualRadio, true);
+}
+
+void CSettingsDialog::DisableDnsMode() {
+    for (int id : {dns_.label, dns_.autoRadio, dns_.manualRadio}) EnableControl(id, false);
+}
+
+void CSettingsDialog::FitDnsRadios() {
+    const int e = std::max(CalcControlTextWidth(Control(dns_.autoRadio), DialogText(418)),
+                           CalcControlTextWidth(Control(dns_.autoRadio), DialogText(419)));
+    const int distance = Placement(dns_.manualRadio).left() - Placement(dns_.autoRadio).left();
+    if (distance < e) MoveControlBy(dns_.manualRadio, e - distance + 5, 0);
+    SetControlWidth(dns_.autoRadio, e);
+    SetControlWidth(dns_.manualRadio, e);
+}
 
 }  // namespace valdrune

@@ -1,6 +1,6 @@
 // What the two settings dialogs share: the record copy they edit and hand back with Save, the
-// wait flag, the octet notices of their address fields, the HTTP port field, Save and Back,
-// and the set-up that runs once, on first show at the latest.
+// wait flag, the octet notices of their address fields, the HTTP port field, the DNS row, Save
+// and Back, and the set-up that runs once, on first show at the latest.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,16 @@ public:
     const OctetNotice& PendingOctetNotice() const { return octets_.Pending(); }
 
 protected:
-    explicit CSettingsDialog(QWidget* parent);
+    // The DNS row: its label, the automatic and manual radios and the two server fields.
+    struct DnsControls {
+        int label;
+        int autoRadio;
+        int manualRadio;
+        int dns1;
+        int dns2;
+    };
+
+    CSettingsDialog(QWidget* parent, DnsControls dns);
     // The dialog's own set-up, run by OnInitDialog.
     virtual void InitControls() = 0;
     void showEvent(QShowEvent* event) override;
@@ -39,12 +48,28 @@ protected:
     void AddSaveAndBack(int y);
     CIpAddressCtrl* Address(int id) const;
 
+    bool IsDnsRadio(int id) const { return id == dns_.autoRadio || id == dns_.manualRadio; }
+    // Checks one DNS radio and unchecks the other.
+    void SelectDns(int id);
+    // The server fields take entries only with the manual radio.
+    void DnsRule(int id);
+    // The record's DNS mode (automatic when bits 0x92 read 0x90), selected and applied.
+    void ChooseInitialDns();
+    // A fixed address needs fixed servers: manual selected, automatic not offered.
+    void RequireManualDns();
+    void OfferBothDns();
+    // Devices without a DNS mode of their own.
+    void DisableDnsMode();
+    // Both radios as wide as the wider text; the second keeps 5 pixels clear of it.
+    void FitDnsRadios();
+
     _CommandDataTable record_;
     bool waitForRestart_ = true;
     COctetNoticeHandler octets_{*this};
     CEditCtrlEx* port_ = nullptr;
 
 private:
+    DnsControls dns_;
     bool initialised_ = false;
 };
 
