@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/SocketMessage.h"
 #include "sim/DevicePeer.h"
 #include "sim/Loop.h"
 #include "sim/Scenario.h"
@@ -218,33 +219,13 @@ public:
 
     void Send(const std::vector<std::uint8_t>& datagram, std::uint32_t source,
               std::uint32_t unicastTo) override {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(o_.replyPort);
         const std::uint32_t dest = unicastTo ? unicastTo : (o_.unicast ? lastFrom_ : 0xFFFFFFFFu);
-        to.sin_addr.s_addr = htonl(dest ? dest : 0xFFFFFFFFu);
-
-        iovec iov{const_cast<std::uint8_t*>(datagram.data()), datagram.size()};
-        msghdr msg{};
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        if (ifIndex_ > 0 || source != 0) {
-            // Out of our interface, from the device's own address.
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            cmsghdr* c = CMSG_FIRSTHDR(&msg);
-            c->cmsg_level = IPPROTO_IP;
-            c->cmsg_type = IP_PKTINFO;
-            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-            in_pktinfo info{};
-            info.ipi_ifindex = ifIndex_;
-            info.ipi_spec_dst.s_addr = htonl(held_.count(source) ? source : 0);
-            std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        }
-        if (sendmsg(fd_, &msg, 0) < 0)
+        SocketMessage m(datagram.data(), datagram.size());
+        m.To(dest ? dest : 0xFFFFFFFFu, o_.replyPort);
+        // Out of our interface, from the device's own address.
+        if (ifIndex_ > 0 || source != 0) m.From(ifIndex_, htonl(held_.count(source) ? source : 0));
+        else m.WithoutControl();
+        if (sendmsg(fd_, &m.msg, 0) < 0)
             Log(std::string("send to ") + Ipv4Text(dest) + " failed: " + std::strerror(errno));
     }
 

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/SocketMessage.h"
+
 namespace valdrune {
 
 int OpenEchoSocket(EchoSocketKind kind, std::int32_t ifIndex) {
@@ -80,16 +82,9 @@ namespace {
 // the error quoted) with the quoted destination in msg_name and the sender as offender.
 IcmpVerdict ReadQueuedError(int fd, const EchoMatch& match, bool& empty) {
     std::uint8_t quoted[576];
-    alignas(cmsghdr) unsigned char control[512];
-    sockaddr_in to{};
-    iovec iov{quoted, sizeof quoted};
-    msghdr msg{};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
+    SocketMessage<512> m(quoted, sizeof quoted);
+    msghdr& msg = m.msg;
+    const sockaddr_in& to = m.peer;
     const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) {
         empty = errno != EINTR;

@@ -24,6 +24,7 @@
 
 #include "platform/linux/NftRules.h"
 #include "platform/linux/Privileges.h"
+#include "platform/linux/SocketMessage.h"
 #include "protocol/Record.h"
 
 namespace valdrune {
@@ -237,28 +238,10 @@ LoopOutcome LoopTest(const OsAdapter& a, std::string& target, std::string& whyNo
     } else {
         std::random_device rd;
         const std::string token = "valdrune doctor " + std::to_string(rd()) + std::to_string(rd());
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(kAnswerPort);
-        to.sin_addr.s_addr = htonl(0xFFFFFFFFu);
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        iovec iov{const_cast<char*>(token.data()), token.size()};
-        msghdr msg{};
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = a.index;
-        info.ipi_spec_dst.s_addr = htonl(a.facts.ipv4);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        if (sendmsg(tx, &msg, 0) < 0) {
+        SocketMessage m(token.data(), token.size());
+        m.To(0xFFFFFFFFu, kAnswerPort);
+        m.From(a.index, htonl(a.facts.ipv4));
+        if (sendmsg(tx, &m.msg, 0) < 0) {
             whyNot = std::string("the looped test could not send: ") + std::strerror(errno);
         } else {
             outcome = LoopOutcome::Lost;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/UdpSocket.h"
+#include "platform/linux/SocketMessage.h"
 
 namespace valdrune {
 namespace {
@@ -90,61 +91,23 @@ int UdpSocket::Broadcast(const std::uint8_t* data, std::size_t size, std::uint16
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) return -1;
 
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    remote.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    iovec iov{const_cast<std::uint8_t*>(data), size};
-    msghdr msg{};
-    msg.msg_name = &remote;
-    msg.msg_namelen = sizeof remote;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    if (ifIndex >= 0) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* cmsg = CMSG_FIRSTHDR(&msg);
-        cmsg->cmsg_level = IPPROTO_IP;
-        cmsg->cmsg_type = IP_PKTINFO;
-        cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = ifIndex;
-        info.ipi_spec_dst.s_addr = sourceAddress;
-        std::memcpy(CMSG_DATA(cmsg), &info, sizeof info);
-    }
+    SocketMessage m(data, size);
+    m.To(INADDR_BROADCAST, port);
+    if (ifIndex >= 0) m.From(ifIndex, sourceAddress);
+    else m.WithoutControl();
     ssize_t sent;
     do {
-        sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+        sent = ::sendmsg(fd, &m.msg, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return sent < 0 ? -1 : static_cast<int>(sent);
 }
 
 UdpSocket::Read UdpSocket::Receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& count,
                                    std::int32_t& arrival) {
-    iovec iov{buffer, capacity};
-    sockaddr_in from{};
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t got = ::recvmsg(Fd(handle_), &msg, MSG_DONTWAIT);
+    SocketMessage m(buffer, capacity);
+    const ssize_t got = ::recvmsg(Fd(handle_), &m.msg, MSG_DONTWAIT);
     if (got < 0) return errno == EINTR ? Read::Skip : Read::Empty;
-
-    arrival = -1;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
-            c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            arrival = info.ipi_ifindex;
-        }
-    }
+    arrival = m.ArrivalAdapter();
     count = static_cast<std::size_t>(got);
     return Read::Datagram;
 }
