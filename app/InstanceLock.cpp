@@ -27,15 +27,16 @@ std::string Variable(const char* name) {
 
 }  // namespace
 
-std::string CInstanceLock::DefaultPath() {
-    const std::string runtime = Variable("XDG_RUNTIME_DIR");
-    if (PrivateDirectory(runtime)) return runtime + "/Nodewren.InstanceString.lock";
+CInstanceLock::Directories CInstanceLock::Directories::FromEnvironment() {
+    return {Variable("XDG_RUNTIME_DIR"), Variable("XDG_CACHE_HOME"), Variable("HOME")};
+}
+
+std::string CInstanceLock::DefaultPath(const Directories& dirs) {
+    if (PrivateDirectory(dirs.runtime)) return dirs.runtime + "/Nodewren.InstanceString.lock";
     const std::string name = "/Nodewren.InstanceString-" + std::to_string(getuid()) + ".lock";
-    const std::string cache = Variable("XDG_CACHE_HOME");
-    if (PrivateDirectory(cache)) return cache + name;
-    const std::string home = Variable("HOME");
-    if (PrivateDirectory(home)) {
-        const std::string dir = home + "/.cache";
+    if (PrivateDirectory(dirs.cache)) return dirs.cache + name;
+    if (PrivateDirectory(dirs.home)) {
+        const std::string dir = dirs.home + "/.cache";
         if (!PrivateDirectory(dir)) ::mkdir(dir.c_str(), 0700);
         if (PrivateDirectory(dir)) return dir + name;
     }

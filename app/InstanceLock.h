@@ -8,10 +8,18 @@ namespace valdrune {
 
 class CInstanceLock {
   public:
-    // The lock file named after "Nodewren.InstanceString" in $XDG_RUNTIME_DIR, else with the
-    // user id appended in $XDG_CACHE_HOME or ~/.cache; only directories of this user that no
-    // one else may write to. Empty when there is none: no lock is taken then.
-    static std::string DefaultPath();
+    // The directories the lock may live in; empty for one the user has not got.
+    struct Directories {
+        std::string runtime;  // $XDG_RUNTIME_DIR
+        std::string cache;    // $XDG_CACHE_HOME
+        std::string home;     // $HOME
+        static Directories FromEnvironment();
+    };
+
+    // The lock file named after "Nodewren.InstanceString" in the runtime directory, else with
+    // the user id appended in the cache directory or ~/.cache; only directories of this user
+    // that no one else may write to. Empty when there is none: no lock is taken then.
+    static std::string DefaultPath(const Directories& dirs = Directories::FromEnvironment());
 
     explicit CInstanceLock(std::string path = DefaultPath());
     ~CInstanceLock();

@@ -53,40 +53,23 @@ TEST(SingleInstance, LockOfAKilledProcessIsFree) {
 }
 
 TEST(SingleInstance, DefaultPathLivesInTheRuntimeDirectory) {
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    QTemporaryDir runtime;  // 0700, this user's
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    EXPECT_EQ(CInstanceLock::DefaultPath(),
-              runtime.path().toStdString() + "/Nodewren.InstanceString.lock");
-    qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_NE(CInstanceLock::DefaultPath().find("Nodewren.InstanceString-"), std::string::npos);
+    QTemporaryDir runtime, cache, home;  // 0700, this user's
+    const auto dir = [](const QTemporaryDir& d) { return d.path().toStdString(); };
+    EXPECT_EQ(CInstanceLock::DefaultPath({dir(runtime), dir(cache), dir(home)}),
+              dir(runtime) + "/Nodewren.InstanceString.lock");
+    const std::string inCache = CInstanceLock::DefaultPath({"", dir(cache), dir(home)});
+    EXPECT_EQ(inCache.rfind(dir(cache) + "/Nodewren.InstanceString-", 0), 0u) << inCache;
     // Without a runtime directory the lock stays in a directory of the user's own, not in /tmp.
-    QTemporaryDir home;
-    const QByteArray savedHome = qgetenv("HOME"), savedCache = qgetenv("XDG_CACHE_HOME");
-    qunsetenv("XDG_CACHE_HOME");
-    qputenv("HOME", home.path().toUtf8());
-    EXPECT_EQ(CInstanceLock::DefaultPath().rfind(home.path().toStdString() + "/.cache/", 0), 0u);
+    EXPECT_EQ(CInstanceLock::DefaultPath({"", "", dir(home)}).rfind(dir(home) + "/.cache/", 0),
+              0u);
     // Directories other users can write to are never taken, not even as a last resort: then
     // there is no lock file at all, and the window starts unguarded.
-    const QByteArray savedTmp = qgetenv("TMPDIR");
     QTemporaryDir shared;
     ::chmod(shared.path().toUtf8().constData(), 01777);
-    qputenv("XDG_RUNTIME_DIR", shared.path().toUtf8());
-    qputenv("XDG_CACHE_HOME", shared.path().toUtf8());
-    qputenv("HOME", shared.path().toUtf8());
-    qputenv("TMPDIR", shared.path().toUtf8());
-    EXPECT_EQ(CInstanceLock::DefaultPath(), "");
-    qunsetenv("XDG_RUNTIME_DIR");
-    qunsetenv("HOME");
-    EXPECT_EQ(CInstanceLock::DefaultPath(), "");
+    EXPECT_EQ(CInstanceLock::DefaultPath({dir(shared), dir(shared), dir(shared)}), "");
+    EXPECT_EQ(CInstanceLock::DefaultPath({"", dir(shared), ""}), "");
     CInstanceLock unguarded("");
     EXPECT_TRUE(unguarded.TryAcquire());
-    if (savedTmp.isEmpty()) qunsetenv("TMPDIR");
-    else qputenv("TMPDIR", savedTmp);
-    qunsetenv("XDG_CACHE_HOME");
-    qputenv("HOME", savedHome);
-    if (!savedCache.isEmpty()) qputenv("XDG_CACHE_HOME", savedCache);
-    if (!saved.isEmpty()) qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 struct FakeServices : IEngineServices {
