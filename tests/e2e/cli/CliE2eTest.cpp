@@ -18,6 +18,7 @@
 #include "cli/RecordView.h"
 #include "protocol/Datagram.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::cli {
 namespace {
@@ -128,7 +129,8 @@ TEST_P(CliScenarioE2e, SearchListsEveryDeviceWithTheLinuxToolsFields) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, CliScenarioE2e, ::testing::Values("kinds", "demo"));
+INSTANTIATE_TEST_SUITE_P(Scenarios, CliScenarioE2e, ::testing::Values("kinds", "demo"),
+    [](const auto& info) { return std::string(info.param); });
 
 TEST(CliE2e, AnswersArrivingOnTheOtherAdapterAreNotListed) {
     NetNs net("cli-foreign", 2);
@@ -149,6 +151,7 @@ TEST(CliE2e, AnswersArrivingOnTheOtherAdapterAreNotListed) {
 }
 
 struct KindCase {
+    const char* name;
     const char* mac;
     const char* extra;  // additional option, "" for none
     int host;
@@ -179,8 +182,10 @@ TEST_P(CliSetE2e, SetCompletesAndTheDeviceAnswersAtItsNewAddress) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CliSetE2e,
-                         ::testing::Values(KindCase{kStandard, "", 60}, KindCase{kLegacy, "", 61},
-                                           KindCase{kTwoPort, "", 62}));
+                         ::testing::Values(KindCase{"Standard", kStandard, "", 60},
+                                           KindCase{"Legacy", kLegacy, "", 61},
+                                           KindCase{"TwoPort", kTwoPort, "", 62}),
+    valdrune::test::ByName{});
 
 TEST(CliE2e, ConflictingAddressAndRefusedPortSendNoSettings) {
     NetNs net("cli-refuse");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -61,7 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"echo", "10.1.2.3", ""},
                     std::vector<std::string>{"echo", "10.1.2.3", "2147483648"},
                     std::vector<std::string>{"echo", "10.1.2.3", "99999999999"},
-                    std::vector<std::string>{"flush", "10.1.2.3", "0"}));
+                    std::vector<std::string>{"flush", "10.1.2.3", "0"}),
+    [](const testing::TestParamInfo<std::vector<std::string>>& info) {
+        std::string name = "Args";
+        for (const std::string& a : info.param) name += "_" + (a.empty() ? "Empty" : test::CaseName(a));
+        return name;
+    });
 
 // Inside a namespace of its own: an echo to loopback, and a flush of an entry that is not
 // there, give the same line and status whatever the environment says.

@@ -8,6 +8,7 @@
 
 #include "WindowRig.h"
 #include "dialogkit/ControlText.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -158,9 +159,15 @@ TEST_P(MainWindowLayout, ColumnsGetTheirSampleWidths) {
     EXPECT_EQ(dlg.List().ColumnWidth(COL_OVERLAP), full(DialogText(219)));
 }
 
+std::string LanguageName(const testing::TestParamInfo<Language>& info) {
+    const char* const names[] = {"English", "Japanese", "ChineseSimplified", "Portuguese"};
+    return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, MainWindowLayout,
                          testing::Values(Language::English, Language::Japanese,
-                                         Language::ChineseSimplified, Language::Portuguese));
+                                         Language::ChineseSimplified, Language::Portuguese),
+    LanguageName);
 
 TEST(MainWindowLayout, WiderHeaderFontWidensTheDialogByTheSameAmount) {
     WindowRig small;

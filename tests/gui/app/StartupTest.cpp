@@ -11,6 +11,7 @@
 #include "app/InstanceLock.h"
 #include "app/PrivilegeNotice.h"
 #include "app/TallyrigApp.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -271,7 +272,11 @@ INSTANTIATE_TEST_SUITE_P(States, PrivilegeNoticeAtStart,
                          testing::Values(PrivilegeCase{false, false, kTextNoEchoNoFlush},
                                          PrivilegeCase{false, true, kTextNoEcho},
                                          PrivilegeCase{true, false, 0},
-                                         PrivilegeCase{true, true, 0}));
+                                         PrivilegeCase{true, true, 0}),
+    NamedBy([](const PrivilegeCase& c) {
+                             return CaseName(c.canProbe ? "Echo" : "NoEcho",
+                                             c.canFlush ? "Flush" : "NoFlush");
+                         }));
 
 TEST(PrivilegeNotice, FillsEveryLanguageAndQuotesAnAwkwardPath) {
     PrivilegeReport report;  // nothing granted, no ping-group advice from the platform

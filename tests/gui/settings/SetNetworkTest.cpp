@@ -10,6 +10,7 @@
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -128,9 +129,15 @@ TEST_P(SetNetworkLayoutByLanguage, HoldsTheCheckBoxTextInsideTheDialog) {
     SetCurrentLanguage(Language::English);
 }
 
+std::string LanguageName(const testing::TestParamInfo<Language>& info) {
+    const char* const names[] = {"English", "Japanese", "ChineseSimplified", "Portuguese"};
+    return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, SetNetworkLayoutByLanguage,
                          ::testing::Values(Language::English, Language::Japanese,
-                                           Language::ChineseSimplified, Language::Portuguese));
+                                           Language::ChineseSimplified, Language::Portuguese),
+    LanguageName);
 
 TEST(SetNetworkRadios, StaticForcesManualDnsAndDhcpReleasesIt) {
     CSetNetwork d;

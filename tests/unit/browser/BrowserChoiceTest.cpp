@@ -2,6 +2,7 @@
 
 #include "BrowserFakes.h"
 #include "browser/core/BrowserChoice.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -29,7 +30,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgIdCase{"FirefoxHTMLChromeHTML", 3},  // Chrome tested before Firefox
                       ProgIdCase{"AppXChromeHTML", 3},         // AppX is the last test
                       ProgIdCase{"chromehtml", 5}, ProgIdCase{"msedgehtm", 5},
-                      ProgIdCase{"IE.HTTP", 5}, ProgIdCase{"", 5}));
+                      ProgIdCase{"IE.HTTP", 5}, ProgIdCase{"", 5}),
+    test::NamedBy([](const ProgIdCase& c) {
+        return c.progId[0] == '\0' ? std::string("Empty") : test::CaseName(c.progId);
+    }));
 
 struct VersionCase {
     const char* name;

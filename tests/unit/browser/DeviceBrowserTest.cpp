@@ -5,6 +5,7 @@
 #include "BrowserFakes.h"
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/Resources.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -476,7 +477,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{0, 1, false, true}, ChoiceCase{0, 2, true, true},
                       ChoiceCase{0, 2, false, false}, ChoiceCase{0, 3, true, false},
                       ChoiceCase{3, 1, true, false}, ChoiceCase{5, 2, true, false},
-                      ChoiceCase{0, 0, true, false}));
+                      ChoiceCase{0, 0, true, false}),
+    test::NamedBy([](const ChoiceCase& c) {
+        return test::CaseName("From", c.oldCode, "To", c.newCode, c.haveUrls ? "WithUrls" : "",
+                              c.pending ? "Pending" : "");
+    }));
 
 // ---- site list, policy and zones
 // -----------------------------------------------------------------

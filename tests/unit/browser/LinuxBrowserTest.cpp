@@ -23,6 +23,7 @@
 #include "platform/linux/browser/FileKeyValueStore.h"
 #include "platform/linux/browser/LinuxBrowserEnvironment.h"
 #include "platform/linux/browser/X11Windows.h"
+#include "tests/support/CaseNames.h"
 
 namespace fs = std::filesystem;
 
@@ -234,7 +235,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DesktopCase{"firefox-esr.desktop", "FirefoxHTML"},
                       DesktopCase{"org.mozilla.firefox.desktop", "FirefoxHTML"},
                       DesktopCase{"org.gnome.Epiphany.desktop", "org.gnome.Epiphany.desktop"},
-                      DesktopCase{"", ""}));
+                      DesktopCase{"", ""}),
+    test::NamedBy([](const DesktopCase& c) {
+        return c.desktopId[0] == '\0' ? std::string("Empty") : test::CaseName(c.desktopId);
+    }));
 
 TEST(MimeApps, TakesTheFirstHtmlHandlerOfTheDefaultsGroup) {
     EXPECT_EQ(DefaultHtmlHandler("[Added Associations]\ntext/html=a.desktop\n"

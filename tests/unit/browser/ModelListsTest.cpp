@@ -6,6 +6,7 @@
 
 #include "browser/core/ModelLists.h"
 #include "browser/core/Resources.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -97,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Resources, ShippedList,
                          ::testing::Values(ListShape{143, 25, 24, 6, {10, 6, 5, 2, 2}},
                                            ListShape{144, 20, 15, 4, {14, 3, 3}},
                                            ListShape{
-                                               145, 62, 55, 10, {7, 12, 26, 1, 2, 5, 6, 2, 1}}));
+                                               145, 62, 55, 10, {7, 12, 26, 1, 2, 5, 6, 2, 1}}),
+    test::NamedBy([](const ListShape& c) { return test::CaseName("List", c.id); }));
 
 TEST(ShippedLists, RowShapesOverlapsAndContainedRowsAreAsDelivered) {
     const ModelList l0 = LoadModelList(ModelListResource(143));
@@ -160,7 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"1e", 1.0}, NumberCase{"1e+", 1.0}, NumberCase{".5", 0.5},
                       NumberCase{"5.", 5.0}, NumberCase{"V4.1", 0.0}, NumberCase{"", 0.0},
                       NumberCase{".", 0.0}, NumberCase{"-", 0.0}, NumberCase{"inf", 0.0},
-                      NumberCase{"nan", 0.0}, NumberCase{"0x10", 0.0}));
+                      NumberCase{"nan", 0.0}, NumberCase{"0x10", 0.0}),
+    test::NamedBy([](const NumberCase& c) {
+        return c.text[0] == '\0' ? std::string("Empty") : test::CaseName(c.text);
+    }));
 
 // Classification ---------------------------------------------------------------------------------
 

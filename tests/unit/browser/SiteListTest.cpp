@@ -5,6 +5,7 @@
 
 #include "browser/core/Resources.h"
 #include "browser/core/SiteList.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -42,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"10.1.2.3", 80, 1, "https://10.1.2.3:80", "https://10.1.2.3:80/"},
         UrlCase{"10.1.2.3", 443, 0, "http://10.1.2.3:443", "http://10.1.2.3:443/"},
         UrlCase{"10.1.2.3", 65535, 7, "https://10.1.2.3:65535", "https://10.1.2.3:65535/"},
-        UrlCase{"0.0.0.0", 0, 0, "http://0.0.0.0:0", "http://0.0.0.0:0/"}));
+        UrlCase{"0.0.0.0", 0, 0, "http://0.0.0.0:0", "http://0.0.0.0:0/"}),
+    test::NamedBy([](const UrlCase& c) { return test::CaseName(c.deviceUrl); }));
 
 TEST(SiteListDate, IsMonthDayYearWithTwentyFourHourTime) {
     EXPECT_EQ(SiteListDateText({2026, 3, 4, 5, 6, 7}), "03/04/2026 05:06:07");

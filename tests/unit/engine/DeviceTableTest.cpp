@@ -92,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(Engine, SettingsCommand,
                                            KindCommand{DEVICE_KIND_STANDARD, true, 2, 32},
                                            KindCommand{DEVICE_KIND_TWO_PORT, true, 15, 8},
                                            KindCommand{0, false, 0, 0},
-                                           KindCommand{49, false, 0, 0}));
+                                           KindCommand{49, false, 0, 0}),
+    NamedBy([](const KindCommand& c) { return CaseName("Kind", int(c.kind)); }));
 
 TEST_F(DeviceUrls, StoredDeviceKeepsItsNumberWhenItAnswersAgainUntilTheTableIsCleared) {
     rig.Deliver(SearchAnswer(Mac(0x11), "10.0.0.11"));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CaseNames.h"
 #include "tests/support/EngineRig.h"
 
 namespace valdrune::test {
@@ -31,14 +32,6 @@ inline std::vector<std::int64_t> Times(const std::vector<SentDatagram>& sent) {
     for (const auto& d : sent) out.push_back(d.time.count());
     return out;
 }
-
-// Names TEST_P instances after their case's `name` field.
-struct ByName {
-    template <class P>
-    std::string operator()(const ::testing::TestParamInfo<P>& p) const {
-        return p.param.name;
-    }
-};
 
 class EngineTest : public ::testing::Test {
 protected:

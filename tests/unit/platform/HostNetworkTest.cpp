@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/linux/HostNetwork.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -42,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"tun0", {AdapterKind::Virtual, "tun", {}, true}, "tun0 (virtual, tun)"},
         DescriptionCase{"ib0",
                         {AdapterKind::Wired, "", std::vector<std::uint8_t>(20, 0x11), true},
-                        "ib0 (wired)"}));
+                        "ib0 (wired)"}),
+    test::NamedBy([](const DescriptionCase& c) { return test::CaseName(c.name); }));
 
 TEST(RouteTable, TakesFirstDefaultGatewayPerInterface) {
     const char* table =

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/Privileges.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -48,7 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
                       true},
         PrivilegeCase{false, false, false, "cap_net_raw,cap_net_admin",
                       "setcap cap_net_raw,cap_net_admin+p /usr/libexec/valdrune/valdrune-netprobe",
-                      true}));
+                      true}),
+    test::NamedBy([](const PrivilegeCase& c) {
+        return test::CaseName(c.ping ? "Ping" : "NoPing", c.raw ? "Raw" : "NoRaw",
+                              c.admin ? "Admin" : "NoAdmin");
+    }));
 
 }  // namespace
 }  // namespace valdrune

@@ -7,6 +7,7 @@
 
 #include "QtTestApp.h"
 #include "platform/qt/QtScheduler.h"
+#include "tests/support/CaseNames.h"
 #include "tests/support/TimeScale.h"
 
 namespace valdrune {
@@ -32,7 +33,10 @@ INSTANTIATE_TEST_SUITE_P(Intervals, ScaleIntervalTest,
                          testing::Values(ScaleCase{100, 1, 100}, ScaleCase{120000, 1000, 120},
                                          ScaleCase{100, 50, 2}, ScaleCase{1, 50, 1},
                                          ScaleCase{150, 100, 1}, ScaleCase{0, 50, 0},
-                                         ScaleCase{2000, 0, 2000}));
+                                         ScaleCase{2000, 0, 2000}),
+    test::NamedBy([](const ScaleCase& c) {
+                             return test::CaseName(c.interval, "MsAtScale", c.scale);
+                         }));
 
 struct EnvCase {
     const char* text;  // nullptr: unset
@@ -58,7 +62,12 @@ INSTANTIATE_TEST_SUITE_P(Texts, TimeScaleEnvTest,
                          testing::Values(EnvCase{nullptr, 1}, EnvCase{"", 1}, EnvCase{"20", 20},
                                          EnvCase{"1", 1}, EnvCase{"0", 1}, EnvCase{"-4", 1},
                                          EnvCase{"5x", 1}, EnvCase{"abc", 1},
-                                         EnvCase{"99999999999", 1}));
+                                         EnvCase{"99999999999", 1}),
+    test::NamedBy([](const EnvCase& c) {
+                             if (c.text == nullptr) return std::string("Unset");
+                             return c.text[0] == '\0' ? std::string("Empty")
+                                                      : test::CaseName("Text", c.text);
+                         }));
 
 class SchedulerTest : public testing::Test {
   protected:

@@ -7,6 +7,7 @@
 #include "Answer.h"
 #include "protocol/Datagram.h"
 #include "protocol/Decoder.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -84,7 +85,10 @@ INSTANTIATE_TEST_SUITE_P(Decoder, LegacyPrefix,
                                          PrefixCase{"Zm-x", false}, PrefixCase{"ZM_P41", false},
                                          PrefixCase{"", false}, PrefixCase{"K9000", false},
                                          // All 16 bytes used, prefix at the very end.
-                                         PrefixCase{"0123456789abcWH-", true}));
+                                         PrefixCase{"0123456789abcWH-", true}),
+    test::NamedBy([](const auto& c) {
+        return c.model[0] == '\0' ? std::string("Empty") : test::CaseName(c.model);
+    }));
 
 TEST(Decoder, PrefixTestStopsAtTheFirstNul) {
     Text16 f = Field("AB");
@@ -119,7 +123,12 @@ INSTANTIATE_TEST_SUITE_P(Decoder, TwoPortOptions,
                                          PortCase{5, -1, 0, 2}, PortCase{16, -1, 1, 1},
                                          PortCase{9, -1, 0, 1}, PortCase{18, -1, 1, 1},
                                          PortCase{19, -1, 1, 2}, PortCase{8, -1, 0, 2},
-                                         PortCase{11, 7, 7, 1}));
+                                         PortCase{11, 7, 7, 1}),
+    test::NamedBy([](const PortCase& c) {
+                             return test::CaseName("PortKind", c.portKind,
+                                                   c.tag212 < 0 ? "" : "Tag212_",
+                                                   c.tag212 < 0 ? "" : std::to_string(c.tag212));
+                         }));
 
 TEST(Decoder, TwoPortDeviceTakesHttpsFromFlagsEvenFromALegacyStart) {
     // Mode 0, prefix present, capability 0: tag 166 alone would not set https.
@@ -309,7 +318,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ModelCode{20, "ZM-P63CN"}, ModelCode{35, ""}, ModelCode{36, "RT-WNT528CN"},
                     ModelCode{88, ""}, ModelCode{132, "ZM-P7CN"}, ModelCode{145, "QF-WNT491A"},
                     ModelCode{144, ""}, ModelCode{226, "RT-WNT219CE"}, ModelCode{227, ""},
-                    ModelCode{255, ""}));
+                    ModelCode{255, ""}),
+    test::NamedBy([](const ModelCode& c) { return test::CaseName("Code", int(c.code)); }));
 
 struct LegacyAnswer {
     const char* name;

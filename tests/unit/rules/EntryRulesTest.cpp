@@ -3,9 +3,14 @@
 #include <string>
 
 #include "settings/rules/EntryRules.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
+
+using test::ByName;
+using test::CaseName;
+using test::NamedBy;
 
 std::uint32_t Ip(const char* text) {
     std::uint32_t v = 0;
@@ -69,7 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
         OctetCase{1065, 3, 256, true, 255, 432, 1}, OctetCase{1015, 1, 0, false, 0, 0, 0},
         OctetCase{1015, 3, 255, false, 0, 0, 0},
         // controls without a rule, octet out of range
-        OctetCase{1014, 0, 999, false, 0, 0, 0}, OctetCase{1015, 4, 999, false, 0, 0, 0}));
+        OctetCase{1014, 0, 999, false, 0, 0, 0}, OctetCase{1015, 4, 999, false, 0, 0, 0}),
+    NamedBy([](const OctetCase& c) {
+        return CaseName("Control", c.control, "Octet", c.octet, "Value", c.value);
+    }));
 
 TEST(OctetRule, EmptiedAlwaysTakesTheEmptiedColumnEvenBelowTheLowestBound) {
     const OctetRule rule{1, 223, 192, 192, 431, 430};
@@ -96,6 +104,10 @@ TEST_P(PortRule, FollowsTheDevicesKind) {
         << "port " << c.port << " kind " << int(c.kind) << " https " << int(c.https);
 }
 
+const auto kPortCaseName = NamedBy([](const PortCase& c) {
+    return CaseName("Port", c.port, "Kind", int(c.kind), c.https ? "Https" : "");
+});
+
 constexpr std::uint8_t S = DEVICE_KIND_STANDARD;
 constexpr std::uint8_t L = DEVICE_KIND_LEGACY;
 constexpr std::uint8_t T = DEVICE_KIND_TWO_PORT;
@@ -108,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         PortCase{22, S, 0, true}, PortCase{1900, S, 0, true}, PortCase{10669, S, 0, false},
         PortCase{10670, S, 0, false}, PortCase{10671, S, 0, true}, PortCase{58999, S, 0, true},
         PortCase{59000, S, 0, false}, PortCase{61000, S, 0, false}, PortCase{61001, S, 0, true},
-        PortCase{65535, S, 0, true}, PortCase{65536, S, 0, false}, PortCase{99999, S, 0, false}));
+        PortCase{65535, S, 0, true}, PortCase{65536, S, 0, false}, PortCase{99999, S, 0, false}),
+    kPortCaseName);
 
 INSTANTIATE_TEST_SUITE_P(Legacy, PortRule,
                          ::testing::Values(PortCase{0, L, 0, false}, PortCase{80, L, 0, true},
@@ -116,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Legacy, PortRule,
                                            PortCase{1024, L, 0, true}, PortCase{1900, L, 0, false},
                                            PortCase{554, L, 0, false}, PortCase{10669, L, 0, true},
                                            PortCase{65535, L, 0, true},
-                                           PortCase{65536, L, 0, false}));
+                                           PortCase{65536, L, 0, false}),
+    kPortCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     TwoPort, PortRule,
@@ -127,11 +141,13 @@ INSTANTIATE_TEST_SUITE_P(
         PortCase{1024, T, 0, true}, PortCase{10000, T, 0, true}, PortCase{10001, T, 0, false},
         PortCase{10007, T, 0, false}, PortCase{10008, T, 0, true}, PortCase{10670, T, 0, false},
         PortCase{49999, T, 0, true}, PortCase{50000, T, 0, false}, PortCase{50255, T, 0, false},
-        PortCase{50256, T, 0, true}, PortCase{59000, T, 0, true}, PortCase{65536, T, 0, false}));
+        PortCase{50256, T, 0, true}, PortCase{59000, T, 0, true}, PortCase{65536, T, 0, false}),
+    kPortCaseName);
 
 INSTANTIATE_TEST_SUITE_P(OtherKinds, PortRule,
                          ::testing::Values(PortCase{80, 0, 0, false}, PortCase{1024, 1, 0, false},
-                                           PortCase{0, 255, 0, false}));
+                                           PortCase{0, 255, 0, false}),
+    kPortCaseName);
 
 TEST(InitialPort, ShowsEightyWhenTheRecordsPortIsRefused) {
     _CommandDataTable r;
@@ -172,7 +188,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"0.0.0.0", 15, false}, AddressCase{"128.0.0.0", 15, true},
                       AddressCase{"255.255.255.254", 15, true}, AddressCase{"0.0.0.255", 8, false},
                       AddressCase{"127.255.255.255", 8, false},
-                      AddressCase{"192.168.0.1", 0, true}));
+                      AddressCase{"192.168.0.1", 0, true}),
+    NamedBy([](const AddressCase& c) { return CaseName(c.address, "Flags", c.flags); }));
 
 // ---- combinations -------------------------------------------------------------------------
 
@@ -222,7 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
         CombinationCase{"network address only checked when static", Lan("192.168.0.0", M), false,
                         0},
         CombinationCase{"gateway still checked when not static", Lan(A, M, "10.0.0.1"), false,
-                        1015}));
+                        1015}),
+    ByName{});
 
 struct TwoPortCase {
     const char* name;
@@ -267,7 +285,8 @@ INSTANTIATE_TEST_SUITE_P(
                     WithPc(Lan(A, M, "10.0.0.0"), "10.0.0.5", "255.0.0.0"), true, 1055},
         TwoPortCase{"gateway equals lan address", Lan(A, M, A), true, 1055},
         TwoPortCase{"dns broadcast under lan mask", Lan(A, M, "0.0.0.0", "8.8.8.255"), true, 1055},
-        TwoPortCase{"second dns is address", Lan(A, M, "0.0.0.0", "8.8.8.8", A), false, 1055}));
+        TwoPortCase{"second dns is address", Lan(A, M, "0.0.0.0", "8.8.8.8", A), false, 1055}),
+    ByName{});
 
 }  // namespace
 }  // namespace valdrune

@@ -4,9 +4,24 @@
 #include <string>
 
 #include "settings/rules/SaveRules.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
+
+using test::ByName;
+using test::CaseName;
+using test::NamedBy;
+
+const char* ModeName(AddressMode mode) {
+    switch (mode) {
+    case AddressMode::AutoAdvanced: return "AutoAdvanced";
+    case AddressMode::AutoIp: return "AutoIp";
+    case AddressMode::Dhcp: return "Dhcp";
+    case AddressMode::Static: return "Static";
+    }
+    return "Other";
+}
 
 std::uint32_t Ip(const char* text) {
     std::uint32_t v = 0;
@@ -146,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     427, 1015, EntryField::Combination, ArgumentKind::None, 0},
         RefusalCase{"LegacyStaticChecksDns", 3, [](E& e, R&) { e.dns1 = 0xFFFFFFFF; }, 425, 1018,
-                    EntryField::Dns1, ArgumentKind::Address, 0xFFFFFFFF}));
+                    EntryField::Dns1, ArgumentKind::Address, 0xFFFFFFFF}),
+    ByName{});
 
 // ---- accepted saves: what each kind writes -------------------------------------------------
 
@@ -191,7 +207,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ModeCase{AddressMode::AutoAdvanced, DnsMode::Auto, 5, 0x90},
                       ModeCase{AddressMode::AutoIp, DnsMode::Manual, 4, 0x92},
                       ModeCase{AddressMode::Dhcp, DnsMode::Auto, 0, 0x90},
-                      ModeCase{AddressMode::Static, DnsMode::Manual, 3, 0x92}));
+                      ModeCase{AddressMode::Static, DnsMode::Manual, 3, 0x92}),
+    NamedBy([](const ModeCase& c) {
+        return CaseName(ModeName(c.mode), c.dns == DnsMode::Auto ? "DnsAuto" : "DnsManual");
+    }));
 
 TEST(SinglePortSave, NonStaticModesKeepTheRecordsAddresses) {
     SinglePortEntry e = StaticEntry();
@@ -244,7 +263,8 @@ TEST_P(LegacyEncoding, WritesWordAddressingFlagsAndDns) {
 INSTANTIATE_TEST_SUITE_P(Table, LegacyEncoding,
                          ::testing::Values(LegacyCase{AddressMode::AutoAdvanced, 0x10, 0xFF, true},
                                            LegacyCase{AddressMode::Dhcp, 0x11, 0x11, true},
-                                           LegacyCase{AddressMode::Static, 0x12, 0x12, false}));
+                                           LegacyCase{AddressMode::Static, 0x12, 0x12, false}),
+    NamedBy([](const LegacyCase& c) { return CaseName(ModeName(c.mode)); }));
 
 TEST(SinglePortSave, WaitChoiceComesFromTheCheckBox) {
     SinglePortEntry e = StaticEntry();
@@ -314,7 +334,8 @@ INSTANTIATE_TEST_SUITE_P(
                            1065, EntryField::Combination},
         TwoPortRefusalCase{"GatewayOutsideBothSubnets",
                            [](TE& e, R&) { e.gateway = Ip("172.16.0.1"); }, 427, 1055,
-                           EntryField::Combination}));
+                           EntryField::Combination}),
+    ByName{});
 
 TEST(TwoPortSave, ManualWritesBothPortsIntoPrimaryAndSecondary) {
     const SaveResult r = ValidateTwoPortSave(ManualTwoPort(), Device(12), false);
@@ -367,7 +388,10 @@ TEST_P(TwoPortFlags, DnsAutoOnlyWhenTheDeviceOffersIt) {
 INSTANTIATE_TEST_SUITE_P(Table, TwoPortFlags,
                          ::testing::Values(TwoPortFlagsCase{1, true, 0x90},
                                            TwoPortFlagsCase{1, false, 0x92},
-                                           TwoPortFlagsCase{0, true, 0x92}));
+                                           TwoPortFlagsCase{0, true, 0x92}),
+    NamedBy([](const TwoPortFlagsCase& c) {
+        return CaseName("OptionA", c.portOptionA, c.dnsAuto ? "DnsAuto" : "DnsManual");
+    }));
 
 // ---- dialog opening state ------------------------------------------------------------------
 

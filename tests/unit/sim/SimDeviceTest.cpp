@@ -6,6 +6,7 @@
 #include "protocol/Decoder.h"
 #include "sim/Scenario.h"
 #include "sim/SimDevice.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::sim {
 namespace {
@@ -101,7 +102,12 @@ TEST_P(DemoDeviceAnswer, ValidatesAndDecodesIntoTheDescribedRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sim, DemoDeviceAnswer,
-                         ::testing::Range<std::size_t>(0, BuiltInScenario("demo", Net())->size()));
+                         ::testing::Range<std::size_t>(0, BuiltInScenario("demo", Net())->size()),
+    [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             const auto devices = *BuiltInScenario("demo", Net());
+                             return valdrune::test::CaseName("Device", info.param, "_",
+                                 Ipv4Text(devices.at(info.param).record.primary.ipAddress));
+                         });
 
 TEST(SimScenario, DemoHasTheMixTheWindowShows) {
     const auto devices = *BuiltInScenario("demo", Net());
