@@ -4,13 +4,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/UdpTransport.h"
 #include "platform/linux/EchoProber.h"
 #include "platform/linux/HostNetwork.h"
 #include "platform/linux/NeighbourCache.h"
 #include "platform/linux/NetworkSurvey.h"
 #include "platform/linux/Privileges.h"
 #include "platform/linux/ReachRoutes.h"
-#include "platform/UdpTransport.h"
 #include "platform/qt/QtScheduler.h"
 #include "protocol/Protocol.h"
 

@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "platform/UdpTransport.h"
 #include "platform/qt/QtScheduler.h"
 #include "platform/windows/EchoProber.h"
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
-#include "platform/UdpTransport.h"
 #include "platform/windows/Winsock.h"
 #include "protocol/Protocol.h"
 #include "protocol/Reach.h"

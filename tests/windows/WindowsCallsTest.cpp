@@ -5,40 +5,29 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <algorithm>
 #include <vector>
 
+#include "platform/UdpTransport.h"
 #include "platform/qt/QtScheduler.h"
 #include "platform/windows/EchoProber.h"
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/Privileges.h"
-#include "platform/UdpTransport.h"
 #include "platform/windows/Winsock.h"
+#include "tests/unit/platform/QtTestApp.h"
 
 namespace valdrune {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "platform_windows_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QCoreApplication(argc, argv);
-    return *app;
-}
+using test::App;
 
+// Wine answers more slowly than a native stack.
 bool RunUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    App();
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return done();
+    return test::RunUntil(done, limitMs);
 }
 
 class WindowsCalls : public testing::Test {
