@@ -3,17 +3,23 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
+#include "platform/SettingsValues.h"
 #include "protocol/Record.h"
 
 namespace valdrune {
 
 class CSettingsStore {
   public:
-    // The user's settings of organisation "Morvane", application "networkcamera".
+    // The user's settings of organisation "Morvane", application "networkcamera" (on
+    // Windows the registry key HKEY_CURRENT_USER\Software\Morvane\networkcamera\Setup_5).
     CSettingsStore();
     // A settings file of its own (tests, or a portable set-up).
     explicit CSettingsStore(const QString& fileName);
+    ~CSettingsStore();
+    CSettingsStore(const CSettingsStore&) = delete;
+    CSettingsStore& operator=(const CSettingsStore&) = delete;
 
     // BROWSER: 0 (Auto) when absent or not a number.
     int ReadBrowser() const;
@@ -29,7 +35,7 @@ class CSettingsStore {
     static constexpr const char* kGroup = "Setup_5";
 
   private:
-    QString fileName_;  // empty: the native user settings
+    std::unique_ptr<ISettingsValues> values_;
 };
 
 }  // namespace valdrune

@@ -5,11 +5,10 @@
 #include <clocale>
 
 #include "app/AppIcon.h"
-#include "app/InstanceLock.h"
-#include "app/PrivilegeNotice.h"
 #include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "dialogkit/MessageBox.h"
+#include "platform/InstanceLock.h"
 #include "res/CodePage.h"
 #include "res/StringTable.h"
 
@@ -72,10 +71,8 @@ int CTallyrigApp::InitInstance() {
             windowRan = true;
             // Posted, so the box comes over the shown window and the first search (already
             // sent) is answered while it is up.
-            if (options_.checkPrivileges) {
-                dlg.PostToSelf([&dlg, check = options_.checkPrivileges] {
-                    GivePrivilegeNotice(&dlg, check());
-                });
+            if (options_.privilegeNotice) {
+                dlg.PostToSelf([&dlg, notice = options_.privilegeNotice] { notice(&dlg); });
             }
             if (options_.onDialogReady) options_.onDialogReady(dlg);
             dlg.exec();

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "browser/core/BrowserSeams.h"
-#include "platform/linux/Privileges.h"
 #include "protocol/Protocol.h"
+
+class QWidget;
 
 namespace valdrune {
 
@@ -44,8 +45,9 @@ struct AppOptions {
     std::function<std::vector<std::string>()> languages;
     // Called after the window's set-up, just before its modal run.
     std::function<void(CTallyrigDlg&)> onDialogReady;
-    // What the process may do beyond UDP, asked once the window is up; null skips the notice.
-    std::function<PrivilegeReport()> checkPrivileges;
+    // Tells the user what the process may not do beyond UDP, over the window once it is up;
+    // null skips the notice.
+    std::function<void(QWidget* window)> privilegeNotice;
     // Converts 8-bit text in a code page to UTF-8 (device names); null keeps the host's encoding.
     std::function<std::string(std::string_view bytes, unsigned codePage)> ansiToUtf8;
 };

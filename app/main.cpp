@@ -1,6 +1,7 @@
 // valdrune: the window. Takes no command-line arguments.
 #include <QApplication>
 
+#include "app/PrivilegeNotice.h"
 #include "app/TallyrigApp.h"
 #include "platform/AnsiText.h"
 #include "platform/BrowserPlatform.h"
@@ -14,7 +15,9 @@ int main(int argc, char** argv) {
     valdrune::AppOptions options;
     options.startServices = [] { return valdrune::StartPlatformServices(); };
     options.browsers = [] { return valdrune::MakeBrowserPlatform(); };
-    options.checkPrivileges = [] { return valdrune::CheckPrivileges(); };
+    options.privilegeNotice = [](QWidget* window) {
+        valdrune::GivePrivilegeNotice(window, valdrune::CheckPrivileges());
+    };
     options.ansiToUtf8 = valdrune::AnsiToUtf8;
     valdrune::CTallyrigApp tallyrig(std::move(options));
     const int code = tallyrig.InitInstance();

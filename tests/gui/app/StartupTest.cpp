@@ -8,9 +8,9 @@
 #include <QTemporaryDir>
 
 #include "WindowRig.h"
-#include "app/InstanceLock.h"
 #include "app/PrivilegeNotice.h"
 #include "app/TallyrigApp.h"
+#include "platform/InstanceLock.h"
 #include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
@@ -220,14 +220,14 @@ TEST_P(PrivilegeNoticeAtStart, ComesOnceOverTheShownWindowOnlyWhenEchoIsMissing)
     WindowRig rig;
     AppOptions options = Options(rig, rig.dir.filePath("lock").toStdString());
     int checks = 0;
-    options.checkPrivileges = [&] {
+    options.privilegeNotice = [&](QWidget* window) {
         ++checks;
         PrivilegeReport report;
         report.canProbe = c.canProbe;
         report.canFlush = c.canFlush;
         report.helper = "/usr/libexec/valdrune/valdrune-netprobe";
         report.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
-        return report;
+        GivePrivilegeNotice(window, report);
     };
     bool shownAtBox = false;
     std::size_t sentAtBox = 0;

@@ -1,4 +1,4 @@
-#include "app/InstanceLock.h"
+#include "platform/InstanceLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -49,7 +49,7 @@ CInstanceLock::CInstanceLock(std::string path) : path_(std::move(path)) {}
 CInstanceLock::~CInstanceLock() { Release(); }
 
 bool CInstanceLock::TryAcquire() {
-    if (fd_ >= 0) return true;
+    if (Held()) return true;
     // Without a private directory the window runs unguarded: a second copy is a nuisance,
     // a lock another user can hold would keep this user out.
     if (path_.empty()) return true;
@@ -59,15 +59,15 @@ bool CInstanceLock::TryAcquire() {
         ::close(fd);
         return false;
     }
-    fd_ = fd;
+    handle_ = fd;
     return true;
 }
 
 void CInstanceLock::Release() {
-    if (fd_ < 0) return;
+    if (!Held()) return;
     // Closing drops the lock; the file stays so that a racing start never locks a stale inode.
-    ::close(fd_);
-    fd_ = -1;
+    ::close(static_cast<int>(handle_));
+    handle_ = kNone;
 }
 
 }  // namespace valdrune
