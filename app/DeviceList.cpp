@@ -1,8 +1,10 @@
 #include "app/DeviceList.h"
 
 #include <QHeaderView>
+#include <QProxyStyle>
 #include <QStringDecoder>
 #include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTreeView>
 #include <cstdio>
 
@@ -11,6 +13,26 @@
 
 namespace valdrune {
 namespace {
+
+// Styles disagree on which way a header's sort indicator points (Fusion draws Qt's descending
+// order upwards, the Windows styles downwards), so the header draws a plain arrow itself:
+// SortUp, which Qt sets for a descending indicator, always points up.
+class HeaderArrowStyle final : public QProxyStyle {
+  public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element == PE_IndicatorHeaderArrow && header != nullptr) {
+            const QStyleOption arrow(*option);
+            QProxyStyle::drawPrimitive(header->sortIndicator == QStyleOptionHeader::SortUp
+                                           ? PE_IndicatorArrowUp
+                                           : PE_IndicatorArrowDown,
+                                       &arrow, painter, widget);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
 
 // strtol-like: leading blanks, an optional sign, decimal digits; no digits gives 0. Saturates
 // instead of overflowing on absurdly long digit runs.
@@ -133,6 +155,9 @@ QTreeView* CDeviceList::CreateView(QWidget* parent) {
     header->setSectionsClickable(true);
     header->setSectionsMovable(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    auto* arrows = new HeaderArrowStyle;
+    arrows->setParent(header);
+    header->setStyle(arrows);
     QObject::connect(header, &QHeaderView::sectionClicked, view_,
                      [this](int column) { OnColumnClick(column); });
     return view_;
@@ -307,7 +332,7 @@ void CDeviceList::ShowArrow(int column, int order) {
     arrowColumn_ = column;
     arrowOrder_ = order == 2 ? 2 : 1;
     if (view_ == nullptr) return;
-    // The header draws Qt's descending indicator as an upward arrow and vice versa.
+    // Qt's descending indicator is the upward arrow (HeaderArrowStyle).
     QHeaderView* header = view_->header();
     header->setSortIndicatorShown(true);
     header->setSortIndicator(column, arrowOrder_ == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
