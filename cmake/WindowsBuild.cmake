@@ -1,6 +1,6 @@
-# What the Windows build needs beyond the toolchain file: Qt Core for the target, GoogleTest
-# built from Debian's sources, the host's header-only libraries, and the DLLs the programs load.
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core)
+# What the Windows build needs beyond the toolchain file: Qt for the target, GoogleTest built
+# from Debian's sources, the host's header-only libraries, and the DLLs the programs load.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Test)
 
 # Header-only libraries come from the host's /usr/include, but that folder itself must never
 # reach the cross compiler (glibc's headers would shadow the target's): a folder that holds
@@ -47,6 +47,10 @@ get_target_property(_qtcore_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
 if(NOT _qtcore_dll)
     get_target_property(_qtcore_dll Qt6::Core IMPORTED_LOCATION)
 endif()
+# Qt looks for its platform plugins beside the program, else where QT_PLUGIN_PATH says: the
+# window's tests under Wine name the cached Qt's folder (a Wine path, drive Z: being /).
+get_filename_component(_qt_prefix "${_qtcore_dll}/../.." ABSOLUTE)
+set(VALDRUNE_QT_PLUGIN_ENV "QT_PLUGIN_PATH=Z:${_qt_prefix}/plugins")
 set(VALDRUNE_COMPILER_DLLS)
 foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}

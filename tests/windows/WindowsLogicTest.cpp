@@ -11,6 +11,7 @@
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
+#include "platform/windows/OsVersion.h"
 
 namespace valdrune {
 namespace {
@@ -121,6 +122,14 @@ TEST(WindowsCodePage, LegacyNamesBecomeUtf8InTheActiveCodePage) {
     EXPECT_NE(converted, "\xE9");
     EXPECT_EQ(WideToUtf8(L"Ethernet \u00e9"), "Ethernet \xC3\xA9");
     EXPECT_EQ(WideToUtf8(nullptr), "");
+    EXPECT_EQ(WideToUtf8(Utf8ToWide("Nodewren \xC3\xA9").c_str()), "Nodewren \xC3\xA9");
+}
+
+TEST(WindowsVersion, ElevenIsMajorTenOrMoreWithBuild22000OrMore) {
+    EXPECT_TRUE(IsWindows11OrLater({10, 0, 22000}));
+    EXPECT_TRUE(IsWindows11OrLater({11, 0, 26100}));
+    EXPECT_FALSE(IsWindows11OrLater({10, 0, 19045}));
+    EXPECT_FALSE(IsWindows11OrLater({6, 3, 22000}));
 }
 
 }  // namespace

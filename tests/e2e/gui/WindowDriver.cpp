@@ -8,7 +8,7 @@
 
 #include "app/TallyrigApp.h"
 #include "app/TallyrigDlg.h"
-#include "tests/support/BrowserSandbox.h"
+#include "HostBrowserSandbox.h"
 #include "tests/support/TimeScale.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "settings/dialogs/CIpAddressCtrl.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
-#include "tests/support/BrowserSandbox.h"
+#include "HostBrowserSandbox.h"
 #include "tests/support/ListSelection.h"
 #include "tests/support/TimeScale.h"
 

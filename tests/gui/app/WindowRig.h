@@ -17,7 +17,7 @@
 #include "dialogkit/MessageBox.h"
 #include "res/StringTable.h"
 #include "tests/support/AnswerBuilder.h"
-#include "tests/support/BrowserSandbox.h"
+#include "HostBrowserSandbox.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/ListSelection.h"
 #include "tests/support/MemoryTransport.h"
