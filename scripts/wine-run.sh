@@ -34,6 +34,10 @@ for d in "${dirs[@]}"; do
     [[ -n $d ]] && winepath+="${winepath:+;}Z:${d//\//\\}"
 done
 export WINEPATH=$winepath
+# Wine keeps the host's QT_* variables from Windows programs and passes WINEQT_* as QT_*.
+for name in $(compgen -e); do
+    [[ $name == QT_* ]] && export "WINE$name=${!name}"
+done
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs while a prefix is made.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

@@ -15,18 +15,8 @@ if [[ $(id -u) -ne 0 ]]; then
     exit 77
 fi
 
-# One prefix for the run, made once in a namespace of its own. The wineserver (which owns
-# Wine's sockets) then starts afresh inside each test's pc namespace, and the test's clean-up
-# ends it with every other process there.
-export VALDRUNE_WINEPREFIX
-VALDRUNE_WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/valdrune-wine-e2e.XXXXXX") || exit 1
-cleanup() {
-    WINEPREFIX=$VALDRUNE_WINEPREFIX wineserver -k 2>/dev/null
-    rm -rf "$VALDRUNE_WINEPREFIX"
-}
-trap cleanup EXIT
-unshare --net -- env WINEPREFIX="$VALDRUNE_WINEPREFIX" WINEDEBUG=-all \
-    WINEDLLOVERRIDES=mscoree,mshtml= bash -c 'wineboot -i >/dev/null 2>&1; wineserver -w'
+# shellcheck source=e2e-prefix.sh
+source "$root/tests/windows/e2e-prefix.sh"
 
 export VALDRUNE_CLI="$root/scripts/wine-run.sh --here --dlls $dlls $exe"
 # The cases about the tool's behaviour on the wire; the plan and capture cases exercise the

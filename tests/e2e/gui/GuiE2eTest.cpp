@@ -27,6 +27,9 @@ std::vector<Row> ReadDump(const std::string& path) {
     return rows;
 }
 
+// VALDRUNE_GUI may name the Windows driver under Wine instead.
+std::vector<std::string> Window() { return ProgramCommand("VALDRUNE_GUI", VALDRUNE_GUI_BINARY); }
+
 std::vector<std::string> WindowEnv(const NetNs& net, const std::string& dump, int exitAfterMs) {
     return net.WindowEnvironment(
         {"VALDRUNE_LIST_DUMP=" + dump, "VALDRUNE_EXIT_AFTER_MS=" + std::to_string(exitAfterMs)});
@@ -37,7 +40,7 @@ TEST(WindowE2e, ListsEveryKindOfSimulatedDeviceWithAllColumns) {
     VALDRUNE_REQUIRE_NETNS(net);
     ASSERT_TRUE(net.StartSim().Running());
     const std::string dump = net.Scratch() + "/list.tsv";
-    const RunResult run = net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, WindowEnv(net, dump, 3000));
+    const RunResult run = net.RunInPc(Window(), 30000, WindowEnv(net, dump, 3000));
     ASSERT_FALSE(run.timedOut) << run.err;
     ASSERT_EQ(run.exitCode, 0) << run.err;
 
@@ -79,7 +82,7 @@ TEST(WindowE2e, OverlappingAddressesShowInTheOverlapColumn) {
     VALDRUNE_REQUIRE_NETNS(net);
     ASSERT_TRUE(net.StartSim({"--scenario", "demo"}).Running());
     const std::string dump = net.Scratch() + "/list.tsv";
-    const RunResult run = net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, WindowEnv(net, dump, 3000));
+    const RunResult run = net.RunInPc(Window(), 30000, WindowEnv(net, dump, 3000));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::vector<Row> rows = ReadDump(dump);
     const std::string shared = net.Subnet() + ".30";

@@ -49,6 +49,17 @@ inline std::uint32_t Address(const std::string& text) {
     return ntohl(a.s_addr);
 }
 
+// The program of a test: program itself, or the command that the environment variable names
+// instead, as space-separated words (the Windows build under Wine); the cases stay the same.
+inline std::vector<std::string> ProgramCommand(const char* variable, const std::string& program) {
+    const char* other = std::getenv(variable);
+    if (other == nullptr || *other == '\0') return {program};
+    std::vector<std::string> words;
+    std::istringstream text(other);
+    for (std::string w; text >> w;) words.push_back(w);
+    return words;
+}
+
 struct RunResult {
     int exitCode = -1;  // -1 when the program could not start or was killed at its time-out
     bool timedOut = false;

@@ -42,8 +42,11 @@ TEST_P(SettingsE2e, ChangeFromTheWindowEndsWithItsResultBox) {
     Process& sim = net.StartSim({"--scenario", p.scenario, "-v"}, 0, p.timeScale);
     ASSERT_TRUE(sim.Running());
     const std::string address = net.Subnet() + "." + std::to_string(p.newHost);
-    std::vector<std::string> argv = {VALDRUNE_SETTINGS_WINDOW, "--mac", p.mac, "--address",
-                                     address, "--store", net.Scratch() + "/store.ini"};
+    // VALDRUNE_SETTINGS_WINDOW_CMD may name the Windows driver under Wine instead.
+    std::vector<std::string> argv =
+        ProgramCommand("VALDRUNE_SETTINGS_WINDOW_CMD", VALDRUNE_SETTINGS_WINDOW);
+    argv.insert(argv.end(), {"--mac", p.mac, "--address", address, "--store",
+                             net.Scratch() + "/store.ini"});
     if (p.noWait) argv.push_back("--no-wait");
     const RunResult run = net.RunInPc(argv, 90000, WindowEnv(net, p.timeScale));
     ASSERT_FALSE(run.timedOut) << run.out << run.err;
