@@ -10,6 +10,7 @@
 #   ./scripts/demo.sh --cli      # device table only
 #   ./scripts/demo.sh --no-build # use what is already built in ./build
 #   ./scripts/demo.sh --screenshot docs/demo.png   # the window on a virtual display
+#   ./scripts/demo.sh --windows  # valdrune.exe under Wine (with --screenshot or --cli too)
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,12 +22,14 @@ arguments=("$@")
 want_cli=0
 build=1
 screenshot=""
+windows=0
 while (($#)); do
     case "$1" in
         --cli) want_cli=1 ;;
         --no-build) build=0 ;;
+        --windows) windows=1 ;;
         --screenshot) screenshot="${2:?--screenshot needs a file name}"; shift ;;
-        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -41,6 +44,13 @@ if ((build)); then
     say "Building (cmake --preset default)"
     cmake --preset default >/dev/null || exit 1
     cmake --build build --target valdrune valdrune-cli valdrune-sim valdrune-netprobe || exit 1
+    if ((windows)); then
+        say "Building the Windows programs (Qt for the target first; the first time ~26 min)"
+        ./scripts/install-deps.sh --windows || exit 1
+        ./scripts/build-qt-windows.sh || exit 1
+        cmake --preset windows >/dev/null || exit 1
+        cmake --build build-windows --target valdrune valdrune-cli || exit 1
+    fi
 fi
 
 # The rest makes network namespaces: as root, the build done as the calling user.
@@ -65,6 +75,25 @@ echo "pc namespace $VD_PC_NS: adapter ${VD_PC_IF[0]} ${VD_PC_IP[0]}/24 (MAC ${VD
 echo "devices namespace ${VD_DEV_NS[0]}:"
 "$(vd_binary valdrune-sim)" --scenario demo --subnet "${VD_SUBNET[0]}" --list | sed 's/^/  /'
 
+if ((windows)); then
+    # The programs as the setup program lays them out (the DLLs and plugins beside them), run
+    # by Wine in a prefix of the demo's own inside the pc namespace.
+    say "Preparing valdrune.exe under Wine (inside $VD_PC_NS)"
+    command -v wine >/dev/null || { echo "demo: --windows needs Wine (install-deps.sh --windows)" >&2; exit 1; }
+    win_dir="$VD_NETNS_TMP/windows"
+    cmake --install "$repo/build-windows" --prefix "$win_dir" >/dev/null || exit 1
+    export WINEPREFIX="$VD_NETNS_TMP/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    vd_on_cleanup 'wineserver -k 2>/dev/null'
+    vd_pc wine wineboot -i >/dev/null 2>&1
+    vd_pc wineserver -w
+    app="$win_dir/bin/valdrune.exe"
+    cli="$win_dir/bin/valdrune-cli.exe"
+    # Started through Wine; the checks below look at the .exe files themselves.
+    launcher=(wine)
+else
+    launcher=()
+fi
+
 if [[ -n "$screenshot" ]]; then
     for tool in xvfb-run import convert; do
         command -v "$tool" >/dev/null || {
@@ -72,12 +101,16 @@ if [[ -n "$screenshot" ]]; then
     done
     say "Taking a screenshot of the window on a virtual display"
     # The virtual display lives inside the pc namespace too.
+    # Wine needs longer to bring the window up.
+    wait_s=10
+    ((windows)) && wait_s=30
     vd_pc xvfb-run -a -s "-screen 0 1400x800x24" bash -c '
-        "$1" & app=$!
-        sleep 10
+        "${@:4}" "$1" & app=$!
+        sleep "$3"
         import -window root "$2.full.png" && convert "$2.full.png" -trim +repage "$2"
         rm -f "$2.full.png"
-        kill $app; wait $app 2>/dev/null' shot "$app" "$screenshot" 2>/dev/null
+        kill $app; wait $app 2>/dev/null' shot "$app" "$screenshot" "$wait_s" "${launcher[@]}" \
+        2>/dev/null
     [[ -s "$screenshot" ]] && echo "saved $screenshot" || { echo "demo: no screenshot" >&2; exit 1; }
     exit 0
 fi
@@ -120,11 +153,11 @@ if ((want_cli || !has_display)); then
     ((has_display)) || echo -e "\nNo display found (DISPLAY and WAYLAND_DISPLAY are empty)," \
         "so here is the command-line tool's view of the same network."
     say "valdrune-cli search (inside $VD_PC_NS)"
-    if [[ ! -x "$cli" ]]; then
+    if [[ ! -f "$cli" ]]; then
         echo "demo: $cli is not built" >&2
         exit 1
     fi
-    table=$(vd_pc "$cli" search --wide)
+    table=$(vd_pc "${launcher[@]}" "$cli" search --wide)
     status=$?
     printf '%s\n' "$table"
     ((status == 0)) || exit $status
@@ -132,7 +165,7 @@ if ((want_cli || !has_display)); then
     exit 0
 fi
 
-if [[ ! -x "$app" ]]; then
+if [[ ! -f "$app" ]]; then
     echo "demo: $app is not built" >&2
     exit 1
 fi
@@ -141,6 +174,12 @@ say "Opening the window (inside $VD_PC_NS; close it or press Ctrl-C to end the d
 echo "Try: select a device and change its address; the restart-locked device refuses new settings,"
 echo "two devices share one address (overlap column), the one in 192.168.1.0/24 is heard all the same;"
 echo "\"Open the device window\" shows the device's own page (Loading dock over HTTPS)."
+
+if ((windows)); then
+    # Wine and the prefix are root's here, as the namespaces are; the display is the caller's.
+    vd_pc "${launcher[@]}" "$app"
+    exit $?
+fi
 
 # Run the window as the user who called sudo, without any capability, so it can use that
 # user's display and settings; as root otherwise. As the package does, only the probe helper
