@@ -5,8 +5,10 @@
 #include "app/TallyrigApp.h"
 #include "platform/AnsiText.h"
 #include "platform/BrowserPlatform.h"
+#include "platform/windows/LibrarySearch.h"
 
 int main(int argc, char** argv) {
+    valdrune::RestrictLibrarySearchToSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("valdrune"));
 
