@@ -35,7 +35,7 @@ std::unique_ptr<IEngineServices> StartPlatformServices(int timeScale = 1,
 struct AppOptions {
     // Starts the network services; null when they cannot be started.
     std::function<std::unique_ptr<IEngineServices>()> startServices;
-    // The single-instance lock file; empty means the default in the user's runtime directory.
+    // The single-instance lock (a file on Linux, a mutex name on Windows); empty: the default.
     std::string lockPath;
     // The settings store; null means the user's own.
     CSettingsStore* store = nullptr;

@@ -32,14 +32,7 @@ const std::string kCli = VALDRUNE_CLI_BINARY;
 constexpr int kFastScale = 20;
 const std::vector<std::string> kFast = {"VALDRUNE_TIME_SCALE=" + std::to_string(kFastScale)};
 
-std::vector<std::string> CliCommand() {
-    const char* other = std::getenv("VALDRUNE_CLI");
-    if (other == nullptr || *other == '\0') return {kCli};
-    std::vector<std::string> words;
-    std::istringstream text(other);
-    for (std::string w; text >> w;) words.push_back(w);
-    return words;
-}
+std::vector<std::string> CliCommand() { return e2e::ProgramCommand("VALDRUNE_CLI", kCli); }
 
 const char* const kStandard = "02-00-00-30-00-01";
 const char* const kLegacy = "02-00-00-03-00-02";
