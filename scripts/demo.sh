@@ -79,7 +79,8 @@ if ((windows)); then
     # The programs as the setup program lays them out (the DLLs and plugins beside them), run
     # by Wine in a prefix of the demo's own inside the pc namespace.
     say "Preparing valdrune.exe under Wine (inside $VD_PC_NS)"
-    command -v wine >/dev/null || { echo "demo: --windows needs Wine (install-deps.sh --windows)" >&2; exit 1; }
+    command -v wine >/dev/null ||
+        { echo "demo: --windows needs Wine (install-deps.sh --windows)" >&2; exit 1; }
     win_dir="$VD_NETNS_TMP/windows"
     cmake --install "$repo/build-windows" --prefix "$win_dir" >/dev/null || exit 1
     export WINEPREFIX="$VD_NETNS_TMP/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -100,8 +101,7 @@ if [[ -n "$screenshot" ]]; then
             echo "demo: --screenshot needs $tool (apt-get install xvfb imagemagick)" >&2; exit 1; }
     done
     say "Taking a screenshot of the window on a virtual display"
-    # The virtual display lives inside the pc namespace too.
-    # Wine needs longer to bring the window up.
+    # The virtual display lives inside the pc namespace too. Under Wine the window takes longer.
     wait_s=10
     ((windows)) && wait_s=30
     vd_pc xvfb-run -a -s "-screen 0 1400x800x24" bash -c '
