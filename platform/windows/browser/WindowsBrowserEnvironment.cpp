@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/windows/CodePage.h"
+#include "platform/windows/OsVersion.h"
 #include "platform/windows/browser/CommandLine.h"
 #include "platform/windows/browser/RegistryStore.h"
 
@@ -117,16 +118,8 @@ std::optional<std::string> FileVersionText(const std::string& path) {
 }
 
 bool IsWindows11OrLater() {
-    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr) return false;
-    const auto get = reinterpret_cast<RtlGetVersionFn>(
-        reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
-    if (get == nullptr) return false;
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (get(&info) != 0) return false;
-    return info.dwMajorVersion >= 10 && info.dwBuildNumber >= 22000;
+    const auto version = ReadOsVersion();
+    return version && IsWindows11OrLater(*version);
 }
 
 BrowserCandidates WindowsBrowserEnvironment::CandidatePaths() const {
