@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 #include <QTreeView>
+#include <algorithm>
 #include <cstdio>
 
 #include "dialogkit/ControlText.h"
@@ -93,6 +94,11 @@ QString DecodeField(const Text16& field, bool utf8) {
 int Sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 }  // namespace
+
+int HeaderTextWidth(const QHeaderView& header, const QString& text) {
+    const int margin = header.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &header);
+    return header.fontMetrics().horizontalAdvance(text) + 2 * margin;
+}
 
 std::string MakeSortKey(const std::string& text, int family) {
     char buffer[64];
@@ -190,7 +196,9 @@ int CDeviceList::CreateColumns() {
         const QString sample =
             c.sample != nullptr ? QString::fromLatin1(c.sample) : model_.HeaderText(i);
         int width = CalcControlTextWidth(header, sample);
-        if (c.half) width /= 2;
+        // Half of a sample can be narrower than a long translation of the header itself,
+        // which then needs its text and the header's margins.
+        if (c.half) width = std::max(width / 2, HeaderTextWidth(*header, model_.HeaderText(i)));
         header->setSectionResizeMode(i, QHeaderView::Interactive);
         header->resizeSection(i, width);
         total += width;

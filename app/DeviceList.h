@@ -16,6 +16,7 @@
 #include "protocol/DeviceName.h"
 #include "protocol/Record.h"
 
+class QHeaderView;
 class QTreeView;
 class QWidget;
 
@@ -31,6 +32,8 @@ std::string MakeSortKey(const std::string& text, int family);
 std::string NumericSortKey(const std::string& text);
 // "%d" of each row number, joined by " ,".
 std::string OverlapText(const std::vector<std::uint16_t>& numbers);
+// What a header section needs to show text unclipped: the text and the style's margins.
+int HeaderTextWidth(const QHeaderView& header, const QString& text);
 
 class CDeviceList {
   public:
