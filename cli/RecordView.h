@@ -12,6 +12,10 @@
 #include "protocol/DeviceName.h"
 #include "protocol/Record.h"
 
+namespace valdrune {
+class DeviceSession;
+}
+
 namespace valdrune::cli {
 
 // Text: one "name: value" block per device (--long); Table: one row per device, the columns a
@@ -29,6 +33,10 @@ struct DeviceView {
     int browserClass = -1;              // as the window's list classifies it; -1 when unknown
     std::string adapter;                // the adapter it answered on, when several were searched
 };
+
+// Every device of the session's table, in table order, with the overlaps and the browser class
+// the window's list gives it.
+std::vector<DeviceView> DeviceViews(const DeviceSession& session);
 
 // Converts capability-0 device names (8-bit text in the user's code page) for every output.
 // Without one the bytes stay as they are (escaped or replaced where they are not UTF-8).

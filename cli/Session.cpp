@@ -1,20 +1,11 @@
 #include "cli/Session.h"
 
-#include "browser/core/ModelLists.h"
-#include "browser/core/Resources.h"
 #include "cli/ExitCodes.h"
 #include "cli/Texts.h"
 
 namespace valdrune::cli {
 
 namespace {
-const ModelLists& BuiltInModelLists() {
-    static const ModelLists lists = {LoadModelList(ModelListResource(MODEL_LIST_RESOURCE_IDS[0])),
-                                     LoadModelList(ModelListResource(MODEL_LIST_RESOURCE_IDS[1])),
-                                     LoadModelList(ModelListResource(MODEL_LIST_RESOURCE_IDS[2]))};
-    return lists;
-}
-
 Outcome OutcomeOf(ChangeResult result) {
     switch (result) {
     case ChangeResult::Completed: return {441, EXIT_OK, Text(441)};
@@ -59,18 +50,7 @@ int Session::OpenInterface(const std::string& adapter) {
     return EXIT_FAILED;
 }
 
-std::vector<DeviceView> Session::Devices() const {
-    std::vector<DeviceView> out;
-    Engine().ForEachDevice([&](const DeviceEntry& e) {
-        DeviceView v;
-        v.record = e.record;
-        // The browser class the window's list gives the device.
-        v.browserClass = ClassifyDevice(e.record, BuiltInModelLists());
-        for (const MacAddress& mac : Overlapping(e.record)) v.overlaps.push_back(MacText(mac));
-        out.push_back(std::move(v));
-    });
-    return out;
-}
+std::vector<DeviceView> Session::Devices() const { return DeviceViews(*this); }
 
 void Session::WarnIfCannotFlush() {
     if (flushWarned_ || Engine().CanFlushNeighbours()) return;
