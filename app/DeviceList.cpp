@@ -1,6 +1,7 @@
 #include "app/DeviceList.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QProxyStyle>
 #include <QStringDecoder>
 #include <QStyle>
@@ -151,7 +152,8 @@ QTreeView* CDeviceList::CreateView(QWidget* parent) {
     view_->setRootIsDecorated(false);
     view_->setItemsExpandable(false);
     view_->setUniformRowHeights(true);
-    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows can be picked for a batch; single-device actions take the current one.
+    view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setAllColumnsShowFocus(true);
     view_->setSortingEnabled(false);
@@ -166,6 +168,12 @@ QTreeView* CDeviceList::CreateView(QWidget* parent) {
     header->setStyle(arrows);
     QObject::connect(header, &QHeaderView::sectionClicked, view_,
                      [this](int column) { OnColumnClick(column); });
+    const auto refilter = [this] {
+        if (!filter_.isEmpty()) ApplyFilter();
+    };
+    QObject::connect(&model_, &QAbstractItemModel::rowsInserted, view_, refilter);
+    QObject::connect(&model_, &QAbstractItemModel::dataChanged, view_, refilter);
+    QObject::connect(&model_, &QAbstractItemModel::layoutChanged, view_, refilter);
     return view_;
 }
 
@@ -215,9 +223,62 @@ int CDeviceList::ColumnWidth(int column) const {
 // ---- Rows -----------------------------------------------------------------------------------
 
 int CDeviceList::SelectedRow() const {
-    if (view_ == nullptr || view_->selectionModel() == nullptr) return -1;
-    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.first().row();
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) return -1;
+    const int current = view_->currentIndex().row();
+    return std::find(rows.begin(), rows.end(), current) != rows.end() ? current : rows.front();
+}
+
+std::vector<int> CDeviceList::SelectedRows() const {
+    std::vector<int> rows;
+    if (view_ == nullptr || view_->selectionModel() == nullptr) return rows;
+    for (const QModelIndex& index : view_->selectionModel()->selectedRows())
+        if (RowShown(index.row())) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<_CommandDataTable> CDeviceList::SelectedRecords() const {
+    std::vector<_CommandDataTable> records;
+    for (int row : SelectedRows())
+        if (auto record = engine_.FindDevice(RowText(row, COL_MAC).toStdString()))
+            records.push_back(*record);
+    return records;
+}
+
+// ---- Filter ---------------------------------------------------------------------------------
+
+void CDeviceList::SetFilter(const QString& text) {
+    filter_ = text.trimmed();
+    ApplyFilter();
+}
+
+bool CDeviceList::RowShown(int row) const {
+    if (row < 0 || row >= RowCount()) return false;
+    if (filter_.isEmpty()) return true;
+    for (int c = 0; c < kDeviceColumns; ++c)
+        if (RowText(row, c).contains(filter_, Qt::CaseInsensitive)) return true;
+    return false;
+}
+
+std::vector<int> CDeviceList::ShownRows() const {
+    std::vector<int> rows;
+    for (int p = 0; p < RowCount(); ++p)
+        if (RowShown(p)) rows.push_back(p);
+    return rows;
+}
+
+void CDeviceList::ApplyFilter() {
+    if (view_ == nullptr) return;
+    QItemSelectionModel* selection = view_->selectionModel();
+    for (int p = 0; p < RowCount(); ++p) {
+        const bool shown = RowShown(p);
+        if (view_->isRowHidden(p, {}) == !shown) continue;
+        view_->setRowHidden(p, {}, !shown);
+        if (!shown && selection != nullptr)
+            selection->select(model_.index(p, 0),
+                              QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    }
 }
 
 std::optional<_CommandDataTable> CDeviceList::SelectedRecord() const {

@@ -78,8 +78,19 @@ class CDeviceList {
 
     int RowCount() const { return model_.rowCount(); }
     QString RowText(int row, int column) const { return model_.Text(row, column); }
+    // With several rows selected, the current one when it is among them, else the first.
     int SelectedRow() const;
     std::optional<_CommandDataTable> SelectedRecord() const;
+    // Selected rows that are shown, in list order, and their devices.
+    std::vector<int> SelectedRows() const;
+    std::vector<_CommandDataTable> SelectedRecords() const;
+
+    // Only rows with the text in some column (any case) are shown; hidden rows lose their
+    // selection. Empty shows every row. Kept as rows are written, sorted or cleared.
+    void SetFilter(const QString& text);
+    const QString& Filter() const { return filter_; }
+    bool RowShown(int row) const;
+    std::vector<int> ShownRows() const;
 
     // Sort state: column -1 none; order 0 none, 1 ascending, 2 descending; key family and
     // view family 4 or 6.
@@ -94,6 +105,7 @@ class CDeviceList {
     void WriteAddressColumns(int row, const _CommandDataTable& record);
     QString CurrentOverlapText(const _CommandDataTable& record) const;
     void ShowArrow(int column, int order);
+    void ApplyFilter();
 
     const CProtocol& engine_;
     Hooks hooks_;
@@ -107,6 +119,7 @@ class CDeviceList {
     int viewFamily_ = 4;
     int arrowColumn_ = -1;  // column showing a sort arrow, -1 none
     int arrowOrder_ = 0;
+    QString filter_;
 };
 
 }  // namespace valdrune

@@ -1,7 +1,11 @@
 #include "app/DeviceListModel.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <algorithm>
 #include <numeric>
+
+#include "dialogkit/ControlText.h"
 
 namespace valdrune {
 
@@ -14,8 +18,13 @@ int CDeviceListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole) return {};
-    return Text(index.row(), index.column());
+    if (!index.isValid()) return {};
+    if (role == Qt::DisplayRole) return Text(index.row(), index.column());
+    if (!NotAnswering(index.row())) return {};
+    if (role == Qt::ForegroundRole)
+        return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+    if (role == Qt::ToolTipRole) return DialogText(1112);
+    return {};
 }
 
 QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -65,7 +74,24 @@ int CDeviceListModel::FindRowByMac(const QString& macText) const {
 void CDeviceListModel::Clear() {
     beginResetModel();
     rows_.clear();
+    notAnswering_.clear();
     endResetModel();
+}
+
+void CDeviceListModel::SetNotAnswering(const QString& macText, bool notAnswering) {
+    if (notAnswering_.contains(macText) == notAnswering) return;
+    if (notAnswering)
+        notAnswering_.insert(macText);
+    else
+        notAnswering_.remove(macText);
+    const int row = FindRowByMac(macText);
+    if (row >= 0)
+        emit dataChanged(index(row, 0), index(row, kDeviceColumns - 1),
+                         {Qt::ForegroundRole, Qt::ToolTipRole});
+}
+
+bool CDeviceListModel::NotAnswering(int row) const {
+    return row >= 0 && row < rowCount() && notAnswering_.contains(Text(row, COL_MAC));
 }
 
 void CDeviceListModel::SortRows(const RowComparison& compare) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QSet>
 #include <QString>
 #include <array>
 #include <functional>
@@ -49,6 +50,9 @@ class CDeviceListModel : public QAbstractTableModel {
     // First row whose column-1 text equals macText exactly, -1 when none.
     int FindRowByMac(const QString& macText) const;
     void Clear();
+    // A device that stopped answering keeps its row, drawn greyed with a note saying so.
+    void SetNotAnswering(const QString& macText, bool notAnswering);
+    bool NotAnswering(int row) const;
     // Stable: rows that compare equal keep their order. Views keep their selection and
     // current row on the rows that move.
     void SortRows(const RowComparison& compare);
@@ -56,6 +60,7 @@ class CDeviceListModel : public QAbstractTableModel {
   private:
     std::vector<RowTexts> rows_;
     RowTexts headers_;
+    QSet<QString> notAnswering_;  // MAC texts
 };
 
 }  // namespace valdrune

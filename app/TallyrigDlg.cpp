@@ -1,12 +1,15 @@
 #include "app/TallyrigDlg.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -18,6 +21,8 @@
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/BrowserIntegration.h"
+#include "app/ListTools.h"
+#include "app/SearchRepeat.h"
 #include "app/SettingsChange.h"
 #include "app/SettingsStore.h"
 #include "dialogkit/ControlText.h"
@@ -48,6 +53,9 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
         if (initialised_) OnDeviceFound(record, number);
     });
     browser_ = std::make_unique<BrowserIntegration>(*this, std::move(browsers));
+    tools_ = std::make_unique<CListTools>(session_, list_, *this);
+    repeat_ = std::make_unique<CSearchRepeat>(scheduler_, session_.Engine(), list_.Model(),
+                                              [this] { return settingsChange_->Busy(); });
 }
 
 CTallyrigDlg::~CTallyrigDlg() {
@@ -55,6 +63,7 @@ CTallyrigDlg::~CTallyrigDlg() {
     KillTimer(kDialogTimerId);
     session_.SetDeviceHook(nullptr);
     // The hooks may still look at the dialog while they go.
+    repeat_.reset();
     browser_.reset();
     settingsChange_.reset();
 }
@@ -132,6 +141,11 @@ void CTallyrigDlg::CreateControls() {
     AddLabel(IDC_BROWSER_LABEL, 93, 191, 113, 8);
     auto* browser = Place(IDC_BROWSER_COMBO, new QComboBox(this), 93, 205, 68, 30);
     auto* iface = Place(IDC_INTERFACE_COMBO, new QComboBox(this), 10, 7, 204, 30);
+    // Beyond the template: placed for real by FitExtraControls once the texts are measured.
+    auto* exportButton = AddButton(IDC_EXPORT, 389, 165, 60, 16);
+    AddLabel(IDC_FILTER_LABEL, 180, 191, 60, 8);
+    auto* filter = Place(IDC_FILTER, new QLineEdit(this), 180, 205, 100, 12);
+    auto* keep = Place(IDC_KEEP_SEARCHING, new QCheckBox(this), 290, 205, 80, 12);
 
     // A drop-down list shows one line; the template height is that of the opened list.
     for (QComboBox* combo : {view, browser, iface}) {
@@ -154,8 +168,25 @@ void CTallyrigDlg::CreateControls() {
     QWidget::setTabOrder(about, list);
     QWidget::setTabOrder(list, browser);
     QWidget::setTabOrder(browser, iface);
+    QWidget::setTabOrder(iface, exportButton);
+    QWidget::setTabOrder(exportButton, filter);
+    QWidget::setTabOrder(filter, keep);
 
-    connect(search, &QPushButton::clicked, this, [this] { search_.RunSearch(); });
+    // Copy: Ctrl+C in the list (see eventFilter), or its context menu with Export.
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](QPoint at) {
+        QMenu menu(this);
+        QAction* copy = menu.addAction(DialogText(1107), this, [this] { tools_->CopySelection(); });
+        copy->setShortcut(QKeySequence::Copy);
+        copy->setEnabled(!list_.SelectedRows().empty());
+        menu.addAction(DialogText(1102), this, [this] { tools_->Export(); });
+        menu.exec(list->viewport()->mapToGlobal(at));
+    });
+
+    connect(search, &QPushButton::clicked, this, [this] {
+        search_.RunSearch();
+        repeat_->OnSearchStarted();
+    });
     connect(settings, &QPushButton::clicked, this,
             [this] { settingsChange_->OnNetworkSettings(); });
     connect(open, &QPushButton::clicked, this, [this] { browser_->OnOpenDeviceWindow(); });
@@ -164,8 +195,14 @@ void CTallyrigDlg::CreateControls() {
     connect(view, &QComboBox::activated, this, [this](int index) { list_.SwitchView(index); });
     connect(browser, &QComboBox::activated, this,
             [this](int index) { browser_->OnBrowserChoice(index, store_); });
-    connect(iface, &QComboBox::activated, this,
-            [this](int index) { search_.OnInterfaceChoice(index); });
+    connect(iface, &QComboBox::activated, this, [this](int index) {
+        search_.OnInterfaceChoice(index);
+        repeat_->OnSearchStarted();
+    });
+    connect(exportButton, &QPushButton::clicked, this, [this] { tools_->Export(); });
+    connect(filter, &QLineEdit::textChanged, this,
+            [this](const QString& text) { list_.SetFilter(text); });
+    connect(keep, &QCheckBox::toggled, this, [this](bool on) { repeat_->SetEnabled(on); });
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { OnListDoubleClick(); });
 }
 
@@ -218,6 +255,36 @@ void CTallyrigDlg::FitLayout(int columnTotal) {
     const int w = fit(IDC_HEADING, 202);
     QRect heading = Placement(IDC_HEADING);
     SetPlacement(IDC_HEADING, QRect((width() - w) / 2, heading.y(), w, heading.height()));
+    FitExtraControls();
+}
+
+// The controls beyond the template go where the template leaves room, so that the specified
+// ones keep their places: Export right-aligned under the list beside the command buttons, the
+// filter and the keep-searching box between the browser combo and Close.
+void CTallyrigDlg::FitExtraControls() {
+    const auto fit = [this](int id, int textId) {
+        return CalcControlTextWidth(Control(id), DialogText(textId));
+    };
+    const auto right = [this](int id) { return Placement(id).x() + Placement(id).width(); };
+
+    const int listRight = right(IDC_DEVICE_LIST);
+    QRect exportRect = Placement(IDC_EXPORT);
+    exportRect.setWidth(std::max(Placement(IDC_SEARCH).width(), fit(IDC_ABOUT, 1102)));
+    exportRect.moveLeft(listRight - exportRect.width());
+    SetPlacement(IDC_EXPORT, exportRect);
+
+    const int gap = DluToPixelsX(15);
+    const int left = std::max(right(IDC_BROWSER_COMBO), right(IDC_BROWSER_LABEL)) + gap;
+    const int keepWidth = fit(IDC_KEEP_SEARCHING, 1104);
+    const int room = Placement(IDC_CLOSE).x() - gap - keepWidth - gap - left;
+    const QRect combo = Placement(IDC_BROWSER_COMBO);
+    const int filterWidth = std::max(DluToPixelsX(40), std::min(DluToPixelsX(100), room));
+    SetPlacement(IDC_FILTER_LABEL, QRect(left, Placement(IDC_BROWSER_LABEL).y(),
+                                         fit(IDC_FILTER_LABEL, 1103),
+                                         Placement(IDC_BROWSER_LABEL).height()));
+    SetPlacement(IDC_FILTER, QRect(left, combo.y(), filterWidth, combo.height()));
+    SetPlacement(IDC_KEEP_SEARCHING,
+                 QRect(left + filterWidth + gap, combo.y(), keepWidth, combo.height()));
 }
 
 // ---- Texts and combo boxes --------------------------------------------------------------
@@ -232,6 +299,9 @@ void CTallyrigDlg::SetTextsAndCombos() {
     SetControlTextId(IDC_BROWSER_LABEL, 230);
     SetControlTextId(IDC_ABOUT, 210);
     SetControlTextId(IDC_CLOSE, 211);
+    SetControlTextId(IDC_EXPORT, 1102);
+    SetControlTextId(IDC_FILTER_LABEL, 1103);
+    SetControlTextId(IDC_KEEP_SEARCHING, 1104);
 
     auto* view = ControlAs<QComboBox>(IDC_VIEW_COMBO);
     view->clear();
@@ -251,6 +321,7 @@ int CTallyrigDlg::BrowserCode() const { return browser_->BrowserCode(); }
 
 void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int) {
     list_.WriteDeviceRow(record.primary.mac);
+    repeat_->OnAnswer(record.primary.mac);
 }
 
 std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wParam,
@@ -349,6 +420,10 @@ bool CTallyrigDlg::eventFilter(QObject* watched, QEvent* event) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             OnReturnKey();
+            return true;
+        }
+        if (key->matches(QKeySequence::Copy)) {
+            tools_->CopySelection();
             return true;
         }
     }

@@ -28,6 +28,8 @@ class QMenu;
 namespace valdrune {
 
 class BrowserIntegration;
+class CListTools;
+class CSearchRepeat;
 class CSettingsStore;
 class SettingsChange;
 
@@ -44,6 +46,11 @@ inline constexpr int IDC_INTERFACE_COMBO = 1023;
 inline constexpr int IDC_BROWSER_COMBO = 1034;
 inline constexpr int IDC_BROWSER_LABEL = 1035;
 inline constexpr int IDC_CLOSE = 2;
+// Controls beyond the template's own, laid out around it.
+inline constexpr int IDC_EXPORT = 1102;
+inline constexpr int IDC_FILTER_LABEL = 1103;
+inline constexpr int IDC_FILTER = 1104;
+inline constexpr int IDC_KEEP_SEARCHING = 1105;
 // Command of the window menu's About item.
 inline constexpr int IDM_ABOUTBOX = 16;
 // The dialog's only timer (browser set-up run), 500 ms.
@@ -96,6 +103,8 @@ class CTallyrigDlg : public CTemplateDialog {
     // Device list (control 1004).
     CDeviceList& List() { return list_; }
     const CDeviceList& List() const { return list_; }
+    CListTools& ListTools() { return *tools_; }
+    CSearchRepeat& SearchRepeat() { return *repeat_; }
 
     // Controller.
     void OnSysCommand(int command);
@@ -124,6 +133,7 @@ class CTallyrigDlg : public CTemplateDialog {
     void CreateControls();
     void SetUpWindowMenu();
     void FitLayout(int columnTotal);
+    void FitExtraControls();
     void SetTextsAndCombos();
     void OnReturnKey();
     void OnListDoubleClick();
@@ -135,6 +145,8 @@ class CTallyrigDlg : public CTemplateDialog {
     CSearchControl search_;
     std::unique_ptr<SettingsChange> settingsChange_;
     std::unique_ptr<BrowserIntegration> browser_;
+    std::unique_ptr<CListTools> tools_;
+    std::unique_ptr<CSearchRepeat> repeat_;
     // Shared with every posted callback so that none runs after destruction.
     std::shared_ptr<bool> alive_;
     TimerId dialogTimer_ = 0;

@@ -23,6 +23,10 @@ std::vector<int> ExpectedIds() {
     for (int id = 601; id <= 603; ++id) ids.push_back(id);
     for (int id = 901; id <= 903; ++id) ids.push_back(id);
     for (int id = 931; id <= 932; ++id) ids.push_back(id);
+    // The window's list tools and its batch assignment.
+    for (int id = 1101; id <= 1113; ++id)
+        if (id != 1105 && id != 1106) ids.push_back(id);
+    for (int id = 1120; id <= 1154; ++id) ids.push_back(id);
     return ids;
 }
 

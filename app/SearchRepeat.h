@@ -1,0 +1,51 @@
+// "Keep searching": while it is on, a new search cycle starts when the last one is over,
+// without emptying the list. New devices get rows, changed ones are rewritten as they answer,
+// and a device that did not answer during a whole cycle keeps its row, marked as not
+// answering, until it answers again.
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <functional>
+
+#include "protocol/Record.h"
+#include "protocol/Seams.h"
+
+namespace valdrune {
+
+class CDeviceListModel;
+class CProtocol;
+
+class CSearchRepeat {
+  public:
+    // The engine's cycle sends its last request at 6 s; answers get two more seconds.
+    static constexpr Milliseconds kCycle{8000};
+
+    // paused: true while a change is in progress; a cycle then waits for the next turn.
+    CSearchRepeat(IScheduler& scheduler, CProtocol& engine, CDeviceListModel& rows,
+                  std::function<bool()> paused);
+    ~CSearchRepeat();
+    CSearchRepeat(const CSearchRepeat&) = delete;
+    CSearchRepeat& operator=(const CSearchRepeat&) = delete;
+
+    void SetEnabled(bool on);
+    bool Enabled() const { return timer_ != 0; }
+    // A search started from an emptied list (Search button, adapter choice).
+    void OnSearchStarted();
+    void OnAnswer(const MacAddress& mac);
+    int CyclesStarted() const { return cycles_; }
+
+  private:
+    void Arm();
+    void OnCycleEnd();
+
+    IScheduler& scheduler_;
+    CProtocol& engine_;
+    CDeviceListModel& rows_;
+    std::function<bool()> paused_;
+    TimerId timer_ = 0;
+    QSet<QString> answered_;  // MAC texts heard since the current cycle started
+    int cycles_ = 0;
+};
+
+}  // namespace valdrune
