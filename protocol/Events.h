@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "protocol/Record.h"
+#include "protocol/Transaction.h"
 
 namespace valdrune {
 
@@ -32,6 +33,8 @@ public:
     virtual void OnSettingsFailed(SetupFailure reason) { (void)reason; }
     // The device awaited after its restart answered a search with a nonzero address.
     virtual void OnRestartSeen() {}
+    // A concurrent transaction changed state (posted, in the order the changes happened).
+    virtual void OnTransaction(const TransactionEvent& event) { (void)event; }
     // One datagram of `size` bytes has been handled: 0, or -15, -16, -17 (see CProtocol).
     virtual void OnDatagramHandled(std::size_t size, int result) {
         (void)size;

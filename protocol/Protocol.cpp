@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "protocol/Decoder.h"
+#include "protocol/TransactionSlot.h"
 
 namespace valdrune {
 
@@ -55,6 +56,8 @@ CProtocol::~CProtocol() {
     CancelAll(settingsRepeats_);
     CancelAll(confirmRepeats_);
     CancelAll(checkTimers_);
+    for (auto& [mac, t] : txns_) CancelTxnTimers(*t);
+    CancelTimer(returnPoll_);
     // The engine is the prober's only user; nothing it asked for may answer later.
     env_.prober.CancelAll();
     env_.transport.SetReceiver(nullptr, 0, {});
@@ -170,14 +173,19 @@ int CProtocol::ProcessDatagram(std::span<const std::uint8_t> datagram) {
             CancelTimer(restartTimer_);
             PostEvent([](IProtocolEvents& l) { l.OnRestartSeen(); });
         }
+        TxnAnswer(header->deviceMac, header->command, stored.address);
         return PROTO_OK;
     }
-    case CMD_INFO:
-        ReportDevice(
-            ParseDeviceAnswer(devices_, datagram, header->payloadLength, ContextOf(*header)).entry);
+    case CMD_INFO: {
+        const StoredAnswer stored =
+            ParseDeviceAnswer(devices_, datagram, header->payloadLength, ContextOf(*header));
+        ReportDevice(stored.entry);
+        TxnAnswer(header->deviceMac, header->command, stored.address);
         return PROTO_OK;
+    }
     case CMD_SETUP_REPLY:
     case CMD_SETUP_V2_REPLY: {
+        if (auto batch = TxnAcceptance(header->deviceMac, header->command)) return *batch;
         if (header->deviceMac != targetMac_) return PROTO_FOREIGN_ACCEPTANCE;
         if (timeoutTimer_ == 0) return PROTO_LATE_ACCEPTANCE;
         CancelTimer(timeoutTimer_);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <deque>
+#include <map>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "protocol/Events.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
+#include "protocol/Transaction.h"
 
 namespace valdrune {
 
@@ -69,6 +72,23 @@ public:
     // requests and their 100 ms gaps are over.
     int SendSettings(const _CommandDataTable& record, std::uint16_t command, std::uint16_t mask);
     void StartRestartWait(const MacAddress& awaited);
+
+    // Concurrent transactions, one per device, for batches. Queued in the order started; at
+    // most TransactionLimit() run at once, and each holds its place until it is final. Every
+    // change of state is posted to OnTransaction. False, and nothing queued, when the device
+    // already has a transaction that is not final or the request has no command.
+    bool StartTransaction(const TransactionRequest& request);
+    // At least 1; raising it starts queued transactions at once.
+    void SetTransactionLimit(int limit);
+    int TransactionLimit() const { return txnLimit_; }
+    // Takes queued transactions out before they start; each reports Cancelled. Running ones
+    // go on to their end. Returns how many were taken out.
+    int CancelWaitingTransactions();
+    bool CancelWaitingTransaction(const MacAddress& mac);
+    std::optional<TransactionState> TransactionStateOf(const MacAddress& mac) const;
+    int TransactionsRunning() const { return txnRunning_; }
+    int TransactionsWaiting() const { return static_cast<int>(txnQueue_.size()); }
+    bool ReturnPollRunning() const { return returnPoll_ != 0; }
 
     // Command and mask for a record's kind; false for a kind that cannot be set.
     static bool CommandForKind(std::uint8_t kind, std::uint16_t& command, std::uint16_t& mask);
@@ -130,6 +150,7 @@ public:
 
 private:
     struct AddressCheck;  // one CheckAddressInUse in progress
+    struct Txn;           // one concurrent transaction
 
     // Queues an event for the listener; one that detached meanwhile gets nothing.
     void PostEvent(std::function<void(IProtocolEvents&)> event);
@@ -152,6 +173,19 @@ private:
     void ProbeSecond(const std::shared_ptr<AddressCheck>& check);
     void FinishCheck(const std::shared_ptr<AddressCheck>& check, int result);
     Requester Pc() const { return Requester{local_.mac, local_.ipAddress}; }
+
+    Txn* LiveTxn(const MacAddress& mac, std::uint64_t serial);
+    void PostTxn(const Txn& t, TransactionEvent e);
+    void PumpTransactions();
+    void SendTxn(Txn& t);
+    // Acceptance or return of a device with a transaction; nullopt when it has none.
+    std::optional<int> TxnAcceptance(const MacAddress& mac, std::uint16_t command);
+    void TxnAnswer(const MacAddress& mac, std::uint16_t command, std::uint32_t address);
+    void ConfirmTxn(const MacAddress& mac, std::uint64_t serial);
+    void TxnConfirmed(Txn& t);
+    void EndTxn(Txn& t, TransactionState state, TransactionFailure failure, bool returnSeen);
+    void OnReturnPoll();
+    void CancelTxnTimers(Txn& t);
 
     ProtocolEnvironment env_;
     IProtocolEvents* listener_ = nullptr;
@@ -187,6 +221,13 @@ private:
     DeviceTable devices_;
     std::vector<_NetInfo> interfaces_;
     int selectedInterface_ = -1;
+
+    std::map<MacAddress, std::unique_ptr<Txn>> txns_;
+    std::deque<MacAddress> txnQueue_;
+    int txnLimit_ = 16;
+    int txnRunning_ = 0;
+    std::uint64_t txnSerial_ = 0;
+    TimerId returnPoll_ = 0;  // the one search poll of every device being waited for
 };
 
 }  // namespace valdrune

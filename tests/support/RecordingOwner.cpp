@@ -29,6 +29,23 @@ void RecordingOwner::OnDatagramHandled(std::size_t size, int result) {
     Record(EV_DATAGRAM, size);
 }
 
+void RecordingOwner::OnTransaction(const TransactionEvent& event) {
+    transactions_.push_back({clock_ ? clock_->Now() : Milliseconds{0}, event});
+}
+
+std::vector<TransactionState> RecordingOwner::StatesOf(const MacAddress& mac) const {
+    std::vector<TransactionState> out;
+    for (const auto& t : transactions_)
+        if (t.event.mac == mac) out.push_back(t.event.state);
+    return out;
+}
+
+const RecordingOwner::TimedTransaction* RecordingOwner::FinalOf(const MacAddress& mac) const {
+    for (const auto& t : transactions_)
+        if (t.event.mac == mac && IsFinal(t.event.state)) return &t;
+    return nullptr;
+}
+
 std::vector<OwnerMessage> RecordingOwner::Of(WindowMessage m) const {
     std::vector<OwnerMessage> out;
     for (const auto& x : messages_)
@@ -41,6 +58,7 @@ void RecordingOwner::Clear() {
     found_.clear();
     numbers_.clear();
     results_.clear();
+    transactions_.clear();
 }
 
 }  // namespace valdrune::test

@@ -36,6 +36,7 @@ public:
     void OnSettingsFailed(SetupFailure reason) override;
     void OnRestartSeen() override;
     void OnDatagramHandled(std::size_t size, int result) override;
+    void OnTransaction(const TransactionEvent& event) override;
 
     const std::vector<OwnerMessage>& Messages() const { return messages_; }
     std::vector<OwnerMessage> Of(WindowMessage m) const;
@@ -45,6 +46,15 @@ public:
     const std::vector<int>& Numbers() const { return numbers_; }
     // The result of every handled datagram.
     const std::vector<int>& ProcessResults() const { return results_; }
+    struct TimedTransaction {
+        Milliseconds time{0};
+        TransactionEvent event;
+    };
+    const std::vector<TimedTransaction>& Transactions() const { return transactions_; }
+    // The states one device's transaction went through, in order.
+    std::vector<TransactionState> StatesOf(const MacAddress& mac) const;
+    // The final event of the device's transaction, when there is one.
+    const TimedTransaction* FinalOf(const MacAddress& mac) const;
     void Clear();
 
 private:
@@ -55,6 +65,7 @@ private:
     std::vector<_CommandDataTable> found_;
     std::vector<int> numbers_;
     std::vector<int> results_;
+    std::vector<TimedTransaction> transactions_;
 };
 
 }  // namespace valdrune::test
