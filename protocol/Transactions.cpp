@@ -277,7 +277,9 @@ void CProtocol::EndTxn(Txn& t, TransactionState state, TransactionFailure failur
     bool waiting = false;
     for (const auto& [m, other] : txns_) waiting |= other->state == TransactionState::Restarting;
     if (!waiting) CancelTimer(returnPoll_);
-    PumpTransactions();
+    // After the owner has heard of this end: one that stops a batch on a failure must be able
+    // to cancel the queue before its next transaction starts.
+    Defer([this] { PumpTransactions(); });
 }
 
 }  // namespace valdrune
