@@ -20,6 +20,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/BatchAssignDlg.h"
 #include "app/BrowserIntegration.h"
 #include "app/ListTools.h"
 #include "app/SearchRepeat.h"
@@ -52,16 +53,21 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
     session_.SetDeviceHook([this](const _CommandDataTable& record, int number) {
         if (initialised_) OnDeviceFound(record, number);
     });
+    session_.SetTransactionHook([this](const TransactionEvent& event) { OnTransaction(event); });
     browser_ = std::make_unique<BrowserIntegration>(*this, std::move(browsers));
     tools_ = std::make_unique<CListTools>(session_, list_, *this);
     repeat_ = std::make_unique<CSearchRepeat>(scheduler_, session_.Engine(), list_.Model(),
-                                              [this] { return settingsChange_->Busy(); });
+                                              [this] {
+                                                  return settingsChange_->Busy() ||
+                                                         (batch_ != nullptr && batch_->Running());
+                                              });
 }
 
 CTallyrigDlg::~CTallyrigDlg() {
     *alive_ = false;
     KillTimer(kDialogTimerId);
     session_.SetDeviceHook(nullptr);
+    session_.SetTransactionHook(nullptr);
     // The hooks may still look at the dialog while they go.
     repeat_.reset();
     browser_.reset();
@@ -142,6 +148,7 @@ void CTallyrigDlg::CreateControls() {
     auto* browser = Place(IDC_BROWSER_COMBO, new QComboBox(this), 93, 205, 68, 30);
     auto* iface = Place(IDC_INTERFACE_COMBO, new QComboBox(this), 10, 7, 204, 30);
     // Beyond the template: placed for real by FitExtraControls once the texts are measured.
+    auto* assign = AddButton(IDC_ASSIGN, 320, 165, 60, 16);
     auto* exportButton = AddButton(IDC_EXPORT, 389, 165, 60, 16);
     AddLabel(IDC_FILTER_LABEL, 180, 191, 60, 8);
     auto* filter = Place(IDC_FILTER, new QLineEdit(this), 180, 205, 100, 12);
@@ -168,7 +175,8 @@ void CTallyrigDlg::CreateControls() {
     QWidget::setTabOrder(about, list);
     QWidget::setTabOrder(list, browser);
     QWidget::setTabOrder(browser, iface);
-    QWidget::setTabOrder(iface, exportButton);
+    QWidget::setTabOrder(iface, assign);
+    QWidget::setTabOrder(assign, exportButton);
     QWidget::setTabOrder(exportButton, filter);
     QWidget::setTabOrder(filter, keep);
 
@@ -199,6 +207,7 @@ void CTallyrigDlg::CreateControls() {
         search_.OnInterfaceChoice(index);
         repeat_->OnSearchStarted();
     });
+    connect(assign, &QPushButton::clicked, this, [this] { OnAssignAddresses(); });
     connect(exportButton, &QPushButton::clicked, this, [this] { tools_->Export(); });
     connect(filter, &QLineEdit::textChanged, this,
             [this](const QString& text) { list_.SetFilter(text); });
@@ -272,6 +281,10 @@ void CTallyrigDlg::FitExtraControls() {
     exportRect.setWidth(std::max(Placement(IDC_SEARCH).width(), fit(IDC_ABOUT, 1102)));
     exportRect.moveLeft(listRight - exportRect.width());
     SetPlacement(IDC_EXPORT, exportRect);
+    QRect assignRect = Placement(IDC_ASSIGN);
+    assignRect.setWidth(std::max(Placement(IDC_SEARCH).width(), fit(IDC_ABOUT, 1101)));
+    assignRect.moveLeft(exportRect.x() - DluToPixelsX(10) - assignRect.width());
+    SetPlacement(IDC_ASSIGN, assignRect);
 
     const int gap = DluToPixelsX(15);
     const int left = std::max(right(IDC_BROWSER_COMBO), right(IDC_BROWSER_LABEL)) + gap;
@@ -299,6 +312,7 @@ void CTallyrigDlg::SetTextsAndCombos() {
     SetControlTextId(IDC_BROWSER_LABEL, 230);
     SetControlTextId(IDC_ABOUT, 210);
     SetControlTextId(IDC_CLOSE, 211);
+    SetControlTextId(IDC_ASSIGN, 1101);
     SetControlTextId(IDC_EXPORT, 1102);
     SetControlTextId(IDC_FILTER_LABEL, 1103);
     SetControlTextId(IDC_KEEP_SEARCHING, 1104);
@@ -322,6 +336,25 @@ int CTallyrigDlg::BrowserCode() const { return browser_->BrowserCode(); }
 void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int) {
     list_.WriteDeviceRow(record.primary.mac);
     repeat_->OnAnswer(record.primary.mac);
+}
+
+void CTallyrigDlg::OnTransaction(const TransactionEvent& event) {
+    if (batch_ != nullptr) batch_->OnTransaction(event);
+}
+
+void CTallyrigDlg::OnAssignAddresses() {
+    if (settingsChange_->Busy() || batch_ != nullptr) return;
+    std::vector<_CommandDataTable> selected = list_.SelectedRecords();
+    if (selected.empty()) {
+        ShowMessageBox(this, 221, MB_OK_ | MB_ICONEXCLAMATION_);
+        return;
+    }
+    std::vector<_CommandDataTable> listed;
+    Engine().ForEachDevice([&listed](const DeviceEntry& e) { listed.push_back(e.record); });
+    CBatchAssignDlg dialog(Engine(), std::move(selected), std::move(listed), this);
+    batch_ = &dialog;
+    dialog.exec();
+    batch_ = nullptr;
 }
 
 std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wParam,

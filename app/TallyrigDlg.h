@@ -28,6 +28,7 @@ class QMenu;
 namespace valdrune {
 
 class BrowserIntegration;
+class CBatchAssignDlg;
 class CListTools;
 class CSearchRepeat;
 class CSettingsStore;
@@ -47,6 +48,7 @@ inline constexpr int IDC_BROWSER_COMBO = 1034;
 inline constexpr int IDC_BROWSER_LABEL = 1035;
 inline constexpr int IDC_CLOSE = 2;
 // Controls beyond the template's own, laid out around it.
+inline constexpr int IDC_ASSIGN = 1101;
 inline constexpr int IDC_EXPORT = 1102;
 inline constexpr int IDC_FILTER_LABEL = 1103;
 inline constexpr int IDC_FILTER = 1104;
@@ -104,6 +106,9 @@ class CTallyrigDlg : public CTemplateDialog {
     CDeviceList& List() { return list_; }
     const CDeviceList& List() const { return list_; }
     CListTools& ListTools() { return *tools_; }
+    // "Assign addresses..." for the selected devices; the open batch dialog, null when none.
+    void OnAssignAddresses();
+    CBatchAssignDlg* BatchDialog() const { return batch_; }
     CSearchRepeat& SearchRepeat() { return *repeat_; }
 
     // Controller.
@@ -119,6 +124,8 @@ class CTallyrigDlg : public CTemplateDialog {
 
     // A device the session stored: its row is written.
     void OnDeviceFound(const _CommandDataTable& record, int number);
+    // A batch transaction changed state: the open batch dialog shows it.
+    void OnTransaction(const TransactionEvent& event);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -147,6 +154,7 @@ class CTallyrigDlg : public CTemplateDialog {
     std::unique_ptr<BrowserIntegration> browser_;
     std::unique_ptr<CListTools> tools_;
     std::unique_ptr<CSearchRepeat> repeat_;
+    CBatchAssignDlg* batch_ = nullptr;
     // Shared with every posted callback so that none runs after destruction.
     std::shared_ptr<bool> alive_;
     TimerId dialogTimer_ = 0;

@@ -97,6 +97,14 @@ class DeviceSession : public IProtocolEvents {
     void AbandonChange(const MacAddress& mac);
     bool ChangeRunning(const MacAddress& mac) const { return changes_.count(mac) != 0; }
 
+    // The engine's concurrent transactions (batches) are the owner's to follow.
+    void SetTransactionHook(std::function<void(const TransactionEvent&)> hook) {
+        transactionHook_ = std::move(hook);
+    }
+    void OnTransaction(const TransactionEvent& event) override {
+        if (transactionHook_) transactionHook_(event);
+    }
+
     // Devices that answered while the engine's table was full, and were not stored.
     const std::set<MacAddress>& BeyondTable() const { return beyondTable_; }
     // The MACs of the other devices sharing the record's address, in discovery order.
@@ -129,6 +137,7 @@ class DeviceSession : public IProtocolEvents {
     IScheduler& clock_;
     std::unique_ptr<CProtocol> engine_;
     std::function<void(const _CommandDataTable&, int)> deviceHook_;
+    std::function<void(const TransactionEvent&)> transactionHook_;
     std::set<MacAddress> beyondTable_;
 
     TimerId searchEnd_ = 0;

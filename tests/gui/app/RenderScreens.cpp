@@ -8,7 +8,9 @@
 
 #include "WindowRig.h"
 #include "app/AboutDlg.h"
+#include "app/BatchAssignDlg.h"
 #include "app/PrivilegeNotice.h"
+#include "settings/dialogs/CIpAddressCtrl.h"
 #include "tests/gui/ScreenShots.h"
 
 using namespace valdrune;
@@ -31,6 +33,34 @@ void AddDevices(test::WindowRig& rig) {
     standard.ipv6Address = {0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0xFF, 0xFE, 0, 0, 0x13};
     for (const auto& r : {legacy, twoPort, standard}) rig.Found(r);
     rig.Settle();
+}
+
+// The batch dialog with its proposal applied, one device at a time: one sent, one waiting,
+// one left out by its rules.
+void SaveBatch(test::WindowRig& rig, test::ScreenShots& shots, const QString& name) {
+    CTallyrigDlg& dlg = *rig.dlg;
+    auto locked = test::Device(0x14, "192.168.0.14", 80, "Dock");
+    locked.statusBits = 1;
+    rig.Found(locked);
+    rig.Settle();
+    dlg.Engine().SetTransactionLimit(1);
+    dlg.List().View()->selectAll();
+    QTimer::singleShot(0, [&rig, &shots, name] {
+        CBatchAssignDlg* batch = rig.dlg->BatchDialog();
+        if (batch == nullptr) return;
+        batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_FIRST)->SetAddress(test::Ip("192.168.0.60"));
+        batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_MASK)->SetAddress(test::Ip("255.255.255.0"));
+        batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_GATEWAY)->SetAddress(test::Ip("192.168.0.1"));
+        batch->Propose();
+        rig.clock.Advance(Milliseconds(2000));
+        batch->Apply();
+        rig.clock.Advance(Milliseconds(5000));
+        rig.Settle();
+        QApplication::processEvents();
+        shots.Save(*batch, name);
+        batch->close();  // the rig's box handler agrees to leave the change running
+    });
+    dlg.ControlAs<QAbstractButton>(IDC_ASSIGN)->click();
 }
 
 }  // namespace
@@ -58,6 +88,7 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         shots.Save(about, QStringLiteral("about-") + suffix);
         about.close();
+        SaveBatch(rig, shots, QStringLiteral("batch-") + suffix);
         // The real box through the default seam, grabbed once its modal loop runs.
         SetMessageBoxHandler({});
         QTimer::singleShot(0, [&shots, suffix] {
@@ -70,5 +101,5 @@ int main(int argc, char** argv) {
         nothing.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
         GivePrivilegeNotice(&dlg, nothing);
     }
-    return shots.Finish(3 * static_cast<int>(std::size(samples)));
+    return shots.Finish(4 * static_cast<int>(std::size(samples)));
 }
