@@ -86,6 +86,11 @@ void SettingsChange::CloseProgressWindow() {
         progress->PostMessage(WM_CLOSE_REQUEST, 0, 0);
 }
 
+void SettingsChange::StartStep(Milliseconds limit) {
+    if (CMessageDialog* progress = CMessageDialog::FromHandle(progressWindow_))
+        progress->StartStep(limit);
+}
+
 void SettingsChange::RecordOutcome(int textId, int boxType) {
     resultTextId_ = textId;
     resultBoxType_ = boxType;
@@ -127,9 +132,11 @@ void SettingsChange::SendSettings() {
                ShowMessageBox(&dlg_, kTextAddressUnchecked, MB_OKCANCEL_ | MB_ICONEXCLAMATION_) ==
                    ID_OK;
     };
+    steps.sending = [this] { StartStep(kAcceptanceLimit); };
     steps.restarting = [this] {
         if (CMessageDialog* progress = CMessageDialog::FromHandle(progressWindow_))
             progress->PostMessage(WM_PROGRESS_TEXT, kTextRestarting, 0);
+        if (waitForRestart_) StartStep(kRestartLimit);
     };
     steps.done = [this](ChangeResult result) {
         switch (result) {

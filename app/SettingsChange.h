@@ -6,6 +6,7 @@
 
 #include "protocol/Messages.h"
 #include "protocol/Record.h"
+#include "protocol/Seams.h"
 
 namespace valdrune {
 
@@ -13,6 +14,10 @@ class CTallyrigDlg;
 
 class SettingsChange {
 public:
+    // The engine's limits of the two long steps: the device's acceptance and its restart.
+    static constexpr Milliseconds kAcceptanceLimit{30000};
+    static constexpr Milliseconds kRestartLimit{120000};
+
     explicit SettingsChange(CTallyrigDlg& dlg);
     ~SettingsChange();
     SettingsChange(const SettingsChange&) = delete;
@@ -46,6 +51,8 @@ private:
     void CloseProgressWindow();
     void RecordOutcome(int textId, int boxType);
     void SendSettings();
+    // The progress dialog shows how long this step has run against its limit.
+    void StartStep(Milliseconds limit);
 
     CTallyrigDlg& dlg_;
     MacAddress targetMac_{};

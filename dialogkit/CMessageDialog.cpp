@@ -42,6 +42,9 @@ CMessageDialog::CMessageDialog(IScheduler& scheduler, QWidget* parent)
     message_->setWordWrap(true);
     message_->setMargin(2);
     cancel_ = AddButton(ID_CANCEL, 93, 49, 50, 14);
+    elapsed_ = AddLabel(kElapsedId, 7, 4, 161, 9);
+    elapsed_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    elapsed_->hide();
     ok_->hide();
     cancel_->hide();
     QObject::connect(ok_, &QPushButton::clicked, this, [this] { done(ID_OK); });
@@ -53,6 +56,7 @@ CMessageDialog::CMessageDialog(IScheduler& scheduler, QWidget* parent)
 
 CMessageDialog::~CMessageDialog() {
     StopTimer();
+    scheduler_.CancelTimer(stepTimer_);
     LiveDialogs().erase(this);
 }
 
@@ -62,6 +66,25 @@ CMessageDialog* CMessageDialog::FromHandle(std::uintptr_t handle) {
 }
 
 QString CMessageDialog::MessageText() const { return message_->text(); }
+
+QString CMessageDialog::ElapsedText() const { return elapsed_->isHidden() ? QString() : elapsed_->text(); }
+
+void CMessageDialog::StartStep(Milliseconds limit) {
+    scheduler_.CancelTimer(stepTimer_);
+    stepStart_ = scheduler_.Now();
+    stepLimit_ = limit;
+    ShowElapsed();
+    elapsed_->show();
+    stepTimer_ = scheduler_.StartTimer(Milliseconds(1000), true, [this] { ShowElapsed(); });
+}
+
+void CMessageDialog::ShowElapsed() {
+    using std::chrono::duration_cast;
+    using std::chrono::seconds;
+    const auto elapsed = duration_cast<seconds>(scheduler_.Now() - stepStart_).count();
+    const auto limit = duration_cast<seconds>(stepLimit_).count();
+    elapsed_->setText(FormatNumber(FormatNumber(DialogText(1113), elapsed), limit));
+}
 
 void CMessageDialog::showEvent(QShowEvent* event) {
     CTemplateDialog::showEvent(event);
@@ -158,6 +181,8 @@ void CMessageDialog::PostMessage(std::uint32_t message, std::uintptr_t wParam,
 
 void CMessageDialog::done(int result) {
     StopTimer();
+    scheduler_.CancelTimer(stepTimer_);
+    stepTimer_ = 0;
     CTemplateDialog::done(result);
 }
 

@@ -26,6 +26,8 @@ public:
 
     static constexpr int kTemplateId = 132;
     static constexpr int kMessageId = 1024;
+    // Above the message: how long the current step has run against its limit.
+    static constexpr int kElapsedId = 1025;
     static constexpr int kCountdownSeconds = 75;
     static constexpr int kProgressMode = 0;
     static constexpr int kCloseWindowsMode = 1;
@@ -41,6 +43,10 @@ public:
     int Mode() const { return mode_; }
     int SecondsLeft() const { return secondsLeft_; }
     QString MessageText() const;
+    // A new step with this limit starts now; its elapsed seconds are shown against the limit,
+    // once a second, until the next step or the end of the dialog.
+    void StartStep(Milliseconds limit);
+    QString ElapsedText() const;
 
     // The value the dialog hands out as its window; FromHandle maps it back while the dialog
     // exists and gives null afterwards.
@@ -65,6 +71,7 @@ private:
     void OnTimer();
     void StopTimer();
     void Post(WindowMessage message);
+    void ShowElapsed();
 
     IScheduler& scheduler_;
     OwnerPost owner_;
@@ -72,9 +79,13 @@ private:
     int mode_ = 0;
     int secondsLeft_ = 0;
     TimerId timer_ = 0;
+    TimerId stepTimer_ = 0;
+    Milliseconds stepStart_{0};
+    Milliseconds stepLimit_{0};
     bool initialised_ = false;
     bool closing_ = false;
     QLabel* message_ = nullptr;
+    QLabel* elapsed_ = nullptr;
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };

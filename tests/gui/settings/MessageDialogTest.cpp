@@ -52,6 +52,22 @@ TEST_F(MessageDialogTest, ProgressModeReportsReadyOnceAfterFiftyMilliseconds) {
     EXPECT_EQ(clock.LiveTimers(), 0u);
 }
 
+TEST_F(MessageDialogTest, ShowsTheCurrentStepsElapsedTimeAgainstItsLimit) {
+    auto d = Open(0, 226);
+    EXPECT_EQ(d->ElapsedText(), QString()) << "no step yet";
+    d->StartStep(Milliseconds(30000));
+    const auto shown = [](int elapsed, int limit) {
+        return FormatNumber(FormatNumber(DialogText(1113), elapsed), limit);
+    };
+    EXPECT_EQ(d->ElapsedText(), shown(0, 30));
+    clock.Advance(Milliseconds(12500));
+    EXPECT_EQ(d->ElapsedText(), shown(12, 30));
+    d->StartStep(Milliseconds(120000));
+    EXPECT_EQ(d->ElapsedText(), shown(0, 120));
+    d->SendMessage(WM_CLOSE_REQUEST, 0, 0);
+    EXPECT_EQ(clock.LiveTimers(), 0u);
+}
+
 TEST_F(MessageDialogTest, WithoutOwnerTheTimerStillStops) {
     auto d = Open(1, 238, false);
     clock.Advance(Milliseconds(50));

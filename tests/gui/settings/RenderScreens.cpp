@@ -89,6 +89,11 @@ int main(int argc, char** argv) {
             CMessageDialog d(clock);
             d.SetMode(mode);
             d.SetTextId(textId);
+            // The progress as it looks 12 s into the wait for the device's acceptance.
+            if (mode == 0) {
+                d.StartStep(Milliseconds(30000));
+                clock.Advance(Milliseconds(12000));
+            }
             Save(shots, d, QStringLiteral("message-mode%1").arg(mode) + tail);
         }
     }

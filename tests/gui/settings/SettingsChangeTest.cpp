@@ -101,8 +101,10 @@ protected:
                 }
                 return;
             }
-            if (auto* progress = dynamic_cast<CMessageDialog*>(modal))
+            if (auto* progress = dynamic_cast<CMessageDialog*>(modal)) {
                 progressTexts.insert(progress->MessageText());
+                progressElapsed.insert(progress->ElapsedText());
+            }
             if (rig.clock.PendingPosts() > 0) {
                 rig.clock.RunPosted();
                 return;
@@ -159,6 +161,14 @@ protected:
     std::vector<std::string> seenDialogs;
     int settingsDialogKind = 0;
     std::set<QString> progressTexts;
+    std::set<QString> progressElapsed;
+    // The progress dialog showed the elapsed time of a step with this limit (in seconds).
+    bool StepShown(int limit) const {
+        for (int e = 0; e <= limit; ++e)
+            if (progressElapsed.count(FormatNumber(FormatNumber(DialogText(1113), e), limit)))
+                return true;
+        return false;
+    }
 };
 
 TEST_F(SettingsChangeTest, WithoutSelectionAsksForADevice) {
@@ -229,7 +239,9 @@ TEST_P(SettingsChangeOutcome, EndsWithTheResultBoxAfterTheProgressDialogClosed) 
     EXPECT_TRUE(progressTexts.count(DialogText(226)));
     if (p.restartText >= 0) {
         EXPECT_EQ(progressTexts.count(DialogText(227)), static_cast<std::size_t>(p.restartText));
+        EXPECT_EQ(StepShown(120), p.restartText == 1) << "the restart wait against its limit";
     }
+    EXPECT_EQ(StepShown(30), p.sent) << "the acceptance wait against its limit";
     EXPECT_EQ(dlg->SettingsSequence().WaitForRestart(), !p.untickWait);
 }
 
