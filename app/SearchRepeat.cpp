@@ -9,13 +9,18 @@ CSearchRepeat::CSearchRepeat(IScheduler& scheduler, CProtocol& engine, CDeviceLi
                              std::function<bool()> paused)
     : scheduler_(scheduler), engine_(engine), rows_(rows), paused_(std::move(paused)) {}
 
-CSearchRepeat::~CSearchRepeat() { scheduler_.CancelTimer(timer_); }
+CSearchRepeat::~CSearchRepeat() {
+    scheduler_.CancelTimer(timer_);
+    scheduler_.CancelTimer(extra_);
+}
 
 void CSearchRepeat::SetEnabled(bool on) {
     if (on == Enabled()) return;
     if (!on) {
         scheduler_.CancelTimer(timer_);
+        scheduler_.CancelTimer(extra_);
         timer_ = 0;
+        extra_ = 0;
         return;
     }
     // Counted from now: whatever answered so far in the running cycle still counts.
@@ -58,6 +63,10 @@ void CSearchRepeat::OnCycleEnd() {
     answered_.clear();
     engine_.StartSearch();
     ++cycles_;
+    extra_ = scheduler_.StartTimer(kExtraRequestAt, false, [this] {
+        extra_ = 0;
+        if (!(paused_ && paused_())) engine_.SendSearch(2);
+    });
 }
 
 }  // namespace valdrune

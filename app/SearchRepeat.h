@@ -20,6 +20,9 @@ class CSearchRepeat {
   public:
     // The engine's cycle sends its last request at 6 s; answers get two more seconds.
     static constexpr Milliseconds kCycle{8000};
+    // A repeated cycle adds one request of its own after the engine's five: with 30 % loss
+    // each way, ten exchanges miss a device 0.12 % of the time, eleven under 0.1 %.
+    static constexpr Milliseconds kExtraRequestAt{7000};
 
     // paused: true while a change is in progress; a cycle then waits for the next turn.
     CSearchRepeat(IScheduler& scheduler, CProtocol& engine, CDeviceListModel& rows,
@@ -44,6 +47,7 @@ class CSearchRepeat {
     CDeviceListModel& rows_;
     std::function<bool()> paused_;
     TimerId timer_ = 0;
+    TimerId extra_ = 0;
     QSet<QString> answered_;  // MAC texts heard since the current cycle started
     int cycles_ = 0;
 };

@@ -14,6 +14,7 @@
 #include "app/ListTools.h"
 #include "app/SearchRepeat.h"
 #include "dialogkit/ControlText.h"
+#include "protocol/Datagram.h"
 
 namespace valdrune::test {
 namespace {
@@ -146,6 +147,10 @@ TEST(MainWindowKeepSearching, RepeatsCyclesAndMarksDevicesThatStoppedAnswering) 
 
     rig.Found(Device(2, "192.168.0.22", 80, "Lobby"));
     EXPECT_FALSE(list.Model().NotAnswering(1)) << "back as soon as it answers";
+    // A repeated cycle: the engine's five requests and one of its own.
+    rig.transport.ClearSent();
+    rig.clock.Advance(CSearchRepeat::kCycle);
+    EXPECT_EQ(rig.transport.SentWithCommand(CMD_SEARCH).size(), 6u);
 
     const int cycles = repeat.CyclesStarted();
     rig.window->ControlAs<QCheckBox>(IDC_KEEP_SEARCHING)->click();
