@@ -3,6 +3,9 @@
 // and the simulator's timers so that the 30 s and 120 s waits take seconds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -80,6 +83,56 @@ INSTANTIATE_TEST_SUITE_P(
         Change{"NeverAccepts", "behaviours", "02-00-00-30-00-03", 45, false, 20, 439, true},
         Change{"NeverComesBack", "behaviours", "02-00-00-30-00-04", 46, false, 20, 440, true}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// Five devices through "Assign addresses...": one never accepts, one is restart-locked. The
+// locked one is left out before anything is sent, the refusing one fails, the others move; a
+// fresh search by the command-line tool afterwards shows where every device ended up.
+TEST(BatchE2e, AssignFromTheWindowMovesEveryDeviceThatCanBeMovedAndNoOther) {
+    NetNs net("batch");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const int scale = 40;
+    const auto mac = [](int i) { return "02-00-00-30-01-0" + std::to_string(i); };
+    const auto host = [&](int h) { return net.Subnet() + "." + std::to_string(h); };
+    std::string config = "[";
+    for (int i = 1; i <= 5; ++i) {
+        config += std::string(i > 1 ? "," : "") + R"({"mac":")" + mac(i) + R"(","ip":".)" +
+                  std::to_string(20 + i) + "\"" + (i == 3 ? R"(,"neverAccepts":true)" : "") +
+                  (i == 5 ? R"(,"restartLocked":true)" : "") + "}";
+    }
+    std::ofstream(net.Scratch() + "/devices.json") << config << "]";
+    Process& sim = net.StartSim({"--config", net.Scratch() + "/devices.json", "-v"}, 0, scale);
+    ASSERT_TRUE(sim.Running());
+
+    const RunResult run = net.RunInPc({VALDRUNE_BATCH_WINDOW, "--devices", "5", "--first",
+                                       host(121), "--store", net.Scratch() + "/store.ini"},
+                                      90000, WindowEnv(net, scale));
+    ASSERT_FALSE(run.timedOut) << run.out << run.err;
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err << "\nsimulator:\n" << sim.Err();
+    // The proposal: consecutive from .121 in list order, the locked device left out.
+    for (int i = 1; i <= 4; ++i) {
+        const std::string line = "row " + mac(i) + " " + host(120 + i) + " ";
+        EXPECT_NE(run.out.find(line + (i == 3 ? "Failed: no acceptance" : "Done")),
+                  std::string::npos)
+            << line << "\n" << run.out;
+    }
+    EXPECT_NE(run.out.find("row " + mac(5) + " - Left out: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("summary 3 done, 1 failed, 1 left out, 0 not started."),
+              std::string::npos)
+        << run.out;
+
+    const RunResult search = net.RunInPc({VALDRUNE_CLI_BINARY, "search", "--json"}, 20000,
+                                         {"VALDRUNE_TIME_SCALE=" + std::to_string(scale)});
+    ASSERT_EQ(search.exitCode, 0) << search.err;
+    const auto after = nlohmann::json::parse(search.out, nullptr, false);
+    ASSERT_TRUE(after.is_array()) << search.out;
+    ASSERT_EQ(after.size(), 5u) << search.out;
+    for (int i = 1; i <= 5; ++i) {
+        const auto it = std::find_if(after.begin(), after.end(),
+                                     [&](const auto& d) { return d["mac"] == mac(i); });
+        ASSERT_NE(it, after.end()) << mac(i);
+        EXPECT_EQ((*it)["ipv4"], i == 3 || i == 5 ? host(20 + i) : host(120 + i)) << mac(i);
+    }
+}
 
 }  // namespace
 }  // namespace valdrune::e2e
