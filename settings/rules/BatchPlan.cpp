@@ -121,29 +121,29 @@ BatchChange PrepareBatchChange(BatchRow& row, const BatchSettings& settings) {
     BatchChange change;
     if (!row.included) return change;
     const _CommandDataTable prepared = PrepareRecordForDialog(row.before);
+    // The batch's values go where the device's own dialog would take them.
+    const auto fill = [&settings](auto& e, std::uint32_t& address, std::uint32_t& mask,
+                                  std::uint32_t value) {
+        address = value;
+        mask = settings.mask;
+        e.gateway = settings.gateway;
+        e.dns1 = settings.dns1;
+        e.dns2 = settings.dns2;
+        if (!settings.portText.empty()) e.portText = settings.portText;
+    };
     SaveResult result;
     if (prepared.kind == DEVICE_KIND_TWO_PORT) {
         TwoPortEntry e = InitialTwoPortEntry(prepared);
         // Only the LAN port changes: DHCP there gives way to a static address.
         if (e.mode == TwoPortMode::LanDhcp) e.mode = TwoPortMode::BothManual;
         e.dnsAutoChecked = false;
-        e.lanAddress = row.address;
-        e.lanMask = settings.mask;
-        e.gateway = settings.gateway;
-        e.dns1 = settings.dns1;
-        e.dns2 = settings.dns2;
-        if (!settings.portText.empty()) e.portText = settings.portText;
+        fill(e, e.lanAddress, e.lanMask, row.address);
         result = ValidateTwoPortSave(e, prepared, true);
     } else {
         SinglePortEntry e = InitialSinglePortEntry(prepared, true);
         e.mode = AddressMode::Static;
         e.dns = DnsMode::Manual;
-        e.address = row.address;
-        e.mask = settings.mask;
-        e.gateway = settings.gateway;
-        e.dns1 = settings.dns1;
-        e.dns2 = settings.dns2;
-        if (!settings.portText.empty()) e.portText = settings.portText;
+        fill(e, e.address, e.mask, row.address);
         result = ValidateSinglePortSave(e, prepared);
     }
     if (!result.ok || !CProtocol::CommandForKind(result.record.kind, change.command, change.mask)) {

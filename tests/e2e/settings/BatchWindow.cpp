@@ -18,13 +18,10 @@
 #include <string>
 
 #include "app/BatchAssignDlg.h"
-#include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "dialogkit/MessageBox.h"
-#include "platform/Platform.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "tests/support/BrowserSandbox.h"
-#include "tests/support/TimeScale.h"
+#include "tests/e2e/settings/WindowUnderTest.h"
 
 using namespace valdrune;
 
@@ -63,21 +60,11 @@ int main(int argc, char** argv) {
                              "[--timeout-ms N] [--store FILE]\n");
         return 2;
     }
-    auto services = CreatePlatformServices(test::TimeScaleFromEnvironment(), VALDRUNE_NETPROBE_BINARY);
-    if (!services) {
-        std::fprintf(stderr, "platform services could not start\n");
-        return 2;
-    }
-    CSettingsStore store(o.store);
     int exitCode = 4;
     {
-        test::BrowserSandbox browsers;
-        CTallyrigDlg dlg(services->Environment(), store, browsers.Platform());
-        if (!dlg.OnInitDialog()) {
-            std::fprintf(stderr, "the window did not start\n");
-            return 2;
-        }
-        dlg.show();
+        const auto window = test::StartWindow(o.store);
+        if (!window) return 2;
+        CTallyrigDlg& dlg = *window->dlg;
 
         Step step = Step::Listing;
         const auto finish = [&](int code) {

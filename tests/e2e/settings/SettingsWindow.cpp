@@ -18,17 +18,14 @@
 #include <set>
 #include <string>
 
-#include "app/SettingsStore.h"
 #include "app/TallyrigDlg.h"
 #include "dialogkit/CMessageDialog.h"
 #include "dialogkit/MessageBox.h"
-#include "platform/Platform.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
+#include "tests/e2e/settings/WindowUnderTest.h"
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
-#include "HostBrowserSandbox.h"
 #include "tests/support/ListSelection.h"
-#include "tests/support/TimeScale.h"
 
 using namespace valdrune;
 
@@ -74,21 +71,11 @@ int main(int argc, char** argv) {
                              "[--field ID] [--no-wait] [--timeout-ms N] [--store FILE]\n");
         return 2;
     }
-    auto services = CreatePlatformServices(test::TimeScaleFromEnvironment(), VALDRUNE_NETPROBE_BINARY);
-    if (!services) {
-        std::fprintf(stderr, "platform services could not start\n");
-        return 2;
-    }
-    CSettingsStore store(o.store);
     int exitCode = 4;
     {
-        test::BrowserSandbox browsers;
-        CTallyrigDlg dlg(services->Environment(), store, browsers.Platform());
-        if (!dlg.OnInitDialog()) {
-            std::fprintf(stderr, "the window did not start\n");
-            return 2;
-        }
-        dlg.show();
+        const auto window = test::StartWindow(o.store);
+        if (!window) return 2;
+        CTallyrigDlg& dlg = *window->dlg;
 
         bool finished = false;
         const auto finish = [&](int code) {

@@ -1,15 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "RulesTest.h"
 #include "settings/rules/BatchPlan.h"
 
 namespace valdrune {
 namespace {
-
-std::uint32_t Ip(const char* text) {
-    std::uint32_t v = 0;
-    EXPECT_TRUE(ParseIpv4(text, v)) << text;
-    return v;
-}
 
 _CommandDataTable Device(std::uint8_t last, const char* ipv4,
                          std::uint8_t kind = DEVICE_KIND_STANDARD) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "RulesTest.h"
 #include "settings/rules/EntryRules.h"
 #include "tests/support/CaseNames.h"
 
@@ -11,12 +12,6 @@ namespace {
 using test::ByName;
 using test::CaseName;
 using test::NamedBy;
-
-std::uint32_t Ip(const char* text) {
-    std::uint32_t v = 0;
-    EXPECT_TRUE(ParseIpv4(text, v)) << text;
-    return v;
-}
 
 TEST(KeepDigits, DropsEverythingButDigitsInOrder) {
     EXPECT_EQ(KeepDigits("8a0"), "80");

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "RulesTest.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/support/CaseNames.h"
 
@@ -21,12 +22,6 @@ const char* ModeName(AddressMode mode) {
     case AddressMode::Static: return "Static";
     }
     return "Other";
-}
-
-std::uint32_t Ip(const char* text) {
-    std::uint32_t v = 0;
-    EXPECT_TRUE(ParseIpv4(text, v)) << text;
-    return v;
 }
 
 _CommandDataTable Device(std::uint8_t kind) {
