@@ -357,6 +357,23 @@ void CTallyrigDlg::OnAssignAddresses() {
     batch_ = nullptr;
 }
 
+void CTallyrigDlg::done(int result) {
+    // The engine, and every change it is still making, ends with the window.
+    QStringList changing;
+    Engine().ForEachDevice([this, &changing](const DeviceEntry& e) {
+        const auto state = Engine().TransactionStateOf(e.record.primary.mac);
+        if (state && !IsFinal(*state))
+            changing << QString::fromStdString(MacText(e.record.primary.mac));
+    });
+    if (!changing.isEmpty()) {
+        const QString text = FormatString(DialogText(1156), changing.join(QStringLiteral(", ")));
+        if (ShowMessageBox({this, 1156, MB_OKCANCEL_ | MB_ICONEXCLAMATION_, text.toStdString()}) !=
+            ID_OK)
+            return;
+    }
+    CTemplateDialog::done(result);
+}
+
 std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wParam,
                                         std::intptr_t lParam) {
     return DispatchMessage(message, wParam, lParam);

@@ -109,6 +109,9 @@ class CTallyrigDlg : public CTemplateDialog {
     // "Assign addresses..." for the selected devices; the open batch dialog, null when none.
     void OnAssignAddresses();
     CBatchAssignDlg* BatchDialog() const { return batch_; }
+    // Every way the window ends comes here: while devices of a closed batch are still being
+    // changed, the user is told which and may stay.
+    void done(int result) override;
     CSearchRepeat& SearchRepeat() { return *repeat_; }
 
     // Controller.

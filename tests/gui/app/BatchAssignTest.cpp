@@ -6,6 +6,7 @@
 #include "WindowRig.h"
 #include "app/BatchAssignDlg.h"
 #include "dialogkit/ControlText.h"
+#include "dialogkit/MessageBox.h"
 #include "protocol/Datagram.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
 
@@ -147,6 +148,22 @@ TEST(BatchAssign, ClosingWhileDevicesAreBeingChangedNamesThem) {
     EXPECT_NE(rig.boxes[0].extraText.find("02-00-00-00-00-01, 02-00-00-00-00-02"),
               std::string::npos);
     EXPECT_EQ(rig.dlg->BatchDialog(), nullptr);
+
+    // Closing the window would cut those changes off: it names them and stays when told so.
+    SetMessageBoxHandler([&](const MessageBoxRequest& r) {
+        rig.boxes.push_back(r);
+        return ID_CANCEL;
+    });
+    rig.dlg->ControlAs<QAbstractButton>(IDC_CLOSE)->click();
+    ASSERT_EQ(rig.boxes.size(), 2u);
+    EXPECT_EQ(rig.boxes[1].textId, 1156);
+    EXPECT_NE(rig.boxes[1].extraText.find("02-00-00-00-00-01, 02-00-00-00-00-02"),
+              std::string::npos);
+    EXPECT_TRUE(rig.dlg->isVisible());
+    rig.Run(Milliseconds(40000));  // both fail for want of an acceptance: nothing left to cut off
+    rig.dlg->ControlAs<QAbstractButton>(IDC_CLOSE)->click();
+    EXPECT_EQ(rig.boxes.size(), 2u);
+    EXPECT_FALSE(rig.dlg->isVisible());
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ std::vector<int> ExpectedIds() {
     // The window's list tools and its batch assignment.
     for (int id = 1101; id <= 1113; ++id)
         if (id != 1105 && id != 1106) ids.push_back(id);
-    for (int id = 1120; id <= 1155; ++id) ids.push_back(id);
+    for (int id = 1120; id <= 1156; ++id) ids.push_back(id);
     return ids;
 }
 
