@@ -296,7 +296,7 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
 
     ApplyOptions applyOptions;
     std::string planPath;
-    auto* apply = app.add_subcommand("apply", "Apply a CSV plan of many devices, one at a time");
+    auto* apply = app.add_subcommand("apply", "Apply a CSV plan of many devices, several at once");
     apply
         ->add_option(
             "PLAN", planPath,
@@ -306,6 +306,11 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
     apply->add_flag("--dry-run", applyOptions.dryRun,
                     "Validate only (rules, conflicts, probes); send nothing");
     apply->add_flag("--json", json, "JSON report");
+    std::string parallel;
+    apply->add_option("--parallel", parallel,
+                      "Devices changed at once (1-100, default 16; 1 keeps the plan's order)");
+    apply->add_flag("--stop-on-failure", applyOptions.stopOnFailure,
+                    "After a device fails, start no further device");
 
     std::string probeAddress;
     auto* probe = app.add_subcommand("probe", "Send one ICMP echo and print its outcome");
@@ -462,6 +467,17 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
         if (read != TextRead::Ok) {
             std::cerr << planPath << ": cannot be read\n";
             return EXIT_FAILED;
+        }
+        if (!parallel.empty()) {
+            const bool digits = parallel.size() <= 3 &&
+                                parallel.find_first_not_of("0123456789") == std::string::npos;
+            const int n = digits ? std::stoi(parallel) : 0;
+            if (n < 1 || n > 100) {
+                std::cerr << "apply --parallel: \"" << Printable(parallel)
+                          << "\" is not a number of devices from 1 to 100\n";
+                return EXIT_REFUSED;
+            }
+            applyOptions.parallel = n;
         }
         applyOptions.plan = ParsePlan(text);
         applyOptions.format = json ? Format::Json : Format::Text;

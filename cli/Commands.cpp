@@ -660,7 +660,10 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
         }
         std::vector<_CommandDataTable> others;
         s_.Engine().ForEachDevice([&](const DeviceEntry& e) { others.push_back(e.record); });
-        for (auto& p : CheckPlanConflicts(plan, prepared, others)) {
+        auto conflicts = CheckPlanConflicts(plan, prepared, others);
+        for (auto& p : CheckPlanAddresses(plan, prepared, s_.Engine().LocalInterface()))
+            conflicts.push_back(std::move(p));
+        for (auto& p : conflicts) {
             for (std::size_t i = 0; i < plan.size(); ++i) {
                 if (plan[i].line == p.line) Problem(i, p.message, p.exitCode);
             }
@@ -704,37 +707,159 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             Report();
             return;
         }
-        ApplyNext(0);
+        CProtocol& engine = s_.Engine();
+        engine.SetTransactionLimit(o_.parallel);
+        auto self = shared_from_this();
+        s_.SetTransactionHook([self](const TransactionEvent& e) { self->OnTransaction(e); });
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            const PreparedSettings& p = rows_[i].prepared;
+            TransactionRequest t;
+            t.settings = p.after;
+            t.command = p.command;
+            t.mask = p.mask;
+            if (p.after.kind == DEVICE_KIND_TWO_PORT) {
+                // It does not go away: it is back once a search shows its new LAN address.
+                t.afterAcceptance = ReturnCheck::Search;
+                t.expectedAddress = PlannedLanAddress(p.after);
+            }
+            byMac_[p.after.primary.mac] = i;
+            rows_[i].status = "waiting";
+            ++unfinished_;
+            if (!engine.StartTransaction(t)) {
+                --unfinished_;
+                rows_[i].status = "failed";
+                rows_[i].message = "the device already has a change in progress";
+                Failed(EXIT_FAILED);
+            }
+        }
+        if (unfinished_ == 0) Verify();
     }
 
-    void ApplyNext(std::size_t i) {
-        if (i >= rows_.size()) {
-            Report();
-            return;
-        }
-        Row& row = rows_[i];
+    // The LAN address the change fixes, 0 when the device chooses it (DHCP, automatic).
+    static std::uint32_t PlannedLanAddress(const _CommandDataTable& after) {
+        const auto targets = TargetAddresses(after);
+        return !targets.empty() && targets.front() == after.primary.ipAddress
+                   ? after.primary.ipAddress
+                   : 0;
+    }
+
+    void Failed(int exitCode) {
+        if (Rank(exitCode) > Rank(failure_)) failure_ = exitCode;
+        if (o_.stopOnFailure) s_.Engine().CancelWaitingTransactions();
+    }
+
+    void OnTransaction(const TransactionEvent& e) {
+        auto it = byMac_.find(e.mac);
+        if (it == byMac_.end()) return;
+        const std::size_t i = it->second;
+        Row& r = rows_[i];
         const std::string prefix = o_.plan.rows[i].request.macText + ": ";
-        s_.SetProgressPrefix(prefix);
-        auto self = shared_from_this();
-        const PreparedSettings& p = row.prepared;
-        s_.Transaction(p.after, p.command, p.mask, true, true, [self, i, prefix](Outcome out) {
-            Row& r = self->rows_[i];
-            r.messageId = out.textId;
-            r.message = out.message;
-            r.result = self->s_.Engine().FindDevice(self->o_.plan.rows[i].request.macText);
-            self->s_.Err() << prefix << out.message << '\n';
-            if (out.exitCode != EXIT_OK) {
-                r.status = "failed";
-                self->failure_ = out.exitCode;
-                for (std::size_t k = i + 1; k < self->rows_.size(); ++k) {
-                    self->rows_[k].status = "not applied";
-                }
-                self->Report();
+        switch (e.state) {
+            case TransactionState::Waiting:
                 return;
+            case TransactionState::Sent:
+                r.status = "sent";
+                s_.Err() << prefix << Text(226) << '\n';
+                return;
+            case TransactionState::Accepted:
+                r.status = "accepted";
+                return;
+            case TransactionState::Restarting:
+                r.status = "restarting";
+                if (r.prepared.after.kind != DEVICE_KIND_TWO_PORT)
+                    s_.Err() << prefix << Text(227) << '\n';
+                return;
+            case TransactionState::Cancelled:
+                r.status = "not applied";
+                break;
+            case TransactionState::Done:
+                r.status = "applied";
+                r.messageId = 441;
+                r.message = Text(441);
+                break;
+            case TransactionState::Failed: {
+                const Outcome out = FailureOutcome(e.failure);
+                r.status = "failed";
+                r.messageId = out.textId;
+                r.message = out.message;
+                Failed(out.exitCode);
+                break;
             }
-            r.status = "applied";
-            self->ApplyNext(i + 1);
-        });
+        }
+        if (!r.message.empty()) s_.Err() << prefix << r.message << '\n';
+        if (--unfinished_ == 0) Verify();
+    }
+
+    static Outcome FailureOutcome(TransactionFailure f) {
+        switch (f) {
+            case TransactionFailure::NoAcceptance:
+                return {439, EXIT_TIMEOUT, SetupFailedText(439)};
+            case TransactionFailure::NotSeenAfterRestart:
+                return {440, EXIT_NOT_BACK, SetupFailedText(440)};
+            case TransactionFailure::AddressInUse:
+                return {436, EXIT_CONFLICT, Text(436) + ". " + kNothingSent};
+            case TransactionFailure::CannotProbe:
+                return {0, EXIT_CANNOT_PROBE, CannotProbeText()};
+            default:
+                return {224, EXIT_FAILED, Text(224)};
+        }
+    }
+
+    // How bad an outcome is: a device left in an unknown state (accepted, not back) outranks
+    // one that kept its settings, which outranks one that was never sent anything.
+    static int Rank(int exitCode) {
+        switch (exitCode) {
+            case EXIT_OK:
+                return 0;
+            case EXIT_NOT_BACK:
+                return 7;
+            case EXIT_TIMEOUT:
+                return 6;
+            case EXIT_FAILED:
+                return 5;
+            case EXIT_CANNOT_PROBE:
+                return 4;
+            case EXIT_CONFLICT:
+                return 3;
+            case EXIT_NOT_FOUND:
+                return 2;
+            default:
+                return 1;
+        }
+    }
+
+    // Every device's final state from a fresh search, not from what the changes reported.
+    void Verify() {
+        s_.SetTransactionHook(nullptr);
+        s_.Engine().ClearDevices();
+        auto self = shared_from_this();
+        s_.Search([self](const _CommandDataTable&) { return self->AllFound(); },
+                  [self](bool) { self->Verified(); });
+    }
+
+    void Verified() {
+        verified_ = true;
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            Row& r = rows_[i];
+            r.result = s_.Engine().FindDevice(o_.plan.rows[i].request.macText);
+            if (r.status != "applied") continue;
+            const std::uint32_t planned = PlannedLanAddress(r.prepared.after);
+            const std::string prefix = o_.plan.rows[i].request.macText + ": ";
+            if (!r.result) {
+                r.status = "unconfirmed";
+                r.message = "the device did not answer the final search";
+            } else if (planned != 0 && r.result->primary.ipAddress != planned) {
+                r.status = "unconfirmed";
+                r.message = "the final search shows " + Ipv4Text(r.result->primary.ipAddress) +
+                            ", not " + Ipv4Text(planned);
+            } else {
+                continue;
+            }
+            r.messageId = 0;
+            s_.Err() << prefix << r.message << '\n';
+            if (Rank(EXIT_NOT_BACK) > Rank(failure_)) failure_ = EXIT_NOT_BACK;
+        }
+        Report();
     }
 
     int ExitCode() const {
@@ -762,9 +887,10 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 if (r.found) d["before"] = Settings(*r.found, mask);
                 if (r.result) {
                     d["after"] = Settings(*r.result, mask);
-                } else if (r.prepared.ok) {
+                } else if (r.prepared.ok && !verified_) {
                     d["after"] = Settings(r.prepared.after, mask);
                 }
+                if (verified_) d["seen_in_final_search"] = r.result.has_value();
                 devices.push_back(std::move(d));
             }
             Json problems = Json::array();
@@ -795,6 +921,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                     };
                     const std::string before = r.found ? brief(*r.found) : "-";
                     const std::string after = r.result        ? brief(*r.result)
+                                              : verified_     ? "not seen"
                                               : r.prepared.ok ? brief(r.prepared.after)
                                                               : "-";
                     std::snprintf(line, sizeof line, "%-4d  %-17s  %-8s  %-21s  %-21s  ",
@@ -819,6 +946,9 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     int probing_ = 0;
     bool stopProbing_ = false;
     bool probesDone_ = false;
+    std::map<MacAddress, std::size_t> byMac_;
+    int unfinished_ = 0;  // transactions not yet final
+    bool verified_ = false;
 };
 
 }  // namespace

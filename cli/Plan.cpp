@@ -162,4 +162,40 @@ std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
     return problems;
 }
 
+std::vector<PlanProblem> CheckPlanAddresses(const std::vector<PlanRow>& rows,
+                                            const std::vector<PreparedSettings>& prepared,
+                                            const _NetInfo& pc) {
+    std::map<std::uint32_t, std::string> gateways;  // address -> whose gateway it is
+    if (pc.gateway != 0) gateways.emplace(pc.gateway, "this PC's gateway");
+    for (std::size_t i = 0; i < rows.size() && i < prepared.size(); ++i) {
+        const std::uint32_t g = prepared[i].ok ? prepared[i].after.primary.gateway : 0;
+        if (g != 0)
+            gateways.emplace(g, "the gateway planned on line " + std::to_string(rows[i].line));
+    }
+    std::vector<PlanProblem> problems;
+    for (std::size_t i = 0; i < rows.size() && i < prepared.size(); ++i) {
+        if (!prepared[i].ok) continue;
+        const _CommandDataTable& after = prepared[i].after;
+        const auto targets = TargetAddresses(after);
+        // Only a LAN address the change fixes; the device picks any other itself.
+        if (targets.empty() || targets.front() != after.primary.ipAddress) continue;
+        const std::uint32_t a = after.primary.ipAddress;
+        const std::uint32_t mask = after.primary.subnetMask;
+        const PlanRow& row = rows[i];
+        auto refuse = [&](std::string why, int code) {
+            problems.push_back({row.line, row.request.macText, Ipv4Text(a) + " " + why, code});
+        };
+        if (pc.ipAddress != 0 && a == pc.ipAddress) {
+            refuse("is this PC's own address", EXIT_CONFLICT);
+        } else if (auto g = gateways.find(a); g != gateways.end()) {
+            refuse("is " + g->second, EXIT_CONFLICT);
+        } else if (pc.ipAddress != 0 && mask != 0 && (a & mask) != (pc.ipAddress & mask)) {
+            refuse("is outside this PC's subnet " + Ipv4Text(pc.ipAddress & mask) + "/" +
+                       Ipv4Text(mask) + ": the device could not be reached afterwards",
+                   EXIT_REFUSED);
+        }
+    }
+    return problems;
+}
+
 }  // namespace valdrune::cli

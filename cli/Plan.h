@@ -36,10 +36,18 @@ Plan ParsePlan(std::string_view text);
 
 // The problems that make a plan unsafe once every device's change is prepared: two rows
 // for one device, two rows giving one address, or a new address that another device found in
-// the search already has (also a planned one: the plan is applied one device at a time).
+// the search already has (also a planned one: the plan's changes run side by side, so a device
+// may take its new address while another still holds it).
 // `prepared[i]` belongs to `rows[i]`; rows whose preparation failed are skipped.
 std::vector<PlanProblem> CheckPlanConflicts(const std::vector<PlanRow>& rows,
                                             const std::vector<PreparedSettings>& prepared,
                                             const std::vector<_CommandDataTable>& others);
+
+// New LAN addresses that would cut a device off or take over another host: the PC's own
+// address, the PC's gateway or a gateway the plan gives, or an address outside the PC's
+// subnet under the device's new mask.
+std::vector<PlanProblem> CheckPlanAddresses(const std::vector<PlanRow>& rows,
+                                            const std::vector<PreparedSettings>& prepared,
+                                            const _NetInfo& pc);
 
 }  // namespace valdrune::cli

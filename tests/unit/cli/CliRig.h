@@ -36,6 +36,7 @@ struct FakeDevice {
     bool accepts = true;           // answers a settings request with an acceptance
     bool comesBack = true;         // answers searches again after its restart
     bool twoPortRestarts = false;  // a two-port device that also goes silent for `restart`
+    bool keepsAddress = false;     // accepts, restarts, and comes back with its old address
     Milliseconds restart{40000};   // silent this long after accepting
     Milliseconds silentUntil{0};
     bool back = true;
@@ -141,7 +142,7 @@ class CliRig {
                 return static_cast<std::uint32_t>(item.value[0]) << 24 | item.value[1] << 16 |
                        item.value[2] << 8 | item.value[3];
             };
-            if (item.tag == 32 && item.value.size() == 4) dev.ip = u32();
+            if (item.tag == 32 && item.value.size() == 4 && !dev.keepsAddress) dev.ip = u32();
             if (item.tag == 33 && item.value.size() == 4) dev.mask = u32();
             if (item.tag == 37 && item.value.size() == 2) {
                 dev.port = static_cast<std::uint16_t>(item.value[0] << 8 | item.value[1]);

@@ -465,7 +465,9 @@ TEST(ApplyCommand, AppliesDeviceByDeviceEachConfirmedBeforeTheNext) {
     rig.AddDevice(2, DEVICE_KIND_LEGACY, "192.168.0.21");
     const std::string csv = "mac,mode,ip\n" + MacText(Mac(1, 48)) + ",static,192.168.0.40\n" +
                             MacText(Mac(2, 3)) + ",static,192.168.0.41\n";
-    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    auto options = PlanOf(csv);
+    options.parallel = 1;
+    auto keep = RunApply(*rig.session, options, rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     const auto first = rig.transport.SentWithCommand(CMD_SETUP_V2);
@@ -551,7 +553,10 @@ TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
     const std::string csv =
         "mac,port\n" + MacText(Mac(1, 48)) + ",8080\n" + MacText(Mac(2, 48)) + ",8080\n";
-    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    auto options = PlanOf(csv);
+    options.parallel = 1;
+    options.stopOnFailure = true;
+    auto keep = RunApply(*rig.session, options, rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_TIMEOUT);
     EXPECT_EQ(rig.devices[1].settingsSeen, 0);
@@ -559,6 +564,89 @@ TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
     EXPECT_EQ(j["devices"][0]["status"], "failed");
     EXPECT_EQ(j["devices"][1]["status"], "not applied");
 }
+
+TEST(ApplyCommand, ChangesRunSideBySideAndTheFinalSearchDecidesEachResult) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20").accepts = false;
+    rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
+    rig.AddDevice(3, DEVICE_KIND_STANDARD, "192.168.0.22").keepsAddress = true;
+    std::string csv = "mac,mode,ip\n";
+    for (int i = 1; i <= 3; ++i)
+        csv += MacText(Mac(i, 48)) + ",static,192.168.0." + std::to_string(40 + i) + "\n";
+    auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
+    rig.Run();
+    // The device that came back with its old address is worse than the one that refused.
+    ASSERT_EQ(rig.exitCode, EXIT_NOT_BACK) << rig.err.str();
+    const auto sent = rig.transport.SentWithCommand(CMD_SETUP_V2);
+    ASSERT_EQ(sent.size(), 9u);
+    EXPECT_LT(sent.back().time - sent.front().time, Milliseconds{1000}) << "all at once";
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][0]["status"], "failed");
+    EXPECT_EQ(j["devices"][0]["message_id"], 439);
+    EXPECT_EQ(j["devices"][1]["status"], "applied");
+    EXPECT_EQ(j["devices"][1]["after"]["ipv4"], "192.168.0.42");
+    EXPECT_EQ(j["devices"][2]["status"], "unconfirmed");
+    EXPECT_EQ(j["devices"][2]["after"]["ipv4"], "192.168.0.22") << "as the final search saw it";
+}
+
+TEST(ApplyCommand, StopOnFailureLetsRunningChangesEndAndStartsNoOther) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20").accepts = false;
+    rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21").restart = Milliseconds{50000};
+    rig.AddDevice(3, DEVICE_KIND_STANDARD, "192.168.0.22");
+    std::string csv = "mac,port\n";
+    for (int i = 1; i <= 3; ++i) csv += MacText(Mac(i, 48)) + ",8080\n";
+    auto options = PlanOf(csv);
+    options.parallel = 2;
+    options.stopOnFailure = true;
+    auto keep = RunApply(*rig.session, options, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_TIMEOUT) << rig.err.str();
+    EXPECT_EQ(rig.devices[2].settingsSeen, 0);
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][1]["status"], "applied") << "it was already running";
+    EXPECT_EQ(j["devices"][2]["status"], "not applied");
+}
+
+struct RefusedPlanCase {
+    const char* name;
+    const char* rows;  // after the header mac,mode,ip,mask,gateway; %1 and %2 are the MACs
+    int exitCode;
+    const char* says;
+};
+
+class ApplyRefuses : public testing::TestWithParam<RefusedPlanCase> {};
+
+TEST_P(ApplyRefuses, AddressesThatCutADeviceOffBeforeSendingAnything) {
+    CliRig rig;
+    rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
+    rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
+    std::string rows = GetParam().rows;
+    for (auto [key, mac] : {std::pair{"%1", Mac(1, 48)}, {"%2", Mac(2, 48)}})
+        for (std::size_t at; (at = rows.find(key)) != std::string::npos;)
+            rows.replace(at, 2, MacText(mac));
+    auto keep = RunApply(*rig.session, PlanOf("mac,mode,ip,mask,gateway\n" + rows), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, GetParam().exitCode) << rig.err.str();
+    EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
+    EXPECT_NE(rig.out.str().find(GetParam().says), std::string::npos) << rig.out.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ApplyCommand, ApplyRefuses,
+    testing::Values(
+        RefusedPlanCase{"SameAddressTwice", "%1,static,192.168.0.50,,\n%2,static,192.168.0.50,,\n",
+                        EXIT_CONFLICT, "also planned"},
+        RefusedPlanCase{"ThePcsAddress", "%1,static,192.168.0.10,,\n", EXIT_CONFLICT,
+                        "this PC's own address"},
+        RefusedPlanCase{"ThePcsGateway", "%1,static,192.168.0.1,,192.168.0.254\n", EXIT_CONFLICT,
+                        "this PC's gateway"},
+        RefusedPlanCase{"APlannedGateway",
+                        "%1,static,192.168.0.60,,192.168.0.61\n%2,static,192.168.0.61,,\n",
+                        EXIT_CONFLICT, "the gateway planned on line 2"},
+        RefusedPlanCase{"OutsideThePcsSubnet", "%1,static,10.0.0.5,255.0.0.0,10.0.0.1\n",
+                        EXIT_REFUSED, "outside this PC's subnet"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ApplyCommand, MissingDeviceAndRefusedRowStopTheWholePlan) {
     CliRig rig;
