@@ -673,11 +673,12 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     }
 
     // Addresses already answering, for rows that are still fine. Checks run a few at a time:
-    // each one costs up to three echo time-outs when nothing answers.
+    // each one costs up to three echo time-outs when nothing answers. As many as the changes
+    // that may run at once, but at least a few.
     static constexpr int kParallelProbes = 8;
 
     void ProbeMore() {
-        while (!stopProbing_ && probing_ < kParallelProbes && nextProbe_ < rows_.size()) {
+        while (!stopProbing_ && probing_ < std::max(kParallelProbes, o_.parallel) && nextProbe_ < rows_.size()) {
             const std::size_t i = nextProbe_++;
             if (rows_[i].status != "planned") continue;
             ++probing_;
