@@ -63,5 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const PlanProblem& p : CheckPlanConflicts(plan.rows, prepared, {std::begin(kDevices),
                                                                          std::end(kDevices)}))
         Require(!p.message.empty());
+    _NetInfo pc;
+    pc.ipAddress = kDevices[0].primary.ipAddress + 1;
+    pc.gateway = kDevices[0].primary.gateway;
+    for (const PlanProblem& p : CheckPlanAddresses(plan.rows, prepared, pc))
+        Require(!p.message.empty());
     return 0;
 }
