@@ -156,6 +156,20 @@ TEST_F(Transactions, TheLimitQueuesTheRestAndCancelTakesOutOnlyQueuedOnes) {
     EXPECT_EQ(engine().TransactionStateOf(kB), S::Sent);
 }
 
+TEST_F(Transactions, DestroyingTheEngineLeavesNoTimerOfAnyPhaseBehind) {
+    engine().SetTransactionLimit(3);
+    for (const auto& mac : {kA, kB, kC, Mac(0x64)})
+        engine().StartTransaction(Request(mac, "192.168.0.70"));
+    Accept(kA);
+    rig.clock.Advance(milliseconds(1000));  // A restarting, B and C awaiting acceptance
+    Accept(kB);                             // B's confirmation pending
+    rig.engine.reset();
+    EXPECT_EQ(rig.clock.LiveTimers(), 0u);
+    const auto sent = rig.transport.Sent().size();
+    rig.clock.Advance(milliseconds(200000));
+    EXPECT_EQ(rig.transport.Sent().size(), sent);
+}
+
 struct ProbeCase {
     const char* name;
     int echo;  // what the new address answers
