@@ -678,7 +678,8 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     static constexpr int kParallelProbes = 8;
 
     void ProbeMore() {
-        while (!stopProbing_ && probing_ < std::max(kParallelProbes, o_.parallel) && nextProbe_ < rows_.size()) {
+        while (!stopProbing_ && probing_ < std::max(kParallelProbes, o_.parallel) &&
+               nextProbe_ < rows_.size()) {
             const std::size_t i = nextProbe_++;
             if (rows_[i].status != "planned") continue;
             ++probing_;
