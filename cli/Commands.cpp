@@ -719,11 +719,10 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             t.settings = p.after;
             t.command = p.command;
             t.mask = p.mask;
-            if (p.after.kind == DEVICE_KIND_TWO_PORT) {
-                // It does not go away: it is back once a search shows its new LAN address.
-                t.afterAcceptance = ReturnCheck::Search;
-                t.expectedAddress = PlannedLanAddress(p.after);
-            }
+            // Back only once a search shows the new LAN address (any, when the device picks it).
+            t.expectedAddress = PlannedLanAddress(p.after);
+            // A two-port device does not go away: it is looked for at once.
+            if (p.after.kind == DEVICE_KIND_TWO_PORT) t.afterAcceptance = ReturnCheck::Search;
             byMac_[p.after.primary.mac] = i;
             rows_[i].status = "waiting";
             ++unfinished_;

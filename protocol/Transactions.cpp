@@ -252,8 +252,12 @@ void CProtocol::TxnAnswer(const MacAddress& mac, std::uint16_t command, std::uin
     if (it == txns_.end()) return;
     Txn& t = *it->second;
     if (t.state != TransactionState::Restarting || address == 0) return;
-    // The restart wait counts search answers only, as for a single change.
-    if (t.request.afterAcceptance == ReturnCheck::Restart && command != CMD_SEARCH_REPLY) return;
+    if (t.request.afterAcceptance == ReturnCheck::Restart) {
+        // Search answers only, as for a single change. And none from its first 30 s: the poll
+        // may be searching for another device while this one has not gone down yet.
+        if (command != CMD_SEARCH_REPLY) return;
+        if (env_.scheduler.Now() - t.waitStart < kRestartQuiet) return;
+    }
     // An answer still carrying the old address was sent before the device applied the change.
     if (t.request.expectedAddress != 0 && address != t.request.expectedAddress) return;
     EndTxn(t, TransactionState::Done, TransactionFailure::None, true);

@@ -565,7 +565,7 @@ TEST(ApplyCommand, StopsAtTheFirstFailureAndAppliesNothingAfterIt) {
     EXPECT_EQ(j["devices"][1]["status"], "not applied");
 }
 
-TEST(ApplyCommand, ChangesRunSideBySideAndTheFinalSearchDecidesEachResult) {
+TEST(ApplyCommand, ChangesRunSideBySideAndTheReportShowsWhatTheFinalSearchSaw) {
     CliRig rig;
     rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20").accepts = false;
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
@@ -575,7 +575,8 @@ TEST(ApplyCommand, ChangesRunSideBySideAndTheFinalSearchDecidesEachResult) {
         csv += MacText(Mac(i, 48)) + ",static,192.168.0." + std::to_string(40 + i) + "\n";
     auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
     rig.Run();
-    // The device that came back with its old address is worse than the one that refused.
+    // The device that came back with its old address is worse than the one that refused: it
+    // is not taken for back, and its old address is what the final search reports.
     ASSERT_EQ(rig.exitCode, EXIT_NOT_BACK) << rig.err.str();
     const auto sent = rig.transport.SentWithCommand(CMD_SETUP_V2);
     ASSERT_EQ(sent.size(), 9u);
@@ -585,7 +586,8 @@ TEST(ApplyCommand, ChangesRunSideBySideAndTheFinalSearchDecidesEachResult) {
     EXPECT_EQ(j["devices"][0]["message_id"], 439);
     EXPECT_EQ(j["devices"][1]["status"], "applied");
     EXPECT_EQ(j["devices"][1]["after"]["ipv4"], "192.168.0.42");
-    EXPECT_EQ(j["devices"][2]["status"], "unconfirmed");
+    EXPECT_EQ(j["devices"][2]["status"], "failed");
+    EXPECT_EQ(j["devices"][2]["message_id"], 440);
     EXPECT_EQ(j["devices"][2]["after"]["ipv4"], "192.168.0.22") << "as the final search saw it";
 }
 

@@ -65,6 +65,7 @@ TEST_F(Transactions, CrossingAcceptancesAreEachConfirmedWithTheirOwnDeviceAndSeq
     EXPECT_THAT(rig.owner.StatesOf(kA),
                 ElementsAre(S::Waiting, S::Sent, S::Accepted, S::Restarting));
 
+    rig.clock.Advance(milliseconds(30000));
     Answer(kB, "192.168.0.72");
     rig.clock.RunPosted();
     EXPECT_EQ(engine().TransactionStateOf(kB), std::nullopt);
@@ -118,6 +119,22 @@ TEST_F(Transactions, OnePollSearchesForEveryRestartingDeviceAndEachHasItsOwnDead
     EXPECT_EQ(rig.owner.FinalOf(kA)->time.count(), 120600);
     EXPECT_EQ(rig.owner.FinalOf(kB)->time.count(), 130300);
     EXPECT_FALSE(engine().ReturnPollRunning());
+}
+
+TEST_F(Transactions, AnAnswerBeforeTheDeviceWentDownDoesNotCountAsItsReturn) {
+    engine().StartTransaction(Request(kA, "192.168.0.71"));
+    Accept(kA);
+    rig.clock.Advance(milliseconds(40000));  // the poll searches for A
+    engine().StartTransaction(Request(kB, "192.168.0.72"));
+    Accept(kB);
+    rig.clock.Advance(milliseconds(2000));
+    Answer(kB, "192.168.0.62");  // still up, answering the poll meant for A
+    rig.clock.Advance(milliseconds(0));
+    EXPECT_EQ(engine().TransactionStateOf(kB), S::Restarting);
+    rig.clock.Advance(milliseconds(30000));
+    Answer(kB, "192.168.0.72");
+    rig.clock.RunPosted();
+    EXPECT_EQ(rig.owner.FinalOf(kB)->event.state, S::Done);
 }
 
 TEST_F(Transactions, SearchReturnNeedsTheNewAddressAndStartsAtOnce) {
