@@ -307,8 +307,10 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
                     "Validate only (rules, conflicts, probes); send nothing");
     apply->add_flag("--json", json, "JSON report");
     std::string parallel;
-    apply->add_option("--parallel", parallel,
-                      "Devices changed at once (1-100, default 16; 1 keeps the plan's order)");
+    apply
+        ->add_option("--parallel", parallel,
+                     "Devices changed at once (1-100, default 16; 1 keeps the plan's order)")
+        ->type_name("N");
     apply->add_flag("--stop-on-failure", applyOptions.stopOnFailure,
                     "After a device fails, start no further device");
 
