@@ -4,10 +4,10 @@
 #pragma once
 
 #include <array>
-#include <deque>
-#include <map>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
