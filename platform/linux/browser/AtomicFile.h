@@ -1,5 +1,7 @@
 // Whole-file reads and writes. A write goes to a temporary file beside the target and is renamed
-// over it, so a crash or a full disk never leaves a half-written file behind.
+// over it, so a crash or a full disk never leaves a half-written file behind. The temporary file
+// has no name until it is whole, and a name that a killed writer left is removed by the next
+// writer in the directory.
 #pragma once
 
 #include <cstddef>

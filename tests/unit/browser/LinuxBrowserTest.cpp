@@ -89,6 +89,16 @@ TEST(AtomicFile, ReplacingKeepsTheFilesMode) {
     }
 }
 
+TEST(AtomicFile, TheNextWriterRemovesWhatAKilledWriterLeft) {
+    TempDir dir;
+    const std::string file = dir / "site_list.xml";
+    ASSERT_TRUE(WriteFileAtomically(file, "old"));
+    { std::ofstream(file + ".tmp-valdrune") << "half of a new"; }
+    ASSERT_TRUE(WriteFileAtomically(file, "new"));
+    EXPECT_EQ(Slurp(file), "new");
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
 TEST(AtomicFile, FailedWriteKeepsThePreviousStateAndReportsIt) {
     TempDir dir;
     EXPECT_FALSE(WriteFileAtomically(dir / "missing/sub/file", "x"));
