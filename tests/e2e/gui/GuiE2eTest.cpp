@@ -2,9 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/lib/NetNs.h"
@@ -94,6 +99,70 @@ TEST(WindowE2e, OverlappingAddressesShowInTheOverlapColumn) {
     const auto number = [](const Row& r) { return std::to_string(std::stoi(r[0])); };
     EXPECT_EQ((*sharing[0])[7], number(*sharing[1]));
     EXPECT_EQ((*sharing[1])[7], number(*sharing[0]));
+}
+
+// 150 devices with the given name stem and port, always the same MACs and addresses.
+std::string ManyDevices(const std::string& name, int port) {
+    std::string json = "[";
+    for (int i = 0; i < 150; ++i) {
+        char mac[24];
+        std::snprintf(mac, sizeof mac, "02-00-11-00-%02X-%02X", i >> 8, i & 0xFF);
+        json += std::string(i ? "," : "") + "{\"mac\":\"" + mac + "\",\"ip\":\"." +
+                std::to_string(20 + i) + "\",\"port\":" + std::to_string(port) +
+                ",\"name\":\"" + name + " " + std::to_string(i) + "\"}";
+    }
+    return json + "]";
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+TEST(WindowE2e, AFullTableKeepsItsHundredRowsAndTheirAnswersStillUpdateThem) {
+    NetNs net("gui-cap");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::string before = net.Scratch() + "/before.json", after = net.Scratch() + "/after.json";
+    std::ofstream(before) << ManyDevices("Cam", 80);
+    std::ofstream(after) << ManyDevices("Moved", 8080);
+    Process* sim = &net.StartSim({"--config", before, "-v"});
+    ASSERT_TRUE(sim->Running());
+    const std::string dump = net.Scratch() + "/list.tsv";
+    Process window = net.Spawn(net.PcNs(), {VALDRUNE_GUI_BINARY}, WindowEnv(net, dump, 5500));
+
+    // Once all 150 have answered the first request, the same devices come back changed; the
+    // window's repeated requests reach them.
+    const auto answers = [&] {
+        const std::string log = sim->Err();
+        std::size_t n = 0;
+        for (std::size_t at = log.find("tx answer"); at != std::string::npos;
+             at = log.find("tx answer", at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return answers() >= 150; }, 20000)) << sim->Err();
+    sim->Stop();
+    sim = &net.StartSim({"--config", after});
+    ASSERT_TRUE(sim->Running());
+    ASSERT_TRUE(WaitUntil([&] { return !window.Running(); }, 30000)) << window.Err();
+
+    const std::vector<Row> rows = ReadDump(dump);
+    ASSERT_EQ(rows.size(), 100u) << window.Err();
+    std::set<std::string> macs;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        EXPECT_EQ(std::stoi(r[0]), static_cast<int>(i) + 1);
+        macs.insert(r[1]);
+        const int n = std::stoi(r[1].substr(12, 2), nullptr, 16) << 8 |
+                      std::stoi(r[1].substr(15, 2), nullptr, 16);
+        EXPECT_EQ(r[2], net.Subnet() + "." + std::to_string(20 + n)) << r[1];
+        EXPECT_EQ(r[3], "8080") << r[1];
+        EXPECT_EQ(r[4], "Moved " + std::to_string(n)) << r[1];
+    }
+    EXPECT_EQ(macs.size(), 100u);
 }
 
 }  // namespace
