@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# stress.sh [fuzz [BUDGET] | writes [RUNS] | flood [RATE SECONDS] | all]: the long robustness
+# stress.sh [fuzz [BUDGET] | writes [RUNS] | flood [RATE SECONDS] | loss [RUNS SETS] | all]: the long robustness
 # runs, outside the default test run (whose short forms are InterruptedWrites.Short,
-# Flood.Short and run-fuzzers.sh's bounded run in test-all.sh).
+# Flood.Short, Loss.Short and run-fuzzers.sh's bounded run in test-all.sh).
 #   fuzz BUDGET   the fuzz build (clang, ASan + UBSan), then every target; BUDGET as
 #                 run-fuzzers.sh takes it (default 1e8x for the answer fuzzer, 10m for the rest)
 #   writes RUNS   SIGKILL at random points while the site list, the window's settings and the
 #                 key/value store are written, RUNS times each (default 200)
 #   flood RATE S  a search in network namespaces while RATE datagrams/s (default 20000) hit its
 #                 port for S seconds (default 5); needs root
+#   loss RUNS SETS  RUNS searches (default 20) and SETS address changes (default 5) at 10 % and
+#                 30 % UDP loss with reordered copies of answers (tests/stress/loss.sh); needs root
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
@@ -22,6 +24,12 @@ flood() {
     cmake --preset default >/dev/null
     cmake --build --preset default --target valdrune-cli valdrune-sim flood -j 2
     tests/stress/flood.sh build "${1:-20000}" "${2:-5}"
+}
+
+loss() {
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target cli_e2e_driver valdrune-sim replay -j 2
+    tests/stress/loss.sh build "${1:-20}" "${2:-5}" 10 30
 }
 
 fuzz() {
@@ -39,6 +47,7 @@ case $what in
     writes) shift; writes "$@" ;;
     fuzz) shift; fuzz "$@" ;;
     flood) shift; flood "$@" ;;
-    all) writes 200; flood; fuzz ;;
-    *) sed -n '2,11p' "$0"; exit 2 ;;
+    loss) shift; loss "$@" ;;
+    all) writes 200; flood; loss; fuzz ;;
+    *) sed -n '2,13p' "$0"; exit 2 ;;
 esac
