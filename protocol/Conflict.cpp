@@ -53,6 +53,17 @@ int CProtocol::FindOverlaps(const _CommandDataTable& record,
     return static_cast<int>(overlaps.size());
 }
 
+std::uint32_t CProtocol::AddressAfterSettings(const _CommandDataTable& settings) {
+    bool fixed = false;
+    switch (settings.kind) {
+    case DEVICE_KIND_STANDARD: fixed = settings.ipv4Mode == kStaticIpv4Mode; break;
+    case DEVICE_KIND_LEGACY: fixed = settings.legacyAddressing == kStaticLegacyAddressing; break;
+    case DEVICE_KIND_TWO_PORT: fixed = settings.ipv4Mode != 0; break;  // 0: LAN by DHCP
+    default: break;
+    }
+    return fixed ? settings.primary.ipAddress : 0;
+}
+
 bool CProtocol::CanProbe() const { return env_.prober.CanProbe(); }
 
 bool CProtocol::CanFlushNeighbours() const { return env_.neighbours.CanFlush(); }

@@ -168,7 +168,8 @@ int CProtocol::ProcessDatagram(std::span<const std::uint8_t> datagram) {
             ParseDeviceAnswer(devices_, datagram, header->payloadLength, ContextOf(*header));
         ReportDevice(stored.entry);
         // A zero awaited MAC means no device is awaited, even if a device reports that MAC.
-        if (stored.address != 0 && !IsZeroMac(awaitedMac_) && header->deviceMac == awaitedMac_) {
+        if (stored.address != 0 && !IsZeroMac(awaitedMac_) && header->deviceMac == awaitedMac_ &&
+            (awaitedAddress_ == 0 || stored.address == awaitedAddress_)) {
             awaitedMac_ = {};
             CancelTimer(restartTimer_);
             PostEvent([](IProtocolEvents& l) { l.OnRestartSeen(); });
@@ -314,9 +315,10 @@ void CProtocol::FinishConfirmation(std::uint32_t command) {
 
 // ---- Restart wait -------------------------------------------------------------------------
 
-void CProtocol::StartRestartWait(const MacAddress& awaited) {
+void CProtocol::StartRestartWait(const MacAddress& awaited, std::uint32_t address) {
     CancelTimer(restartTimer_);
     awaitedMac_ = awaited;
+    awaitedAddress_ = address;
     restartPeriod_ = static_cast<int>(kRestartPeriod.count());
     restartRemaining_ = kRestartBudget;
     restartTimer_ = Schedule(kRestartPeriod, true, [this] { OnRestartTick(); });

@@ -71,7 +71,13 @@ public:
     // An acceptance is confirmed 100 ms after it arrives, but never before the three
     // requests and their 100 ms gaps are over.
     int SendSettings(const _CommandDataTable& record, std::uint16_t command, std::uint16_t mask);
-    void StartRestartWait(const MacAddress& awaited);
+    // Watches for the device to come back after its restart. An answer ends the wait once it
+    // shows `address` (any nonzero one when 0), so that an answer the device sent before it
+    // applied the settings (to a search still running, or late on the way) is not its return.
+    void StartRestartWait(const MacAddress& awaited, std::uint32_t address = 0);
+    // The address a device reports once it has applied these settings: the static one, or 0
+    // (any) when it takes one by DHCP or on its own.
+    static std::uint32_t AddressAfterSettings(const _CommandDataTable& settings);
 
     // Concurrent transactions, one per device, for batches. Queued in the order started; at
     // most TransactionLimit() run at once, and each holds its place until it is final. Every
@@ -213,6 +219,7 @@ private:
     std::uint32_t pendingCommand_ = 0;
     MacAddress targetMac_{};
     MacAddress awaitedMac_{};
+    std::uint32_t awaitedAddress_ = 0;
     std::uint8_t targetCapability_ = 255;
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receiveBuffer_{};
     bool socketReady_ = false;

@@ -200,7 +200,7 @@ void DeviceSession::OnSettingsAccepted(std::uint16_t) {
     if ((c = Find(mac)) == nullptr) return;
     if (c->request.waitForRestart) {
         c->stage = Stage::AwaitingRestart;
-        engine_->StartRestartWait(mac);
+        engine_->StartRestartWait(mac, CProtocol::AddressAfterSettings(c->request.settings));
     } else {
         c->stage = Stage::Confirming;
         FinishAfterThis(mac, ChangeResult::SentRestarting);
@@ -226,7 +226,7 @@ void DeviceSession::ConfirmBySearch(const MacAddress& mac, int cycle) {
     // An answer counts once it shows the LAN address the settings gave (any, for LAN DHCP), so
     // that an answer sent before the device applied them is not taken for its return.
     const _CommandDataTable& s = c->request.settings;
-    const std::uint32_t expected = s.ipv4Mode != 0 ? s.primary.ipAddress : 0;
+    const std::uint32_t expected = CProtocol::AddressAfterSettings(s);
     Search(
         [mac, expected](const _CommandDataTable& r) {
             return r.primary.mac == mac && r.primary.ipAddress != 0 &&

@@ -67,6 +67,33 @@ TEST_F(RestartWait, OnlyASearchAnswerFromTheAwaitedDeviceEndsIt) {
     EXPECT_EQ(rig.owner.Count(WM_SETUP_FINISHED), 0u);
 }
 
+// An answer to a search still running when the device took its settings shows the old ones.
+TEST_F(RestartWait, AWaitForAnAddressEndsOnlyWithAnAnswerShowingIt) {
+    engine().StartRestartWait(kAwaited, 0xC0A80032);  // 192.168.0.50
+    rig.Deliver(SearchAnswer(kAwaited, "192.168.0.77"));
+    rig.clock.RunPosted();
+    EXPECT_TRUE(engine().RestartWaitRunning());
+    EXPECT_EQ(rig.owner.Count(WM_SETUP_FINISHED), 0u);
+    rig.Deliver(SearchAnswer(kAwaited, "192.168.0.50"));
+    rig.clock.RunPosted();
+    EXPECT_EQ(rig.owner.Count(WM_SETUP_FINISHED), 1u);
+}
+
+TEST(AddressAfterSettings, IsTheStaticAddressOrAnyForTheOtherModes) {
+    _CommandDataTable r;
+    r.primary.ipAddress = 0xC0A80032;
+    const auto after = [&r](std::uint8_t kind, std::uint8_t mode, std::uint8_t legacy) {
+        r.kind = kind, r.ipv4Mode = mode, r.legacyAddressing = legacy;
+        return CProtocol::AddressAfterSettings(r);
+    };
+    EXPECT_EQ(after(DEVICE_KIND_STANDARD, 3, 255), 0xC0A80032u);
+    EXPECT_EQ(after(DEVICE_KIND_STANDARD, 0, 255), 0u);
+    EXPECT_EQ(after(DEVICE_KIND_LEGACY, 0, 0x12), 0xC0A80032u);
+    EXPECT_EQ(after(DEVICE_KIND_LEGACY, 3, 0x02), 0u);
+    EXPECT_EQ(after(DEVICE_KIND_TWO_PORT, 1, 255), 0xC0A80032u);
+    EXPECT_EQ(after(DEVICE_KIND_TWO_PORT, 0, 255), 0u);
+}
+
 TEST_F(RestartWait, UserSearchDuringTheWaitDoesNotEndIt) {
     engine().StartRestartWait(kAwaited);
     rig.clock.Advance(milliseconds(10000));
