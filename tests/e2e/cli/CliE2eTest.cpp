@@ -17,6 +17,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/RecordView.h"
 #include "protocol/Datagram.h"
+#include "tests/e2e/lib/HostileDevices.h"
 #include "tests/e2e/lib/NetNs.h"
 #include "tests/support/CaseNames.h"
 
@@ -372,6 +373,75 @@ TEST(CliE2e, MoreCyclesFindEveryDeviceOnALossyLink) {
         net.RunInPc(Cli({"search", "--cycles", "4", "--expect", "60", "--csv"}), 30000, kFast);
     EXPECT_EQ(expect.exitCode, 0) << expect.err;
     EXPECT_EQ(std::count(expect.out.begin(), expect.out.end(), '\n'), 61);
+}
+
+
+// RFC 4180 records: fields split at commas outside quotes, "" inside quotes for one ".
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') rows.back().back() += '"', ++i;
+            else if (c == '"') quoted = false;
+            else rows.back().back() += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\n') {
+            rows.emplace_back(1);
+        } else {
+            rows.back().back() += c;
+        }
+    }
+    if (rows.back() == std::vector<std::string>(1)) rows.pop_back();
+    return rows;
+}
+
+TEST(CliE2e, HostileDeviceTextsKeepJsonCsvAndTheTerminalIntact) {
+    NetNs net("cli-hostile");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::string config = net.Scratch() + "/hostile.json";
+    std::ofstream(config) << e2e::kHostileDevices;
+    ASSERT_TRUE(net.StartSim({"--config", config}, 0, kFastScale).Running());
+    const auto search = [&](const std::string& format) {
+        auto r = net.RunInPc(Cli({"search", "--cycles", "3", "--expect", "5", format}), 30000,
+                             kFast);
+        EXPECT_EQ(r.exitCode, 0) << format << ": " << r.err;
+        return r.out;
+    };
+
+    // JSON: parses (so it is valid UTF-8 too) and keeps the texts as data.
+    const json devices = json::parse(search("--json"), nullptr, false);
+    ASSERT_TRUE(devices.is_array());
+    ASSERT_EQ(devices.size(), 5u);
+    EXPECT_EQ((*Find(devices, "02-00-44-00-00-01"))["name"], "<b>x</b><i>y");
+    // A name ends at its first control byte, as the decoder trims it.
+    EXPECT_EQ((*Find(devices, "02-00-44-00-00-04"))["name"], "\"q\",");
+    EXPECT_EQ((*Find(devices, "02-00-44-00-00-04"))["model"], "a,b\"c");
+
+    // CSV: one record per device with the header's fields, formulas defused, no control bytes.
+    const std::string csv = search("--csv");
+    const auto rows = ParseCsv(csv);
+    ASSERT_EQ(rows.size(), 6u) << csv;
+    const auto& header = rows[0];
+    const auto column = std::find(header.begin(), header.end(), "name") - header.begin();
+    const auto modelColumn = std::find(header.begin(), header.end(), "model") - header.begin();
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), header.size()) << csv;
+        const std::string& name = rows[i][static_cast<std::size_t>(column)];
+        const std::string& model = rows[i][static_cast<std::size_t>(modelColumn)];
+        if (rows[i][0] == "02-00-44-00-00-03") {
+            EXPECT_EQ(name.substr(0, 2), "'=") << name;
+            EXPECT_EQ(model.substr(0, 2), "'@") << model;
+        }
+    }
+    for (const std::string& out : {csv, search("--wide")}) {
+        for (unsigned char c : out)
+            EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\r') << "control byte " << int(c);
+    }
 }
 
 TEST(CliE2e, DryRunAndDecodeAgreeWithTheWire) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/lib/HostileDevices.h"
 #include "tests/e2e/lib/NetNs.h"
 
 namespace valdrune::e2e {
@@ -99,6 +100,30 @@ TEST(WindowE2e, OverlappingAddressesShowInTheOverlapColumn) {
     const auto number = [](const Row& r) { return std::to_string(std::stoi(r[0])); };
     EXPECT_EQ((*sharing[0])[7], number(*sharing[1]));
     EXPECT_EQ((*sharing[1])[7], number(*sharing[0]));
+}
+
+// The list shows what devices send as plain text: markup stays literal, and no name or model
+// splits a row.
+TEST(WindowE2e, HostileDeviceTextsShowLiterallyOneRowEach) {
+    NetNs net("gui-hostile");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::string config = net.Scratch() + "/hostile.json";
+    std::ofstream(config) << kHostileDevices;
+    ASSERT_TRUE(net.StartSim({"--config", config}).Running());
+    const std::string dump = net.Scratch() + "/list.tsv";
+    const RunResult run = net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, WindowEnv(net, dump, 3000));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<Row> rows = ReadDump(dump);
+    ASSERT_EQ(rows.size(), 5u);
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.size(), 8u) << r[1];
+        if (r[1] == "02-00-44-00-00-01") {
+            EXPECT_EQ(r[4], "<b>x</b><i>y");
+            EXPECT_EQ(r[5], "<img src=x>");
+        }
+        for (const std::string& cell : r)
+            for (unsigned char c : cell) EXPECT_GE(c, 0x20u) << r[1] << " " << cell;
+    }
 }
 
 // 150 devices with the given name stem and port, always the same MACs and addresses.
