@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# stress.sh [fuzz [BUDGET] | writes [RUNS] | flood [RATE SECONDS] | loss [RUNS SETS] | all]: the long robustness
-# runs, outside the default test run (whose short forms are InterruptedWrites.Short,
+# stress.sh [fuzz [BUDGET] | writes [RUNS] | flood [RATE SECONDS] | loss [RUNS SETS] |
+# soak [MINUTES] | all]: the long robustness runs, outside the default test run (whose short forms are InterruptedWrites.Short,
 # Flood.Short, Loss.Short and run-fuzzers.sh's bounded run in test-all.sh).
 #   fuzz BUDGET   the fuzz build (clang, ASan + UBSan), then every target; BUDGET as
 #                 run-fuzzers.sh takes it (default 1e8x for the answer fuzzer, 10m for the rest)
@@ -10,6 +10,8 @@
 #                 port for S seconds (default 5); needs root
 #   loss RUNS SETS  RUNS searches (default 20) and SETS address changes (default 5) at 10 % and
 #                 30 % UDP loss with reordered copies of answers (tests/stress/loss.sh); needs root
+#   soak MINUTES  the CLI's watch mode for MINUTES (default 30) against devices that come, go
+#                 and change (tests/stress/soak.sh); needs root
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
@@ -32,6 +34,12 @@ loss() {
     tests/stress/loss.sh build "${1:-20}" "${2:-5}" 10 30
 }
 
+soak() {
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target valdrune-cli valdrune-sim -j 2
+    tests/stress/soak.sh build "${1:-30}"
+}
+
 fuzz() {
     cmake --preset fuzz >/dev/null
     cmake --build --preset fuzz -j 2
@@ -48,6 +56,7 @@ case $what in
     fuzz) shift; fuzz "$@" ;;
     flood) shift; flood "$@" ;;
     loss) shift; loss "$@" ;;
-    all) writes 200; flood; loss; fuzz ;;
-    *) sed -n '2,13p' "$0"; exit 2 ;;
+    soak) shift; soak "$@" ;;
+    all) writes 200; flood; loss; soak; fuzz ;;
+    *) sed -n '2,15p' "$0"; exit 2 ;;
 esac
