@@ -17,6 +17,7 @@
 
 #include "protocol/Datagram.h"
 #include "sim/Scenario.h"
+#include "tests/stress/PcTarget.h"
 
 using namespace valdrune;
 using namespace valdrune::sim;
@@ -27,21 +28,15 @@ int main(int argc, char** argv) {
         std::fputs("usage: flood PC_IP PC_MAC SUBNET RATE SECONDS\n", stderr);
         return 2;
     }
-    in_addr pc{}, net{};
-    MacAddress pcMac{};
-    unsigned m[6];
-    if (inet_pton(AF_INET, argv[1], &pc) != 1 ||
-        std::sscanf(argv[2], "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]) != 6 ||
-        inet_pton(AF_INET, (std::string(argv[3]) + ".0").c_str(), &net) != 1) {
+    const auto target = ParsePcTarget(argv[1], argv[2], argv[3]);
+    if (!target) {
         std::fputs("flood: bad address\n", stderr);
         return 2;
     }
-    for (int i = 0; i < 6; ++i) pcMac[i] = static_cast<std::uint8_t>(m[i]);
     const int rate = std::atoi(argv[4]);
     const double seconds = std::atof(argv[5]);
-    const Requester requester{pcMac, ntohl(pc.s_addr)};
-    ScenarioOptions options;
-    options.network = ntohl(net.s_addr);
+    const Requester& requester = target->requester;
+    const ScenarioOptions& options = target->options;
 
     std::vector<Bytes> real;
     const auto devices = BuiltInScenario("kinds", options);
@@ -55,10 +50,7 @@ int main(int argc, char** argv) {
     }
 
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(LOCAL_PORT);
-    to.sin_addr = pc;
+    sockaddr_in to = target->to;
     std::mt19937 random(1);
     Bytes buffer;
     long sent = 0, failed = 0;

@@ -20,6 +20,7 @@
 
 #include "protocol/Datagram.h"
 #include "sim/Scenario.h"
+#include "tests/stress/PcTarget.h"
 
 using namespace valdrune;
 using namespace valdrune::sim;
@@ -29,23 +30,17 @@ int main(int argc, char** argv) {
         std::fputs("usage: replay PC_IP PC_MAC SUBNET COUNT EVERY COPIES SECONDS\n", stderr);
         return 2;
     }
-    in_addr pc{}, net{};
-    unsigned m[6];
-    if (inet_pton(AF_INET, argv[1], &pc) != 1 ||
-        std::sscanf(argv[2], "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]) != 6 ||
-        inet_pton(AF_INET, (std::string(argv[3]) + ".0").c_str(), &net) != 1) {
+    auto target = ParsePcTarget(argv[1], argv[2], argv[3]);
+    if (!target) {
         std::fputs("replay: bad address\n", stderr);
         return 2;
     }
-    MacAddress pcMac{};
-    for (int i = 0; i < 6; ++i) pcMac[i] = static_cast<std::uint8_t>(m[i]);
-    ScenarioOptions options;
-    options.network = ntohl(net.s_addr);
+    ScenarioOptions& options = target->options;
     options.count = std::atoi(argv[4]);
     const int every = std::max(1, std::atoi(argv[5]));
     const int copies = std::atoi(argv[6]);
     const double seconds = std::atof(argv[7]);
-    const Requester requester{pcMac, ntohl(pc.s_addr)};
+    const Requester& requester = target->requester;
 
     std::random_device seed;
     std::mt19937 random(seed());
@@ -59,10 +54,7 @@ int main(int argc, char** argv) {
               [](const auto& a, const auto& b) { return a.first < b.first; });
 
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(LOCAL_PORT);
-    to.sin_addr = pc;
+    sockaddr_in to = target->to;
     const auto start = std::chrono::steady_clock::now();
     long failed = 0;
     for (const auto& [at, answer] : plan) {
