@@ -14,13 +14,71 @@
 
 namespace valdrune {
 
+namespace {
+
+// The device tables of every session searching, the one of the row being opened first: a
+// device is opened through the adapter it was found on, with that adapter's overlaps.
+class RoutedDeviceSource final : public IDeviceSource {
+  public:
+    using Classifier = ProtocolDeviceSource::Classifier;
+    RoutedDeviceSource(CTallyrigDlg& dlg, Classifier classOf)
+        : dlg_(dlg), classOf_(std::move(classOf)) {}
+
+    void Prefer(int source) { preferred_ = source; }
+
+    std::optional<_CommandDataTable> FindDevice(const std::string& macText) const override {
+        for (int source : Order())
+            if (auto record = dlg_.SessionOf(source).Engine().FindDevice(macText)) return record;
+        return std::nullopt;
+    }
+    int FindOverlaps(const _CommandDataTable& record) const override {
+        std::vector<std::uint16_t> overlaps;
+        return Source(record).FindOverlaps(record, overlaps);
+    }
+    void ProbeDevice(const _CommandDataTable& record, std::function<void(bool)> done) override {
+        ProtocolDeviceSource(Source(record), classOf_).ProbeDevice(record, std::move(done));
+    }
+    std::vector<std::string> EnumerateDeviceUrls(bool allDevices) const override {
+        std::vector<std::string> urls;
+        for (int source : Order()) {
+            const ProtocolDeviceSource one(dlg_.SessionOf(source).Engine(), classOf_);
+            for (std::string& url : one.EnumerateDeviceUrls(allDevices))
+                if (std::find(urls.begin(), urls.end(), url) == urls.end())
+                    urls.push_back(std::move(url));
+        }
+        return urls;
+    }
+
+  private:
+    std::vector<int> Order() const {
+        const int count = dlg_.Sessions().Count();
+        const int first = preferred_ > 0 && preferred_ < count ? preferred_ : 0;
+        std::vector<int> order{first};
+        for (int source = 0; source < count; ++source)
+            if (source != first) order.push_back(source);
+        return order;
+    }
+    CProtocol& Source(const _CommandDataTable& record) const {
+        for (int source : Order()) {
+            CProtocol& engine = dlg_.SessionOf(source).Engine();
+            if (engine.FindDevice(record.primary.mac)) return engine;
+        }
+        return dlg_.Engine();
+    }
+
+    CTallyrigDlg& dlg_;
+    Classifier classOf_;
+    int preferred_ = 0;
+};
+
+}  // namespace
+
 // The main dialog's services as the decisions see them.
 struct BrowserIntegration::State final : IBrowserHost {
     State(CTallyrigDlg& owner, BrowserPlatform own)
         : dlg(owner),
           platform(std::move(own)),
-          devices(owner.Engine(),
-                  [this](const _CommandDataTable& r) { return browser.ClassifyDevice(r); }),
+          devices(owner, [this](const _CommandDataTable& r) { return browser.ClassifyDevice(r); }),
           browser(BrowserSeams{*platform.env, *platform.store, *platform.files, *platform.windows,
                                *this, devices}) {}
 
@@ -61,7 +119,7 @@ struct BrowserIntegration::State final : IBrowserHost {
 
     CTallyrigDlg& dlg;
     BrowserPlatform platform;
-    ProtocolDeviceSource devices;
+    RoutedDeviceSource devices;
     CDeviceBrowser browser;
     std::vector<int> browserCodes;  // of combo 1034, in entry order
     int browserCode = 0;
@@ -134,6 +192,7 @@ void BrowserIntegration::OnOpenDeviceWindow() {
     std::optional<std::string> mac;
     if (const int row = dlg_.List().SelectedRow(); row >= 0) {
         mac = dlg_.List().RowText(row, COL_MAC).toStdString();
+        state_->devices.Prefer(dlg_.List().SourceOf(row));
     }
     int code = state_->browserCode;
     if (const auto* combo = dlg_.ControlAs<QComboBox>(IDC_BROWSER_COMBO)) {

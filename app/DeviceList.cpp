@@ -12,6 +12,7 @@
 
 #include "dialogkit/ControlText.h"
 #include "protocol/Protocol.h"
+#include "protocol/Session.h"
 
 namespace valdrune {
 namespace {
@@ -144,7 +145,40 @@ std::string OverlapText(const std::vector<std::uint16_t>& numbers) {
 // ---- Columns --------------------------------------------------------------------------------
 
 CDeviceList::CDeviceList(const CProtocol& engine, Hooks hooks)
-    : engine_(engine), hooks_(std::move(hooks)) {}
+    : engines_{&engine}, hooks_(std::move(hooks)) {}
+
+void CDeviceList::SetSources(std::vector<const CProtocol*> engines) {
+    if (engines.empty()) return;
+    engines_ = std::move(engines);
+}
+
+const CProtocol& CDeviceList::EngineOf(int source) const {
+    return source >= 0 && source < SourceCount() ? *engines_[static_cast<std::size_t>(source)]
+                                                 : *engines_.front();
+}
+
+void CDeviceList::ShowAdapterColumn(bool shown) {
+    if (view_ == nullptr || shown == model_.AdapterColumnShown()) return;
+    if (sortColumn_ == COL_ADAPTER && !shown) Clear();
+    model_.SetHeaderText(COL_ADAPTER, DialogText(1181));
+    model_.ShowAdapterColumn(shown);
+    QHeaderView* header = view_->header();
+    if (!shown) {
+        columnTotal_ -= adapterWidth_;
+        adapterWidth_ = 0;
+        return;
+    }
+    // As wide as the longest name, within the width of the other text columns.
+    int names = 0;
+    for (const CProtocol* engine : engines_)
+        names = std::max(names, HeaderTextWidth(*header, QText(AdapterName(*engine))));
+    adapterWidth_ = std::max(HeaderTextWidth(*header, model_.HeaderText(COL_ADAPTER)),
+                             std::min(names, CalcControlTextWidth(header, QStringLiteral(
+                                                                              "WWWWWWWWWWWWWWW"))));
+    header->setSectionResizeMode(COL_ADAPTER, QHeaderView::Interactive);
+    header->resizeSection(COL_ADAPTER, adapterWidth_);
+    columnTotal_ += adapterWidth_;
+}
 
 QTreeView* CDeviceList::CreateView(QWidget* parent) {
     view_ = new QTreeView(parent);
@@ -241,9 +275,13 @@ std::vector<int> CDeviceList::SelectedRows() const {
 std::vector<_CommandDataTable> CDeviceList::SelectedRecords() const {
     std::vector<_CommandDataTable> records;
     for (int row : SelectedRows())
-        if (auto record = engine_.FindDevice(RowText(row, COL_MAC).toStdString()))
-            records.push_back(*record);
+        if (auto record = RecordAt(row)) records.push_back(*record);
     return records;
+}
+
+std::optional<_CommandDataTable> CDeviceList::RecordAt(int row) const {
+    if (row < 0 || row >= RowCount()) return std::nullopt;
+    return EngineOf(SourceOf(row)).FindDevice(RowText(row, COL_MAC).toStdString());
 }
 
 // ---- Filter ---------------------------------------------------------------------------------
@@ -256,7 +294,7 @@ void CDeviceList::SetFilter(const QString& text) {
 bool CDeviceList::RowShown(int row) const {
     if (row < 0 || row >= RowCount()) return false;
     if (filter_.isEmpty()) return true;
-    for (int c = 0; c < kDeviceColumns; ++c)
+    for (int c = 0; c < model_.columnCount(); ++c)
         if (RowText(row, c).contains(filter_, Qt::CaseInsensitive)) return true;
     return false;
 }
@@ -282,9 +320,7 @@ void CDeviceList::ApplyFilter() {
 }
 
 std::optional<_CommandDataTable> CDeviceList::SelectedRecord() const {
-    const int row = SelectedRow();
-    if (row < 0) return std::nullopt;
-    return engine_.FindDevice(RowText(row, COL_MAC).toStdString());
+    return RecordAt(SelectedRow());
 }
 
 void CDeviceList::WriteAddressColumns(int row, const _CommandDataTable& record) {
@@ -297,26 +333,43 @@ void CDeviceList::WriteAddressColumns(int row, const _CommandDataTable& record) 
     }
 }
 
-QString CDeviceList::CurrentOverlapText(const _CommandDataTable& record) const {
+QString CDeviceList::CurrentOverlapText(const _CommandDataTable& record, int source) const {
     if (record.primary.ipAddress == 0) return {};
+    const CProtocol& engine = EngineOf(source);
     std::vector<std::uint16_t> overlaps;
-    engine_.FindOverlaps(record, overlaps);
+    engine.FindOverlaps(record, overlaps);
+    if (SourceCount() > 1) {
+        // An engine numbers its own devices; the list's numbers are those of its rows.
+        std::vector<std::uint16_t> numbers;
+        engine.ForEachDevice([&](const DeviceEntry& e) {
+            if (std::find(overlaps.begin(), overlaps.end(), e.number) == overlaps.end()) return;
+            const int row = model_.FindRowByMac(QText(MacText(e.record.primary.mac)), source);
+            if (row >= 0)
+                numbers.push_back(static_cast<std::uint16_t>(RowText(row, COL_NUMBER).toInt() - 1));
+        });
+        std::sort(numbers.begin(), numbers.end());
+        overlaps = std::move(numbers);
+    }
     return QText(OverlapText(overlaps));
 }
 
-void CDeviceList::WriteDeviceRow(const MacAddress& mac) {
+void CDeviceList::WriteDeviceRow(const MacAddress& mac, int source) {
     if (view_ == nullptr) return;
-    auto found = engine_.FindDevice(mac);
+    const CProtocol& engine = EngineOf(source);
+    auto found = engine.FindDevice(mac);
     if (!found) return;
     const _CommandDataTable& record = *found;
     const QString macText = QText(MacText(mac));
 
     // The engine numbers devices in the order they were first found since the last clear,
-    // which is the order their rows were appended in.
-    int p = model_.FindRowByMac(macText);
+    // which is the order their rows were appended in. Rows of several engines are numbered
+    // in the order they were appended.
+    int p = model_.FindRowByMac(macText, source);
     if (p < 0) {
-        p = model_.AppendRow();
-        model_.SetText(p, COL_NUMBER, QString::asprintf("%3d", engine_.DeviceNumber(mac) + 1));
+        p = model_.AppendRow(source);
+        const int number = SourceCount() > 1 ? p : engine.DeviceNumber(mac);
+        model_.SetText(p, COL_NUMBER, QString::asprintf("%3d", number + 1));
+        if (SourceCount() > 1) model_.SetText(p, COL_ADAPTER, QText(AdapterName(engine)));
     }
 
     model_.SetText(p, COL_MAC, macText);
@@ -332,7 +385,7 @@ void CDeviceList::WriteDeviceRow(const MacAddress& mac) {
     model_.SetText(p, COL_SERIAL, DecodeField(record.serialNumber, false));
 
     const QString before = model_.Text(p, COL_OVERLAP);
-    const QString now = CurrentOverlapText(record);
+    const QString now = CurrentOverlapText(record, source);
     model_.SetText(p, COL_OVERLAP, now);
     if (now != before && hooks_.postRefresh) hooks_.postRefresh(p);
 }
@@ -340,8 +393,8 @@ void CDeviceList::WriteDeviceRow(const MacAddress& mac) {
 void CDeviceList::RefreshOverlaps(int skip) {
     for (int q = 0; q < RowCount(); ++q) {
         if (q == skip) continue;
-        const auto record = engine_.FindDevice(RowText(q, COL_MAC).toStdString());
-        if (record) model_.SetText(q, COL_OVERLAP, CurrentOverlapText(*record));
+        const auto record = RecordAt(q);
+        if (record) model_.SetText(q, COL_OVERLAP, CurrentOverlapText(*record, SourceOf(q)));
     }
 }
 
@@ -352,7 +405,7 @@ void CDeviceList::SwitchView(int selection) {
     viewFamily_ = family;
     model_.SetHeaderText(COL_ADDRESS, DialogText(family == 4 ? 214 : 215));
     for (int p = 0; p < RowCount(); ++p) {
-        const auto record = engine_.FindDevice(RowText(p, COL_MAC).toStdString());
+        const auto record = RecordAt(p);
         if (record) WriteAddressColumns(p, *record);
     }
     if (sortColumn_ == COL_ADDRESS || sortColumn_ == COL_PORT) {
@@ -418,7 +471,7 @@ void CDeviceList::SortRows(int column, int order, int previous) {
 }
 
 int CDeviceList::CompareRows(int a, int b) const {
-    if (sortColumn_ < 0 || sortColumn_ >= kDeviceColumns || a < 0 || b < 0 || a >= RowCount() ||
+    if (sortColumn_ < 0 || sortColumn_ >= model_.columnCount() || a < 0 || b < 0 || a >= RowCount() ||
         b >= RowCount())
         return 0;
     QString ka = RowText(a, sortColumn_);

@@ -44,6 +44,7 @@ class CDeviceList {
         std::function<void(int skip)> postRefresh;
     };
 
+    // engine: the session's engine, source 0 of the rows.
     CDeviceList(const CProtocol& engine, Hooks hooks);
     CDeviceList(const CDeviceList&) = delete;
     CDeviceList& operator=(const CDeviceList&) = delete;
@@ -62,7 +63,15 @@ class CDeviceList {
     int ColumnTotal() const { return columnTotal_; }
     int ColumnWidth(int column) const;
 
-    void WriteDeviceRow(const MacAddress& mac);
+    // The engines rows come from, source 0 first (the chosen adapter's); with more than one
+    // the rows are numbered in the list's own order and overlaps are those of each engine,
+    // never across adapters. Takes effect for rows written afterwards: clear the list first.
+    void SetSources(std::vector<const CProtocol*> engines);
+    int SourceCount() const { return static_cast<int>(engines_.size()); }
+    // The adapter column after the specified ones, with the adapter each row was found on.
+    void ShowAdapterColumn(bool shown);
+
+    void WriteDeviceRow(const MacAddress& mac, int source = 0);
     void RefreshOverlaps(int skip);
     // Combo 1006: 0 the IPv4 view, 1 the IPv6 view.
     void SwitchView(int selection);
@@ -81,6 +90,9 @@ class CDeviceList {
     // With several rows selected, the current one when it is among them, else the first.
     int SelectedRow() const;
     std::optional<_CommandDataTable> SelectedRecord() const;
+    // The source of a row (the engine its device was found by), -1 for none.
+    int SourceOf(int row) const { return model_.Source(row); }
+    std::optional<_CommandDataTable> RecordAt(int row) const;
     // Selected rows that are shown, in list order, and their devices.
     std::vector<int> SelectedRows() const;
     std::vector<_CommandDataTable> SelectedRecords() const;
@@ -103,16 +115,18 @@ class CDeviceList {
 
   private:
     void WriteAddressColumns(int row, const _CommandDataTable& record);
-    QString CurrentOverlapText(const _CommandDataTable& record) const;
+    QString CurrentOverlapText(const _CommandDataTable& record, int source) const;
+    const CProtocol& EngineOf(int source) const;
     void ShowArrow(int column, int order);
     void ApplyFilter();
 
-    const CProtocol& engine_;
+    std::vector<const CProtocol*> engines_;
     Hooks hooks_;
     AnsiDecoder ansiDecoder_;
     CDeviceListModel model_;
     QTreeView* view_ = nullptr;
     int columnTotal_ = 0;
+    int adapterWidth_ = 0;  // counted in columnTotal_ while the adapter column is shown
     int sortColumn_ = -1;
     int sortOrder_ = 0;
     int sortKeyFamily_ = 4;

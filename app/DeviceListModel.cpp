@@ -14,7 +14,7 @@ int CDeviceListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CDeviceListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kDeviceColumns;
+    return parent.isValid() ? 0 : kDeviceColumns + (adapterColumn_ ? 1 : 0);
 }
 
 QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
@@ -33,42 +33,65 @@ QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 void CDeviceListModel::SetHeaderText(int column, const QString& text) {
-    if (column < 0 || column >= kDeviceColumns) return;
+    if (column < 0 || column >= kListColumns) return;
     headers_[static_cast<std::size_t>(column)] = text;
     emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
 QString CDeviceListModel::HeaderText(int column) const {
-    if (column < 0 || column >= kDeviceColumns) return {};
+    if (column < 0 || column >= kListColumns) return {};
     return headers_[static_cast<std::size_t>(column)];
 }
 
-int CDeviceListModel::AppendRow() {
+void CDeviceListModel::ShowAdapterColumn(bool shown) {
+    if (shown == adapterColumn_) return;
+    if (shown) {
+        beginInsertColumns({}, COL_ADAPTER, COL_ADAPTER);
+        adapterColumn_ = true;
+        endInsertColumns();
+    } else {
+        beginRemoveColumns({}, COL_ADAPTER, COL_ADAPTER);
+        adapterColumn_ = false;
+        endRemoveColumns();
+    }
+}
+
+int CDeviceListModel::AppendRow(int source) {
     const int row = rowCount();
     beginInsertRows({}, row, row);
-    rows_.emplace_back();
+    rows_.push_back(Row{{}, source});
     endInsertRows();
     return row;
 }
 
+int CDeviceListModel::Source(int row) const {
+    return row < 0 || row >= rowCount() ? -1 : rows_[static_cast<std::size_t>(row)].source;
+}
+
 QString CDeviceListModel::Text(int row, int column) const {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= kDeviceColumns) return {};
-    return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kListColumns) return {};
+    return rows_[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)];
 }
 
 void CDeviceListModel::SetText(int row, int column, const QString& text) {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= kDeviceColumns) return;
-    QString& cell = rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kListColumns) return;
+    QString& cell = rows_[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)];
     if (cell == text) return;
     cell = text;
+    if (column >= columnCount()) return;
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
 }
 
-int CDeviceListModel::FindRowByMac(const QString& macText) const {
+int CDeviceListModel::FindRowByMac(const QString& macText, int source) const {
     for (std::size_t p = 0; p < rows_.size(); ++p)
-        if (rows_[p][COL_MAC] == macText) return static_cast<int>(p);
+        if (rows_[p].source == source && rows_[p].texts[COL_MAC] == macText)
+            return static_cast<int>(p);
     return -1;
+}
+
+QString CDeviceListModel::Key(const QString& macText, int source) {
+    return QString::number(source) + QLatin1Char('/') + macText;
 }
 
 void CDeviceListModel::Clear() {
@@ -78,20 +101,21 @@ void CDeviceListModel::Clear() {
     endResetModel();
 }
 
-void CDeviceListModel::SetNotAnswering(const QString& macText, bool notAnswering) {
-    if (notAnswering_.contains(macText) == notAnswering) return;
+void CDeviceListModel::SetNotAnswering(const QString& macText, bool notAnswering, int source) {
+    const QString key = Key(macText, source);
+    if (notAnswering_.contains(key) == notAnswering) return;
     if (notAnswering)
-        notAnswering_.insert(macText);
+        notAnswering_.insert(key);
     else
-        notAnswering_.remove(macText);
-    const int row = FindRowByMac(macText);
+        notAnswering_.remove(key);
+    const int row = FindRowByMac(macText, source);
     if (row >= 0)
-        emit dataChanged(index(row, 0), index(row, kDeviceColumns - 1),
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1),
                          {Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 bool CDeviceListModel::NotAnswering(int row) const {
-    return row >= 0 && row < rowCount() && notAnswering_.contains(Text(row, COL_MAC));
+    return row >= 0 && row < rowCount() && notAnswering_.contains(Key(Text(row, COL_MAC), Source(row)));
 }
 
 void CDeviceListModel::SortRows(const RowComparison& compare) {
@@ -103,7 +127,7 @@ void CDeviceListModel::SortRows(const RowComparison& compare) {
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newPosition(static_cast<std::size_t>(count));
-    std::vector<RowTexts> sorted;
+    std::vector<Row> sorted;
     sorted.reserve(rows_.size());
     for (int p = 0; p < count; ++p) {
         const auto from = static_cast<std::size_t>(order[static_cast<std::size_t>(p)]);

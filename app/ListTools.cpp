@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/AdapterSessions.h"
 #include "app/DeviceList.h"
 #include "cli/RecordView.h"
 #include "dialogkit/ControlText.h"
@@ -15,8 +16,8 @@
 
 namespace valdrune {
 
-CListTools::CListTools(const DeviceSession& session, const CDeviceList& list, QWidget& owner)
-    : session_(session), list_(list), owner_(owner) {}
+CListTools::CListTools(const CAdapterSessions& sessions, const CDeviceList& list, QWidget& owner)
+    : sessions_(sessions), list_(list), owner_(owner) {}
 
 void CListTools::Export() {
     QFileDialog dialog(&owner_, DialogText(1109));
@@ -37,13 +38,19 @@ void CListTools::Export() {
 }
 
 bool CListTools::ExportTo(const QString& path) const {
-    std::map<std::string, cli::DeviceView> byMac;
-    for (auto& view : cli::DeviceViews(session_))
-        byMac.emplace(MacText(view.record.primary.mac), std::move(view));
+    std::map<QString, cli::DeviceView> byRow;
+    for (int source = 0; source < sessions_.Count(); ++source) {
+        const DeviceSession& session = sessions_.At(source);
+        for (auto& view : cli::DeviceViews(session)) {
+            if (sessions_.AllOpen()) view.adapter = AdapterName(session.Engine());
+            const QString mac = QString::fromStdString(MacText(view.record.primary.mac));
+            byRow.emplace(CDeviceListModel::Key(mac, source), std::move(view));
+        }
+    }
     std::vector<cli::DeviceView> shown;
     for (int row : list_.ShownRows()) {
-        auto it = byMac.find(list_.RowText(row, COL_MAC).toStdString());
-        if (it != byMac.end()) shown.push_back(it->second);
+        auto it = byRow.find(CDeviceListModel::Key(list_.RowText(row, COL_MAC), list_.SourceOf(row)));
+        if (it != byRow.end()) shown.push_back(it->second);
     }
     std::ostringstream out;
     const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
@@ -59,7 +66,8 @@ QString CListTools::SelectionText() const {
     QString text;
     for (int row : list_.SelectedRows()) {
         QStringList cells;
-        for (int c = 0; c < kDeviceColumns; ++c) cells << list_.RowText(row, c).trimmed();
+        for (int c = 0; c < list_.Model().columnCount(); ++c)
+            cells << list_.RowText(row, c).trimmed();
         text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return text;

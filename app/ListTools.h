@@ -9,23 +9,25 @@ class QWidget;
 
 namespace valdrune {
 
+class CAdapterSessions;
 class CDeviceList;
-class DeviceSession;
 
 class CListTools {
   public:
-    CListTools(const DeviceSession& session, const CDeviceList& list, QWidget& owner);
+    CListTools(const CAdapterSessions& sessions, const CDeviceList& list, QWidget& owner);
 
     // The Export button: asks for a file, then writes it; a failure is shown, never half a file.
     void Export();
-    // JSON for a ".json" path, CSV otherwise. False when the file could not be written.
+    // JSON for a ".json" path, CSV otherwise; with every adapter searched each device names
+    // the adapter it answered on, as the tool's search on several adapters does. False when
+    // the file could not be written.
     bool ExportTo(const QString& path) const;
     // The selected rows' columns, tab-separated, one line per row (what a spreadsheet pastes).
     QString SelectionText() const;
     void CopySelection() const;
 
   private:
-    const DeviceSession& session_;
+    const CAdapterSessions& sessions_;
     const CDeviceList& list_;
     QWidget& owner_;
 };

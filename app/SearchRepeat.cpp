@@ -1,13 +1,20 @@
 #include "app/SearchRepeat.h"
 
+#include "app/AdapterSessions.h"
 #include "app/DeviceListModel.h"
 #include "protocol/Protocol.h"
 
 namespace valdrune {
 
-CSearchRepeat::CSearchRepeat(IScheduler& scheduler, CProtocol& engine, CDeviceListModel& rows,
-                             std::function<bool()> paused)
-    : scheduler_(scheduler), engine_(engine), rows_(rows), paused_(std::move(paused)) {}
+CSearchRepeat::CSearchRepeat(IScheduler& scheduler, CAdapterSessions& sessions,
+                             CDeviceListModel& rows, std::function<bool()> paused)
+    : scheduler_(scheduler), sessions_(sessions), rows_(rows), paused_(std::move(paused)) {}
+
+void CSearchRepeat::StartCycles() {
+    for (int source = 0; source < sessions_.Count(); ++source)
+        sessions_.At(source).Engine().StartSearch();
+    ++cycles_;
+}
 
 CSearchRepeat::~CSearchRepeat() {
     scheduler_.CancelTimer(timer_);
@@ -25,10 +32,12 @@ void CSearchRepeat::SetEnabled(bool on) {
     }
     // Counted from now: whatever answered so far in the running cycle still counts.
     Arm();
-    if (!engine_.SearchRunning()) {
+    bool running = false;
+    for (int source = 0; source < sessions_.Count(); ++source)
+        running = running || sessions_.At(source).Engine().SearchRunning();
+    if (!running) {
         answered_.clear();
-        engine_.StartSearch();
-        ++cycles_;
+        StartCycles();
     }
 }
 
@@ -40,10 +49,10 @@ void CSearchRepeat::OnSearchStarted() {
     }
 }
 
-void CSearchRepeat::OnAnswer(const MacAddress& mac) {
+void CSearchRepeat::OnAnswer(const MacAddress& mac, int source) {
     const QString text = QString::fromStdString(MacText(mac));
-    answered_.insert(text);
-    rows_.SetNotAnswering(text, false);
+    answered_.insert(CDeviceListModel::Key(text, source));
+    rows_.SetNotAnswering(text, false, source);
 }
 
 void CSearchRepeat::Arm() {
@@ -58,14 +67,16 @@ void CSearchRepeat::OnCycleEnd() {
     if (paused_ && paused_()) return;
     for (int row = 0; row < rows_.rowCount(); ++row) {
         const QString mac = rows_.Text(row, COL_MAC);
-        rows_.SetNotAnswering(mac, !answered_.contains(mac));
+        const int source = rows_.Source(row);
+        rows_.SetNotAnswering(mac, !answered_.contains(CDeviceListModel::Key(mac, source)), source);
     }
     answered_.clear();
-    engine_.StartSearch();
-    ++cycles_;
+    StartCycles();
     extra_ = scheduler_.StartTimer(kExtraRequestAt, false, [this] {
         extra_ = 0;
-        if (!(paused_ && paused_())) engine_.SendSearch(2);
+        if (paused_ && paused_()) return;
+        for (int source = 0; source < sessions_.Count(); ++source)
+            sessions_.At(source).Engine().SendSearch(2);
     });
 }
 

@@ -13,8 +13,8 @@
 
 namespace valdrune {
 
+class CAdapterSessions;
 class CDeviceListModel;
-class CProtocol;
 
 class CSearchRepeat {
   public:
@@ -25,7 +25,8 @@ class CSearchRepeat {
     static constexpr Milliseconds kExtraRequestAt{7000};
 
     // paused: true while a change is in progress; a cycle then waits for the next turn.
-    CSearchRepeat(IScheduler& scheduler, CProtocol& engine, CDeviceListModel& rows,
+    // Every session searching repeats its cycles.
+    CSearchRepeat(IScheduler& scheduler, CAdapterSessions& sessions, CDeviceListModel& rows,
                   std::function<bool()> paused);
     ~CSearchRepeat();
     CSearchRepeat(const CSearchRepeat&) = delete;
@@ -35,20 +36,21 @@ class CSearchRepeat {
     bool Enabled() const { return timer_ != 0; }
     // A search started from an emptied list (Search button, adapter choice).
     void OnSearchStarted();
-    void OnAnswer(const MacAddress& mac);
+    void OnAnswer(const MacAddress& mac, int source = 0);
     int CyclesStarted() const { return cycles_; }
 
   private:
     void Arm();
     void OnCycleEnd();
+    void StartCycles();
 
     IScheduler& scheduler_;
-    CProtocol& engine_;
+    CAdapterSessions& sessions_;
     CDeviceListModel& rows_;
     std::function<bool()> paused_;
     TimerId timer_ = 0;
     TimerId extra_ = 0;
-    QSet<QString> answered_;  // MAC texts heard since the current cycle started
+    QSet<QString> answered_;  // CDeviceListModel::Key()s of the devices heard since the current cycle started
     int cycles_ = 0;
 };
 

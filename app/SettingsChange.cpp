@@ -47,7 +47,9 @@ bool RunSettingsDialog(CTallyrigDlg& owner, const _CommandDataTable& copy, bool&
 
 SettingsChange::SettingsChange(CTallyrigDlg& dlg) : dlg_(dlg) {}
 
-SettingsChange::~SettingsChange() { dlg_.Session().AbandonChange(pendingSettings_.primary.mac); }
+SettingsChange::~SettingsChange() { Session().AbandonChange(pendingSettings_.primary.mac); }
+
+DeviceSession& SettingsChange::Session() { return dlg_.SessionOf(source_); }
 
 void SettingsChange::OnNetworkSettings() {
     const int row = dlg_.List().SelectedRow();
@@ -55,9 +57,8 @@ void SettingsChange::OnNetworkSettings() {
         ShowMessageBox(&dlg_, kTextSelectDevice, kBoxWarning);
         return;
     }
-    const QString macText = dlg_.List().RowText(row, COL_MAC);
-    const _CommandDataTable record =
-        dlg_.Engine().FindDevice(macText.toStdString()).value_or(_CommandDataTable{});
+    const int source = dlg_.List().SourceOf(row);
+    const _CommandDataTable record = dlg_.List().RecordAt(row).value_or(_CommandDataTable{});
     targetMac_ = record.primary.mac;
     if ((record.statusBits & kStatusSetupWindowClosed) != 0) {
         ShowMessageBox(&dlg_, kTextTooLongSinceRestart, kBoxWarning);
@@ -70,11 +71,12 @@ void SettingsChange::OnNetworkSettings() {
     const bool saved = record.kind == DEVICE_KIND_TWO_PORT
                            ? RunSettingsDialog<CSetNetworkRec>(dlg_, copy, wait, result)
                            : RunSettingsDialog<CSetNetwork>(dlg_, copy, wait, result);
-    if (saved) Confirm(result, wait);
+    if (saved) Confirm(result, wait, source);
 }
 
-void SettingsChange::Confirm(const _CommandDataTable& settings, bool waitForRestart) {
+void SettingsChange::Confirm(const _CommandDataTable& settings, bool waitForRestart, int source) {
     busy_ = true;
+    source_ = source;
     pendingSettings_ = settings;
     waitForRestart_ = waitForRestart;
     dlg_.PostMessage(WM_RUN_MESSAGE_DIALOG, 0);
@@ -152,7 +154,7 @@ void SettingsChange::SendSettings() {
         case ChangeResult::SocketNotReady: RecordOutcome(0, 0); break;
         }
     };
-    dlg_.Session().StartChange({pendingSettings_, 0, 0, waitForRestart_, false}, std::move(steps));
+    Session().StartChange({pendingSettings_, 0, 0, waitForRestart_, false}, std::move(steps));
 }
 
 bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t) {
@@ -173,18 +175,18 @@ bool SettingsChange::OnMessage(WindowMessage message, std::uintptr_t wParam, std
 
     case WM_SETUP_ACCEPTED:
         // The session decides what follows an acceptance, as it does for the engine's.
-        dlg_.Session().OnSettingsAccepted(static_cast<std::uint16_t>(wParam));
+        Session().OnSettingsAccepted(static_cast<std::uint16_t>(wParam));
         return true;
 
     // Both end the change, whoever sent them.
     case WM_SETUP_FAILED:
-        dlg_.Session().AbandonChange(pendingSettings_.primary.mac);
+        Session().AbandonChange(pendingSettings_.primary.mac);
         RecordOutcome(wParam == 2 ? kTextNotBack : kTextNoAcceptance, kBoxWarning);
         return true;
 
     case WM_SETUP_FINISHED:
-        dlg_.Session().AbandonChange(pendingSettings_.primary.mac);
-        if (pendingSettings_.kind == DEVICE_KIND_TWO_PORT) dlg_.Engine().StartSearch();
+        Session().AbandonChange(pendingSettings_.primary.mac);
+        if (pendingSettings_.kind == DEVICE_KIND_TWO_PORT) Session().Engine().StartSearch();
         RecordOutcome(wParam == 1 ? kTextSentRestarting : kTextCompleted, kBoxInformation);
         return true;
 

@@ -11,6 +11,7 @@
 namespace valdrune {
 
 class CTallyrigDlg;
+class DeviceSession;
 
 class SettingsChange {
 public:
@@ -25,9 +26,10 @@ public:
 
     // Button 1002 "Network Settings": the selected device's settings dialog, then Confirm.
     void OnNetworkSettings();
-    // The user saved new settings for the device: busy until the outcome is known; the
-    // progress dialog comes up once the current message has been handled.
-    void Confirm(const _CommandDataTable& settings, bool waitForRestart);
+    // The user saved new settings for the device (found by that source): busy until the
+    // outcome is known; the progress dialog comes up once the current message has been
+    // handled.
+    void Confirm(const _CommandDataTable& settings, bool waitForRestart, int source = 0);
     // WM_SEND_SETTINGS, WM_SETUP_ACCEPTED, WM_SETUP_FAILED, WM_SETUP_FINISHED,
     // WM_RUN_MESSAGE_DIALOG with wParam 0 and WM_PROGRESS_READY. True when handled.
     bool OnMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -35,8 +37,10 @@ public:
     // Between Confirm and the outcome; the window ignores its keys, double-clicks and the
     // window menu's About item meanwhile.
     bool Busy() const { return busy_; }
-    // The device last chosen with Network Settings.
+    // The device last chosen with Network Settings, and the source of its row: the change
+    // goes through the session that found it.
     const MacAddress& TargetMac() const { return targetMac_; }
+    int TargetSource() const { return source_; }
     // The settings being sent.
     const _CommandDataTable& PendingSettings() const { return pendingSettings_; }
     // The check box of the settings dialogs, kept from one change to the next.
@@ -53,9 +57,11 @@ private:
     void SendSettings();
     // The progress dialog shows how long this step has run against its limit.
     void StartStep(Milliseconds limit);
+    DeviceSession& Session();
 
     CTallyrigDlg& dlg_;
     MacAddress targetMac_{};
+    int source_ = 0;
     bool busy_ = false;
     _CommandDataTable pendingSettings_;
     std::uintptr_t progressWindow_ = 0;

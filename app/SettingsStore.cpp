@@ -7,6 +7,7 @@ namespace {
 
 constexpr const char* kBrowserKey = "BROWSER";
 constexpr const char* kIfMacKey = "IFMAC";
+constexpr const char* kAllAdaptersKey = "ALLIF";
 
 }  // namespace
 
@@ -25,6 +26,14 @@ MacAddress CSettingsStore::ReadIfMac() const {
     const auto bytes = values_->ReadBytes(kIfMacKey, mac.size());
     if (bytes) std::copy(bytes->begin(), bytes->end(), mac.begin());
     return mac;
+}
+
+bool CSettingsStore::ReadAllAdapters() const {
+    return values_->ReadNumber(kAllAdaptersKey).value_or(0) == 1;
+}
+
+bool CSettingsStore::WriteAllAdapters(bool all) {
+    return values_->WriteNumber(kAllAdaptersKey, all ? 1 : 0);
 }
 
 bool CSettingsStore::WriteBrowser(int code) { return values_->WriteNumber(kBrowserKey, code); }

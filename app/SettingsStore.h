@@ -1,4 +1,5 @@
-// The two values the window keeps between runs: the browser choice and the search interface.
+// The values the window keeps between runs: the browser choice, the search interface and
+// whether every adapter is searched.
 // Reads never create anything; a failed write is silent and the in-memory choice still applies.
 #pragma once
 
@@ -26,9 +27,13 @@ class CSettingsStore {
     // IFMAC: six zero bytes when absent; a stored value is copied into a zeroed 6-byte buffer
     // and one longer than six bytes does not fit and reads as absent.
     MacAddress ReadIfMac() const;
+    // ALLIF: 1 while every adapter is searched. IFMAC keeps the adapter last chosen on its
+    // own meanwhile, which is what readers that do not know ALLIF open.
+    bool ReadAllAdapters() const;
     // True when the value reached the store.
     bool WriteBrowser(int code);
     bool WriteIfMac(const MacAddress& mac);
+    bool WriteAllAdapters(bool all);
 
     static constexpr const char* kOrganisation = "Morvane";
     static constexpr const char* kApplication = "networkcamera";

@@ -60,6 +60,7 @@ int CTallyrigApp::InitInstance() {
         CTallyrigDlg dlg(services->Environment(), store,
                          options_.browsers ? options_.browsers() : BrowserPlatform{});
         mainWindow_ = &dlg;
+        dlg.SetAdapterServices(options_.startServices);
         if (options_.ansiToUtf8) {
             // The code page that goes with the language the texts were chosen in.
             dlg.SetAnsiDecoder([convert = options_.ansiToUtf8,

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/EngineServices.h"
 #include "browser/core/BrowserSeams.h"
 #include "protocol/Protocol.h"
 
@@ -19,13 +20,6 @@ class CInstanceLock;
 class CSettingsStore;
 class CTallyrigDlg;
 
-// The host services the engine runs on, kept alive for the whole run.
-class IEngineServices {
-  public:
-    virtual ~IEngineServices() = default;
-    virtual ProtocolEnvironment Environment() = 0;
-};
-
 // The platform's own services (timers scaled by timeScale, 1 in the shipped program; the
 // probe helper named, empty for the one installed beside the program); null when they cannot
 // be started.
@@ -33,7 +27,8 @@ std::unique_ptr<IEngineServices> StartPlatformServices(int timeScale = 1,
                                                        const std::string& probeHelper = {});
 
 struct AppOptions {
-    // Starts the network services; null when they cannot be started.
+    // Starts the network services; null when they cannot be started. Called again for each
+    // further adapter while the window searches every adapter.
     std::function<std::unique_ptr<IEngineServices>()> startServices;
     // The single-instance lock (a file on Linux, a mutex name on Windows); empty: the default.
     std::string lockPath;

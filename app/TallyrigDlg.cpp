@@ -38,12 +38,13 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
       scheduler_(env.scheduler),
       store_(store),
       session_(env),
+      adapters_(session_),
       list_(session_.Engine(),
             {[this](const _CommandDataTable& record) { browser_->TrackDevice(record); },
              [this](int skip) {
                  PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(skip));
              }}),
-      search_(session_, store_, list_),
+      search_(adapters_, store_, list_),
       alive_(std::make_shared<bool>(true)) {
     setWindowIcon(AppIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -54,9 +55,24 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
         if (initialised_) OnDeviceFound(record, number);
     });
     session_.SetTransactionHook([this](const TransactionEvent& event) { OnTransaction(event); });
+    adapters_.SetHooks({[this](int source, const _CommandDataTable& record, int number) {
+                            if (initialised_) OnDeviceFound(record, number, source);
+                        },
+                        [this](int source, const TransactionEvent& event) {
+                            OnTransaction(event, source);
+                        }});
+    search_.SetHooks({[this] { OnSourcesChanged(); },
+                      [this] {
+                          const QStringList changing = ChangingDevices(1);
+                          if (changing.isEmpty()) return true;
+                          const QString text =
+                              FormatString(DialogText(1184), changing.join(QStringLiteral(", ")));
+                          return ShowMessageBox({this, 1184, MB_OKCANCEL_ | MB_ICONEXCLAMATION_,
+                                                 text.toStdString()}) == ID_OK;
+                      }});
     browser_ = std::make_unique<BrowserIntegration>(*this, std::move(browsers));
-    tools_ = std::make_unique<CListTools>(session_, list_, *this);
-    repeat_ = std::make_unique<CSearchRepeat>(scheduler_, session_.Engine(), list_.Model(),
+    tools_ = std::make_unique<CListTools>(adapters_, list_, *this);
+    repeat_ = std::make_unique<CSearchRepeat>(scheduler_, adapters_, list_.Model(),
                                               [this] {
                                                   return settingsChange_->Busy() ||
                                                          (batch_ != nullptr && batch_->Running());
@@ -68,6 +84,7 @@ CTallyrigDlg::~CTallyrigDlg() {
     KillTimer(kDialogTimerId);
     session_.SetDeviceHook(nullptr);
     session_.SetTransactionHook(nullptr);
+    adapters_.CloseAll();
     // The hooks may still look at the dialog while they go.
     repeat_.reset();
     browser_.reset();
@@ -98,9 +115,11 @@ bool CTallyrigDlg::OnInitDialog() {
 
     const int total = list_.CreateColumns();
     FitLayout(total);
+    search_.RestoreAllAdapters();
     SetTextsAndCombos();
 
-    Engine().StartSearch();
+    for (int source = 0; source < adapters_.Count(); ++source)
+        SessionOf(source).Engine().StartSearch();
 
     // Centre over the owner or, having none, over the screen.
     const QWidget* owner = parentWidget();
@@ -203,8 +222,8 @@ void CTallyrigDlg::CreateControls() {
     connect(view, &QComboBox::activated, this, [this](int index) { list_.SwitchView(index); });
     connect(browser, &QComboBox::activated, this,
             [this](int index) { browser_->OnBrowserChoice(index, store_); });
-    connect(iface, &QComboBox::activated, this, [this](int index) {
-        search_.OnInterfaceChoice(index);
+    connect(iface, &QComboBox::activated, this, [this, iface](int index) {
+        search_.OnInterfaceChoice(index, iface);
         repeat_->OnSearchStarted();
     });
     connect(assign, &QPushButton::clicked, this, [this] { OnAssignAddresses(); });
@@ -247,6 +266,13 @@ void CTallyrigDlg::FitLayout(int columnTotal) {
     SetPlacement(IDC_OPEN_DEVICE, QRect(r + b + 60, open.y(), b, open.height()));
     SetControlWidth(IDC_CLOSE, b);
 
+    SetControlWidth(IDC_VIEW_COMBO, fit(IDC_VIEW_COMBO, 205));
+    SetControlWidth(IDC_BROWSER_COMBO, fit(IDC_BROWSER_COMBO, 232));
+    FitListWidth(columnTotal);
+}
+
+void CTallyrigDlg::FitListWidth(int columnTotal) {
+    const auto right = [this](int id) { return Placement(id).x() + Placement(id).width(); };
     const int oldListRight = right(IDC_DEVICE_LIST);
     SetControlWidth(IDC_DEVICE_LIST, columnTotal);
     const int listRight = right(IDC_DEVICE_LIST);
@@ -258,13 +284,17 @@ void CTallyrigDlg::FitLayout(int columnTotal) {
         SetPlacement(id, rect);
     }
 
-    SetControlWidth(IDC_VIEW_COMBO, fit(IDC_VIEW_COMBO, 205));
-    SetControlWidth(IDC_BROWSER_COMBO, fit(IDC_BROWSER_COMBO, 232));
-
-    const int w = fit(IDC_HEADING, 202);
+    const int w = CalcControlTextWidth(Control(IDC_HEADING), DialogText(202));
     QRect heading = Placement(IDC_HEADING);
     SetPlacement(IDC_HEADING, QRect((width() - w) / 2, heading.y(), w, heading.height()));
     FitExtraControls();
+}
+
+// Searching every adapter adds the adapter column, and the list and the window widen by it;
+// back on one adapter the specified layout returns.
+void CTallyrigDlg::OnSourcesChanged() {
+    list_.ShowAdapterColumn(search_.AllAdapters());
+    FitListWidth(list_.ColumnTotal());
 }
 
 // The controls beyond the template go where the template leaves room, so that the specified
@@ -333,38 +363,57 @@ int CTallyrigDlg::BrowserCode() const { return browser_->BrowserCode(); }
 
 // ---- Messages ---------------------------------------------------------------------------
 
-void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int) {
-    list_.WriteDeviceRow(record.primary.mac);
-    repeat_->OnAnswer(record.primary.mac);
+void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int, int source) {
+    list_.WriteDeviceRow(record.primary.mac, source);
+    repeat_->OnAnswer(record.primary.mac, source);
 }
 
-void CTallyrigDlg::OnTransaction(const TransactionEvent& event) {
-    if (batch_ != nullptr) batch_->OnTransaction(event);
+void CTallyrigDlg::OnTransaction(const TransactionEvent& event, int source) {
+    if (batch_ != nullptr && source == batchSource_) batch_->OnTransaction(event);
 }
 
 void CTallyrigDlg::OnAssignAddresses() {
     if (settingsChange_->Busy() || batch_ != nullptr) return;
+    const std::vector<int> rows = list_.SelectedRows();
     std::vector<_CommandDataTable> selected = list_.SelectedRecords();
     if (selected.empty()) {
         ShowMessageBox(this, 221, MB_OK_ | MB_ICONEXCLAMATION_);
         return;
     }
+    // One range of addresses is for one segment: a batch changes devices of one adapter.
+    const int source = list_.SourceOf(rows.front());
+    for (int row : rows) {
+        if (list_.SourceOf(row) != source) {
+            ShowMessageBox(this, 1182, MB_OK_ | MB_ICONEXCLAMATION_);
+            return;
+        }
+    }
+    CProtocol& engine = SessionOf(source).Engine();
     std::vector<_CommandDataTable> listed;
-    Engine().ForEachDevice([&listed](const DeviceEntry& e) { listed.push_back(e.record); });
-    CBatchAssignDlg dialog(Engine(), std::move(selected), std::move(listed), this);
+    engine.ForEachDevice([&listed](const DeviceEntry& e) { listed.push_back(e.record); });
+    CBatchAssignDlg dialog(engine, std::move(selected), std::move(listed), this);
     batch_ = &dialog;
+    batchSource_ = source;
     dialog.exec();
     batch_ = nullptr;
 }
 
-void CTallyrigDlg::done(int result) {
-    // The engine, and every change it is still making, ends with the window.
+QStringList CTallyrigDlg::ChangingDevices(int fromSource) const {
     QStringList changing;
-    Engine().ForEachDevice([this, &changing](const DeviceEntry& e) {
-        const auto state = Engine().TransactionStateOf(e.record.primary.mac);
-        if (state && !IsFinal(*state))
-            changing << QString::fromStdString(MacText(e.record.primary.mac));
-    });
+    for (int source = fromSource; source < adapters_.Count(); ++source) {
+        const CProtocol& engine = adapters_.At(source).Engine();
+        engine.ForEachDevice([&engine, &changing](const DeviceEntry& e) {
+            const auto state = engine.TransactionStateOf(e.record.primary.mac);
+            if (state && !IsFinal(*state))
+                changing << QString::fromStdString(MacText(e.record.primary.mac));
+        });
+    }
+    return changing;
+}
+
+void CTallyrigDlg::done(int result) {
+    // The engines, and every change they are still making, end with the window.
+    const QStringList changing = ChangingDevices(0);
     if (!changing.isEmpty()) {
         const QString text = FormatString(DialogText(1156), changing.join(QStringLiteral(", ")));
         if (ShowMessageBox({this, 1156, MB_OKCANCEL_ | MB_ICONEXCLAMATION_, text.toStdString()}) !=

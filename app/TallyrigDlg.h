@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AdapterSessions.h"
 #include "app/DeviceList.h"
 #include "app/SearchControl.h"
 #include "browser/core/BrowserSeams.h"
@@ -76,8 +78,19 @@ class CTallyrigDlg : public CTemplateDialog {
     bool OnInitDialog();
     bool Initialised() const { return initialised_; }
 
+    // Services for the further adapters' sessions (a socket each), started when every adapter
+    // is searched; without them "All adapters" is not offered. Before the set-up.
+    void SetAdapterServices(CAdapterSessions::StartServices start) {
+        adapters_.SetStartServices(std::move(start));
+    }
+
     // ---- Used by the settings change, the browser steps and tests ----
+    // The window's own session, on the adapter chosen in the combo (source 0).
     DeviceSession& Session() { return session_; }
+    // Every session searching, and the one of a row's source.
+    CAdapterSessions& Sessions() { return adapters_; }
+    DeviceSession& SessionOf(int source) { return adapters_.At(source); }
+    CSearchControl& Searching() { return search_; }
     CProtocol& Engine() { return session_.Engine(); }
     const CProtocol& Engine() const { return session_.Engine(); }
     IScheduler& Scheduler() { return scheduler_; }
@@ -125,10 +138,11 @@ class CTallyrigDlg : public CTemplateDialog {
     int BrowserCode() const;
     int InterfaceCount() const { return search_.InterfaceCount(); }
 
-    // A device the session stored: its row is written.
-    void OnDeviceFound(const _CommandDataTable& record, int number);
-    // A batch transaction changed state: the open batch dialog shows it.
-    void OnTransaction(const TransactionEvent& event);
+    // A device the session of that source stored: its row is written.
+    void OnDeviceFound(const _CommandDataTable& record, int number, int source = 0);
+    // A batch transaction of that source changed state: the open batch dialog shows it when
+    // it is its own.
+    void OnTransaction(const TransactionEvent& event, int source = 0);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -143,7 +157,13 @@ class CTallyrigDlg : public CTemplateDialog {
     void CreateControls();
     void SetUpWindowMenu();
     void FitLayout(int columnTotal);
+    // The list as wide as its columns; the window and the controls at its right edge follow.
+    void FitListWidth(int columnTotal);
     void FitExtraControls();
+    void OnSourcesChanged();
+    // MAC texts of devices whose batch transactions in sessions from that source on are not
+    // final yet.
+    QStringList ChangingDevices(int fromSource) const;
     void SetTextsAndCombos();
     void OnReturnKey();
     void OnListDoubleClick();
@@ -151,6 +171,7 @@ class CTallyrigDlg : public CTemplateDialog {
     IScheduler& scheduler_;
     CSettingsStore& store_;
     DeviceSession session_;
+    CAdapterSessions adapters_;
     CDeviceList list_;
     CSearchControl search_;
     std::unique_ptr<SettingsChange> settingsChange_;
@@ -158,6 +179,7 @@ class CTallyrigDlg : public CTemplateDialog {
     std::unique_ptr<CListTools> tools_;
     std::unique_ptr<CSearchRepeat> repeat_;
     CBatchAssignDlg* batch_ = nullptr;
+    int batchSource_ = 0;
     // Shared with every posted callback so that none runs after destruction.
     std::shared_ptr<bool> alive_;
     TimerId dialogTimer_ = 0;

@@ -14,11 +14,6 @@ namespace valdrune::cli {
 
 // ---- interfaces -----------------------------------------------------------------------------
 
-namespace {
-// Discovery broadcasts never leave the host on loopback, so it is no choice for a search.
-bool IsLoopback(const _NetInfo& n) { return n.ipAddress >> 24 == 127; }
-}  // namespace
-
 int RunInterfaces(Session& s, const std::string& adapter, Format format) {
     CProtocol& e = s.Engine();
     e.EnumerateInterfaces(MacAddress{});
@@ -308,7 +303,7 @@ class SearchAll : public std::enable_shared_from_this<SearchAll> {
         std::vector<DeviceView> all;
         for (std::size_t i = 0; i < sessions_.size(); ++i) {
             for (auto& v : sessions_[i]->Devices()) {
-                if (o_.adapterColumn) v.adapter = AdapterName(*sessions_[i]);
+                if (o_.adapterColumn) v.adapter = AdapterName(sessions_[i]->Engine());
                 all.push_back(std::move(v));
             }
         }
@@ -316,7 +311,7 @@ class SearchAll : public std::enable_shared_from_this<SearchAll> {
         first.Out().flush();
         for (Session* s : sessions_) {
             if (s->BeyondTable().empty()) continue;
-            if (o_.adapterColumn) first.Err() << AdapterName(*s) << ": ";
+            if (o_.adapterColumn) first.Err() << AdapterName(s->Engine()) << ": ";
             first.Err() << BeyondTableText(s->BeyondTable().size()) << '\n';
         }
         int code = EXIT_OK;
@@ -328,15 +323,6 @@ class SearchAll : public std::enable_shared_from_this<SearchAll> {
         }
         auto done = std::move(done_);
         done(code);
-    }
-
-    static std::string AdapterName(Session& s) {
-        const CProtocol& e = s.Engine();
-        const int p = e.SelectedInterface();
-        if (p < 0) return "-";
-        const std::string& d = e.Interfaces()[static_cast<std::size_t>(p)].description;
-        const std::size_t cut = d.find(" (");
-        return cut == std::string::npos ? d : d.substr(0, cut);
     }
 
     std::vector<Session*> sessions_;

@@ -32,6 +32,15 @@ int MatchInterface(const std::vector<_NetInfo>& table, const std::string& adapte
     return -1;
 }
 
+bool IsLoopback(const _NetInfo& adapter) { return adapter.ipAddress >> 24 == 127; }
+
+std::string AdapterName(const CProtocol& engine) {
+    const int p = engine.SelectedInterface();
+    if (p < 0 || p >= engine.InterfaceCount()) return "-";
+    const std::string& d = engine.Interfaces()[static_cast<std::size_t>(p)].description;
+    return d.substr(0, d.find(" ("));
+}
+
 std::optional<MacAddress> AnswerBeyondTable(const CProtocol& engine,
                                             std::span<const std::uint8_t> datagram) {
     if (engine.Devices().Size() < MAX_DEVICES) return std::nullopt;

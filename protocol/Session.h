@@ -22,6 +22,11 @@ namespace valdrune {
 // Position of the adapter named by its name (the description up to " ("), MAC or IPv4, or
 // -1. An empty name gives position 0 when there is one.
 int MatchInterface(const std::vector<_NetInfo>& table, const std::string& adapter);
+// Discovery broadcasts never leave the host on loopback, so it is no choice for a search.
+bool IsLoopback(const _NetInfo& adapter);
+// The name searches on several adapters label devices with: the adapter's description up to
+// " (", "-" when the engine has none selected.
+std::string AdapterName(const CProtocol& engine);
 
 // The answering device's MAC when datagram is a valid device answer with an address that the
 // engine's full table will not store; nullopt otherwise. Call before the engine handles it.

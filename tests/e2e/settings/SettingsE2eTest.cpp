@@ -30,6 +30,11 @@ std::vector<std::string> WindowEnv(const NetNs& net, int timeScale) {
     return net.WindowEnvironment({"VALDRUNE_TIME_SCALE=" + std::to_string(timeScale)});
 }
 
+bool SettingsReached(const std::string& simLog) {
+    return simLog.find("rx command 15 ") != std::string::npos ||
+           simLog.find("rx command 2 ") != std::string::npos;
+}
+
 int LongestBlock(const std::string& out) {
     std::smatch m;
     static const std::regex line("longest-block-ms (\\d+)");
@@ -57,9 +62,7 @@ TEST_P(SettingsE2e, ChangeFromTheWindowEndsWithItsResultBox) {
     EXPECT_NE(run.out.find("box " + std::to_string(p.outcome) + " "), std::string::npos)
         << run.out << "\nsimulator:\n" << sim.Err();
     const std::string simLog = sim.Err();
-    const bool sent = simLog.find("rx command 15 ") != std::string::npos ||
-                      simLog.find("rx command 2 ") != std::string::npos;
-    EXPECT_EQ(sent, p.sent) << simLog;
+    EXPECT_EQ(SettingsReached(simLog), p.sent) << simLog;
     if (p.outcome == 441) {
         EXPECT_NE(simLog.find("-> " + address), std::string::npos) << simLog;
     }
@@ -83,6 +86,32 @@ INSTANTIATE_TEST_SUITE_P(
         Change{"NeverAccepts", "behaviours", "02-00-00-30-00-03", 45, false, 20, 439, true},
         Change{"NeverComesBack", "behaviours", "02-00-00-30-00-04", 46, false, 20, 440, true}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// Every adapter searched: the same simulated devices on two segments are listed once per
+// adapter, and a change of one of them goes out through the adapter of its row only.
+TEST(SettingsE2eAllAdapters, AChangeGoesOutThroughTheAdapterOfItsRow) {
+    NetNs net("setall", 2);
+    VALDRUNE_REQUIRE_NETNS(net);
+    Process& sim0 = net.StartSim({"--scenario", "kinds", "-v"}, 0, 20);
+    Process& sim1 = net.StartSim({"--scenario", "kinds", "-v"}, 1, 20);
+    ASSERT_TRUE(sim0.Running());
+    ASSERT_TRUE(sim1.Running());
+    const std::string mac = "02-00-00-30-00-01";
+    const std::string address = net.Subnet(1) + ".41";
+    std::vector<std::string> argv =
+        ProgramCommand("VALDRUNE_SETTINGS_WINDOW_CMD", VALDRUNE_SETTINGS_WINDOW);
+    argv.insert(argv.end(), {"--mac", mac, "--address", address, "--store",
+                             net.Scratch() + "/store.ini", "--adapter", net.PcIf(1)});
+    const RunResult run = net.RunInPc(argv, 90000, WindowEnv(net, 20));
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err << "\nsimulator 1:\n" << sim1.Err();
+    for (const std::string& adapter : {net.PcIf(0), net.PcIf(1)})
+        EXPECT_NE(run.out.find("row " + mac + " " + adapter + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("box 441 "), std::string::npos) << run.out << sim1.Err();
+    EXPECT_TRUE(SettingsReached(sim1.Err())) << sim1.Err();
+    EXPECT_NE(sim1.Err().find("-> " + address), std::string::npos) << sim1.Err();
+    EXPECT_FALSE(SettingsReached(sim0.Err())) << "nothing went out the other adapter\n"
+                                              << sim0.Err();
+}
 
 // Five devices through "Assign addresses...": one never accepts, one is restart-locked. The
 // locked one is left out before anything is sent, the refusing one fails, the others move; a

@@ -5,10 +5,13 @@
 //   progress <text id>            each text the progress dialog showed
 //   longest-block-ms <n>          the longest gap between ticks of a 5 ms watchdog timer,
 //                                 from the click on Network Settings to the result box
+//   row <mac> <adapter>           with --adapter: every row when the device is selected,
+//                                 once it is listed on two adapters
 // Exit code 0 once a result box was shown, 3 when the dialog refused Save, 4 on time-out.
 //
 // Usage: settings_e2e_window --mac MAC --address A.B.C.D [--field ID] [--no-wait]
-//                            [--timeout-ms N] [--store FILE]
+//                            [--timeout-ms N] [--store FILE] [--adapter NAME]
+// --adapter: every adapter is searched and the device's row on that adapter is changed.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,6 +41,7 @@ struct Options {
     bool noWait = false;
     int timeoutMs = 60000;
     QString store = QStringLiteral("/tmp/settings-e2e-window.ini");
+    QString adapter;
 };
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -51,9 +55,19 @@ bool Parse(int argc, char** argv, Options& o) {
         else if (a == "--no-wait") o.noWait = true;
         else if (a == "--timeout-ms" && hasValue) o.timeoutMs = std::atoi(argv[++i]);
         else if (a == "--store" && hasValue) o.store = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--adapter" && hasValue) o.adapter = QString::fromLocal8Bit(argv[++i]);
         else return false;
     }
     return !o.mac.isEmpty() && o.address != 0;
+}
+
+// The device's row, on that adapter when one is named.
+int FindRow(const CDeviceList& list, const QString& mac, const QString& adapter) {
+    for (int row = 0; row < list.RowCount(); ++row)
+        if (list.RowText(row, COL_MAC) == mac &&
+            (adapter.isEmpty() || list.RowText(row, COL_ADAPTER) == adapter))
+            return row;
+    return -1;
 }
 
 bool IsOutcome(int id) {
@@ -68,14 +82,20 @@ int main(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: settings_e2e_window --mac MAC --address A.B.C.D "
-                             "[--field ID] [--no-wait] [--timeout-ms N] [--store FILE]\n");
+                             "[--field ID] [--no-wait] [--timeout-ms N] [--store FILE] "
+                             "[--adapter NAME]\n");
         return 2;
     }
     int exitCode = 4;
     {
+        if (!o.adapter.isEmpty()) CSettingsStore(o.store).WriteAllAdapters(true);
         const auto window = test::StartWindow(o.store);
         if (!window) return 2;
         CTallyrigDlg& dlg = *window->dlg;
+        if (!o.adapter.isEmpty() && !dlg.Searching().AllAdapters()) {
+            std::fprintf(stderr, "the window does not search every adapter\n");
+            return 2;
+        }
 
         bool finished = false;
         const auto finish = [&](int code) {
@@ -143,7 +163,18 @@ int main(int argc, char** argv) {
                 return;
             }
             if (clicked) return;
-            if (test::SelectMacRow(dlg.List(), o.mac)) {
+            if (const int row = FindRow(dlg.List(), o.mac, o.adapter); row >= 0) {
+                // The device is listed on a second adapter too before the change goes out.
+                if (!o.adapter.isEmpty()) {
+                    int seen = 0;
+                    for (int r = 0; r < dlg.List().RowCount(); ++r)
+                        seen += dlg.List().RowText(r, COL_MAC) == o.mac;
+                    if (seen < 2) return;
+                    for (int r = 0; r < dlg.List().RowCount(); ++r)
+                        std::printf("row %s %s\n", qPrintable(dlg.List().RowText(r, COL_MAC)),
+                                    qPrintable(dlg.List().RowText(r, COL_ADAPTER)));
+                }
+                test::SelectRow(dlg.List(), row);
                 clicked = true;
                 measuring = true;
                 sinceTick.restart();

@@ -22,6 +22,12 @@ struct WindowUnderTest {
     std::unique_ptr<CTallyrigDlg> dlg;
 };
 
+// The platform's services for each further adapter while every adapter is searched.
+struct FurtherAdapterServices final : IEngineServices {
+    std::unique_ptr<PlatformServices> services;
+    ProtocolEnvironment Environment() override { return services->Environment(); }
+};
+
 inline std::unique_ptr<WindowUnderTest> StartWindow(const QString& storeFile) {
     auto w = std::make_unique<WindowUnderTest>();
     w->services = CreatePlatformServices(TimeScaleFromEnvironment(), VALDRUNE_NETPROBE_BINARY);
@@ -32,6 +38,13 @@ inline std::unique_ptr<WindowUnderTest> StartWindow(const QString& storeFile) {
     w->store = std::make_unique<CSettingsStore>(storeFile);
     w->dlg = std::make_unique<CTallyrigDlg>(w->services->Environment(), *w->store,
                                             w->browsers.Platform());
+    w->dlg->SetAdapterServices([]() -> std::unique_ptr<IEngineServices> {
+        auto further = std::make_unique<FurtherAdapterServices>();
+        further->services =
+            CreatePlatformServices(TimeScaleFromEnvironment(), VALDRUNE_NETPROBE_BINARY);
+        if (!further->services) return nullptr;
+        return further;
+    });
     if (!w->dlg->OnInitDialog()) {
         std::fprintf(stderr, "the window did not start\n");
         return nullptr;

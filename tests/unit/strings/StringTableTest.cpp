@@ -27,6 +27,7 @@ std::vector<int> ExpectedIds() {
     for (int id = 1101; id <= 1113; ++id)
         if (id != 1105 && id != 1106) ids.push_back(id);
     for (int id = 1120; id <= 1156; ++id) ids.push_back(id);
+    for (int id = 1180; id <= 1184; ++id) ids.push_back(id);
     return ids;
 }
 

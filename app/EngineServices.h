@@ -1,0 +1,15 @@
+// The host services one engine runs on (its own socket among them), kept alive as long as the
+// holder lives.
+#pragma once
+
+#include "protocol/Protocol.h"
+
+namespace valdrune {
+
+class IEngineServices {
+  public:
+    virtual ~IEngineServices() = default;
+    virtual ProtocolEnvironment Environment() = 0;
+};
+
+}  // namespace valdrune
