@@ -369,7 +369,8 @@ void CDeviceList::WriteDeviceRow(const MacAddress& mac, int source) {
         p = model_.AppendRow(source);
         const int number = SourceCount() > 1 ? p : engine.DeviceNumber(mac);
         model_.SetText(p, COL_NUMBER, QString::asprintf("%3d", number + 1));
-        if (SourceCount() > 1) model_.SetText(p, COL_ADAPTER, QText(AdapterName(engine)));
+        // Kept while the column is hidden, so that it is there whenever it is shown.
+        model_.SetText(p, COL_ADAPTER, QText(AdapterName(engine)));
     }
 
     model_.SetText(p, COL_MAC, macText);

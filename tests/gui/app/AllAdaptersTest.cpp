@@ -23,29 +23,7 @@ namespace {
 
 struct AllRig : WindowRig {
     using WindowRig::WindowRig;
-    // A further adapter's services: the rig's host and clock, a socket of its own.
-    struct Services final : IEngineServices {
-        AllRig& rig;
-        std::shared_ptr<MemoryTransport> transport;
-        explicit Services(AllRig& r)
-            : rig(r), transport(std::make_shared<MemoryTransport>(&r.clock)) {}
-        ProtocolEnvironment Environment() override {
-            return {rig.clock, *transport, rig.host, rig.prober, rig.neighbours};
-        }
-    };
-    std::vector<std::shared_ptr<MemoryTransport>> extra;
-
-    CTallyrigDlg& OpenAll() {
-        Create(noBrowsers);
-        dlg->SetAdapterServices([this] {
-            auto services = std::make_unique<Services>(*this);
-            extra.push_back(services->transport);
-            return services;
-        });
-        dlg->OnInitDialog();
-        dlg->show();
-        return *dlg;
-    }
+    CTallyrigDlg& OpenAll() { return OpenWithAdapterServices(); }
     QComboBox& Combo() { return *dlg->ControlAs<QComboBox>(IDC_INTERFACE_COMBO); }
     void Choose(int item) {
         Combo().setCurrentIndex(item);
@@ -67,11 +45,6 @@ struct AllRig : WindowRig {
     }
     void OnEth1(std::uint8_t last, const char* ipv4) {
         Answer(*extra.at(0), last, ipv4, kEth1Mac, "10.1.0.10");
-    }
-    // The device enters that source's table and is reported as a decoded answer would be.
-    void FoundOn(int source, const _CommandDataTable& record) {
-        const int number = dlg->SessionOf(source).Engine().StoreDevice(record);
-        dlg->OnDeviceFound(record, number, source);
     }
     QStringList Column(int column) const {
         QStringList texts;

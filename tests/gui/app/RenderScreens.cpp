@@ -1,6 +1,7 @@
 // Renders the main window (with a few devices), the About box and the missing-privilege notice
 // in each language to PNG files, so that a person can check the fitted layouts. Usage: app_render <output folder>.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QPixmap>
 #include <QTimer>
@@ -63,6 +64,26 @@ void SaveBatch(test::WindowRig& rig, test::ScreenShots& shots, const QString& na
     dlg.ControlAs<QAbstractButton>(IDC_ASSIGN)->click();
 }
 
+// Every adapter searched: the adapter column, the same device on both adapters, a conflict
+// on one segment only.
+void SaveAllAdapters(Language language, test::ScreenShots& shots, const QString& name) {
+    SetCurrentLanguage(language);
+    test::WindowRig rig;
+    CTallyrigDlg& dlg = rig.OpenWithAdapterServices();
+    auto* combo = dlg.ControlAs<QComboBox>(IDC_INTERFACE_COMBO);
+    combo->setCurrentIndex(combo->count() - 1);
+    emit combo->activated(combo->count() - 1);
+    rig.FoundOn(0, test::Device(0x11, "192.168.0.11", 80, "Gate"));
+    rig.FoundOn(0, test::Device(0x13, "192.168.0.13", 443, "Lobby"));
+    rig.FoundOn(1, test::Device(0x13, "10.1.0.13", 443, "Lobby"));
+    rig.FoundOn(1, test::Device(0x21, "10.1.0.21", 80, "Dock"));
+    rig.FoundOn(1, test::Device(0x22, "10.1.0.21", 8080, "Yard encoder"));
+    rig.Settle();
+    test::SelectRow(dlg.List(), 2);
+    QApplication::processEvents();
+    shots.Save(dlg, name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,5 +122,7 @@ int main(int argc, char** argv) {
         nothing.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
         GivePrivilegeNotice(&dlg, nothing);
     }
-    return shots.Finish(4 * static_cast<int>(std::size(samples)));
+    for (const Sample& s : samples)
+        SaveAllAdapters(s.language, shots, QStringLiteral("alladapters-") + QLatin1String(s.suffix));
+    return shots.Finish(5 * static_cast<int>(std::size(samples)));
 }

@@ -29,6 +29,18 @@ inline const MacAddress kEth0Mac = {2, 0, 0, 0, 0, 1};
 inline const MacAddress kEth1Mac = {2, 0, 0, 0, 0, 2};
 
 struct WindowRig {
+    // A further adapter's services while every adapter is searched: the rig's host and clock,
+    // an in-memory socket of its own.
+    struct AdapterServices final : IEngineServices {
+        WindowRig& rig;
+        std::shared_ptr<MemoryTransport> transport;
+        explicit AdapterServices(WindowRig& r)
+            : rig(r), transport(std::make_shared<MemoryTransport>(&r.clock)) {}
+        ProtocolEnvironment Environment() override {
+            return {rig.clock, *transport, rig.host, rig.prober, rig.neighbours};
+        }
+    };
+
     VirtualScheduler clock;
     MemoryTransport transport{&clock};
     FakeHostNetwork host;
@@ -39,6 +51,8 @@ struct WindowRig {
     std::unique_ptr<CSettingsStore> store;
     std::unique_ptr<CTallyrigDlg> dlg;
     std::vector<MessageBoxRequest> boxes;
+    // The sockets of the further adapters, in the order they were opened.
+    std::vector<std::shared_ptr<MemoryTransport>> extra;
 
     explicit WindowRig(bool adapters = true) {
         if (adapters) {
@@ -72,13 +86,28 @@ struct WindowRig {
         return *dlg;
     }
     CTallyrigDlg& Open() { return Open(noBrowsers); }
+    // The window able to search every adapter, set up and shown.
+    CTallyrigDlg& OpenWithAdapterServices() {
+        Create(noBrowsers);
+        dlg->SetAdapterServices([this] {
+            auto services = std::make_unique<AdapterServices>(*this);
+            extra.push_back(services->transport);
+            return services;
+        });
+        dlg->OnInitDialog();
+        dlg->show();
+        return *dlg;
+    }
+    // The device enters that source's table and is reported as a decoded answer would be.
+    void FoundOn(int source, const _CommandDataTable& record) {
+        CProtocol& engine = dlg->SessionOf(source).Engine();
+        const int number = engine.StoreDevice(record);
+        dlg->OnDeviceFound(*engine.FindDevice(record.primary.mac), number, source);
+    }
 
     // The device enters the engine's table and is reported to the window as the engine does
     // for a decoded answer.
-    void Found(const _CommandDataTable& record) {
-        const int number = dlg->Engine().StoreDevice(record);
-        dlg->OnDeviceFound(*dlg->Engine().FindDevice(record.primary.mac), number);
-    }
+    void Found(const _CommandDataTable& record) { FoundOn(0, record); }
     // Devices 1, 2, ... at these addresses, found in this order; then the posted refreshes.
     void FoundAt(std::initializer_list<const char*> addresses);
     // Runs whatever the window posted to itself.
