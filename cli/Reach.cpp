@@ -54,19 +54,32 @@ struct Borrow {
                 entries.push_back(entry);
                 return FormatReachEntries(entries);
             })) {
-            s.Err() << "There is no private place to record the change (XDG_RUNTIME_DIR or "
-                       "/run/valdrune), so nothing was changed.\n";
+            s.Err() << "There is no private place to record the change (" << routes.StatePlace()
+                    << "), so nothing was changed.\n";
             Finish(EXIT_FAILED);
             return;
         }
         std::string error;
-        if (!routes.Add(entry, error)) {
-            Forget(routes, entry);
-            s.Err() << error << '\n';
-            Finish(EXIT_FAILED);
-            return;
+        switch (routes.Add(entry, error)) {
+            case ReachAdd::Added:
+                done(ReachOutcome{EXIT_OK, entry, url});
+                return;
+            case ReachAdd::InUse:
+                Forget(routes, entry);
+                s.Err() << Ipv4Text(entry.source) << " is in use (" << error
+                        << "); trying the next address.\n";
+                Next(i + 1);
+                return;
+            case ReachAdd::Failed:
+                Forget(routes, entry);
+                s.Err() << error << "; nothing was changed.\n";
+                Finish(EXIT_FAILED);
+                return;
+            case ReachAdd::Partial:  // the record stays, so that the next run undoes it
+                s.Err() << error << " (it is removed at the next start of valdrune-cli reach).\n";
+                Finish(EXIT_FAILED);
+                return;
         }
-        done(ReachOutcome{EXIT_OK, entry, url});
     }
 };
 
@@ -100,9 +113,15 @@ void RemoveLeftovers(IReachRoutes& routes, std::ostream& err) {
 
 void RunReach(Session& s, IReachRoutes& routes, const ReachOptions& o,
               std::function<void(ReachOutcome)> done) {
+    if (const std::string why = routes.Unsupported(); !why.empty()) {
+        s.Err() << "valdrune-cli reach cannot change addresses and routes on this system: " << why
+                << '\n';
+        done(ReachOutcome{EXIT_FAILED, std::nullopt, {}});
+        return;
+    }
     if (!routes.Permitted()) {
         s.Err() << "valdrune-cli reach adds an address and a route to the adapter, which needs "
-                   "root: run it with sudo. The tool holds no capabilities of its own.\n";
+                << routes.RightsAdvice() << '\n';
         done(ReachOutcome{EXIT_NOT_PERMITTED, std::nullopt, {}});
         return;
     }

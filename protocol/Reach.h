@@ -42,14 +42,26 @@ std::string FormatReachEntries(const std::vector<ReachEntry>& entries);
 // Malformed lines are skipped.
 std::vector<ReachEntry> ParseReachEntries(std::string_view text);
 
+// What Add did: the change is in place; the system found the address taken while adding it;
+// it failed; or it failed and could not undo all of what it had done (Partial, the only
+// failure that leaves something behind: its record has to stay for a later run).
+enum class ReachAdd { Added, InUse, Failed, Partial };
+
 class IReachRoutes {
   public:
     virtual ~IReachRoutes() = default;
+    // Empty when this system can make the changes at all; else why it cannot.
+    virtual std::string Unsupported() = 0;
     virtual bool Permitted() = 0;  // may change addresses and routes
+    // The right Permitted() asks for and how to get it, in this system's words, ending the
+    // sentence "... which needs ".
+    virtual std::string RightsAdvice() = 0;
+    // Where UpdateState keeps the record, for the message when it has no safe place.
+    virtual std::string StatePlace() = 0;
     virtual std::uint64_t Namespace() = 0;
     virtual std::vector<Ipv4Network> Networks() = 0;  // every adapter's IPv4 networks
-    // Both false with a reason on failure.
-    virtual bool Add(const ReachEntry& entry, std::string& error) = 0;
+    // Both with a reason on failure.
+    virtual ReachAdd Add(const ReachEntry& entry, std::string& error) = 0;
     virtual bool Remove(const ReachEntry& entry, std::string& error) = 0;
     // Replaces the state file's text ("" when there is none) by change(text), locked against
     // other runs. False when there is no safe place for it.

@@ -142,6 +142,12 @@ bool LinuxReachRoutes::Permitted() {
     return false;
 }
 
+std::string LinuxReachRoutes::RightsAdvice() {
+    return "root: run it with sudo. The tool holds no capabilities of its own.";
+}
+
+std::string LinuxReachRoutes::StatePlace() { return "XDG_RUNTIME_DIR or /run/valdrune"; }
+
 std::uint64_t LinuxReachRoutes::Namespace() {
     struct stat st {};
     return stat("/proc/self/ns/net", &st) == 0 ? static_cast<std::uint64_t>(st.st_ino) : 0;
@@ -164,20 +170,23 @@ std::vector<Ipv4Network> LinuxReachRoutes::Networks() {
     return out;
 }
 
-bool LinuxReachRoutes::Add(const ReachEntry& e, std::string& error) {
+ReachAdd LinuxReachRoutes::Add(const ReachEntry& e, std::string& error) {
     Request a = AddressRequest(e, true);
     if (int rc = Exchange(a)) {
         error = Describe("cannot add the address", rc);
-        return false;
+        return ReachAdd::Failed;
     }
     Request r = RouteRequest(e, true);
     if (int rc = Exchange(r)) {
         error = Describe("cannot add the route", rc);
         Request undo = AddressRequest(e, false);
-        Exchange(undo);
-        return false;
+        if (int undoRc = Exchange(undo); undoRc != 0 && undoRc != EADDRNOTAVAIL) {
+            error += ", and " + Describe("cannot remove the address again", undoRc);
+            return ReachAdd::Partial;
+        }
+        return ReachAdd::Failed;
     }
-    return true;
+    return ReachAdd::Added;
 }
 
 bool LinuxReachRoutes::Remove(const ReachEntry& e, std::string& error) {

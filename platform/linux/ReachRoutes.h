@@ -8,10 +8,13 @@ namespace valdrune {
 
 class LinuxReachRoutes final : public IReachRoutes {
   public:
+    std::string Unsupported() override { return {}; }
     bool Permitted() override;
+    std::string RightsAdvice() override;
+    std::string StatePlace() override;
     std::uint64_t Namespace() override;
     std::vector<Ipv4Network> Networks() override;
-    bool Add(const ReachEntry& entry, std::string& error) override;
+    ReachAdd Add(const ReachEntry& entry, std::string& error) override;
     bool Remove(const ReachEntry& entry, std::string& error) override;
     bool UpdateState(const std::function<std::string(const std::string&)>& change) override;
     bool Alive(int pid) override;
