@@ -10,6 +10,7 @@
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
+#include "platform/windows/ReachRoutes.h"
 #include "platform/windows/Winsock.h"
 #include "protocol/Protocol.h"
 #include "protocol/Reach.h"
@@ -42,7 +43,9 @@ struct PlatformServices {
 // No helper program on Windows; the argument exists for the Linux build's sake.
 inline std::string DefaultNetProbePath() { return {}; }
 
-// valdrune-cli reach does not change addresses and routes on Windows yet.
-inline std::unique_ptr<IReachRoutes> CreateReachRoutes() { return nullptr; }
+// The address and route changes of valdrune-cli reach.
+inline std::unique_ptr<IReachRoutes> CreateReachRoutes() {
+    return std::make_unique<WindowsReachRoutes>();
+}
 
 }  // namespace valdrune
