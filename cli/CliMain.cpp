@@ -336,7 +336,8 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
 
     ReachOptions reachOptions;
     auto* reach = app.add_subcommand(
-        "reach", "Make a device outside every adapter's subnet reachable until stopped (root)");
+        "reach", "Make a device outside every adapter's subnet reachable until stopped (root or "
+                 "administrator rights)");
     reach->add_option("MAC", reachOptions.macText, "The device's MAC address")->required();
     reach->add_option("--interface,-i", reachOptions.interface, "Adapter: name, MAC or IPv4");
 

@@ -1,6 +1,7 @@
 // valdrune-cli reach: makes a device outside every adapter's subnet reachable for as long as
-// the command runs (see protocol/Reach.h). Changing addresses and routes needs root; the tool
-// holds no capabilities of its own, so without them it says so and changes nothing.
+// the command runs (see protocol/Reach.h). Changing addresses and routes needs root (an
+// elevated administrator on Windows); the tool holds no capabilities of its own, so without
+// the right it says so and changes nothing.
 #pragma once
 
 #include <functional>

@@ -42,7 +42,8 @@ const char* ExitCodeHelp() {
            "     --expect, or no echo answer\n"
            "  8  ICMP echo is not permitted for this process, so addresses cannot be probed\n"
            "  9  doctor: a check found a problem\n"
-           "  10 reach: not permitted to change addresses and routes (needs root)\n";
+           "  10 reach: not permitted to change addresses and routes (needs root or\n"
+           "     administrator rights)\n";
 }
 
 }  // namespace valdrune::cli

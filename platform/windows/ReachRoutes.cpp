@@ -124,10 +124,11 @@ bool WritableOnlyByAdministrators(const std::wstring& folder) {
               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     PSECURITY_DESCRIPTOR sd = nullptr;
-    ok = ok &&
-         ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS &&
-         AdministratorsOnly(sd);
+    ok =
+        ok &&
+        ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS &&
+        AdministratorsOnly(sd);
     if (sd != nullptr) ::LocalFree(sd);
     ::CloseHandle(h);
     return ok;
@@ -164,8 +165,8 @@ std::string DescribeWin32Error(unsigned long code) {
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string out = n > 0 ? WideToUtf8(std::wstring_view(text, n)) : std::string();
     if (text != nullptr) ::LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' ||
-                            out.back() == '.'))
+    while (!out.empty() &&
+           (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
         out.pop_back();
     if (out.empty()) out = "unknown error";
     return out + " (error " + std::to_string(code) + ")";
@@ -365,8 +366,7 @@ bool WindowsReachRoutes::Remove(const ReachEntry& e, std::string& error) {
     return Gone(routeRc) && Gone(addressRc);
 }
 
-bool WindowsReachRoutes::UpdateState(
-    const std::function<std::string(const std::string&)>& change) {
+bool WindowsReachRoutes::UpdateState(const std::function<std::string(const std::string&)>& change) {
     return !folder_.empty() && AdministratorsOnlyFolder(folder_) &&
            UpdateLockedFile(folder_ + L"\\reach.state", change);
 }
@@ -379,10 +379,10 @@ bool UpdateLockedFile(const std::wstring& path,
     if (f == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     OVERLAPPED whole{};
-    bool ok = ::GetFileInformationByHandle(f, &info) &&
-              (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
-                  0 &&
-              ::LockFileEx(f, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+    bool ok =
+        ::GetFileInformationByHandle(f, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+        ::LockFileEx(f, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
     if (!ok) {
         ::CloseHandle(f);
         return false;

@@ -35,8 +35,7 @@ class IReachSystem {
     virtual unsigned long AddRoute(std::int32_t ifIndex, std::uint32_t device) = 0;
     virtual unsigned long DeleteRoute(std::int32_t ifIndex, std::uint32_t device) = 0;
     // An address-resolution request for `address` on the adapter; answered when a host did.
-    virtual unsigned long Resolve(std::int32_t ifIndex, std::uint32_t address,
-                                  bool& answered) = 0;
+    virtual unsigned long Resolve(std::int32_t ifIndex, std::uint32_t address, bool& answered) = 0;
     virtual void Pause(unsigned milliseconds) = 0;
 };
 

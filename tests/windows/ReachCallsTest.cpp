@@ -2,7 +2,6 @@
 // undoes, over a scripted stand-in; the record's folder, file and process checks with the real
 // calls under Wine.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 #include <sddl.h>
 
@@ -28,7 +27,7 @@ class ScriptedSystem final : public IReachSystem {
     std::vector<std::string> missing;
     std::vector<Ipv4Network> local;
     std::map<std::string, unsigned long> fails;  // call name -> its error
-    std::deque<Dad> dad;                          // one per read; Preferred once empty
+    std::deque<Dad> dad;                         // one per read; Preferred once empty
     int prefixLength = 32;
     bool answers = false;
     std::vector<std::string> calls;
@@ -46,9 +45,7 @@ class ScriptedSystem final : public IReachSystem {
         return Call("delete address");
     }
     unsigned long AddRoute(std::int32_t, std::uint32_t) override { return Call("add route"); }
-    unsigned long DeleteRoute(std::int32_t, std::uint32_t) override {
-        return Call("delete route");
-    }
+    unsigned long DeleteRoute(std::int32_t, std::uint32_t) override { return Call("delete route"); }
     unsigned long Resolve(std::int32_t, std::uint32_t, bool& answered) override {
         answered = answers;
         return Call("resolve");
@@ -104,22 +101,38 @@ TEST_P(ReachWindowsAdd, UndoesWhatItAdded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, ReachWindowsAdd,
-    testing::Values(
-        AddCase{"AddressRefused", {{"add address", ERROR_ACCESS_DENIED}}, Dad::Preferred,
-                ReachAdd::Failed, {"add address"}, "cannot add the address: "},
-        // Held on the adapter already: not this run's to delete.
-        AddCase{"AddressThereAlready", {{"add address", ERROR_OBJECT_ALREADY_EXISTS}},
-                Dad::Preferred, ReachAdd::InUse, {"add address"}, "cannot add the address"},
-        AddCase{"DuplicateFound", {}, Dad::Failed, ReachAdd::InUse,
-                {"add address", "read address", "delete address"}, "another host"},
-        AddCase{"RouteRefused", {{"add route", ERROR_INVALID_PARAMETER}}, Dad::Preferred,
-                ReachAdd::Failed, {"add address", "read address", "add route", "delete address"},
-                "cannot add the route"},
-        AddCase{"RouteRefusedAndAddressStuck",
-                {{"add route", ERROR_INVALID_PARAMETER}, {"delete address", ERROR_ACCESS_DENIED}},
-                Dad::Preferred, ReachAdd::Partial,
-                {"add address", "read address", "add route", "delete address"},
-                "cannot remove the address again"}),
+    testing::Values(AddCase{"AddressRefused",
+                            {{"add address", ERROR_ACCESS_DENIED}},
+                            Dad::Preferred,
+                            ReachAdd::Failed,
+                            {"add address"},
+                            "cannot add the address: "},
+                    // Held on the adapter already: not this run's to delete.
+                    AddCase{"AddressThereAlready",
+                            {{"add address", ERROR_OBJECT_ALREADY_EXISTS}},
+                            Dad::Preferred,
+                            ReachAdd::InUse,
+                            {"add address"},
+                            "cannot add the address"},
+                    AddCase{"DuplicateFound",
+                            {},
+                            Dad::Failed,
+                            ReachAdd::InUse,
+                            {"add address", "read address", "delete address"},
+                            "another host"},
+                    AddCase{"RouteRefused",
+                            {{"add route", ERROR_INVALID_PARAMETER}},
+                            Dad::Preferred,
+                            ReachAdd::Failed,
+                            {"add address", "read address", "add route", "delete address"},
+                            "cannot add the route"},
+                    AddCase{"RouteRefusedAndAddressStuck",
+                            {{"add route", ERROR_INVALID_PARAMETER},
+                             {"delete address", ERROR_ACCESS_DENIED}},
+                            Dad::Preferred,
+                            ReachAdd::Partial,
+                            {"add address", "read address", "add route", "delete address"},
+                            "cannot remove the address again"}),
     [](const testing::TestParamInfo<AddCase>& i) { return std::string(i.param.name); });
 
 TEST(ReachWindows, RemoveCountsWhatIsGoneAsDoneAndLeavesAnAddressConfiguredSince) {
@@ -172,18 +185,18 @@ TEST_P(ReachFolderRights, OnlySystemAndAdministratorsMayWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Descriptors, ReachFolderRights,
-    testing::Values(
-        DescriptorCase{"AsMade", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
-        DescriptorCase{"OthersMayRead", L"O:SYD:(A;;FA;;;SY)(A;OICI;0x1200a9;;;BU)", true},
-        DescriptorCase{"DeniedToEveryone", L"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)", true},
-        // What a folder made inside ProgramData inherits: users may add files.
-        DescriptorCase{"InheritedFromProgramData",
-                       L"O:BAD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
-                       L"(A;OICIID;0x1200a9;;;BU)(A;CIID;0x100116;;;BU)",
-                       false},
-        DescriptorCase{"OwnedByAUser", L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)", false},
-        DescriptorCase{"EveryoneMayWrite", L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},
-        DescriptorCase{"EveryoneMayDelete", L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", false}),
+    testing::Values(DescriptorCase{"AsMade", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
+                    DescriptorCase{"OthersMayRead", L"O:SYD:(A;;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
+                                   true},
+                    DescriptorCase{"DeniedToEveryone", L"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)", true},
+                    // What a folder made inside ProgramData inherits: users may add files.
+                    DescriptorCase{"InheritedFromProgramData",
+                                   L"O:BAD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
+                                   L"(A;OICIID;0x1200a9;;;BU)(A;CIID;0x100116;;;BU)",
+                                   false},
+                    DescriptorCase{"OwnedByAUser", L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)", false},
+                    DescriptorCase{"EveryoneMayWrite", L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},
+                    DescriptorCase{"EveryoneMayDelete", L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", false}),
     [](const testing::TestParamInfo<DescriptorCase>& i) { return std::string(i.param.name); });
 
 TEST(ReachFolderRights, NoDaclLetsEveryoneWrite) {

@@ -18,9 +18,9 @@ class RecordingRoutes final : public IReachRoutes {
     bool permitted = true;
     bool statePlace = true;
     std::string state;
-    std::set<std::uint32_t> taken;         // answer the address-resolution probe
+    std::set<std::uint32_t> taken;          // answer the address-resolution probe
     std::map<std::uint32_t, ReachAdd> add;  // Added when missing
-    std::set<std::uint32_t> cannotRemove;  // by borrowed address
+    std::set<std::uint32_t> cannotRemove;   // by borrowed address
     std::set<int> alive;
     std::vector<std::string> calls;
     std::vector<std::string> stateSeenAtAdd;
