@@ -2,6 +2,7 @@
 // undoes, over a scripted stand-in; the record's folder, file and process checks with the real
 // calls under Wine.
 #include <gtest/gtest.h>
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -24,7 +25,6 @@ std::uint32_t Ip(const char* text) {
 
 class ScriptedSystem final : public IReachSystem {
   public:
-    std::vector<std::string> missing;
     std::vector<Ipv4Network> local;
     std::map<std::string, unsigned long> fails;  // call name -> its error
     std::deque<Dad> dad;                         // one per read; Preferred once empty
@@ -32,7 +32,7 @@ class ScriptedSystem final : public IReachSystem {
     bool answers = false;
     std::vector<std::string> calls;
 
-    std::vector<std::string> Missing() override { return missing; }
+    std::vector<std::string> Missing() override { return {}; }
     std::vector<Ipv4Network> LocalAddresses() override { return local; }
     unsigned long AddAddress(std::int32_t, std::uint32_t) override { return Call("add address"); }
     unsigned long ReadAddress(std::int32_t, std::uint32_t, AddressState& s) override {
@@ -159,12 +159,6 @@ TEST(ReachWindows, AddressesHeldHereOrAnsweredOnTheLinkAreInUse) {
     EXPECT_FALSE(r.routes.InUse(4, {}, Ip("192.168.1.252")));
     r.system->answers = true;
     EXPECT_TRUE(r.routes.InUse(4, {}, Ip("192.168.1.252")));
-    // A /32 and loopback are no subnet a device could be in.
-    ASSERT_EQ(r.routes.Networks().size(), 1u);
-    EXPECT_EQ(r.routes.Networks()[0].address, Ip("10.0.0.5"));
-    r.system->missing = {"CreateUnicastIpAddressEntry", "ResolveIpNetEntry2"};
-    EXPECT_NE(r.routes.Unsupported().find("CreateUnicastIpAddressEntry, ResolveIpNetEntry2"),
-              std::string::npos);
 }
 
 struct DescriptorCase {
@@ -185,18 +179,16 @@ TEST_P(ReachFolderRights, OnlySystemAndAdministratorsMayWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Descriptors, ReachFolderRights,
-    testing::Values(DescriptorCase{"AsMade", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
-                    DescriptorCase{"OthersMayRead", L"O:SYD:(A;;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
-                                   true},
-                    DescriptorCase{"DeniedToEveryone", L"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)", true},
-                    // What a folder made inside ProgramData inherits: users may add files.
-                    DescriptorCase{"InheritedFromProgramData",
-                                   L"O:BAD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
-                                   L"(A;OICIID;0x1200a9;;;BU)(A;CIID;0x100116;;;BU)",
-                                   false},
-                    DescriptorCase{"OwnedByAUser", L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)", false},
-                    DescriptorCase{"EveryoneMayWrite", L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},
-                    DescriptorCase{"EveryoneMayDelete", L"O:BAD:(A;;FA;;;BA)(A;;SD;;;WD)", false}),
+    testing::Values(
+        DescriptorCase{"AsMade", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
+        DescriptorCase{"OthersMayRead", L"O:SYD:(A;;FA;;;SY)(A;OICI;0x1200a9;;;BU)", true},
+        // What a folder made inside ProgramData inherits: users may add files.
+        DescriptorCase{"InheritedFromProgramData",
+                       L"O:BAD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
+                       L"(A;OICIID;0x1200a9;;;BU)(A;CIID;0x100116;;;BU)",
+                       false},
+        DescriptorCase{"OwnedByAUser", L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)", false},
+        DescriptorCase{"EveryoneMayWrite", L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false}),
     [](const testing::TestParamInfo<DescriptorCase>& i) { return std::string(i.param.name); });
 
 TEST(ReachFolderRights, NoDaclLetsEveryoneWrite) {

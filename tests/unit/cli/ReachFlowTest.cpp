@@ -110,12 +110,6 @@ TEST_F(ReachFlow, SkipsAddressesTakenOnTheLinkOrFoundTakenWhileAdding) {
               std::string::npos);
 }
 
-TEST_F(ReachFlow, NoFreeAddressIsAConflict) {
-    for (int last = 249; last <= 253; ++last) routes.taken.insert(Ip("192.168.1.0") + last);
-    EXPECT_EQ(Run().exitCode, EXIT_CONFLICT);
-    EXPECT_TRUE(routes.calls.empty());
-}
-
 // A failed change leaves no record; one that could not be undone keeps its record for the
 // next run. Neither reports success.
 TEST_F(ReachFlow, AFailedChangeIsForgottenAndAHalfUndoneOneIsKept) {
