@@ -13,7 +13,7 @@ inline constexpr int EXIT_NOT_BACK = 6;      // the device was not seen again af
 inline constexpr int EXIT_NOT_FOUND = 7;     // device, adapter or echo answer not found
 inline constexpr int EXIT_CANNOT_PROBE = 8;  // no permission to send ICMP echo
 inline constexpr int EXIT_PROBLEM = 9;       // doctor: a check found a problem
-inline constexpr int EXIT_NOT_PERMITTED = 10;  // reach: changing routes needs root (administrator rights on Windows)
+inline constexpr int EXIT_NOT_PERMITTED = 10;  // reach: no right to change addresses and routes
 
 // The block printed at the end of --help.
 const char* ExitCodeHelp();

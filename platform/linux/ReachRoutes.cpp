@@ -180,7 +180,8 @@ ReachAdd LinuxReachRoutes::Add(const ReachEntry& e, std::string& error) {
     if (int rc = Exchange(r)) {
         error = Describe("cannot add the route", rc);
         Request undo = AddressRequest(e, false);
-        if (int undoRc = Exchange(undo); undoRc != 0 && undoRc != EADDRNOTAVAIL) {
+        const int undoRc = Exchange(undo);
+        if (undoRc != 0 && undoRc != EADDRNOTAVAIL && undoRc != ENODEV) {
             error += ", and " + Describe("cannot remove the address again", undoRc);
             return ReachAdd::Partial;
         }
