@@ -158,20 +158,6 @@ bool AdministratorsOnly(const void* securityDescriptor) {
     return owner != nullptr && Trusted(owner) && present && OnlyTrustedMayWrite(dacl);
 }
 
-std::string DescribeWin32Error(unsigned long code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out = n > 0 ? WideToUtf8(std::wstring_view(text, n)) : std::string();
-    if (text != nullptr) ::LocalFree(text);
-    while (!out.empty() &&
-           (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
-        out.pop_back();
-    if (out.empty()) out = "unknown error";
-    return out + " (error " + std::to_string(code) + ")";
-}
-
 WindowsReachSystem::WindowsReachSystem() : calls_(SystemCalls()) {}
 
 std::vector<std::string> WindowsReachSystem::Missing() { return calls_.missing; }
@@ -317,7 +303,7 @@ std::vector<Ipv4Network> WindowsReachRoutes::Networks() {
 
 ReachAdd WindowsReachRoutes::Add(const ReachEntry& e, std::string& error) {
     if (unsigned long rc = system_.AddAddress(e.ifIndex, e.source)) {
-        error = "cannot add the address: " + DescribeWin32Error(rc);
+        error = "cannot add the address: " + SystemMessage(rc);
         // Held on this adapter already: not free, and not this run's to remove.
         return rc == ERROR_OBJECT_ALREADY_EXISTS ? ReachAdd::InUse : ReachAdd::Failed;
     }
@@ -332,7 +318,7 @@ ReachAdd WindowsReachRoutes::Add(const ReachEntry& e, std::string& error) {
     }
     ReachAdd result = ReachAdd::Added;
     if (rc != NO_ERROR) {
-        error = "cannot read the added address back: " + DescribeWin32Error(rc);
+        error = "cannot read the added address back: " + SystemMessage(rc);
         result = ReachAdd::Failed;
     } else if (state.dad == IReachSystem::Dad::Failed) {
         error = "the system's duplicate address check found another host using it";
@@ -342,12 +328,12 @@ ReachAdd WindowsReachRoutes::Add(const ReachEntry& e, std::string& error) {
                 std::to_string(kDadPolls * kDadPollMilliseconds / 1000) + " s";
         result = ReachAdd::Failed;
     } else if (unsigned long routeRc = system_.AddRoute(e.ifIndex, e.device)) {
-        error = "cannot add the route: " + DescribeWin32Error(routeRc);
+        error = "cannot add the route: " + SystemMessage(routeRc);
         result = ReachAdd::Failed;
     }
     if (result == ReachAdd::Added) return result;
     if (unsigned long undo = system_.DeleteAddress(e.ifIndex, e.source); !Gone(undo)) {
-        error += ", and cannot remove the address again: " + DescribeWin32Error(undo);
+        error += ", and cannot remove the address again: " + SystemMessage(undo);
         return ReachAdd::Partial;
     }
     return result;
@@ -361,8 +347,8 @@ bool WindowsReachRoutes::Remove(const ReachEntry& e, std::string& error) {
     unsigned long addressRc = system_.ReadAddress(e.ifIndex, e.source, state);
     if (addressRc == NO_ERROR && state.prefixLength == 32)
         addressRc = system_.DeleteAddress(e.ifIndex, e.source);
-    if (!Gone(routeRc)) error = "cannot remove the route: " + DescribeWin32Error(routeRc);
-    if (!Gone(addressRc)) error = "cannot remove the address: " + DescribeWin32Error(addressRc);
+    if (!Gone(routeRc)) error = "cannot remove the route: " + SystemMessage(routeRc);
+    if (!Gone(addressRc)) error = "cannot remove the address: " + SystemMessage(addressRc);
     return Gone(routeRc) && Gone(addressRc);
 }
 

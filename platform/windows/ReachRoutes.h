@@ -104,7 +104,4 @@ class WindowsReachRoutes final : public IReachRoutes {
     std::wstring folder_;
 };
 
-// A Win32 error code as "text (error N)".
-std::string DescribeWin32Error(unsigned long code);
-
 }  // namespace valdrune

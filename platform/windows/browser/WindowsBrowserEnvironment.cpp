@@ -22,20 +22,6 @@ constexpr const wchar_t* HTML_CHOICE =
 constexpr const wchar_t* HTTP_CHOICE =
     L"SOFTWARE\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
 
-std::string SystemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = length > 0 ? WideToUtf8(std::wstring_view(text, length)) : std::string();
-    if (text != nullptr) ::LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    if (message.empty()) message = "error " + std::to_string(error);
-    return message;
-}
-
 // A started process, watched until its exit status is known; its handle goes with the last copy.
 LaunchResult Watched(std::string program, HANDLE process) {
     LaunchResult result;
