@@ -124,6 +124,22 @@ std::optional<std::string> OctetRefused(int controlId, const std::optional<std::
     return std::nullopt;
 }
 
+// One address of the request, the control whose rules it must pass and the entry field it fills.
+struct AddressField {
+    int controlId;
+    const std::optional<std::uint32_t>& given;
+    std::uint32_t& field;
+};
+
+// Every given address is checked before any is taken, so a refusal leaves the entry unchanged.
+std::optional<std::string> TakeAddresses(std::initializer_list<AddressField> fields) {
+    for (const AddressField& f : fields)
+        if (auto why = OctetRefused(f.controlId, f.given)) return why;
+    for (const AddressField& f : fields)
+        if (f.given) f.field = *f.given;
+    return std::nullopt;
+}
+
 std::string NotOffered(ModeChoice m, const _CommandDataTable& r) {
     return std::string("this ") + KindName(r.kind) + " device does not offer the address mode " +
            ModeName(m);
@@ -175,16 +191,10 @@ std::optional<std::string> EnterSinglePort(const _CommandDataTable& p, const Set
         return "the port cannot be changed in the automatic address mode";
     }
     namespace c = ctl::single;
-    for (const auto& [control, value] :
-         {std::pair{c::kAddress, q.ip}, {c::kMask, q.mask}, {c::kGateway, q.gateway},
-          {c::kDns1, q.dns1}, {c::kDns2, q.dns2}}) {
-        if (auto why = OctetRefused(control, value)) return why;
-    }
-    if (q.ip) e.address = *q.ip;
-    if (q.mask) e.mask = *q.mask;
-    if (q.gateway) e.gateway = *q.gateway;
-    if (q.dns1) e.dns1 = *q.dns1;
-    if (q.dns2) e.dns2 = *q.dns2;
+    const auto why = TakeAddresses({{c::kAddress, q.ip, e.address}, {c::kMask, q.mask, e.mask},
+                                    {c::kGateway, q.gateway, e.gateway},
+                                    {c::kDns1, q.dns1, e.dns1}, {c::kDns2, q.dns2, e.dns2}});
+    if (why) return why;
     if (q.port) e.portText = *q.port;
     return std::nullopt;
 }
@@ -235,19 +245,11 @@ std::optional<std::string> EnterTwoPort(const _CommandDataTable& p, const SetReq
         return "--dns1 and --dns2 are only used with manual DNS (--dns manual)";
     }
     namespace c = ctl::two;
-    for (const auto& [control, value] :
-         {std::pair{c::kLanAddress, q.ip}, {c::kLanMask, q.mask}, {c::kGateway, q.gateway},
-          {c::kPcAddress, q.pcIp}, {c::kPcMask, q.pcMask}, {c::kDns1, q.dns1},
-          {c::kDns2, q.dns2}}) {
-        if (auto why = OctetRefused(control, value)) return why;
-    }
-    if (q.ip) e.lanAddress = *q.ip;
-    if (q.mask) e.lanMask = *q.mask;
-    if (q.gateway) e.gateway = *q.gateway;
-    if (q.pcIp) e.pcAddress = *q.pcIp;
-    if (q.pcMask) e.pcMask = *q.pcMask;
-    if (q.dns1) e.dns1 = *q.dns1;
-    if (q.dns2) e.dns2 = *q.dns2;
+    const auto why = TakeAddresses(
+        {{c::kLanAddress, q.ip, e.lanAddress}, {c::kLanMask, q.mask, e.lanMask},
+         {c::kGateway, q.gateway, e.gateway}, {c::kPcAddress, q.pcIp, e.pcAddress},
+         {c::kPcMask, q.pcMask, e.pcMask}, {c::kDns1, q.dns1, e.dns1}, {c::kDns2, q.dns2, e.dns2}});
+    if (why) return why;
     if (q.port) e.portText = *q.port;
     return std::nullopt;
 }
