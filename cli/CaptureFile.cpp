@@ -17,6 +17,21 @@ std::uint32_t Le32(const std::uint8_t* p) {
            std::uint32_t(p[3]) << 24;
 }
 
+// The smallest body of the blocks read; 0 for the blocks without packet data, which are skipped.
+std::size_t LeastBody(std::uint32_t type) {
+    switch (type) {
+        case PCAPNG_INTERFACE:
+            return 8;
+        case PCAPNG_SIMPLE_PACKET:
+            return 4;
+        case PCAPNG_ENHANCED_PACKET:
+        case PCAPNG_OBSOLETE_PACKET:
+            return 20;
+        default:
+            return 0;
+    }
+}
+
 }  // namespace
 
 bool CaptureReader::ReadExact(std::uint8_t* to, std::size_t size) {
@@ -69,6 +84,25 @@ bool CaptureReader::Open(std::string& error) {
     return true;
 }
 
+bool CaptureReader::ReadBlockRest(std::uint32_t total, std::uint32_t least, std::uint32_t done,
+                                  const char* what, std::vector<std::uint8_t>& rest,
+                                  std::string& error) {
+    if (total < least || total % 4 != 0 || total > LARGEST_BLOCK) {
+        error = std::string("corrupt pcapng ") + what + " (length " + std::to_string(total) + ")";
+        return false;
+    }
+    rest.resize(total - done);
+    if (!ReadExact(rest.data(), rest.size())) {
+        error = std::string("truncated pcapng ") + what;
+        return false;
+    }
+    if (U32(rest.data() + rest.size() - 4) != total) {
+        error = std::string("corrupt pcapng ") + what + " (trailing length)";
+        return false;
+    }
+    return true;
+}
+
 // rawLength: the section header's length field as read, before its byte order is known.
 bool CaptureReader::ReadSectionHeader(const std::uint8_t* rawLength, std::string& error) {
     std::uint8_t order[4];
@@ -84,21 +118,9 @@ bool CaptureReader::ReadSectionHeader(const std::uint8_t* rawLength, std::string
         error = "corrupt pcapng section header (byte-order magic)";
         return false;
     }
-    const std::uint32_t total = U32(rawLength);
-    if (total < 28 || total % 4 != 0 || total > LARGEST_BLOCK) {
-        error = "corrupt pcapng section header (length " + std::to_string(total) + ")";
-        return false;
-    }
     // Version, section length, options and the trailing length: not needed.
-    std::vector<std::uint8_t> rest(total - 12);
-    if (!ReadExact(rest.data(), rest.size())) {
-        error = "truncated pcapng section header";
-        return false;
-    }
-    if (U32(rest.data() + rest.size() - 4) != total) {
-        error = "corrupt pcapng section header (trailing length)";
-        return false;
-    }
+    std::vector<std::uint8_t> rest;
+    if (!ReadBlockRest(U32(rawLength), 28, 12, "section header", rest, error)) return false;
     interfaces_.clear();
     return true;
 }
@@ -145,61 +167,36 @@ bool CaptureReader::NextPcapng(CapturedFrame& frame, std::string& error) {
             continue;
         }
         const std::uint32_t type = U32(head);
-        const std::uint32_t total = U32(head + 4);
-        if (total < 12 || total % 4 != 0 || total > LARGEST_BLOCK) {
-            error = "corrupt pcapng block (length " + std::to_string(total) + ")";
-            return false;
-        }
-        std::vector<std::uint8_t> body(total - 8);  // body and trailing length
-        if (!ReadExact(body.data(), body.size())) {
-            error = "truncated pcapng block";
-            return false;
-        }
-        if (U32(body.data() + body.size() - 4) != total) {
-            error = "corrupt pcapng block (trailing length)";
-            return false;
-        }
+        std::vector<std::uint8_t> body;  // body and trailing length
+        if (!ReadBlockRest(U32(head + 4), 12, 8, "block", body, error)) return false;
         const std::size_t bodySize = body.size() - 4;
         const std::uint8_t* b = body.data();
 
-        std::uint32_t interfaceId = 0;
-        std::size_t dataOffset = 0;
-        std::uint32_t captured = 0;
+        const std::size_t least = LeastBody(type);
+        if (least == 0) continue;  // a block without packet data
+        if (bodySize < least) {
+            error = type == PCAPNG_INTERFACE ? "corrupt pcapng interface block"
+                                             : "corrupt pcapng packet block";
+            return false;
+        }
         if (type == PCAPNG_INTERFACE) {
-            if (bodySize < 8) {
-                error = "corrupt pcapng interface block";
-                return false;
-            }
             interfaces_.push_back(U16(b));
             continue;
-        } else if (type == PCAPNG_ENHANCED_PACKET) {
-            if (bodySize < 20) {
-                error = "corrupt pcapng packet block";
-                return false;
-            }
-            interfaceId = U32(b);
-            captured = U32(b + 12);
-            dataOffset = 20;
-        } else if (type == PCAPNG_OBSOLETE_PACKET) {
-            if (bodySize < 20) {
-                error = "corrupt pcapng packet block";
-                return false;
-            }
-            interfaceId = U16(b);
-            captured = U32(b + 12);
-            dataOffset = 20;
-        } else if (type == PCAPNG_SIMPLE_PACKET) {
-            if (bodySize < 4) {
-                error = "corrupt pcapng packet block";
-                return false;
-            }
+        }
+
+        std::uint32_t interfaceId = 0;
+        std::size_t dataOffset = 20;
+        std::uint32_t captured = 0;
+        if (type == PCAPNG_SIMPLE_PACKET) {
             // Its captured length is what the block holds, at most the original length.
             const std::uint32_t original = U32(b);
             captured = static_cast<std::uint32_t>(bodySize - 4);
             if (original < captured) captured = original;
             dataOffset = 4;
         } else {
-            continue;  // a block without packet data
+            // The obsolete block has a 16-bit interface id, then a 16-bit drop count.
+            interfaceId = type == PCAPNG_ENHANCED_PACKET ? U32(b) : U16(b);
+            captured = U32(b + 12);
         }
         if (interfaceId >= interfaces_.size()) {
             error = "pcapng packet of undeclared interface " + std::to_string(interfaceId);

@@ -44,6 +44,10 @@ class CaptureReader {
     bool NextPcap(CapturedFrame& frame, std::string& error);
     bool NextPcapng(CapturedFrame& frame, std::string& error);
     bool ReadSectionHeader(const std::uint8_t* rawLength, std::string& error);
+    // The rest of a block of `total` bytes, `done` of them read already, up to and including
+    // its trailing length, which must repeat `total`; `what` names the block in errors.
+    bool ReadBlockRest(std::uint32_t total, std::uint32_t least, std::uint32_t done,
+                       const char* what, std::vector<std::uint8_t>& rest, std::string& error);
 
     std::istream& in_;
     bool pcapng_ = false;
