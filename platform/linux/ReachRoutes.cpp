@@ -74,31 +74,31 @@ int Exchange(Request& r) {
     return result;
 }
 
-Request AddressRequest(const ReachEntry& e, bool add) {
+// An empty request of a body of `bodySize` bytes. One that adds creates its object and fails
+// when the object is there already.
+Request Header(std::size_t bodySize, std::uint16_t type, bool add) {
     Request r{};
-    r.h.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
-    r.h.nlmsg_type = add ? RTM_NEWADDR : RTM_DELADDR;
+    r.h.nlmsg_len = static_cast<std::uint32_t>(NLMSG_LENGTH(bodySize));
+    r.h.nlmsg_type = type;
     if (add) r.h.nlmsg_flags = NLM_F_CREATE | NLM_F_EXCL;
-    r.addr.ifa_family = AF_INET;
-    r.addr.ifa_prefixlen = 32;  // no subnet route: only the host route below moves traffic
-    r.addr.ifa_scope = RT_SCOPE_UNIVERSE;
-    r.addr.ifa_index = static_cast<unsigned>(e.ifIndex);
+    return r;
+}
+
+Request AddressRequest(const ReachEntry& e, bool add) {
+    Request r = Header(sizeof(ifaddrmsg), add ? RTM_NEWADDR : RTM_DELADDR, add);
+    // No subnet route: only the host route below moves traffic.
+    r.addr = {.ifa_family = AF_INET, .ifa_prefixlen = 32, .ifa_flags = 0,
+              .ifa_scope = RT_SCOPE_UNIVERSE, .ifa_index = static_cast<unsigned>(e.ifIndex)};
     Address(r, IFA_LOCAL, e.source);
     Address(r, IFA_ADDRESS, e.source);
     return r;
 }
 
 Request RouteRequest(const ReachEntry& e, bool add) {
-    Request r{};
-    r.h.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-    r.h.nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
-    if (add) r.h.nlmsg_flags = NLM_F_CREATE | NLM_F_EXCL;
-    r.route.rtm_family = AF_INET;
-    r.route.rtm_dst_len = 32;
-    r.route.rtm_table = RT_TABLE_MAIN;
-    r.route.rtm_protocol = RTPROT_STATIC;
-    r.route.rtm_scope = RT_SCOPE_LINK;
-    r.route.rtm_type = RTN_UNICAST;
+    Request r = Header(sizeof(rtmsg), add ? RTM_NEWROUTE : RTM_DELROUTE, add);
+    r.route = {.rtm_family = AF_INET, .rtm_dst_len = 32, .rtm_src_len = 0, .rtm_tos = 0,
+               .rtm_table = RT_TABLE_MAIN, .rtm_protocol = RTPROT_STATIC,
+               .rtm_scope = RT_SCOPE_LINK, .rtm_type = RTN_UNICAST, .rtm_flags = 0};
     Address(r, RTA_DST, e.device);
     Attr(r, RTA_OIF, &e.ifIndex, sizeof e.ifIndex);
     Address(r, RTA_PREFSRC, e.source);
