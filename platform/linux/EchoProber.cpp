@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/linux/PendingEntries.h"
 #include "platform/qt/FdWatch.h"
 #include "protocol/Protocol.h"
 
@@ -71,25 +72,12 @@ struct LinuxEchoProber::Pending {
 LinuxEchoProber::LinuxEchoProber(IScheduler& scheduler, std::string helperPath)
     : scheduler_(scheduler),
       helper_(scheduler, std::move(helperPath)),
-      nextSequence_(RandomEchoWord()),
-      alive_(std::make_shared<bool>(true)) {}
+      nextSequence_(RandomEchoWord()) {}
 
-LinuxEchoProber::~LinuxEchoProber() {
-    CancelAll();
-    *alive_ = false;
-}
+LinuxEchoProber::~LinuxEchoProber() { CancelAll(); }
 
 bool LinuxEchoProber::CanProbe() const {
     return AvailableEchoSocket(helper_.Path()) != EchoSocketKind::None;
-}
-
-void LinuxEchoProber::PostResult(std::function<void(int)> done, int code) {
-    // Never call back from inside Probe: the caller is usually still setting up.
-    std::weak_ptr<bool> alive = alive_;
-    scheduler_.Post([alive, done = std::move(done), code]() {
-        const auto flag = alive.lock();
-        if (flag && *flag && done) done(code);
-    });
 }
 
 void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Milliseconds timeout,
@@ -99,17 +87,17 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
         // Not admitted by ping_group_range, or a kernel without ping sockets: the helper.
         const int pingError = errno;
         if (data == kHelperEchoData && NetProbeMayHold(helper_.Path(), CAP_NET_RAW)) {
-            std::weak_ptr<bool> alive = alive_;
             helper_.Run(NetProbeOperation::Echo, address, 0, timeout,
-                        [alive, done = std::move(done)](const std::string& line) {
-                            const auto flag = alive.lock();
-                            if (flag && *flag && done) done(CodeForHelperLine(line));
+                        [alive = results_.Hold(), done = std::move(done)](const std::string& line) {
+                            if (Lifeline::Alive(alive) && done) done(CodeForHelperLine(line));
                         });
             return;
         }
         const bool refused = IsPermissionError(pingError) || pingError == EAFNOSUPPORT ||
                              pingError == EPROTONOSUPPORT;
-        PostResult(std::move(done), refused ? ECHO_NOT_PERMITTED : ECHO_NOT_PREPARED);
+        // Never call back from inside Probe: the caller is usually still setting up.
+        results_.PostResult(scheduler_, std::move(done),
+                            refused ? ECHO_NOT_PERMITTED : ECHO_NOT_PREPARED);
         return;
     }
     auto pending = std::make_unique<Pending>();
@@ -119,8 +107,8 @@ void LinuxEchoProber::Probe(std::uint32_t address, const std::string& data, Mill
     pending->match.data = data;
     if (const int error = SendEcho(fd, EchoSocketKind::Ping, pending->match); error != 0) {
         // Sent nowhere: no answer. The kernel sometimes already knows why.
-        PostResult(std::move(done),
-                   error == EHOSTUNREACH ? ECHO_HOST_UNREACHABLE : ECHO_NET_UNREACHABLE);
+        results_.PostResult(scheduler_, std::move(done),
+                            error == EHOSTUNREACH ? ECHO_HOST_UNREACHABLE : ECHO_NET_UNREACHABLE);
         return;
     }
 
@@ -144,25 +132,18 @@ void LinuxEchoProber::OnReadable(std::uint64_t key) {
 }
 
 void LinuxEchoProber::Finish(std::uint64_t key, int code) {
-    const auto it = probes_.find(key);
-    if (it == probes_.end()) return;
-    std::unique_ptr<Pending> p = std::move(it->second);
-    probes_.erase(it);
-    if (p->timer != 0) scheduler_.CancelTimer(p->timer);
+    std::unique_ptr<Pending> p = TakeEntry(probes_, key, scheduler_);
+    if (!p) return;
     auto done = std::move(p->done);
     p.reset();  // socket closed before the caller sees the outcome
     if (done) done(code);
 }
 
 void LinuxEchoProber::CancelAll() {
-    auto probes = std::move(probes_);
-    probes_.clear();
-    for (auto& [key, p] : probes)
-        if (p->timer != 0) scheduler_.CancelTimer(p->timer);
+    DropEntries(probes_, scheduler_);
     helper_.CancelAll();
     // The posted results of probes that failed at once are dropped too.
-    *alive_ = false;
-    alive_ = std::make_shared<bool>(true);
+    results_.Cut();
 }
 
 }  // namespace valdrune

@@ -11,6 +11,7 @@
 
 #include "platform/linux/EchoSocket.h"
 #include "platform/linux/NetProbe.h"
+#include "protocol/Lifeline.h"
 #include "protocol/Seams.h"
 
 namespace valdrune {
@@ -39,14 +40,13 @@ class LinuxEchoProber final : public IEchoProber {
     struct Pending;
     void OnReadable(std::uint64_t key);
     void Finish(std::uint64_t key, int code);
-    void PostResult(std::function<void(int)> done, int code);
 
     IScheduler& scheduler_;
     NetProbeRunner helper_;
     std::uint64_t nextKey_ = 1;
     std::uint16_t nextSequence_;
     std::map<std::uint64_t, std::unique_ptr<Pending>> probes_;
-    std::shared_ptr<bool> alive_;
+    Lifeline results_;  // for the outcomes posted or handed over by the helper
 };
 
 }  // namespace valdrune

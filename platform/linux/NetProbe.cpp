@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/linux/PendingEntries.h"
 #include "platform/qt/FdWatch.h"
 
 #ifndef VALDRUNE_NETPROBE_RELATIVE_DIR
@@ -93,7 +94,6 @@ NetProbeRunner::NetProbeRunner(IScheduler& scheduler, std::string path)
 
 NetProbeRunner::~NetProbeRunner() {
     CancelAll();
-    alive_.reset();
 }
 
 std::uint64_t NetProbeRunner::Run(NetProbeOperation operation, std::uint32_t address,
@@ -135,9 +135,8 @@ std::uint64_t NetProbeRunner::Run(NetProbeOperation operation, std::uint32_t add
     }
     if (!started) {
         runs_.emplace(key, std::move(child));
-        std::weak_ptr<bool> alive = alive_;
-        scheduler_.Post([this, alive, key] {
-            if (alive.lock()) Finish(key, {});
+        scheduler_.Post([this, alive = posted_.Hold(), key] {
+            if (Lifeline::Alive(alive)) Finish(key, {});
         });
         return key;
     }
@@ -176,28 +175,15 @@ void NetProbeRunner::OnReadable(std::uint64_t key) {
 }
 
 void NetProbeRunner::Finish(std::uint64_t key, const std::string& line) {
-    const auto it = runs_.find(key);
-    if (it == runs_.end()) return;
-    std::unique_ptr<Child> c = std::move(it->second);
-    runs_.erase(it);
-    if (c->timer != 0) scheduler_.CancelTimer(c->timer);
+    std::unique_ptr<Child> c = TakeEntry(runs_, key, scheduler_);
+    if (!c) return;
     auto done = std::move(c->done);
     c.reset();  // reaped before the caller hears the outcome
     if (done) done(line);
 }
 
-void NetProbeRunner::Cancel(std::uint64_t key) {
-    const auto it = runs_.find(key);
-    if (it == runs_.end()) return;
-    if (it->second->timer != 0) scheduler_.CancelTimer(it->second->timer);
-    runs_.erase(it);
-}
+void NetProbeRunner::Cancel(std::uint64_t key) { TakeEntry(runs_, key, scheduler_); }
 
-void NetProbeRunner::CancelAll() {
-    auto runs = std::move(runs_);
-    runs_.clear();
-    for (auto& [key, c] : runs)
-        if (c->timer != 0) scheduler_.CancelTimer(c->timer);
-}
+void NetProbeRunner::CancelAll() { DropEntries(runs_, scheduler_); }
 
 }  // namespace valdrune

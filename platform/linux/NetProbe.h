@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/linux/netprobe/NetProbeGrammar.h"
+#include "protocol/Lifeline.h"
 #include "protocol/Seams.h"
 
 namespace valdrune {
@@ -50,7 +51,7 @@ class NetProbeRunner {
     std::string path_;
     std::uint64_t nextKey_ = 1;
     std::map<std::uint64_t, std::unique_ptr<Child>> runs_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for posted failures
+    Lifeline posted_;  // for posted failures
 };
 
 }  // namespace valdrune

@@ -67,14 +67,12 @@ int SendOneEcho(std::uint32_t address, const std::string& data, DWORD timeoutMs)
 
 WindowsEchoProber::WindowsEchoProber(IScheduler& scheduler)
     : scheduler_(scheduler),
-      mailbox_(std::make_shared<Mailbox>()),
-      alive_(std::make_shared<bool>(true)) {
+      mailbox_(std::make_shared<Mailbox>()) {
     mailbox_->receiver = new QObject();
 }
 
 WindowsEchoProber::~WindowsEchoProber() {
     CancelAll();
-    *alive_ = false;
     QObject* receiver = nullptr;
     {
         std::lock_guard<std::mutex> guard(mailbox_->lock);
@@ -93,19 +91,11 @@ bool WindowsEchoProber::CanProbe() const {
     return true;
 }
 
-void WindowsEchoProber::PostResult(std::function<void(int)> done, int code) {
-    // Never call back from inside Probe: the caller is usually still setting up.
-    std::weak_ptr<bool> alive = alive_;
-    scheduler_.Post([alive, done = std::move(done), code]() {
-        const auto flag = alive.lock();
-        if (flag && *flag && done) done(code);
-    });
-}
-
 void WindowsEchoProber::Probe(std::uint32_t address, const std::string& data, Milliseconds timeout,
                               std::function<void(int)> done) {
     if (data.size() > 0xFFFF) {
-        PostResult(std::move(done), ECHO_NOT_PREPARED);
+        // Never call back from inside Probe: the caller is usually still setting up.
+        results_.PostResult(scheduler_, std::move(done), ECHO_NOT_PREPARED);
         return;
     }
     const auto milliseconds =
@@ -138,7 +128,7 @@ void WindowsEchoProber::Probe(std::uint32_t address, const std::string& data, Mi
         auto callback = std::move(it->second.done);
         scheduler_.CancelTimer(it->second.timer);
         probes_.erase(it);
-        PostResult(std::move(callback), ECHO_NOT_PREPARED);
+        results_.PostResult(scheduler_, std::move(callback), ECHO_NOT_PREPARED);
     }
 }
 
@@ -168,8 +158,7 @@ void WindowsEchoProber::CancelAll() {
     for (auto& [key, p] : probes)
         if (p.timer != 0) scheduler_.CancelTimer(p.timer);
     // The posted results of probes that failed at once are dropped too.
-    *alive_ = false;
-    alive_ = std::make_shared<bool>(true);
+    results_.Cut();
 }
 
 }  // namespace valdrune

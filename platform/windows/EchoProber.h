@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/Lifeline.h"
 #include "protocol/Seams.h"
 
 namespace valdrune {
@@ -42,7 +43,6 @@ class WindowsEchoProber final : public IEchoProber {
     };
     struct Mailbox;
     void Finish(std::uint64_t key, int code);
-    void PostResult(std::function<void(int)> done, int code);
 
     IScheduler& scheduler_;
     std::uint64_t nextKey_ = 1;
@@ -57,7 +57,7 @@ class WindowsEchoProber final : public IEchoProber {
     // Joined, not detached: a process that ends while a request is still inside the system's
     // ICMP service can leave that service stuck for the next program.
     std::vector<Worker> workers_;
-    std::shared_ptr<bool> alive_;
+    Lifeline results_;  // for the outcomes of probes that failed at once
 };
 
 }  // namespace valdrune
