@@ -10,7 +10,6 @@
 #include "dialogkit/ControlText.h"
 #include "settings/dialogs/CEditCtrlEx.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/SaveRefusal.h"
 #include "settings/rules/SaveRules.h"
 
 namespace valdrune {
@@ -231,8 +230,6 @@ void CSetNetwork::OnRadioClicked(int id) {
     } else if (id == kDhcp || id == kAutoIp || id == kAutoAdvanced) {
         for (int c : {kAddress, kMask, kGateway}) EnableControl(c, false);
         OfferBothDns();
-        if (IsChecked(kDnsAuto)) DnsRule(kDnsAuto);
-        else if (IsChecked(kDnsManual)) DnsRule(kDnsManual);
     } else {
         return;
     }
@@ -252,14 +249,7 @@ void CSetNetwork::OnSave() {
     entry.dns1 = Address(kDns1)->Address();
     entry.dns2 = Address(kDns2)->Address();
     entry.waitForRestart = IsChecked(kWaitForRestart);
-    const SaveResult result = ValidateSinglePortSave(entry, record_);
-    if (!result.ok) {
-        ShowSaveRefusal(*this, result);
-        return;
-    }
-    record_ = result.record;
-    waitForRestart_ = result.waitForRestart;
-    accept();
+    EndSave(ValidateSinglePortSave(entry, record_));
 }
 
 }  // namespace valdrune

@@ -8,7 +8,6 @@
 #include "dialogkit/ControlText.h"
 #include "settings/dialogs/CEditCtrlEx.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
-#include "settings/dialogs/SaveRefusal.h"
 #include "settings/rules/SaveRules.h"
 
 namespace valdrune {
@@ -198,10 +197,6 @@ void CSetNetworkRec::ChooseInitialRadios() {
 void CSetNetworkRec::OnRadioClicked(int id) {
     using namespace ctl::two;
     const bool pcPortPresent = record_.portOptionB > 1;
-    const auto continueWithDns = [this] {
-        OfferBothDns();
-        DnsRule(IsChecked(kDnsManual) ? kDnsManual : kDnsAuto);
-    };
     switch (id) {
     case kLanManual:
     case kPcManual:
@@ -220,7 +215,7 @@ void CSetNetworkRec::OnRadioClicked(int id) {
             SelectRadio(kPcManual, kPcDhcp);
         }
         EnableControl(kGateway, false);
-        continueWithDns();
+        OfferBothDns();
         break;
     case kPcDhcp:
         EnableControl(kLanAddress, true);
@@ -231,7 +226,7 @@ void CSetNetworkRec::OnRadioClicked(int id) {
             SelectRadio(kLanManual, kLanDhcp);
         }
         EnableControl(kGateway, false);
-        continueWithDns();
+        OfferBothDns();
         break;
     case kDnsAuto:
     case kDnsManual:
@@ -256,13 +251,7 @@ void CSetNetworkRec::OnSave() {
     entry.gateway = Address(kGateway)->Address();
     entry.dns1 = Address(kDns1)->Address();
     entry.dns2 = Address(kDns2)->Address();
-    const SaveResult result = ValidateTwoPortSave(entry, record_, waitForRestart_);
-    if (!result.ok) {
-        ShowSaveRefusal(*this, result);
-        return;
-    }
-    record_ = result.record;
-    accept();
+    EndSave(ValidateTwoPortSave(entry, record_, waitForRestart_));
 }
 
 }  // namespace valdrune

@@ -7,6 +7,8 @@
 #include "dialogkit/ControlText.h"
 
 #include "settings/dialogs/CIpAddressCtrl.h"
+#include "settings/dialogs/SaveRefusal.h"
+#include "settings/rules/SaveRules.h"
 
 namespace valdrune {
 
@@ -59,6 +61,7 @@ void CSettingsDialog::RequireManualDns() {
 void CSettingsDialog::OfferBothDns() {
     EnableControl(dns_.autoRadio, true);
     EnableControl(dns_.manualRadio, true);
+    DnsRule(IsChecked(dns_.manualRadio) ? dns_.manualRadio : dns_.autoRadio);
 }
 
 void CSettingsDialog::DisableDnsMode() {
@@ -72,6 +75,16 @@ void CSettingsDialog::FitDnsRadios() {
     if (distance < e) MoveControlBy(dns_.manualRadio, e - distance + 5, 0);
     SetControlWidth(dns_.autoRadio, e);
     SetControlWidth(dns_.manualRadio, e);
+}
+
+void CSettingsDialog::EndSave(const SaveResult& result) {
+    if (!result.ok) {
+        ShowSaveRefusal(*this, result);
+        return;
+    }
+    record_ = result.record;
+    waitForRestart_ = result.waitForRestart;
+    accept();
 }
 
 }  // namespace valdrune

@@ -13,6 +13,7 @@ namespace valdrune {
 
 class CEditCtrlEx;
 class CIpAddressCtrl;
+struct SaveResult;
 
 class CSettingsDialog : public CTemplateDialog {
 public:
@@ -57,11 +58,15 @@ protected:
     void ChooseInitialDns();
     // A fixed address needs fixed servers: manual selected, automatic not offered.
     void RequireManualDns();
+    // Both radios offered; the server fields follow the checked one (automatic when neither is).
     void OfferBothDns();
     // Devices without a DNS mode of their own.
     void DisableDnsMode();
     // Both radios as wide as the wider text; the second keeps 5 pixels clear of it.
     void FitDnsRadios();
+    // The end of Save: a refusal is shown and the dialog stays open; an acceptance takes the
+    // changed record and wait flag and ends the dialog with kResultOk.
+    void EndSave(const SaveResult& result);
 
     _CommandDataTable record_;
     bool waitForRestart_ = true;
