@@ -1,6 +1,7 @@
 #include "settings/rules/SaveRules.h"
 
 #include <limits>
+#include <span>
 
 namespace valdrune {
 
@@ -88,6 +89,21 @@ bool TakeAddress(const AddressCheck& c, SaveResult& refusal) {
     return true;
 }
 
+// The checks in order, up to the first refusal.
+bool TakeAddresses(std::span<const AddressCheck> checks, SaveResult& refusal) {
+    for (const AddressCheck& c : checks)
+        if (!TakeAddress(c, refusal)) return false;
+    return true;
+}
+
+SaveResult Accepted(const _CommandDataTable& record, bool waitForRestart) {
+    SaveResult ok;
+    ok.ok = true;
+    ok.record = record;
+    ok.waitForRestart = waitForRestart;
+    return ok;
+}
+
 constexpr unsigned kHostFlags = ADDR_NOT_ZERO | ADDR_NOT_LOOPBACK | ADDR_NOT_ALL_ONES;
 constexpr unsigned kOptionalFlags = ADDR_NOT_LOOPBACK | ADDR_NOT_ALL_ONES;
 constexpr unsigned kMaskFlags = kHostFlags | ADDR_MASK_FORM;
@@ -157,9 +173,7 @@ SaveResult ValidateSinglePortSave(const SinglePortEntry& e, const _CommandDataTa
             {e.gateway, gatewayMayBeZero ? kOptionalFlags : kHostFlags, txt::kGatewayRefused,
              c::kGateway, EntryField::Gateway, &w.primary.gateway},
         };
-        for (const auto& s : steps) {
-            if (!TakeAddress(s, refusal)) return refusal;
-        }
+        if (!TakeAddresses(steps, refusal)) return refusal;
     }
 
     if ((kind == DEVICE_KIND_LEGACY && isStatic) ||
@@ -170,9 +184,7 @@ SaveResult ValidateSinglePortSave(const SinglePortEntry& e, const _CommandDataTa
             {e.dns2, kOptionalFlags, txt::kDns2Refused, c::kDns2, EntryField::Dns2,
              &w.primary.dns2},
         };
-        for (const auto& s : steps) {
-            if (!TakeAddress(s, refusal)) return refusal;
-        }
+        if (!TakeAddresses(steps, refusal)) return refusal;
         if (int focus = CheckCombination(w.primary, isStatic); focus != 0) {
             return Refuse(txt::kCombination, EntryField::Combination, focus);
         }
@@ -183,11 +195,7 @@ SaveResult ValidateSinglePortSave(const SinglePortEntry& e, const _CommandDataTa
         w.primary.dns2 = 0;
     }
 
-    SaveResult ok;
-    ok.ok = true;
-    ok.record = ApplySinglePortSave(record, w);
-    ok.waitForRestart = e.waitForRestart;
-    return ok;
+    return Accepted(ApplySinglePortSave(record, w), e.waitForRestart);
 }
 
 SaveResult ValidateTwoPortSave(const TwoPortEntry& e, const _CommandDataTable& record,
@@ -223,9 +231,7 @@ SaveResult ValidateTwoPortSave(const TwoPortEntry& e, const _CommandDataTable& r
             {e.gateway, kOptionalFlags, txt::kGatewayRefused, c::kGateway, EntryField::Gateway,
              &w.primary.gateway},
         };
-        for (const auto& s : steps) {
-            if (!TakeAddress(s, refusal)) return refusal;
-        }
+        if (!TakeAddresses(steps, refusal)) return refusal;
     }
 
     const AddressCheck always[] = {
@@ -236,18 +242,12 @@ SaveResult ValidateTwoPortSave(const TwoPortEntry& e, const _CommandDataTable& r
         {e.dns1, kOptionalFlags, txt::kDns1Refused, c::kDns1, EntryField::Dns1, &w.primary.dns1},
         {e.dns2, kOptionalFlags, txt::kDns2Refused, c::kDns2, EntryField::Dns2, &w.primary.dns2},
     };
-    for (const auto& s : always) {
-        if (!TakeAddress(s, refusal)) return refusal;
-    }
+    if (!TakeAddresses(always, refusal)) return refusal;
     if (int focus = CheckCombinationTwoPort(w.primary, bothManual); focus != 0) {
         return Refuse(txt::kCombination, EntryField::Combination, focus);
     }
 
-    SaveResult ok;
-    ok.ok = true;
-    ok.record = ApplyTwoPortSave(record, w);
-    ok.waitForRestart = waitForRestart;
-    return ok;
+    return Accepted(ApplyTwoPortSave(record, w), waitForRestart);
 }
 
 namespace {
