@@ -40,6 +40,18 @@ void SetIpv6(_CommandDataTable& r) {
     std::copy(r.ipv6Address2.begin(), r.ipv6Address2.end(), r.ipv6AddressPair.begin() + 16);
 }
 
+// What single-port and two-port devices of the current generation answer alike: DHCP, IPv6
+// addresses derived from the MAC, the current protocol.
+void CurrentGeneration(DeviceSpec& d) {
+    _CommandDataTable& r = d.record;
+    d.protocolMode = 2;
+    r.capabilityFlag = 1;
+    r.ipv4Mode = 0;
+    r.flags = 0x00;
+    r.ipv6Port = 80;
+    SetIpv6(r);
+}
+
 DeviceSpec Standard(const ScenarioOptions& o, int n, int host, const char* name,
                     const char* model) {
     DeviceSpec d = MakeDevice(Kind::Standard, n, o);
@@ -345,14 +357,9 @@ DeviceSpec MakeDevice(Kind kind, int number, const ScenarioOptions& o) {
     SetFieldText(r.serialNumber, serial);
     switch (kind) {
         case Kind::Standard:
-            d.protocolMode = 2;
-            r.capabilityFlag = 1;
-            r.ipv4Mode = 0;
+            CurrentGeneration(d);
             r.ipv6Mode = 1;
-            r.flags = 0x00;
-            r.ipv6Port = 80;
             r.secondary.subnetMask = Ip(255, 255, 255, 0);
-            SetIpv6(r);
             SetFieldText(r.deviceName, "Camera " + std::to_string(number));
             SetFieldText(r.model, "DX-N3471");
             SetFieldText(r.versionText, "4.20");
@@ -368,16 +375,11 @@ DeviceSpec MakeDevice(Kind kind, int number, const ScenarioOptions& o) {
             SetFieldText(r.deviceName, "Legacy " + std::to_string(number));
             break;
         case Kind::TwoPort:
-            d.protocolMode = 2;
-            r.capabilityFlag = 1;
-            r.ipv4Mode = 0;
+            CurrentGeneration(d);
             r.ipv6Mode = 0;
-            r.flags = 0x00;
             r.portKind = 11;
             r.primary.ipAddress2 = Ip(192, 168, 254, 1);
             r.primary.subnetMask2 = Ip(255, 255, 255, 0);
-            r.ipv6Port = 80;
-            SetIpv6(r);
             SetFieldText(r.deviceName, "Recorder " + std::to_string(number));
             SetFieldText(r.model, "NR-S1608");
             break;

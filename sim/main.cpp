@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -118,10 +119,24 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
         if (!n) std::cerr << "valdrune-sim: bad " << a << " '" << *text << "'\n";
         return n;
     };
+    // The options that take a text as it is, and those that take a whole number up to a bound.
+    const std::map<std::string, std::string*> texts = {{"--scenario", &o.scenario},
+                                                       {"--config", &o.config},
+                                                       {"--interface", &o.interface},
+                                                       {"--ready-file", &o.readyFile}};
+    const std::map<std::string, std::pair<int*, int>> numbers = {
+        {"--count", {&o.scenarioOptions.count, 5000}}, {"--time-scale", {&o.timeScale, 1000000}}};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         std::optional<std::string> v;
-        if (a == "-h" || a == "--help") {
+        if (const auto text = texts.find(a); text != texts.end()) {
+            if (!(v = value(i))) return 2;
+            *text->second = *v;
+        } else if (const auto whole = numbers.find(a); whole != numbers.end()) {
+            const auto n = number(i, a, whole->second.second);
+            if (!n) return 2;
+            *whole->second.first = *n;
+        } else if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             return 0;
         } else if (a == "--version") {
@@ -133,38 +148,18 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& o) {
             o.list = true;
         } else if (a == "--unicast") {
             o.unicast = true;
-        } else if (a == "--scenario") {
-            if (!(v = value(i))) return 2;
-            o.scenario = *v;
-        } else if (a == "--config") {
-            if (!(v = value(i))) return 2;
-            o.config = *v;
         } else if (a == "--subnet") {
             if (!(v = value(i))) return 2;
             if (!ParseSubnet(*v, o.scenarioOptions.network)) {
                 std::cerr << "valdrune-sim: bad --subnet '" << *v << "' (expected A.B.C)\n";
                 return 2;
             }
-        } else if (a == "--count") {
-            const auto n = number(i, a, 5000);
-            if (!n) return 2;
-            o.scenarioOptions.count = *n;
-        } else if (a == "--interface") {
-            if (!(v = value(i))) return 2;
-            o.interface = *v;
         } else if (a == "--port" || a == "--reply-port") {
             const auto n = number(i, a, 65535);
             if (!n) return 2;
             (a == "--port" ? o.port : o.replyPort) = static_cast<std::uint16_t>(*n);
         } else if (a == "--no-pages") {
             o.noPages = true;
-        } else if (a == "--ready-file") {
-            if (!(v = value(i))) return 2;
-            o.readyFile = *v;
-        } else if (a == "--time-scale") {
-            const auto n = number(i, a, 1000000);
-            if (!n) return 2;
-            o.timeScale = *n;
         } else {
             std::cerr << "valdrune-sim: unknown option '" << a << "'\n" << kUsage;
             return 2;
