@@ -182,22 +182,14 @@ void CTallyrigDlg::CreateControls() {
 
     list->installEventFilter(this);
 
-    // Focus order of the template.
+    // Focus order of the template, then of the controls beyond it.
     for (QWidget* w : std::initializer_list<QWidget*>{search, settings, open, view, close, about,
                                                       list, browser, iface})
         w->setFocusPolicy(Qt::StrongFocus);
-    QWidget::setTabOrder(search, settings);
-    QWidget::setTabOrder(settings, open);
-    QWidget::setTabOrder(open, view);
-    QWidget::setTabOrder(view, close);
-    QWidget::setTabOrder(close, about);
-    QWidget::setTabOrder(about, list);
-    QWidget::setTabOrder(list, browser);
-    QWidget::setTabOrder(browser, iface);
-    QWidget::setTabOrder(iface, assign);
-    QWidget::setTabOrder(assign, exportButton);
-    QWidget::setTabOrder(exportButton, filter);
-    QWidget::setTabOrder(filter, keep);
+    QWidget* const focusOrder[] = {search, settings, open,   view,         close,  about, list,
+                                   browser, iface,   assign, exportButton, filter, keep};
+    for (std::size_t i = 1; i < std::size(focusOrder); ++i)
+        QWidget::setTabOrder(focusOrder[i - 1], focusOrder[i]);
 
     // Copy: Ctrl+C in the list (see eventFilter), or its context menu with Export.
     list->setContextMenuPolicy(Qt::CustomContextMenu);
