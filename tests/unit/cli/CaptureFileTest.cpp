@@ -126,6 +126,30 @@ TEST(CaptureReader, ReadsPcapAndPcapngOfEitherByteOrder) {
     }
 }
 
+// The obsolete packet block (16-bit interface id, then a drop count) and the simple one
+// (interface 0, its data cut to the original length); blocks without packets are passed over.
+TEST(CaptureReader, ReadsObsoleteAndSimplePacketBlocks) {
+    for (bool big : {false, true}) {
+        Bytes obsolete;
+        Put16(obsolete, 1, big);
+        Put16(obsolete, 0xFFFF, big);
+        for (std::uint32_t v : {0u, 0u, 5u, 5u}) Put32(obsolete, v, big);
+        obsolete.insert(obsolete.end(), kFrame.begin(), kFrame.end());
+        Bytes simple;
+        Put32(simple, 3, big);
+        simple.insert(simple.end(), {0x0A, 0x0B, 0x0C, 0x0D});
+        const Read r = ReadAll(Cat({Section(big), Interface(1, big), Interface(113, big),
+                                    Block(2, obsolete, big), Block(4, Bytes(4, 0), big),
+                                    Block(3, simple, big)}));
+        ASSERT_EQ(r.error, "");
+        ASSERT_EQ(r.frames.size(), 2u);
+        EXPECT_EQ(r.frames[0].linkType, 113);
+        EXPECT_EQ(r.frames[0].data, kFrame);
+        EXPECT_EQ(r.frames[1].linkType, 1);
+        EXPECT_EQ(r.frames[1].data, (Bytes{0x0A, 0x0B, 0x0C}));
+    }
+}
+
 struct Malformed {
     const char* name;
     Bytes file;
@@ -169,6 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                   Cat({kNg, Cut(Enhanced(0, kFrame, false), 4), Bytes{9, 9, 9, 9}}), true},
         Malformed{"BlockCut", Cat({kNg, Cut(Enhanced(0, kFrame, false), 6)}), true},
         Malformed{"CapturedLongerThanBlock", Cat({kNg, Enhanced(0, kFrame, false, 400)}), true},
+        Malformed{"PacketBlockTooShort", Cat({kNg, Block(6, Bytes(16, 0), false)}), true},
         Malformed{"UndeclaredInterface", Cat({kNg, Enhanced(3, kFrame, false)}), true},
         Malformed{"HugeBlock", Cat({kNg, WithU32(Enhanced(0, kFrame, false), 4, 0xFFFFFFF0)}),
                   true}),
