@@ -33,6 +33,8 @@ public:
     virtual void OnSettingsFailed(SetupFailure reason) { (void)reason; }
     // The device awaited after its restart answered a search with a nonzero address.
     virtual void OnRestartSeen() {}
+    // A search cycle ran to its end (posted); one cut short by a new search does not.
+    virtual void OnSearchEnded() {}
     // A concurrent transaction changed state (posted, in the order the changes happened).
     virtual void OnTransaction(const TransactionEvent& event) { (void)event; }
     // One datagram of `size` bytes has been handled: 0, or -15, -16, -17 (see CProtocol).

@@ -13,6 +13,11 @@ namespace {
 constexpr Milliseconds kSecondRequestDelay{150};
 constexpr Milliseconds kSearchPeriod{2000};
 constexpr int kSearchBudget = 6001;
+// The cycle ends 8 s after its start, when the last request's answers had their 2 s. A new
+// search this close to that end finds the cycle over: timers due at the same moment (a
+// repeating search's and the cycle's own) fire in either order.
+constexpr Milliseconds kSearchCycleLength{8000};
+constexpr Milliseconds kSearchEndSlack{100};
 constexpr Milliseconds kRepeatGap{100};
 constexpr int kRepeatCount = 3;
 constexpr Milliseconds kSettingsTimeout{30000};
@@ -110,6 +115,9 @@ void CProtocol::OnReceived(std::size_t count) {
 // ---- Search cycle -------------------------------------------------------------------------
 
 void CProtocol::StartSearch() {
+    if (searchTimer_ != 0 &&
+        env_.scheduler.Now() - searchStartedAt_ >= kSearchCycleLength - kSearchEndSlack)
+        ReportSearchEnded();
     CancelTimer(searchTimer_);
     CancelTimer(secondRequestTimer_);
     SendSearch(2);
@@ -117,6 +125,11 @@ void CProtocol::StartSearch() {
     searchRemaining_ = kSearchBudget;
     searchPeriod_ = static_cast<int>(kSearchPeriod.count());
     searchTimer_ = Schedule(kSearchPeriod, true, [this] { OnSearchTick(); });
+    searchStartedAt_ = env_.scheduler.Now();
+}
+
+void CProtocol::ReportSearchEnded() {
+    PostEvent([](IProtocolEvents& l) { l.OnSearchEnded(); });
 }
 
 void CProtocol::OnSecondRequest() {
@@ -128,10 +141,12 @@ void CProtocol::OnSecondRequest() {
 void CProtocol::OnSearchTick() {
     if (searchTimer_ == 0) return;
     searchRemaining_ -= searchPeriod_;
-    if (searchRemaining_ > 0)
+    if (searchRemaining_ > 0) {
         SendSearch(2);
-    else
-        CancelTimer(searchTimer_);
+        return;
+    }
+    CancelTimer(searchTimer_);
+    ReportSearchEnded();
 }
 
 int CProtocol::SendSearch(std::uint8_t protocolMode) {

@@ -60,7 +60,9 @@ public:
     void SetListener(IProtocolEvents* listener);
     bool SocketReady() const { return socketReady_; }
 
-    // Search cycle: mode 2 at 0 ms, mode 0 at 150 ms, mode 2 at 2000, 4000, 6000 ms.
+    // Search cycle: mode 2 at 0 ms, mode 0 at 150 ms, mode 2 at 2000, 4000, 6000 ms; it ends
+    // at 8000 ms with OnSearchEnded. A cycle cut short by a new search or another adapter
+    // does not end that way.
     void StartSearch();
     int SendSearch(std::uint8_t protocolMode);
     // Validates, decodes and stores one datagram as it came from the socket (at most 1000
@@ -171,6 +173,7 @@ private:
     void ReportDevice(const DeviceEntry* stored);
     void OnSecondRequest();
     void OnSearchTick();
+    void ReportSearchEnded();
     void OnSettingsTimeout();
     void OnConfirmation();
     void FinishConfirmation(std::uint32_t command);
@@ -201,6 +204,7 @@ private:
     TimerId searchTimer_ = 0;
     int searchRemaining_ = 6001;
     int searchPeriod_ = 2000;
+    Milliseconds searchStartedAt_{0};
     TimerId secondRequestTimer_ = 0;
     TimerId confirmationTimer_ = 0;
     TimerId timeoutTimer_ = 0;

@@ -84,6 +84,12 @@ class DeviceSession : public IProtocolEvents {
         deviceHook_ = std::move(hook);
     }
 
+    // Every search cycle that ran to its end (see CProtocol::StartSearch).
+    void SetSearchEndHook(std::function<void()> hook) { searchEndHook_ = std::move(hook); }
+    void OnSearchEnded() override {
+        if (searchEndHook_) searchEndHook_();
+    }
+
     // Enumerates the adapters and binds to the one named (see MatchInterface).
     OpenResult OpenInterface(const std::string& adapter);
 
@@ -143,6 +149,7 @@ class DeviceSession : public IProtocolEvents {
     std::unique_ptr<CProtocol> engine_;
     std::function<void(const _CommandDataTable&, int)> deviceHook_;
     std::function<void(const TransactionEvent&)> transactionHook_;
+    std::function<void()> searchEndHook_;
     std::set<MacAddress> beyondTable_;
 
     TimerId searchEnd_ = 0;

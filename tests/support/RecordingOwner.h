@@ -37,6 +37,8 @@ public:
     void OnRestartSeen() override;
     void OnDatagramHandled(std::size_t size, int result) override;
     void OnTransaction(const TransactionEvent& event) override;
+    void OnSearchEnded() override { searchEnds.push_back(clock_ ? clock_->Now() : Milliseconds(0)); }
+    std::vector<Milliseconds> searchEnds;  // when each cycle that ran to its end was reported
 
     const std::vector<OwnerMessage>& Messages() const { return messages_; }
     std::vector<OwnerMessage> Of(WindowMessage m) const;

@@ -64,6 +64,24 @@ TEST_F(SearchCycle, SecondStartLateInTheCycleGivesAFullNewCycle) {
     EXPECT_THAT(Times(rig.transport.Sent()), ElementsAre(4500, 4650, 6500, 8500, 10500));
 }
 
+TEST_F(SearchCycle, ReportsOnlyCyclesThatRanToTheirEnd) {
+    engine().StartSearch();
+    rig.clock.Advance(milliseconds(5000));
+    engine().StartSearch();  // cut short
+    rig.clock.Advance(milliseconds(8000));
+    EXPECT_THAT(rig.owner.searchEnds, ElementsAre(milliseconds(13000)));
+    // A repeating search due at the very end of the cycle may run before the cycle's own
+    // timer: the cycle still ran to its end, and is reported once.
+    rig.clock.StartTimer(milliseconds(8000), false, [this] { engine().StartSearch(); });
+    engine().StartSearch();
+    rig.clock.Advance(milliseconds(8000));
+    rig.clock.RunPosted();
+    EXPECT_EQ(rig.owner.searchEnds.size(), 2u);
+    engine().SelectInterface(-1);  // another adapter ends the cycle without its end
+    rig.clock.Advance(milliseconds(9000));
+    EXPECT_EQ(rig.owner.searchEnds.size(), 2u);
+}
+
 TEST(SendSearch, RefusesWithoutSocketAndReportsSendFailure) {
     EngineRig rig;
     rig.transport.FailBind(true);
