@@ -161,6 +161,22 @@ std::vector<DoctorResult> Diagnose(const NetworkFacts& f) {
     return out;
 }
 
+const DoctorResult* MostLikelyCause(const std::vector<DoctorResult>& results) {
+    static constexpr DoctorCheck kOrder[] = {DoctorCheck::Adapter,     DoctorCheck::Port,
+                                             DoctorCheck::Firewall,    DoctorCheck::ReversePath,
+                                             DoctorCheck::TunnelRoute, DoctorCheck::SharedSubnet};
+    for (const Verdict verdict : {Verdict::Problem, Verdict::Warning}) {
+        for (const DoctorCheck check : kOrder) {
+            for (const auto& r : results) {
+                if (r.check == check && r.verdict == verdict &&
+                    r.finding != Finding::FirewallUntested)
+                    return &r;
+            }
+        }
+    }
+    return nullptr;
+}
+
 Verdict WorstVerdict(const std::vector<DoctorResult>& results) {
     Verdict worst = Verdict::Ok;
     for (const auto& r : results) worst = std::max(worst, r.verdict);

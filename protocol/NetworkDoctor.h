@@ -115,6 +115,12 @@ std::vector<DoctorResult> Diagnose(const NetworkFacts& facts);
 // True when two adapters' subnets overlap (each by its own prefix length).
 bool SameSubnet(const AdapterFacts& a, const AdapterFacts& b);
 
+// The result that most likely explains a search that found nothing: the first problem, else
+// the first warning, in the order adapter, port, firewall, reverse path, tunnel, shared subnet.
+// Missing rights keep no answer away and a firewall nothing could test tells nothing, so
+// neither counts. Null when no result does.
+const DoctorResult* MostLikelyCause(const std::vector<DoctorResult>& results);
+
 // The worst verdict of all results.
 Verdict WorstVerdict(const std::vector<DoctorResult>& results);
 

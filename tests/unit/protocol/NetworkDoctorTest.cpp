@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "protocol/NetworkDoctor.h"
 
@@ -133,6 +134,65 @@ TEST(Diagnosis, WithoutAnAdapterJudgesOnlyWhatDoesNotDependOnIt) {
     EXPECT_EQ(results[0].values, std::vector<std::string>{"eth9"});
     EXPECT_EQ(WorstVerdict(results), Verdict::Problem);
 }
+
+struct CauseCase {
+    const char* name;
+    std::function<void(NetworkFacts&)> change;
+    std::optional<Finding> cause;
+};
+
+class Cause : public testing::TestWithParam<CauseCase> {};
+
+TEST_P(Cause, IsTheFirstProblemElseTheFirstWarning) {
+    NetworkFacts f = Healthy();
+    GetParam().change(f);
+    const auto results = Diagnose(f);
+    const DoctorResult* cause = MostLikelyCause(results);
+    if (!GetParam().cause) {
+        EXPECT_EQ(cause, nullptr) << static_cast<int>(cause->finding);
+        return;
+    }
+    ASSERT_NE(cause, nullptr);
+    EXPECT_EQ(cause->finding, *GetParam().cause);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Facts, Cause,
+    testing::Values(
+        CauseCase{"Healthy", [](NetworkFacts&) {}, std::nullopt},
+        // Neither keeps an answer away, though one is a problem and the other a warning.
+        CauseCase{"RightsAndAnUntestedFirewallNeverCount",
+                  [](NetworkFacts& f) {
+                      f.canProbe = false;
+                      f.rules = RuleOutcome::Unread;
+                      f.loop = LoopOutcome::NotRun;
+                  },
+                  std::nullopt},
+        // A shared subnet comes first in the list of checks but last as a cause.
+        CauseCase{"TunnelWarningBeforeSharedSubnet",
+                  [](NetworkFacts& f) {
+                      f.others[0].ipv4 = 0x0A4D0105;
+                      f.defaultRouteAdapter = "tun0";
+                      f.defaultRouteTunnel = true;
+                  },
+                  Finding::TunnelDefault},
+        CauseCase{"SharedSubnetAlone", [](NetworkFacts& f) { f.others[0].ipv4 = 0x0A4D0105; },
+                  Finding::SubnetShared},
+        // Any problem beats every warning, and the port comes before the firewall.
+        CauseCase{"ProblemsInOrderBeforeWarnings",
+                  [](NetworkFacts& f) {
+                      f.others[0].ipv4 = 0x0A4D0105;
+                      f.rules = RuleOutcome::Drops;
+                      f.portHolders = {PortHolder{42, "other"}};
+                  },
+                  Finding::PortHeld},
+        CauseCase{"FirewallBeforeReversePath",
+                  [](NetworkFacts& f) {
+                      f.loop = LoopOutcome::Lost;
+                      f.outsideRouteAdapter = "wlan0";
+                  },
+                  Finding::FirewallLoopLost}),
+    [](const testing::TestParamInfo<CauseCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
 }  // namespace valdrune
