@@ -20,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "platform/linux/NftRules.h"
@@ -123,8 +124,9 @@ const OsAdapter* Choose(const std::vector<OsAdapter>& list, const std::string& w
     return nullptr;
 }
 
-// inode -> (pid, process name) of every socket this process may look at.
-std::map<unsigned long long, PortHolder> SocketOwners() {
+// inode -> (pid, process name) of every socket this process may look at; the sockets of this
+// process itself go to `own`.
+std::map<unsigned long long, PortHolder> SocketOwners(std::set<unsigned long long>& own) {
     std::map<unsigned long long, PortHolder> owners;
     DIR* proc = opendir("/proc");
     if (!proc) return owners;
@@ -132,7 +134,7 @@ std::map<unsigned long long, PortHolder> SocketOwners() {
     while (dirent* d = readdir(proc)) {
         char* end = nullptr;
         const long pid = std::strtol(d->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0' || pid == self) continue;
+        if (pid <= 0 || *end != '\0') continue;
         const std::string base = std::string("/proc/") + d->d_name;
         DIR* fds = opendir((base + "/fd").c_str());
         if (!fds) continue;
@@ -143,6 +145,10 @@ std::map<unsigned long long, PortHolder> SocketOwners() {
             const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
             unsigned long long inode = 0;
             if (n <= 0 || std::sscanf(target, "socket:[%llu]", &inode) != 1) continue;
+            if (pid == self) {
+                own.insert(inode);
+                continue;
+            }
             if (comm.empty()) comm = ReadLine(base + "/comm");
             owners[inode] = PortHolder{static_cast<int>(pid), comm};
         }
@@ -152,18 +158,22 @@ std::map<unsigned long long, PortHolder> SocketOwners() {
     return owners;
 }
 
+// Other processes' sockets on the port. This process's own (the window's search socket) is
+// not in the way of its own searches.
 std::vector<PortHolder> PortHolders() {
     std::vector<UdpSocketRow> rows = ParseUdpTable(ReadAll("/proc/net/udp"), false);
     for (const auto& r : ParseUdpTable(ReadAll("/proc/net/udp6"), true)) rows.push_back(r);
     std::vector<PortHolder> holders;
     std::map<unsigned long long, PortHolder> owners;
+    std::set<unsigned long long> own;
     bool scanned = false;
     for (const auto& r : rows) {
         if (r.port != kAnswerPort) continue;
         if (!scanned) {
-            owners = SocketOwners();
+            owners = SocketOwners(own);
             scanned = true;
         }
+        if (own.count(r.inode) != 0) continue;
         auto it = owners.find(r.inode);
         holders.push_back(it != owners.end() ? it->second : PortHolder{});
     }
