@@ -180,8 +180,8 @@ void CDeviceList::ShowAdapterColumn(bool shown) {
     columnTotal_ += adapterWidth_;
 }
 
-QTreeView* CDeviceList::CreateView(QWidget* parent) {
-    view_ = new QTreeView(parent);
+CDeviceListView* CDeviceList::CreateView(QWidget* parent) {
+    view_ = new CDeviceListView(parent);
     view_->setModel(&model_);
     view_->setRootIsDecorated(false);
     view_->setItemsExpandable(false);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/DeviceListModel.h"
+#include "app/DeviceListView.h"
 #include "protocol/DeviceName.h"
 #include "protocol/Record.h"
 
@@ -53,8 +54,8 @@ class CDeviceList {
     void SetAnsiDecoder(AnsiDecoder decoder) { ansiDecoder_ = std::move(decoder); }
 
     // The list view, configured and showing the model; owned by parent.
-    QTreeView* CreateView(QWidget* parent);
-    QTreeView* View() const { return view_; }
+    CDeviceListView* CreateView(QWidget* parent);
+    CDeviceListView* View() const { return view_; }
     const CDeviceListModel& Model() const { return model_; }
     CDeviceListModel& Model() { return model_; }
 
@@ -124,7 +125,7 @@ class CDeviceList {
     Hooks hooks_;
     AnsiDecoder ansiDecoder_;
     CDeviceListModel model_;
-    QTreeView* view_ = nullptr;
+    CDeviceListView* view_ = nullptr;
     int columnTotal_ = 0;
     int adapterWidth_ = 0;  // counted in columnTotal_ while the adapter column is shown
     int sortColumn_ = -1;

@@ -2,6 +2,7 @@
 // holder lives.
 #pragma once
 
+#include "protocol/NetworkDoctor.h"
 #include "protocol/Protocol.h"
 
 namespace valdrune {
@@ -10,6 +11,8 @@ class IEngineServices {
   public:
     virtual ~IEngineServices() = default;
     virtual ProtocolEnvironment Environment() = 0;
+    // The checks behind the window's hint when a search finds nothing; null for none.
+    virtual INetworkSurvey* Survey() { return nullptr; }
 };
 
 }  // namespace valdrune

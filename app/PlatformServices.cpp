@@ -10,6 +10,7 @@ class PlatformHolder final : public IEngineServices {
     explicit PlatformHolder(std::unique_ptr<PlatformServices> services)
         : services_(std::move(services)) {}
     ProtocolEnvironment Environment() override { return services_->Environment(); }
+    INetworkSurvey* Survey() override { return &services_->survey; }
 
   private:
     std::unique_ptr<PlatformServices> services_;

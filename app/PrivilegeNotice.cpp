@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <cstdio>
 
+#include "app/TallyrigDlg.h"
 #include "dialogkit/ControlText.h"
 #include "dialogkit/MessageBox.h"
 
@@ -35,6 +36,7 @@ PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString
                           "valdrune: cap_net_admin is missing, so the neighbour cache is not "
                           "flushed before an address check; grant it with: ") +
                       GrantCommand(helper);
+        notice.note = FillIn(DialogText(kTextNoFlushNote), {GrantCommand(helper)});
         return notice;
     }
     notice.textId = report.canFlush ? kTextNoEcho : kTextNoEchoNoFlush;
@@ -50,15 +52,16 @@ PrivilegeNotice MakePrivilegeNotice(const PrivilegeReport& report, const QString
     return notice;
 }
 
-void GivePrivilegeNotice(QWidget* owner, const PrivilegeReport& report) {
+void GivePrivilegeNotice(CTallyrigDlg& window, const PrivilegeReport& report) {
     const PrivilegeNotice notice =
         MakePrivilegeNotice(report, QString::fromStdString(report.helper));
     if (notice.text.isEmpty()) return;
     if (notice.textId == 0) {
         std::fprintf(stderr, "%s\n", notice.text.toLocal8Bit().constData());
+        window.ShowNote(notice.note);
         return;
     }
-    ShowMessageBox(MessageBoxRequest{owner, notice.textId, MB_OK_ | MB_ICONEXCLAMATION_,
+    ShowMessageBox(MessageBoxRequest{&window, notice.textId, MB_OK_ | MB_ICONEXCLAMATION_,
                                      notice.text.toStdString()});
 }
 

@@ -68,12 +68,13 @@ int CTallyrigApp::InitInstance() {
                 return convert(b, codePage);
             });
         }
+        dlg.SetNetworkSurvey(services->Survey());
         if (dlg.OnInitDialog()) {
             windowRan = true;
             // Posted, so the box comes over the shown window and the first search (already
             // sent) is answered while it is up.
             if (options_.privilegeNotice) {
-                dlg.PostToSelf([&dlg, notice = options_.privilegeNotice] { notice(&dlg); });
+                dlg.PostToSelf([&dlg, notice = options_.privilegeNotice] { notice(dlg); });
             }
             if (options_.onDialogReady) options_.onDialogReady(dlg);
             dlg.exec();

@@ -10,6 +10,7 @@
 
 #include "app/EngineServices.h"
 #include "browser/core/BrowserSeams.h"
+#include "protocol/NetworkDoctor.h"
 #include "protocol/Protocol.h"
 
 class QWidget;
@@ -40,9 +41,9 @@ struct AppOptions {
     std::function<std::vector<std::string>()> languages;
     // Called after the window's set-up, just before its modal run.
     std::function<void(CTallyrigDlg&)> onDialogReady;
-    // Tells the user what the process may not do beyond UDP, over the window once it is up;
-    // null skips the notice.
-    std::function<void(QWidget* window)> privilegeNotice;
+    // Tells the user what the process may not do beyond UDP, over the window or in it, once
+    // it is up; null skips the notice.
+    std::function<void(CTallyrigDlg& window)> privilegeNotice;
     // Converts 8-bit text in a code page to UTF-8 (device names); null keeps the host's encoding.
     std::function<std::string(std::string_view bytes, unsigned codePage)> ansiToUtf8;
 };

@@ -23,6 +23,7 @@
 #include "app/BatchAssignDlg.h"
 #include "app/BrowserIntegration.h"
 #include "app/ListTools.h"
+#include "app/SearchHint.h"
 #include "app/SearchRepeat.h"
 #include "app/SettingsChange.h"
 #include "app/SettingsStore.h"
@@ -70,6 +71,9 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
                           return ShowMessageBox({this, 1184, MB_OKCANCEL_ | MB_ICONEXCLAMATION_,
                                                  text.toStdString()}) == ID_OK;
                       }});
+    session_.SetSearchEndHook([this] {
+        if (hint_) hint_->OnSearchEnded(list_.RowCount(), Engine().LocalInterface().ifIndex);
+    });
     browser_ = std::make_unique<BrowserIntegration>(*this, std::move(browsers));
     tools_ = std::make_unique<CListTools>(adapters_, list_, *this);
     repeat_ = std::make_unique<CSearchRepeat>(scheduler_, adapters_, list_.Model(),
@@ -80,6 +84,9 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
 }
 
 CTallyrigDlg::~CTallyrigDlg() {
+    // Waits for a network check still running.
+    hint_.reset();
+    session_.SetSearchEndHook(nullptr);
     *alive_ = false;
     KillTimer(kDialogTimerId);
     session_.SetDeviceHook(nullptr);
@@ -162,7 +169,9 @@ void CTallyrigDlg::CreateControls() {
     auto* about = AddButton(IDC_ABOUT, 369, 10, 80, 16);
     auto* heading = AddLabel(IDC_HEADING, 11, 10, 113, 8);
     heading->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    QTreeView* list = Place(IDC_DEVICE_LIST, list_.CreateView(this), 10, 35, 439, 120);
+    CDeviceListView* list = Place(IDC_DEVICE_LIST, list_.CreateView(this), 10, 35, 439, 120);
+    hint_ = std::make_unique<CSearchHint>(scheduler_, *list);
+    hint_->SetSurvey(survey_);
     AddLabel(IDC_BROWSER_LABEL, 93, 191, 113, 8);
     auto* browser = Place(IDC_BROWSER_COMBO, new QComboBox(this), 93, 205, 68, 30);
     auto* iface = Place(IDC_INTERFACE_COMBO, new QComboBox(this), 10, 7, 204, 30);
@@ -203,6 +212,7 @@ void CTallyrigDlg::CreateControls() {
     });
 
     connect(search, &QPushButton::clicked, this, [this] {
+        hint_->OnSearchRequested();
         search_.RunSearch();
         repeat_->OnSearchStarted();
     });
@@ -215,6 +225,7 @@ void CTallyrigDlg::CreateControls() {
     connect(browser, &QComboBox::activated, this,
             [this](int index) { browser_->OnBrowserChoice(index, store_); });
     connect(iface, &QComboBox::activated, this, [this, iface](int index) {
+        hint_->OnAdapterChosen();
         search_.OnInterfaceChoice(index, iface);
         repeat_->OnSearchStarted();
     });
@@ -356,8 +367,13 @@ int CTallyrigDlg::BrowserCode() const { return browser_->BrowserCode(); }
 // ---- Messages ---------------------------------------------------------------------------
 
 void CTallyrigDlg::OnDeviceFound(const _CommandDataTable& record, int, int source) {
+    if (hint_) hint_->OnDeviceListed();
     list_.WriteDeviceRow(record.primary.mac, source);
     repeat_->OnAnswer(record.primary.mac, source);
+}
+
+void CTallyrigDlg::ShowNote(const QString& text) {
+    if (hint_) hint_->ShowNote(text);
 }
 
 void CTallyrigDlg::OnTransaction(const TransactionEvent& event, int source) {

@@ -20,6 +20,7 @@
 #include "browser/core/BrowserSeams.h"
 #include "dialogkit/TemplateDialog.h"
 #include "protocol/Messages.h"
+#include "protocol/NetworkDoctor.h"
 #include "protocol/Protocol.h"
 #include "protocol/Session.h"
 #include "protocol/Record.h"
@@ -32,6 +33,7 @@ namespace valdrune {
 class BrowserIntegration;
 class CBatchAssignDlg;
 class CListTools;
+class CSearchHint;
 class CSearchRepeat;
 class CSettingsStore;
 class SettingsChange;
@@ -126,6 +128,13 @@ class CTallyrigDlg : public CTemplateDialog {
     // changed, the user is told which and may stay.
     void done(int result) override;
     CSearchRepeat& SearchRepeat() { return *repeat_; }
+    // The host's network checks behind the hint in an empty list; set before the set-up.
+    // Null (the default): no checks and no hint.
+    void SetNetworkSurvey(INetworkSurvey* survey) { survey_ = survey; }
+    // The hint and the note inside the device list (exists once the set-up ran).
+    CSearchHint& Hint() { return *hint_; }
+    // A note the user should read once, kept under the list's rows.
+    void ShowNote(const QString& text);
 
     // Controller.
     void OnSysCommand(int command);
@@ -178,6 +187,8 @@ class CTallyrigDlg : public CTemplateDialog {
     std::unique_ptr<BrowserIntegration> browser_;
     std::unique_ptr<CListTools> tools_;
     std::unique_ptr<CSearchRepeat> repeat_;
+    INetworkSurvey* survey_ = nullptr;
+    std::unique_ptr<CSearchHint> hint_;
     CBatchAssignDlg* batch_ = nullptr;
     int batchSource_ = 0;
     // Shared with every posted callback so that none runs after destruction.

@@ -3,6 +3,7 @@
 
 #include "app/PrivilegeNotice.h"
 #include "app/TallyrigApp.h"
+#include "app/TallyrigDlg.h"
 #include "platform/AnsiText.h"
 #include "platform/BrowserPlatform.h"
 #include "platform/Platform.h"
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     valdrune::AppOptions options;
     options.startServices = [] { return valdrune::StartPlatformServices(); };
     options.browsers = [] { return valdrune::MakeBrowserPlatform(); };
-    options.privilegeNotice = [](QWidget* window) {
+    options.privilegeNotice = [](valdrune::CTallyrigDlg& window) {
         valdrune::GivePrivilegeNotice(window, valdrune::CheckPrivileges());
     };
     options.ansiToUtf8 = valdrune::AnsiToUtf8;

@@ -1,5 +1,5 @@
-// Renders the main window (with a few devices), the About box and the missing-privilege notice
-// in each language to PNG files, so that a person can check the fitted layouts. Usage: app_render <output folder>.
+// Renders the main window (with a few devices), the About box, the missing-privilege notice
+// and the empty list's hint with the probe-rights note in each language to PNG files, so that a person can check the fitted layouts. Usage: app_render <output folder>.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -11,6 +11,7 @@
 #include "app/AboutDlg.h"
 #include "app/BatchAssignDlg.h"
 #include "app/PrivilegeNotice.h"
+#include "app/SearchHint.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
 #include "tests/gui/ScreenShots.h"
 
@@ -84,6 +85,44 @@ void SaveAllAdapters(Language language, test::ScreenShots& shots, const QString&
     shots.Save(dlg, name);
 }
 
+// A host whose firewall drops the answers.
+struct DroppingFirewall final : INetworkSurvey {
+    NetworkFacts Gather(const std::string&, std::int32_t) override {
+        NetworkFacts f;
+        f.adapterFound = true;
+        f.adapter = AdapterFacts{"eth0", 0xC0A8000A, 24, true, true, false};
+        f.rules = RuleOutcome::Drops;
+        f.ruleText = "udp dport 10669 drop";
+        f.rulePlace = "inet filter input handle 4";
+        f.ruleFixCommand =
+            "nft insert rule inet filter input iifname \"eth0\" udp dport 10669 accept";
+        f.outsideRouteAdapter = "eth0";
+        f.canProbe = true;
+        return f;
+    }
+};
+
+// A search cycle that found nothing, its hint, and the note about the neighbour cache.
+void SaveSearchHint(test::ScreenShots& shots, const QString& name) {
+    DroppingFirewall survey;
+    test::WindowRig rig;
+    CTallyrigDlg& dlg = rig.Create(rig.noBrowsers);
+    dlg.SetNetworkSurvey(&survey);
+    dlg.OnInitDialog();
+    PrivilegeReport noFlush;
+    noFlush.canProbe = true;
+    noFlush.helper = "/usr/libexec/valdrune/valdrune-netprobe";
+    GivePrivilegeNotice(dlg, noFlush);
+    dlg.show();
+    rig.clock.Advance(Milliseconds(8000));
+    rig.Settle();
+    for (int i = 0; i < 500 && dlg.Hint().Checking(); ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QApplication::processEvents();
+    shots.Save(dlg, name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,9 +159,10 @@ int main(int argc, char** argv) {
         });
         PrivilegeReport nothing;
         nothing.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"";
-        GivePrivilegeNotice(&dlg, nothing);
+        GivePrivilegeNotice(dlg, nothing);
+        SaveSearchHint(shots, QStringLiteral("search-hint-") + suffix);
     }
     for (const Sample& s : samples)
         SaveAllAdapters(s.language, shots, QStringLiteral("alladapters-") + QLatin1String(s.suffix));
-    return shots.Finish(5 * static_cast<int>(std::size(samples)));
+    return shots.Finish(6 * static_cast<int>(std::size(samples)));
 }

@@ -9,6 +9,7 @@
 
 #include "WindowRig.h"
 #include "app/PrivilegeNotice.h"
+#include "app/SearchHint.h"
 #include "app/TallyrigApp.h"
 #include "platform/InstanceLock.h"
 #include "tests/support/CaseNames.h"
@@ -220,7 +221,7 @@ TEST_P(PrivilegeNoticeAtStart, ComesOnceOverTheShownWindowOnlyWhenEchoIsMissing)
     WindowRig rig;
     AppOptions options = Options(rig, rig.dir.filePath("lock").toStdString());
     int checks = 0;
-    options.privilegeNotice = [&](QWidget* window) {
+    options.privilegeNotice = [&](CTallyrigDlg& window) {
         ++checks;
         PrivilegeReport report;
         report.canProbe = c.canProbe;
@@ -238,16 +239,24 @@ TEST_P(PrivilegeNoticeAtStart, ComesOnceOverTheShownWindowOnlyWhenEchoIsMissing)
         return ID_OK;
     });
     CTallyrigDlg* window = nullptr;
+    QString note;
     options.onDialogReady = [&](CTallyrigDlg& dlg) {
         window = &dlg;
         EXPECT_EQ(checks, 0) << "asked only once the window runs";
-        QTimer::singleShot(0, &dlg, [&dlg] { dlg.done(2); });
+        QTimer::singleShot(0, &dlg, [&dlg, &note] {
+            note = dlg.Hint().NoteText();
+            dlg.done(2);
+        });
     };
     CTallyrigApp app(std::move(options));
     EXPECT_EQ(app.InitInstance(), 0);
     EXPECT_EQ(checks, 1);
     if (c.textId == 0) {
         EXPECT_TRUE(rig.boxes.empty());
+        // Without the flush the note stays in the window, with the grant.
+        EXPECT_EQ(note.contains(QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+p /")),
+                  c.canProbe && !c.canFlush)
+            << note.toStdString();
         return;
     }
     ASSERT_EQ(rig.boxes.size(), 1u);
