@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -124,6 +125,38 @@ TEST(WindowE2e, HostileDeviceTextsShowLiterallyOneRowEach) {
         for (const std::string& cell : r)
             for (unsigned char c : cell) EXPECT_GE(c, 0x20u) << r[1] << " " << cell;
     }
+}
+
+// A firewall rule in the pc namespace drops every answer: the empty list names the rule and
+// the command that admits them (and not the window's own socket on the port). The rules are
+// read through libnftables, so this is the Linux window only.
+TEST(WindowE2e, ADroppingFirewallRuleIsNamedInTheEmptyListWithItsFix) {
+    NetNs net("gui-hint");
+    VALDRUNE_REQUIRE_NETNS(net);
+    const std::string rules = net.Scratch() + "/drop.nft";
+    std::ofstream(rules) << "add table inet vdhint\n"
+                            "add chain inet vdhint input { type filter hook input priority 0; }\n"
+                            "add rule inet vdhint input udp dport 10669 drop\n";
+    ASSERT_EQ(net.RunInPc({"nft", "-f", rules}).exitCode, 0);
+    ASSERT_TRUE(net.StartSim().Running());
+    const std::string dump = net.Scratch() + "/list.tsv";
+    // Cycles of 2 s; the checks take about half a second of real time.
+    std::vector<std::string> env = WindowEnv(net, dump, 6000);
+    env.push_back("VALDRUNE_TIME_SCALE=4");
+    const RunResult run = net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, env);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadDump(dump).empty());
+    std::ifstream in(dump + ".hint");
+    const std::string hint((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(hint.find("No device answered"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("firewall rule on this computer drops the devices' answers (UDP port "
+                        "10669): udp dport 10669 drop"),
+              std::string::npos)
+        << hint;
+    EXPECT_NE(
+        hint.find("nft insert rule inet vdhint input iifname \"pc0\" udp dport 10669 accept"),
+        std::string::npos)
+        << hint;
 }
 
 // 150 devices with the given name stem and port, always the same MACs and addresses.

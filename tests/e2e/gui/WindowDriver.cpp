@@ -1,12 +1,14 @@
 // The window as the shipped program starts it, plus what end-to-end runs need: VALDRUNE_LIST_DUMP
 // names a file that receives the list (one line per row, columns separated by tabs; the IPv6
-// view into <file>.ipv6) after VALDRUNE_EXIT_AFTER_MS milliseconds, and the window then ends.
+// view into <file>.ipv6; the hint shown in the empty list into <file>.hint) after
+// VALDRUNE_EXIT_AFTER_MS milliseconds, and the window then ends.
 // VALDRUNE_TIME_SCALE speeds the protocol up; browsers come from a sandbox.
 #include <QApplication>
 #include <QFile>
 #include <QTimer>
 
 #include "app/TallyrigApp.h"
+#include "app/SearchHint.h"
 #include "app/TallyrigDlg.h"
 #include "HostBrowserSandbox.h"
 #include "tests/support/TimeScale.h"
@@ -30,6 +32,9 @@ void ArmListDump(valdrune::CTallyrigDlg& dlg) {
             }
         };
         write(path);
+        QFile hint(path + QStringLiteral(".hint"));
+        if (hint.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            hint.write(dlg.Hint().HintText().toUtf8());
         dlg.List().SwitchView(1);
         write(path + QStringLiteral(".ipv6"));
         dlg.done(2);
