@@ -13,7 +13,6 @@ class CDeviceListView : public QTreeView {
     // footer: a child of the view, placed under the rows at the height it needs for the
     // view's width while it is not hidden; null removes the strip.
     void SetFooter(QWidget* footer);
-    QWidget* Footer() const { return footer_; }
 
   protected:
     void updateGeometries() override;

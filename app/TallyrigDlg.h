@@ -1,8 +1,9 @@
 // The main window: device list, command buttons and the view, browser and interface combos.
 // It owns the device session for its whole life and routes buttons, keys, list notifications
 // and the session's reports to its parts, each of which keeps its own state: the device list
-// (CDeviceList), searching (CSearchControl), the settings change (SettingsChange) and opening
-// device pages with the Edge set-up run (BrowserIntegration).
+// (CDeviceList), searching (CSearchControl), what the empty list says about a search that found
+// nothing (CSearchHint), the settings change (SettingsChange) and opening device pages with the
+// Edge set-up run (BrowserIntegration).
 #pragma once
 
 #include <QString>
