@@ -214,7 +214,7 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
         "valdrune-cli"};
     app.footer(ExitCodeHelp());
     app.require_subcommand(1);
-    app.set_version_flag("--version", "valdrune-cli 0.1.0");
+    app.set_version_flag("--version", std::string("valdrune-cli ") + VALDRUNE_VERSION);
 
     std::string interface;
     bool json = false, csv = false;

@@ -1,6 +1,7 @@
 // Address conflicts among answering devices and on the wire.
 #include <gmock/gmock.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "EngineTest.h"
@@ -51,7 +52,7 @@ TEST_F(Overlaps, ZeroAddressNeverOverlapsAndEmptyTableGivesMinusOne) {
 class AddressCheck : public EngineTest {
 protected:
     // Runs a check to completion and returns its result and finishing time.
-    std::pair<int, long> Run(const _CommandDataTable& r, bool changedOnly) {
+    std::pair<int, std::int64_t> Run(const _CommandDataTable& r, bool changedOnly) {
         std::optional<int> result;
         const auto start = rig.clock.Now();
         engine().CheckAddressInUse(r, changedOnly, [&](int code) { result = code; });
@@ -59,7 +60,8 @@ protected:
         while (!result && rig.clock.NextDue().count() >= 0) rig.clock.AdvanceTo(rig.clock.NextDue());
         rig.clock.RunPosted();
         EXPECT_TRUE(result.has_value());
-        return {result.value_or(999), static_cast<long>((rig.clock.Now() - start).count())};
+        return {result.value_or(999),
+                static_cast<std::int64_t>((rig.clock.Now() - start).count())};
     }
     std::vector<std::uint32_t> Probed() const {
         std::vector<std::uint32_t> out;
@@ -91,7 +93,7 @@ TEST_F(AddressCheck, SilentAddressesAreTriedThreeTimesInTheOriginalOrder) {
     EXPECT_EQ(took, 3 * (100 + 2000));
     EXPECT_THAT(Probed(), ElementsAre(Ip("192.168.0.61"), Ip("10.0.0.61"), Ip("192.168.0.61"),
                                       Ip("10.0.0.61"), Ip("192.168.0.61"), Ip("10.0.0.61")));
-    std::vector<long> flushTimes;
+    std::vector<std::int64_t> flushTimes;
     for (const auto& f : rig.neighbours.Flushes()) flushTimes.push_back(f.time.count());
     EXPECT_THAT(flushTimes, ElementsAre(0, 2100, 4200));
 }
