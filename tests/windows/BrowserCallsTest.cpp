@@ -283,6 +283,11 @@ TEST_F(BrowserCalls, StartsTheRealProgramAndTellsWhatBecameOfIt) {
 
 TEST_F(BrowserCalls, SiteListFileIsReplacedWholeWithNothingLeftBeside) {
     const std::string list = Path("Quembrel_sitelist.xml");
+    // What a writer killed mid-write left behind is taken over by the next write.
+    const HANDLE stale = ::CreateFileW(Utf8ToWide(list + ".tmp-valdrune").c_str(), GENERIC_WRITE, 0,
+                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(stale, INVALID_HANDLE_VALUE);
+    ::CloseHandle(stale);
     ASSERT_TRUE(files_.WriteWhole(list, std::string(5000, 'a')));
     ASSERT_TRUE(files_.WriteWhole(list, "<site-list/>\r\n"));
     EXPECT_EQ(files_.Read(list), "<site-list/>\r\n");

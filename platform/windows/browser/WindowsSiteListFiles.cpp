@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/windows/CodePage.h"
 
 namespace valdrune {
@@ -67,20 +70,38 @@ std::optional<std::string> WindowsSiteListFiles::Read(const std::string& path) c
 
 bool WindowsSiteListFiles::WriteWhole(const std::string& path, const std::string& bytes) {
     const std::wstring target = Utf8ToWide(path);
-    // Beside the target, so the replacement stays on one volume; named after this process so
-    // that two running copies never share one.
-    const std::wstring temporary = target + L".tmp" + std::to_wstring(::GetCurrentProcessId());
-    bool written = false;
-    {
-        const File f(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!f.ok()) return false;
-        written = WriteAll(f.get(), bytes);
+    // Beside the target, so the replacement stays on one volume. One name for every writer,
+    // held open without sharing from its creation to its rename: a second writer waits for the
+    // first, and what a killed writer left behind is overwritten by the next one instead of
+    // piling up.
+    const std::wstring temporary = target + L".tmp-valdrune";
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        h = ::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) break;
+        ::Sleep(20);
     }
-    if (written && ::MoveFileExW(temporary.c_str(), target.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    ::DeleteFileW(temporary.c_str());
+    const File f(h);
+    if (!f.ok()) return false;
+    if (WriteAll(f.get(), bytes)) {
+        // Renamed through the open handle, so no other writer can take the name in between.
+        std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+        std::copy(target.begin(), target.end(), rename->FileName);
+        rename->FileName[target.size()] = L'\0';
+        if (::SetFileInformationByHandle(f.get(), FileRenameInfo, rename,
+                                         static_cast<DWORD>(buffer.size()))) {
+            ::FlushFileBuffers(f.get());
+            return true;
+        }
+    }
+    FILE_DISPOSITION_INFO gone{};
+    gone.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(f.get(), FileDispositionInfo, &gone, sizeof gone);
     return false;
 }
 

@@ -1,6 +1,6 @@
 // The site-list file on disk. A write goes to a temporary file beside the target, reaches the
-// disk, and then replaces the target in one step (MoveFileExW), so a crash, a full disk or a
-// reader at the wrong moment never sees half a file.
+// disk, and then replaces the target in one step (a rename through the open file), so a crash,
+// a full disk or a reader at the wrong moment never sees half a file.
 #pragma once
 
 #include "browser/core/BrowserSeams.h"
