@@ -32,7 +32,7 @@ namespace {
 // Standard error, with a progress line when it is a terminal.
 StatusLine gStatus(std::cerr.rdbuf());
 std::ostream gErr(&gStatus);
-StatusLine* ProgressLine() { return isatty(STDERR_FILENO) ? &gStatus : nullptr; }
+StatusLine* ProgressLine() { return ErrorStreamIsTerminal() ? &gStatus : nullptr; }
 
 // Runs one asynchronous command on the Qt event loop until it reports its exit code.
 template <typename Start>
@@ -484,6 +484,7 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
         }
         applyOptions.plan = ParsePlan(text);
         applyOptions.format = json ? Format::Json : Format::Text;
+        applyOptions.progress = ProgressLine();
         return RunOnEventLoop(argc, argv, timeScale, probeHelper, [&](Session& s, auto done) {
             return RunApply(s, applyOptions, done);
         });

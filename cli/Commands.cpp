@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "cli/ExitCodes.h"
 #include "cli/TableLimit.h"
@@ -595,12 +596,25 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             return;
         }
         s_.Engine().ClearDevices();
+        // On a segment of more than a table's worth of devices, the plan's own answers still
+        // count when they come after the table is full.
+        for (const auto& r : o_.plan.rows) planned_.insert(r.request.mac);
+        s_.SetBeyondTableHook([weak = weak_from_this()](const _CommandDataTable& record) {
+            auto self = weak.lock();
+            if (self && self->planned_.count(record.primary.mac) != 0)
+                self->beyond_[record.primary.mac] = record;
+        });
+        start_ = s_.Clock().Now();
+        progress_ =
+            std::make_unique<Progress>(s_.Clock(), o_.progress, [this] { return ProgressText(); });
         auto self = shared_from_this();
         s_.Search([self](const _CommandDataTable&) { return self->AllFound(); },
                   [self](bool) { self->Validate(); });
     }
 
   private:
+    enum class Stage : std::uint8_t { Searching, Probing, Changing, Verifying };
+
     struct Row {
         std::string status = "planned";
         int messageId = 0;
@@ -610,11 +624,50 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
         std::optional<_CommandDataTable> result;
     };
 
-    bool AllFound() const {
-        for (const auto& r : o_.plan.rows) {
-            if (!s_.Engine().FindDevice(r.request.macText)) return false;
+    // The device's latest answer to the running search, in the table or beyond it.
+    std::optional<_CommandDataTable> Seen(std::size_t i) const {
+        const MacAddress& mac = o_.plan.rows[i].request.mac;
+        if (auto record = s_.Engine().FindDevice(mac)) return record;
+        auto it = beyond_.find(mac);
+        if (it == beyond_.end()) return std::nullopt;
+        return it->second;
+    }
+    std::size_t FoundCount() const {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < o_.plan.rows.size(); ++i) n += Seen(i) ? 1 : 0;
+        return n;
+    }
+    bool AllFound() const { return FoundCount() == o_.plan.rows.size(); }
+
+    // The terminal's progress line: the step, its counts and the time since the start.
+    std::string ProgressText() {
+        const std::size_t total = o_.plan.rows.size();
+        const auto of = [total](std::size_t n) {
+            return std::to_string(n) + " of " + std::to_string(total);
+        };
+        const std::string elapsed = Seconds(s_.Clock().Now() - start_);
+        switch (stage_) {
+            case Stage::Searching:
+                return "Searching for the plan's devices: " + of(FoundCount()) + " found, " +
+                       elapsed;
+            case Stage::Probing:
+                return "Checking whether the new addresses are in use: " +
+                       of(nextProbe_ - static_cast<std::size_t>(probing_)) + ", " + elapsed;
+            case Stage::Changing:
+                break;
+            case Stage::Verifying:
+                return "Final search: " + of(FoundCount()) + " seen, " + elapsed;
         }
-        return true;
+        std::map<std::string, int> by;
+        for (const Row& r : rows_) ++by[r.status];
+        const CProtocol& e = s_.Engine();
+        std::string text = "Changing " + std::to_string(total) + " device" +
+                           (total == 1 ? "" : "s") + ": " + std::to_string(by["applied"]) +
+                           " done, " + std::to_string(by["failed"]) + " failed, " +
+                           std::to_string(e.TransactionsRunning()) + " running, " +
+                           std::to_string(e.TransactionsWaiting()) + " waiting, ";
+        if (by["not applied"] > 0) text += std::to_string(by["not applied"]) + " not started, ";
+        return text + elapsed;
     }
 
     void Problem(std::size_t i, std::string message, int code, int id = 0) {
@@ -636,7 +689,14 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
         for (std::size_t i = 0; i < plan.size(); ++i) {
             rows_[i].found = s_.Engine().FindDevice(plan[i].request.macText);
             if (!rows_[i].found) {
-                Problem(i, "the device did not answer the search", EXIT_NOT_FOUND);
+                // As set does: a device the table could not hold is not changed.
+                Problem(i,
+                        beyond_.count(plan[i].request.mac) != 0
+                            ? "the device answered, but the device table was already full (" +
+                                  std::to_string(MAX_DEVICES) +
+                                  " devices); search on a smaller segment to change it"
+                            : "the device did not answer the search",
+                        EXIT_NOT_FOUND);
                 continue;
             }
             prepared[i] = PrepareSettings(*rows_[i].found, plan[i].request);
@@ -655,6 +715,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             }
         }
         s_.WarnIfCannotFlush();
+        stage_ = Stage::Probing;
         ProbeMore();
     }
 
@@ -695,6 +756,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             Report();
             return;
         }
+        stage_ = Stage::Changing;
         CProtocol& engine = s_.Engine();
         engine.SetTransactionLimit(o_.parallel);
         auto self = shared_from_this();
@@ -818,7 +880,9 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     // Every device's final state from a fresh search, not from what the changes reported.
     void Verify() {
         s_.SetTransactionHook(nullptr);
+        stage_ = Stage::Verifying;
         s_.Engine().ClearDevices();
+        beyond_.clear();
         auto self = shared_from_this();
         s_.Search([self](const _CommandDataTable&) { return self->AllFound(); },
                   [self](bool) { self->Verified(); });
@@ -828,7 +892,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
         verified_ = true;
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             Row& r = rows_[i];
-            r.result = s_.Engine().FindDevice(o_.plan.rows[i].request.macText);
+            r.result = Seen(i);
             if (r.status != "applied") continue;
             const std::uint32_t planned = PlannedLanAddress(r.prepared.after);
             const std::string prefix = o_.plan.rows[i].request.macText + ": ";
@@ -859,6 +923,8 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     }
 
     void Report() {
+        progress_.reset();  // before anything reaches standard output, which may be the terminal
+        s_.SetBeyondTableHook(nullptr);
         std::ostream& out = s_.Out();
         if (o_.format == Format::Json) {
             Json devices = Json::array();
@@ -936,6 +1002,11 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
     std::map<MacAddress, std::size_t> byMac_;
     int unfinished_ = 0;  // transactions not yet final
     bool verified_ = false;
+    Stage stage_ = Stage::Searching;
+    std::set<MacAddress> planned_;
+    std::map<MacAddress, _CommandDataTable> beyond_;  // plan devices the full table turned away
+    Milliseconds start_{0};
+    std::unique_ptr<Progress> progress_;
 };
 
 }  // namespace

@@ -59,6 +59,7 @@ struct ApplyOptions {
     Format format = Format::Text;
     int parallel = 16;            // devices changed at once; 1 keeps the plan's order
     bool stopOnFailure = false;   // after a failure, start no further device
+    StatusLine* progress = nullptr;
 };
 // Keeps its state in an object owned by the returned handle; keep it until done() ran.
 std::shared_ptr<void> RunApply(Session& s, const ApplyOptions& options, Done done);

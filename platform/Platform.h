@@ -18,4 +18,8 @@ std::unique_ptr<PlatformServices> CreatePlatformServices(
 // Standard output and error as the tools expect them: UTF-8, "\n" line ends.
 void PrepareStandardStreams();
 
+// True when standard error is a terminal that can show a line redrawn in place ("\r" and
+// ESC [ K). On a Windows console this switches those sequences on for standard error.
+bool ErrorStreamIsTerminal();
+
 }  // namespace valdrune

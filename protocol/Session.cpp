@@ -41,16 +41,16 @@ std::string AdapterName(const CProtocol& engine) {
     return d.substr(0, d.find(" ("));
 }
 
-std::optional<MacAddress> AnswerBeyondTable(const CProtocol& engine,
-                                            std::span<const std::uint8_t> datagram) {
+std::optional<_CommandDataTable> AnswerBeyondTable(const CProtocol& engine,
+                                                   std::span<const std::uint8_t> datagram) {
     if (engine.Devices().Size() < MAX_DEVICES) return std::nullopt;
     const auto header = ValidateAnswer(datagram, engine.LocalInterface().mac);
     if (!header || (header->command != CMD_SEARCH_REPLY && header->command != CMD_INFO))
         return std::nullopt;
     if (engine.Devices().Contains(header->deviceMac)) return std::nullopt;
-    if (!DecodeDeviceAnswer(datagram, header->payloadLength, ContextOf(*header)).hadAddress)
-        return std::nullopt;
-    return header->deviceMac;
+    DecodeResult decoded = DecodeDeviceAnswer(datagram, header->payloadLength, ContextOf(*header));
+    if (!decoded.hadAddress) return std::nullopt;
+    return std::move(decoded.record);
 }
 
 DeviceSession::DeviceSession(ProtocolEnvironment env)
@@ -105,9 +105,12 @@ void DeviceSession::CancelSearch() {
 
 void DeviceSession::OnDatagramHandled(std::size_t size, int) {
     // Still in the receive buffer: an answer the full table did not take is counted.
-    if (auto mac = AnswerBeyondTable(
-            *engine_, {engine_->ReceiveBuffer(), std::min<std::size_t>(size, RECEIVE_BUFFER_SIZE)}))
-        beyondTable_.insert(*mac);
+    if (auto record = AnswerBeyondTable(
+            *engine_,
+            {engine_->ReceiveBuffer(), std::min<std::size_t>(size, RECEIVE_BUFFER_SIZE)})) {
+        beyondTable_.insert(record->primary.mac);
+        if (beyondTableHook_) beyondTableHook_(*record);
+    }
 }
 
 void DeviceSession::OnDeviceFound(const _CommandDataTable& record, int number) {

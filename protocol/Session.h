@@ -28,10 +28,10 @@ bool IsLoopback(const _NetInfo& adapter);
 // " (", "-" when the engine has none selected.
 std::string AdapterName(const CProtocol& engine);
 
-// The answering device's MAC when datagram is a valid device answer with an address that the
-// engine's full table will not store; nullopt otherwise. Call before the engine handles it.
-std::optional<MacAddress> AnswerBeyondTable(const CProtocol& engine,
-                                            std::span<const std::uint8_t> datagram);
+// The answering device's record when datagram is a valid device answer with an address that
+// the engine's full table will not store; nullopt otherwise. Call before the engine handles it.
+std::optional<_CommandDataTable> AnswerBeyondTable(const CProtocol& engine,
+                                                   std::span<const std::uint8_t> datagram);
 
 enum class OpenResult : std::uint8_t { Ok, NoAdapter, NoMatch, NotReady };
 
@@ -118,6 +118,10 @@ class DeviceSession : public IProtocolEvents {
 
     // Devices that answered while the engine's table was full, and were not stored.
     const std::set<MacAddress>& BeyondTable() const { return beyondTable_; }
+    // Each such answer, decoded, for an owner that looks for particular devices.
+    void SetBeyondTableHook(std::function<void(const _CommandDataTable&)> hook) {
+        beyondTableHook_ = std::move(hook);
+    }
     // The MACs of the other devices sharing the record's address, in discovery order.
     std::vector<MacAddress> Overlapping(const _CommandDataTable& record) const;
 
@@ -151,6 +155,7 @@ class DeviceSession : public IProtocolEvents {
     std::function<void(const TransactionEvent&)> transactionHook_;
     std::function<void()> searchEndHook_;
     std::set<MacAddress> beyondTable_;
+    std::function<void(const _CommandDataTable&)> beyondTableHook_;
 
     TimerId searchEnd_ = 0;
     std::function<bool(const _CommandDataTable&)> searchEnough_;

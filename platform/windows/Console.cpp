@@ -16,4 +16,14 @@ void PrepareStandardStreams() {
     ::SetConsoleOutputCP(CP_UTF8);
 }
 
+// A console, not a file, pipe or the NUL device (which _isatty takes for a terminal). Consoles
+// older than Windows 10 do not take the escape sequences: no progress line there.
+bool ErrorStreamIsTerminal() {
+    const HANDLE h = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || !::GetConsoleMode(h, &mode)) return false;
+    constexpr DWORD kSequences = 0x0004;  // ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    return (mode & kSequences) != 0 || ::SetConsoleMode(h, mode | kSequences) != 0;
+}
+
 }  // namespace valdrune

@@ -2,6 +2,7 @@
 // settings and come back after a restart, all on the virtual clock.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -38,6 +39,7 @@ struct FakeDevice {
     bool twoPortRestarts = false;  // a two-port device that also goes silent for `restart`
     bool keepsAddress = false;     // accepts, restarts, and comes back with its old address
     Milliseconds restart{40000};   // silent this long after accepting
+    std::function<void(FakeDevice&)> answered;  // after each answer to a search
     Milliseconds silentUntil{0};
     bool back = true;
     int settingsSeen = 0;
@@ -120,7 +122,9 @@ class CliRig {
             for (auto& dev : devices) {
                 if (command == CMD_SEARCH) {
                     const bool silent = clock.Now() < dev.silentUntil || !dev.back;
-                    if (!silent) transport.Deliver(dev.Answer());
+                    if (silent) continue;
+                    transport.Deliver(dev.Answer());
+                    if (dev.answered) dev.answered(dev);
                 } else if ((command == CMD_SETUP_V2 || command == CMD_SETUP) &&
                            std::equal(dev.mac.begin(), dev.mac.end(), d.bytes.begin() + 6)) {
                     ++dev.settingsSeen;

@@ -610,6 +610,89 @@ TEST(ApplyCommand, StopOnFailureLetsRunningChangesEndAndStartsNoOther) {
     EXPECT_EQ(j["devices"][2]["status"], "not applied");
 }
 
+// Reported back, but what the final search shows is not the plan: the report says so.
+TEST(ApplyCommand, ADeviceTheFinalSearchDoesNotConfirmIsUnconfirmed) {
+    CliRig rig;
+    ApplyOptions o = MoveAll(rig, 3, false);
+    // Each answers once with its new address, then is gone again or moved on by someone else.
+    rig.devices[0].answered = [](FakeDevice& d) { d.back = d.ip != Ip("192.168.0.100"); };
+    rig.devices[1].answered = [](FakeDevice& d) {
+        if (d.ip == Ip("192.168.0.101")) d.ip = Ip("192.168.0.77");
+    };
+    auto keep = RunApply(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_NOT_BACK) << rig.err.str();
+    const auto j = nlohmann::json::parse(rig.out.str());
+    EXPECT_EQ(j["devices"][0]["status"], "unconfirmed");
+    EXPECT_EQ(j["devices"][0]["seen_in_final_search"], false);
+    EXPECT_EQ(j["devices"][1]["status"], "unconfirmed");
+    EXPECT_EQ(j["devices"][1]["message"], "the final search shows 192.168.0.77, not 192.168.0.101");
+    EXPECT_EQ(j["devices"][2]["status"], "applied");
+}
+
+// More devices on the segment than the table holds: the plan's devices are judged by their own
+// answers, also when those come after the table is full.
+TEST(ApplyCommand, PlanDevicesAnsweringBeyondAFullTable) {
+    const auto others = [](CliRig& rig) {
+        for (std::size_t i = 0; i < MAX_DEVICES; ++i)
+            rig.AddDevice(static_cast<std::uint8_t>(i + 2), DEVICE_KIND_LEGACY, "192.168.1.1");
+    };
+    {
+        CliRig rig;
+        ApplyOptions o = MoveAll(rig, 1, false);
+        others(rig);
+        // First to answer until it is back; the final search hears it only after the others.
+        rig.devices[0].answered = [&rig, late = true](FakeDevice& d) mutable {
+            if (late && d.ip == Ip("192.168.0.100"))
+                d.silentUntil = rig.clock.Now() + Milliseconds{1000};
+            late = late && d.ip != Ip("192.168.0.100");
+        };
+        auto keep = RunApply(*rig.session, o, rig.Finish());
+        rig.Run();
+        ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
+        const auto j = nlohmann::json::parse(rig.out.str());
+        EXPECT_EQ(j["devices"][0]["status"], "applied");
+        EXPECT_EQ(j["devices"][0]["after"]["ipv4"], "192.168.0.100");
+    }
+    CliRig rig;
+    others(rig);
+    auto keep = RunApply(*rig.session, MoveAll(rig, 1, false), rig.Finish());
+    rig.Run();
+    EXPECT_EQ(rig.exitCode, EXIT_NOT_FOUND);
+    EXPECT_NE(rig.out.str().find("the device table was already full"), std::string::npos);
+}
+
+TEST(ApplyCommand, TerminalLineCountsTheChangesAndIsGoneBeforeTheReport) {
+    CliRig rig;
+    // Standard error through a status line, standard output beside it on the same terminal.
+    std::ostringstream terminal;
+    StatusLine line(terminal.rdbuf());
+    std::ostream err(&line);
+    rig.session.reset();  // the transport takes one receiver
+    rig.session = std::make_unique<Session>(
+        ProtocolEnvironment{rig.clock, rig.transport, rig.host, rig.prober, rig.neighbours},
+        terminal, err);
+    ApplyOptions o = MoveAll(rig, 3, false);
+    o.format = Format::Text;
+    o.parallel = 2;
+    o.progress = &line;
+    // Gone after its change, so that the final search runs its whole cycle with the line shown.
+    rig.devices[2].answered = [](FakeDevice& d) { d.back = d.ip != Ip("192.168.0.102"); };
+    auto keep = RunApply(*rig.session, o, rig.Finish());
+    rig.Run();
+    ASSERT_EQ(rig.exitCode, EXIT_NOT_BACK) << terminal.str();
+    rig.clock.Advance(Milliseconds{1000});
+    const std::string text = terminal.str();
+    EXPECT_NE(text.find("\rChanging 3 devices: 0 done, 0 failed, 2 running, 1 waiting, "),
+              std::string::npos);
+    EXPECT_NE(text.find("\rChanging 3 devices: 2 done, 0 failed, 1 running, 0 waiting, "),
+              std::string::npos);
+    EXPECT_NE(text.find("\rFinal search: 2 of 3 seen, "), std::string::npos);
+    const std::string before = text.substr(0, text.find("LINE  MAC"));
+    EXPECT_TRUE(before.ends_with("\n") || before.ends_with("\r\x1b[K")) << "line left standing";
+    EXPECT_EQ(text.find('\r', before.size()), std::string::npos) << "no line after the report";
+}
+
 struct RefusedPlanCase {
     const char* name;
     const char* rows;  // after the header mac,mode,ip,mask,gateway; %1 and %2 are the MACs
