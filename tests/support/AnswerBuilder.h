@@ -1,5 +1,6 @@
-// Builds device datagrams for tests: header, TLV items, end tag and checksum, with knobs to
-// break each part on purpose. Computes its own checksum so it does not trust the code under test.
+// Builds what devices give the code under test: datagrams (header, TLV items, end tag and
+// checksum, with knobs to break each part on purpose; the checksum is computed here, not taken
+// from the code under test) and the device records the engine keeps of them.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,41 @@ private:
     int checksumDelta_ = 0;
     bool endTag_ = true;
     bool badMagic_ = false;
+};
+
+// A device record as the engine stores it, for tests that start after decoding. Starts from a
+// default record and sets only what is asked for; addresses are dotted text, nullptr or an empty
+// text leaves a field as it is.
+class RecordBuilder {
+public:
+    explicit RecordBuilder(std::uint8_t kind = DEVICE_KIND_STANDARD);
+    // Goes on from a record built elsewhere.
+    explicit RecordBuilder(const _CommandDataTable& from) : r_(from) {}
+
+    RecordBuilder& Kind(std::uint8_t kind);
+    RecordBuilder& DeviceMac(const MacAddress& mac);
+    // The LAN (or only) port: address, mask and gateway.
+    RecordBuilder& Address(const char* ipv4, const char* mask = nullptr,
+                           const char* gateway = nullptr);
+    RecordBuilder& PcAddress(const char* ipv4, const char* mask);
+    RecordBuilder& Dns(const char* dns1, const char* dns2 = nullptr);
+    RecordBuilder& Port(std::uint16_t port, std::uint8_t https = 0);
+    RecordBuilder& Capability(std::uint8_t capability);
+    RecordBuilder& Ipv4Mode(std::uint8_t mode);
+    // flags and legacyAddressing, the DNS and addressing bits.
+    RecordBuilder& Flags(std::uint8_t flags);
+    RecordBuilder& Addressing(std::uint8_t legacyAddressing);
+    // portKind and the two port options of a two-port device.
+    RecordBuilder& PortOptions(std::uint16_t portKind, std::uint16_t optionA, std::uint16_t optionB);
+    RecordBuilder& Name(std::string_view deviceName);
+    RecordBuilder& Model(std::string_view model, std::string_view version = {});
+    RecordBuilder& Serial(std::string_view serialNumber);
+
+    const _CommandDataTable& Build() const { return r_; }
+    operator _CommandDataTable() const { return r_; }  // NOLINT: reads as a record
+
+private:
+    _CommandDataTable r_;
 };
 
 // A MAC from its last byte, 02-00-00-00-00-xx, for readable tests.

@@ -116,16 +116,14 @@ struct WindowRig {
 
 inline _CommandDataTable Device(std::uint8_t last, const char* ipv4, std::uint16_t port = 80,
                                 const char* name = "Camera") {
-    _CommandDataTable r;
-    r.primary.mac = Mac(last);
-    r.primary.ipAddress = Ip(ipv4);
-    r.primary.port = port;
-    r.kind = DEVICE_KIND_STANDARD;
-    r.capabilityFlag = 1;
-    SetFieldText(r.deviceName, name);
-    SetFieldText(r.model, "WV-100");
-    SetFieldText(r.serialNumber, "SN0001");
-    return r;
+    return RecordBuilder(DEVICE_KIND_STANDARD)
+        .DeviceMac(Mac(last))
+        .Address(ipv4)
+        .Port(port)
+        .Capability(1)
+        .Name(name)
+        .Model("WV-100")
+        .Serial("SN0001");
 }
 
 inline void WindowRig::FoundAt(std::initializer_list<const char*> addresses) {

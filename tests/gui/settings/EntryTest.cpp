@@ -38,15 +38,12 @@ TEST(NumericEdit, KeepsDigitsOfTypedAndPastedText) {
 }
 
 _CommandDataTable StaticStandard() {
-    _CommandDataTable r;
-    r.kind = DEVICE_KIND_STANDARD;
-    r.capabilityFlag = 2;
-    r.ipv4Mode = 3;
-    r.legacyAddressing = 0x92;
-    r.primary.ipAddress = 0xC0A8000A;
-    r.primary.subnetMask = 0xFFFFFF00;
-    r.primary.port = 80;
-    return r;
+    return RecordBuilder(DEVICE_KIND_STANDARD)
+        .Address("192.168.0.10", "255.255.255.0")
+        .Port(80)
+        .Capability(2)
+        .Ipv4Mode(3)
+        .Addressing(0x92);
 }
 
 TEST(AddressFields, DropNonDigitsFromPastedTextAndRefuseTypedOnes) {

@@ -46,6 +46,18 @@ int FocusedControl(const CTemplateDialog& d, int* field) {
     return 0;
 }
 
+void ExpectChecked(const CTemplateDialog& d, std::initializer_list<int> on,
+                   std::initializer_list<int> off) {
+    for (int id : on) EXPECT_TRUE(d.IsChecked(id)) << "control " << id;
+    for (int id : off) EXPECT_FALSE(d.IsChecked(id)) << "control " << id;
+}
+
+void ExpectEnabled(const CTemplateDialog& d, std::initializer_list<int> on,
+                   std::initializer_list<int> off) {
+    for (int id : on) EXPECT_TRUE(d.IsControlEnabled(id)) << "control " << id;
+    for (int id : off) EXPECT_FALSE(d.IsControlEnabled(id)) << "control " << id;
+}
+
 std::uint32_t Ip4(const char* dotted) {
     std::uint32_t v = 0;
     EXPECT_TRUE(ParseIpv4(dotted, v)) << dotted;

@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "dialogkit/MessageBox.h"
 #include "dialogkit/TemplateDialog.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
+#include "tests/support/AnswerBuilder.h"
 
 namespace valdrune::test {
 
@@ -68,6 +70,12 @@ inline void Click(const CTemplateDialog& d, int id) {
 // The control id that holds the keyboard focus inside dialog d (an IP field counts as its
 // control), 0 when none.
 int FocusedControl(const CTemplateDialog& d, int* field = nullptr);
+
+// Each control of on is checked (enabled), each of off is not.
+void ExpectChecked(const CTemplateDialog& d, std::initializer_list<int> on,
+                   std::initializer_list<int> off = {});
+void ExpectEnabled(const CTemplateDialog& d, std::initializer_list<int> on,
+                   std::initializer_list<int> off = {});
 
 // "a.b.c.d" -> packed value; for readable tables.
 std::uint32_t Ip4(const char* dotted);

@@ -14,6 +14,7 @@
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/gui/ScreenShots.h"
+#include "tests/support/AnswerBuilder.h"
 #include "tests/support/VirtualScheduler.h"
 
 using namespace valdrune;
@@ -21,27 +22,19 @@ using namespace valdrune;
 namespace {
 
 _CommandDataTable Record(std::uint8_t kind, std::uint8_t capability, std::uint8_t ipv4Mode) {
-    _CommandDataTable r;
-    r.kind = kind;
-    r.capabilityFlag = capability;
-    r.ipv4Mode = ipv4Mode;
-    r.legacyAddressing = kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92;
-    ParseIpv4("192.168.0.20", r.primary.ipAddress);
-    ParseIpv4("255.255.255.0", r.primary.subnetMask);
-    ParseIpv4("192.168.0.1", r.primary.gateway);
-    ParseIpv4("192.168.0.1", r.primary.dns1);
-    ParseIpv4("10.0.0.20", r.primary.ipAddress2);
-    ParseIpv4("255.255.255.0", r.primary.subnetMask2);
-    r.primary.port = 80;
-    return r;
+    return test::RecordBuilder(kind)
+        .Address("192.168.0.20", "255.255.255.0", "192.168.0.1")
+        .Dns("192.168.0.1")
+        .PcAddress("10.0.0.20", "255.255.255.0")
+        .Port(80)
+        .Capability(capability)
+        .Ipv4Mode(ipv4Mode)
+        .Addressing(kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92);
 }
 
 _CommandDataTable TwoPort(std::uint16_t portKind, std::uint16_t optionA, std::uint16_t optionB) {
-    _CommandDataTable r = Record(DEVICE_KIND_TWO_PORT, 0, 3);
-    r.portKind = portKind;
-    r.portOptionA = optionA;
-    r.portOptionB = optionB;
-    return r;
+    return test::RecordBuilder(Record(DEVICE_KIND_TWO_PORT, 0, 3))
+        .PortOptions(portKind, optionA, optionB);
 }
 
 void Save(test::ScreenShots& shots, QWidget& w, const QString& name) {

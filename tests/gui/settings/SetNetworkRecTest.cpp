@@ -15,21 +15,13 @@ using namespace ctl::two;
 
 _CommandDataTable TwoPort(std::uint16_t portKind, std::uint16_t optionA, std::uint16_t optionB,
                           std::uint8_t ipv4Mode, std::uint8_t dnsFlags) {
-    _CommandDataTable r;
-    r.kind = DEVICE_KIND_TWO_PORT;
-    r.portKind = portKind;
-    r.portOptionA = optionA;
-    r.portOptionB = optionB;
-    r.ipv4Mode = ipv4Mode;
-    r.legacyAddressing = dnsFlags;
-    r.primary.ipAddress = Ip4("192.168.0.10");
-    r.primary.subnetMask = Ip4("255.255.255.0");
-    r.primary.ipAddress2 = Ip4("10.0.0.1");
-    r.primary.subnetMask2 = Ip4("255.0.0.0");
-    r.primary.gateway = Ip4("192.168.0.1");
-    r.primary.port = 80;
-    r.https = 0;
-    return r;
+    return RecordBuilder(DEVICE_KIND_TWO_PORT)
+        .Address("192.168.0.10", "255.255.255.0", "192.168.0.1")
+        .PcAddress("10.0.0.1", "255.0.0.0")
+        .Port(80)
+        .PortOptions(portKind, optionA, optionB)
+        .Ipv4Mode(ipv4Mode)
+        .Addressing(dnsFlags);
 }
 
 struct Opening {
@@ -103,20 +95,14 @@ TEST(SetNetworkRecRadios, DhcpOnOnePortMakesTheOtherManual) {
     d.SetRecord(TwoPort(6, 1, 2, 0, 0x92));
     d.show();
     Click(d, kPcDhcp);
-    EXPECT_TRUE(d.IsChecked(kPcDhcp));
-    EXPECT_TRUE(d.IsChecked(kLanManual));
-    EXPECT_FALSE(d.IsChecked(kLanDhcp));
-    EXPECT_TRUE(d.IsControlEnabled(kLanAddress));
-    EXPECT_FALSE(d.IsControlEnabled(kPcAddress));
-    EXPECT_FALSE(d.IsControlEnabled(kGateway));
+    ExpectChecked(d, {kPcDhcp, kLanManual}, {kLanDhcp});
+    ExpectEnabled(d, {kLanAddress}, {kPcAddress, kGateway});
     Click(d, kDnsAuto);
     EXPECT_FALSE(d.IsControlEnabled(kDns1));
     // Manual addressing on a port forces manual DNS.
     Click(d, kPcManual);
     EXPECT_TRUE(d.IsChecked(kDnsManual));
-    EXPECT_FALSE(d.IsControlEnabled(kDnsAuto));
-    EXPECT_TRUE(d.IsControlEnabled(kDns1));
-    EXPECT_TRUE(d.IsControlEnabled(kGateway));
+    ExpectEnabled(d, {kDns1, kGateway}, {kDnsAuto});
 }
 
 TEST(SetNetworkRecSave, ViewOnlyRecordCanOnlyGoBack) {

@@ -19,17 +19,13 @@ using namespace ctl::single;
 
 _CommandDataTable Device(std::uint8_t kind, std::uint8_t capability, std::uint8_t ipv4Mode,
                          std::uint8_t legacyAddressing) {
-    _CommandDataTable r;
-    r.kind = kind;
-    r.capabilityFlag = capability;
-    r.ipv4Mode = ipv4Mode;
-    r.legacyAddressing = legacyAddressing;
-    r.flags = legacyAddressing;
-    r.primary.ipAddress = Ip4("192.168.0.10");
-    r.primary.subnetMask = Ip4("255.255.255.0");
-    r.primary.gateway = Ip4("192.168.0.1");
-    r.primary.port = 80;
-    return r;
+    return RecordBuilder(kind)
+        .Address("192.168.0.10", "255.255.255.0", "192.168.0.1")
+        .Port(80)
+        .Capability(capability)
+        .Ipv4Mode(ipv4Mode)
+        .Flags(legacyAddressing)
+        .Addressing(legacyAddressing);
 }
 
 struct Opening {
@@ -147,18 +143,12 @@ TEST(SetNetworkRadios, StaticForcesManualDnsAndDhcpReleasesIt) {
     EXPECT_FALSE(d.IsControlEnabled(kDns1));
 
     Click(d, kStatic);
-    EXPECT_TRUE(d.IsChecked(kStatic));
-    EXPECT_FALSE(d.IsChecked(kDhcp));
-    EXPECT_TRUE(d.IsChecked(kDnsManual));
-    EXPECT_FALSE(d.IsChecked(kDnsAuto));
-    EXPECT_FALSE(d.IsControlEnabled(kDnsAuto));
-    EXPECT_TRUE(d.IsControlEnabled(kAddress));
-    EXPECT_TRUE(d.IsControlEnabled(kDns1));
+    ExpectChecked(d, {kStatic, kDnsManual}, {kDhcp, kDnsAuto});
+    ExpectEnabled(d, {kAddress, kDns1}, {kDnsAuto});
 
     Click(d, kDhcp);
-    EXPECT_TRUE(d.IsControlEnabled(kDnsAuto));
     EXPECT_TRUE(d.IsChecked(kDnsManual));
-    EXPECT_FALSE(d.IsControlEnabled(kGateway));
+    ExpectEnabled(d, {kDnsAuto}, {kGateway});
 
     Click(d, kDnsAuto);
     EXPECT_FALSE(d.IsChecked(kDnsManual));

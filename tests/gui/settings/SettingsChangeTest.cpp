@@ -37,19 +37,14 @@ protected:
     }
 
     _CommandDataTable Target(std::uint8_t kind) {
-        _CommandDataTable r = Device(kTargetByte, "192.168.0.20");
-        r.kind = kind;
-        r.capabilityFlag = 1;
-        r.ipv4Mode = 3;
-        r.flags = 0x92;
-        r.legacyAddressing = kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92;
-        r.primary.subnetMask = Ip("255.255.255.0");
-        r.primary.gateway = Ip("192.168.0.1");
-        if (kind == DEVICE_KIND_TWO_PORT) {
-            r.portKind = 6;
-            r.portOptionA = 1;
-            r.portOptionB = 2;
-        }
+        RecordBuilder r(Device(kTargetByte, "192.168.0.20"));
+        r.Kind(kind)
+            .Address(nullptr, "255.255.255.0", "192.168.0.1")
+            .Capability(1)
+            .Ipv4Mode(3)
+            .Flags(0x92)
+            .Addressing(kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92);
+        if (kind == DEVICE_KIND_TWO_PORT) r.PortOptions(6, 1, 2);
         return r;
     }
 

@@ -85,12 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& c) { return std::string(c.param.name); });
 
 _CommandDataTable Current(std::uint8_t last, const char* ip) {
-    _CommandDataTable r;
-    r.kind = DEVICE_KIND_STANDARD;
-    r.primary.mac = Mac(last);
-    r.primary.ipAddress = Ip(ip);
-    r.ipv4Mode = 0;
-    return r;
+    return test::RecordBuilder(DEVICE_KIND_STANDARD).DeviceMac(Mac(last)).Address(ip).Ipv4Mode(0);
 }
 
 PreparedSettings StaticTo(const _CommandDataTable& before, const char* ip) {

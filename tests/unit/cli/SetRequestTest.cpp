@@ -7,23 +7,19 @@ namespace valdrune::cli {
 namespace {
 
 using valdrune::test::Ip;
+using valdrune::test::Mac;
+using valdrune::test::RecordBuilder;
 
 _CommandDataTable Device(std::uint8_t kind) {
-    _CommandDataTable r;
-    r.kind = kind;
-    r.primary.mac = {2, 0, 0, 0, 0, 1};
-    r.primary.ipAddress = Ip("192.168.0.20");
-    r.primary.subnetMask = Ip("255.255.255.0");
-    r.primary.gateway = Ip("192.168.0.1");
-    r.primary.port = 80;
-    r.ipv4Mode = 0;  // DHCP
-    r.flags = 0x90;  // DNS auto
-    r.legacyAddressing = kind == DEVICE_KIND_LEGACY ? 1 : 0x90;
-    r.capabilityFlag = 0;
-    r.portKind = kind == DEVICE_KIND_TWO_PORT ? 20 : 0;
-    r.portOptionA = 1;
-    r.portOptionB = 2;
-    return r;
+    return RecordBuilder(kind)
+        .DeviceMac(Mac(1))
+        .Address("192.168.0.20", "255.255.255.0", "192.168.0.1")
+        .Port(80)
+        .Ipv4Mode(0)  // DHCP
+        .Flags(0x90)  // DNS auto
+        .Addressing(kind == DEVICE_KIND_LEGACY ? 1 : 0x90)
+        .Capability(0)
+        .PortOptions(kind == DEVICE_KIND_TWO_PORT ? 20 : 0, 1, 2);
 }
 
 SetRequest Request(std::initializer_list<std::pair<const char*, const char*>> fields) {

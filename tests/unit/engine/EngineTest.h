@@ -13,13 +13,7 @@ namespace valdrune::test {
 
 inline _CommandDataTable Device(const MacAddress& mac, const char* ip,
                                 std::uint8_t kind = DEVICE_KIND_STANDARD) {
-    _CommandDataTable r;
-    r.primary.mac = mac;
-    r.primary.ipAddress = Ip(ip);
-    r.primary.subnetMask = Ip("255.255.255.0");
-    r.primary.port = 80;
-    r.kind = kind;
-    return r;
+    return RecordBuilder(kind).DeviceMac(mac).Address(ip, "255.255.255.0").Port(80);
 }
 
 // A current device's search answer with an address.

@@ -68,16 +68,14 @@ TEST(Datagram, SearchRequestInModeZeroDiffersOnlyInModeByteAndChecksum) {
 }
 
 TEST(Datagram, LegacySettingsRequestMatchesWorkedExampleByteForByte) {
-    _CommandDataTable r;
-    r.primary.mac = kDevice;
-    r.primary.ipAddress = 0xC0A80014;
-    r.primary.subnetMask = 0xFFFFFF00;
-    r.primary.gateway = 0xC0A80001;
-    r.primary.port = 80;
-    r.legacyAddressing = 0x12;
-    r.flags = 0x12;
+    _CommandDataTable r = test::RecordBuilder(DEVICE_KIND_LEGACY)
+                              .DeviceMac(kDevice)
+                              .Address("192.168.0.20", "255.255.255.0", "192.168.0.1")
+                              .Port(80)
+                              .Flags(0x12)
+                              .Addressing(0x12)
+                              .Capability(0);
     r.legacyWord = 0x0F00;
-    r.capabilityFlag = 0;
     r.sequence = 41;  // command 15 never carries a sequence
     const Bytes expected = Hex(
         "00 01 00 3A 00 0F 02 00 00 00 00 02 02 00 00 00 00 01 C0 A8 00 0A 00 00 " + kHeaderTail +
@@ -169,25 +167,21 @@ TEST(Datagram, CurrentSettingsAndConfirmationCountTheSequenceOnFromTheLastAnswer
 }
 
 TEST(Datagram, SettingsRequestRoundTripsEveryCarriedFieldThroughTheDecoder) {
-    _CommandDataTable r;
-    r.primary.mac = kDevice;
-    r.primary.ipAddress = 0x0A000102;
-    r.primary.subnetMask = 0xFFFF0000;
-    r.primary.gateway = 0x0A000001;
-    r.primary.dns1 = 0x08080808;
-    r.primary.dns2 = 0x01010101;
-    r.primary.port = 8443;
-    r.primary.ipAddress2 = 0xC0A80101;
-    r.primary.subnetMask2 = 0xFFFFFF80;
-    r.secondary.ipAddress = 0x0A000103;
-    r.secondary.subnetMask = 0xFFFFFE00;
-    r.secondary.gateway = 0x0A0000FE;
-    r.secondary.dns1 = 0x09090909;
-    r.secondary.dns2 = 0x04040404;
-    r.ipv4Mode = 3;
+    _CommandDataTable r = test::RecordBuilder()
+                              .DeviceMac(kDevice)
+                              .Address("10.0.1.2", "255.255.0.0", "10.0.0.1")
+                              .Dns("8.8.8.8", "1.1.1.1")
+                              .Port(8443)
+                              .PcAddress("192.168.1.1", "255.255.255.128")
+                              .Ipv4Mode(3)
+                              .Flags(0x92);
+    r.secondary = test::RecordBuilder()
+                      .Address("10.0.1.3", "255.255.254.0", "10.0.0.254")
+                      .Dns("9.9.9.9", "4.4.4.4")
+                      .Build()
+                      .primary;
     r.ipv6Mode = 5;
     r.hasIpv6Mode = 1;
-    r.flags = 0x92;
     r.ipv6Port = 8080;
     for (std::size_t i = 0; i < 16; ++i) {
         r.ipv6Address[i] = static_cast<std::uint8_t>(0xA0 + i);

@@ -2,22 +2,20 @@
 
 #include "RulesTest.h"
 #include "settings/rules/BatchPlan.h"
+#include "tests/support/AnswerBuilder.h"
 
 namespace valdrune {
 namespace {
 
 _CommandDataTable Device(std::uint8_t last, const char* ipv4,
                          std::uint8_t kind = DEVICE_KIND_STANDARD) {
-    _CommandDataTable r;
-    r.primary.mac = {2, 0, 0, 0, 0, last};
-    r.primary.ipAddress = Ip(ipv4);
-    r.primary.subnetMask = Ip("255.255.255.0");
-    r.primary.port = 80;
-    r.kind = kind;
-    r.capabilityFlag = 1;
-    r.flags = 0x12;
-    r.legacyAddressing = 0x12;
-    return r;
+    return test::RecordBuilder(kind)
+        .DeviceMac(test::Mac(last))
+        .Address(ipv4, "255.255.255.0")
+        .Port(80)
+        .Capability(1)
+        .Flags(0x12)
+        .Addressing(0x12);
 }
 
 BatchSettings Settings(const char* first, const char* last = nullptr) {

@@ -5,6 +5,7 @@
 
 #include "RulesTest.h"
 #include "settings/rules/SaveRules.h"
+#include "tests/support/AnswerBuilder.h"
 #include "tests/support/CaseNames.h"
 
 namespace valdrune {
@@ -25,22 +26,16 @@ const char* ModeName(AddressMode mode) {
 }
 
 _CommandDataTable Device(std::uint8_t kind) {
-    _CommandDataTable r;
-    r.kind = kind;
-    r.primary.ipAddress = Ip("192.168.0.10");
-    r.primary.subnetMask = Ip("255.255.255.0");
-    r.primary.gateway = Ip("192.168.0.1");
-    r.primary.dns1 = Ip("8.8.8.8");
-    r.primary.dns2 = Ip("8.8.4.4");
-    r.primary.port = 80;
+    _CommandDataTable r = test::RecordBuilder(kind)
+                              .Address("192.168.0.10", "255.255.255.0", "192.168.0.1")
+                              .Dns("8.8.8.8", "8.8.4.4")
+                              .Port(80)
+                              .Ipv4Mode(3)
+                              .Flags(0x92)
+                              .Addressing(0x92)
+                              .Capability(0)
+                              .PortOptions(6, 1, 2);
     r.secondary = r.primary;
-    r.ipv4Mode = 3;
-    r.flags = 0x92;
-    r.legacyAddressing = 0x92;
-    r.capabilityFlag = 0;
-    r.portKind = 6;
-    r.portOptionA = 1;
-    r.portOptionB = 2;
     return r;
 }
 

@@ -6,6 +6,7 @@
 #include "protocol/Decoder.h"
 #include "sim/Scenario.h"
 #include "sim/SimDevice.h"
+#include "tests/support/AnswerBuilder.h"
 #include "tests/support/CaseNames.h"
 
 namespace valdrune::sim {
@@ -247,20 +248,16 @@ class SimSettings : public ::testing::TestWithParam<SettingsCase> {};
 TEST_P(SimSettings, ApplyTakesEverySentValue) {
     const SettingsCase& c = GetParam();
     DeviceSpec device = MakeDevice(c.kind, 1, Net());
-    _CommandDataTable wanted = device.record;
-    wanted.primary.ipAddress = 0x0A4D0563;
-    wanted.primary.subnetMask = 0xFFFF0000;
-    wanted.primary.gateway = 0x0A4D05FE;
-    wanted.primary.dns1 = 0x08080808;
-    wanted.primary.dns2 = 0x01010101;
-    wanted.primary.port = 8080;
-    wanted.flags = 0x04;
-    wanted.ipv4Mode = 1;
-    wanted.primary.ipAddress2 = 0xC0A8FE02;
-    wanted.primary.subnetMask2 = 0xFFFFFF80;
+    _CommandDataTable wanted = test::RecordBuilder(device.record)
+                                   .Address("10.77.5.99", "255.255.0.0", "10.77.5.254")
+                                   .Dns("8.8.8.8", "1.1.1.1")
+                                   .Port(8080)
+                                   .Flags(0x04)
+                                   .Ipv4Mode(1)
+                                   .PcAddress("192.168.254.2", "255.255.255.128")
+                                   .Addressing(0x13);
     wanted.secondary.ipAddress = 0xAC100001;
     wanted.legacyWord = 0x0F01;
-    wanted.legacyAddressing = 0x13;
     wanted.hasIpv6Mode = 1;
 
     const auto request = BuildSettingsRequest(wanted, c.command, c.mask, kPc);
