@@ -100,6 +100,12 @@ class CliRig {
         return [this](int code) { exitCode = code; };
     }
 
+    // The set command with these options, run to its end.
+    void Set(const SetOptions& options) {
+        RunSet(*session, options, Finish());
+        Run();
+    }
+
     // Advances the clock in small steps, answering every datagram the tool sent.
     void Run(Milliseconds limit = Milliseconds{300000}) {
         const Milliseconds end = clock.Now() + limit;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCodes.h"
+#include "tests/support/CaseNames.h"
 #include "tests/unit/cli/CliRig.h"
 
 namespace valdrune::cli::test {
@@ -20,8 +21,7 @@ SetOptions Static(const MacAddress& mac, const char* ip) {
 TEST(SetCommand, ChangesAStandardDeviceAndWaitsForItsRestart) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
-    rig.Run();
+    rig.Set(Static(dev.mac, "192.168.0.30"));
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_OK) << rig.err.str();
     EXPECT_EQ(rig.devices[0].ip, Ip("192.168.0.30"));
@@ -42,8 +42,7 @@ TEST_P(SetJson, ReportsBeforeAfterAndOutcome) {
     FakeDevice& dev = rig.AddDevice(1, GetParam(), "192.168.0.20");
     SetOptions o = Static(dev.mac, "192.168.0.30");
     o.format = Format::Json;
-    RunSet(*rig.session, o, rig.Finish());
-    rig.Run();
+    rig.Set(o);
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     const auto j = nlohmann::json::parse(rig.out.str());
     EXPECT_EQ(j["message_id"], 441);
@@ -73,8 +72,7 @@ TEST_P(SetShowsWhatIsSent, BeforeAndAfterHoldOnlyTheFieldsOfTheRequest) {
     SetOptions o = Static(dev.mac, "192.168.0.30");
     o.format = Format::Json;
     o.dryRun = true;
-    RunSet(*rig.session, o, rig.Finish());
-    rig.Run();
+    rig.Set(o);
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     const auto j = nlohmann::json::parse(rig.out.str());
     for (const char* side : {"before", "after"}) {
@@ -95,8 +93,7 @@ TEST(SetCommand, NoWaitEndsRightAfterAcceptance) {
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     SetOptions o = Static(dev.mac, "192.168.0.30");
     o.request.waitForRestart = false;
-    RunSet(*rig.session, o, rig.Finish());
-    rig.Run();
+    rig.Set(o);
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_OK);
     EXPECT_NE(rig.err.str().find("Device settings sent. Device restarting."), std::string::npos);
@@ -107,8 +104,7 @@ TEST(SetCommand, AddressInUseSendsNothing) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.21"), rig.Finish());
-    rig.Run();
+    rig.Set(Static(dev.mac, "192.168.0.21"));
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_CONFLICT) << rig.err.str();
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
@@ -121,8 +117,7 @@ TEST(SetCommand, ProbeThatCannotRunIsNotTakenForNoConflict) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     rig.prober.SetPermitted(false);
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
-    rig.Run();
+    rig.Set(Static(dev.mac, "192.168.0.30"));
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_CANNOT_PROBE);
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
@@ -134,8 +129,7 @@ TEST(SetCommand, DryRunWhoseProbeCannotRunDoesNotReportSuccess) {
     rig.prober.SetPermitted(false);
     SetOptions o = Static(dev.mac, "192.168.0.30");
     o.dryRun = true;
-    RunSet(*rig.session, o, rig.Finish());
-    rig.Run();
+    rig.Set(o);
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_CANNOT_PROBE);
     EXPECT_NE(rig.err.str().find(CannotProbeText()), std::string::npos);
@@ -160,8 +154,7 @@ TEST_P(SetRefusal, PrintsTheMessageAndSendsNoSettings) {
     std::string error;
     ASSERT_TRUE(SetField(o.request, "mac", MacText(dev.mac), error));
     ASSERT_TRUE(SetField(o.request, c.field, c.value, error)) << error;
-    RunSet(*rig.session, o, rig.Finish());
-    rig.Run();
+    rig.Set(o);
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_REFUSED);
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2) + rig.SentWithCommand(CMD_SETUP), 0u);
@@ -181,51 +174,51 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"PcDhcpOnSinglePort", 48, "mode", "pc-dhcp", "does not offer"}),
     [](const auto& c) { return std::string(c.param.name); });
 
-TEST(SetCommand, LockedDeviceIsRefusedWith443) {
-    CliRig rig;
-    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    dev.statusBits = 1;
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
-    rig.Run();
-    EXPECT_EQ(rig.exitCode, EXIT_REFUSED);
-    EXPECT_NE(rig.err.str().find("over 20 minutes after restart"), std::string::npos);
-}
 
 TEST(SetCommand, UnknownDeviceIsNotFoundAfterOneCycle) {
     CliRig rig;
     rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    RunSet(*rig.session, Static(Mac(9), "192.168.0.30"), rig.Finish());
-    rig.Run();
+    rig.Set(Static(Mac(9), "192.168.0.30"));
     EXPECT_EQ(rig.exitCode, EXIT_NOT_FOUND);
     EXPECT_EQ(rig.SentWithCommand(CMD_SEARCH), 5u);
     EXPECT_LE(rig.clock.Now(), Milliseconds{8100});
 }
 
-TEST(SetCommand, SilentDeviceTimesOutWith439) {
+// A device that is locked, never accepts or never comes back ends the change with its own code
+// and says why.
+struct FailureCase {
+    const char* name;
+    void (*make)(FakeDevice&);
+    int exitCode;
+    const char* text;
+};
+
+class SetFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(SetFailure, EndsWithItsCodeAndSaysWhy) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    dev.accepts = false;
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
-    rig.Run();
-    EXPECT_EQ(rig.exitCode, EXIT_TIMEOUT);
-    EXPECT_NE(rig.err.str().find("did not accept the settings within 30 s"), std::string::npos);
+    GetParam().make(dev);
+    rig.Set(Static(dev.mac, "192.168.0.30"));
+    EXPECT_EQ(rig.exitCode, GetParam().exitCode);
+    EXPECT_NE(rig.err.str().find(GetParam().text), std::string::npos) << rig.err.str();
 }
 
-TEST(SetCommand, DeviceThatStaysAwayEndsWith440) {
-    CliRig rig;
-    FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    dev.comesBack = false;
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
-    rig.Run();
-    EXPECT_EQ(rig.exitCode, EXIT_NOT_BACK);
-    EXPECT_NE(rig.err.str().find("did not answer a search within 120 s"), std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetFailure,
+    ::testing::Values(
+        FailureCase{"LockedDeviceIsRefusedWith443", [](FakeDevice& d) { d.statusBits = 1; },
+                    EXIT_REFUSED, "over 20 minutes after restart"},
+        FailureCase{"SilentDeviceTimesOutWith439", [](FakeDevice& d) { d.accepts = false; },
+                    EXIT_TIMEOUT, "did not accept the settings within 30 s"},
+        FailureCase{"DeviceThatStaysAwayEndsWith440", [](FakeDevice& d) { d.comesBack = false; },
+                    EXIT_NOT_BACK, "did not answer a search within 120 s"}),
+    valdrune::test::ByName());
 
 TEST(SetCommand, TwoPortDeviceIsDoneOnAcceptance) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_TWO_PORT, "192.168.0.20");
-    RunSet(*rig.session, Static(dev.mac, "192.168.0.30"), rig.Finish());
-    rig.Run();
+    rig.Set(Static(dev.mac, "192.168.0.30"));
     EXPECT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP), 3u);
     EXPECT_EQ(rig.err.str().find("Restarting device."), std::string::npos);
@@ -236,15 +229,13 @@ TEST(SetCommand, DryRunPrintsTheDatagramItWouldSendAndSendsNone) {
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_LEGACY, "192.168.0.20");
     SetOptions o = Static(dev.mac, "192.168.0.30");
     o.dryRun = true;
-    RunSet(*rig.session, o, rig.Finish());
-    rig.Run();
+    rig.Set(o);
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP), 0u);
     // Same options for real: the first settings datagram on the wire has the printed bytes.
     CliRig real;
     real.AddDevice(1, DEVICE_KIND_LEGACY, "192.168.0.20");
-    RunSet(*real.session, Static(dev.mac, "192.168.0.30"), real.Finish());
-    real.Run();
+    real.Set(Static(dev.mac, "192.168.0.30"));
     const auto sent = real.transport.SentWithCommand(CMD_SETUP);
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(rig.out.str(), Hex(sent[0].bytes.data(), sent[0].bytes.size()) + "\n");
