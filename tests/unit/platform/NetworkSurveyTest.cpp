@@ -115,15 +115,15 @@ TEST(UdpTable, ReadsIpv4AndMappedAddressesAndSkipsOthers) {
     EXPECT_EQ(v4[0].address, 0x0A4D0101u);
     EXPECT_EQ(v4[0].port, 10669);
     EXPECT_EQ(v4[0].inode, 4242u);
-    const auto v6 = ParseUdpTable(
-        "header\n"
-        "  0: 00000000000000000000000000000000:29AD 00000000000000000000000000000000:0000 07 0:0 "
-        "00:0 0 0 0 11 2 0 0\n"
-        "  1: 0000000000000000FFFF00000101A8C0:29AD 00000000000000000000000000000000:0000 07 0:0 "
-        "00:0 0 0 0 12 2 0 0\n"
-        "  2: 00000000000000000000000001000000:29AD 00000000000000000000000000000000:0000 07 0:0 "
-        "00:0 0 0 0 13 2 0 0\n",
-        true);
+    // A udp6 row of a socket on port 10669 (29AD) with this local address.
+    const auto row6 = [](int slot, const char* local) {
+        return "  " + std::to_string(slot) + ": " + local + ":29AD " + std::string(32, '0') +
+               ":0000 07 0:0 00:0 0 0 0 " + std::to_string(11 + slot) + " 2 0 0\n";
+    };
+    const auto v6 = ParseUdpTable("header\n" + row6(0, "00000000000000000000000000000000") +
+                                      row6(1, "0000000000000000FFFF00000101A8C0") +
+                                      row6(2, "00000000000000000000000001000000"),
+                                  true);
     ASSERT_EQ(v6.size(), 2u);
     EXPECT_EQ(v6[0].address, 0u);
     EXPECT_EQ(v6[1].address, 0xC0A80101u);
