@@ -17,6 +17,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/RecordView.h"
 #include "protocol/Datagram.h"
+#include "tests/e2e/lib/BatchDevices.h"
 #include "tests/e2e/lib/HostileDevices.h"
 #include "tests/e2e/lib/NetNs.h"
 #include "tests/support/CaseNames.h"
@@ -403,9 +404,7 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
 TEST(CliE2e, HostileDeviceTextsKeepJsonCsvAndTheTerminalIntact) {
     NetNs net("cli-hostile");
     VALDRUNE_REQUIRE_NETNS(net);
-    const std::string config = net.Scratch() + "/hostile.json";
-    std::ofstream(config) << e2e::kHostileDevices;
-    ASSERT_TRUE(net.StartSim({"--config", config}, 0, kFastScale).Running());
+    ASSERT_TRUE(net.StartSimOn(e2e::kHostileDevices, {}, 0, kFastScale).Running());
     const auto search = [&](const std::string& format) {
         auto r = net.RunInPc(Cli({"search", "--cycles", "3", "--expect", "5", format}), 30000,
                              kFast);
@@ -548,16 +547,9 @@ TEST(CliE2e, ApplyOfABatchOfFiveLeavesTheRefusingAndTheLockedDeviceAsTheyWere) {
     NetNs net("cli-batch");
     VALDRUNE_REQUIRE_NETNS(net);
     const std::vector<std::string> fast = {"VALDRUNE_TIME_SCALE=40"};
-    const auto mac = [](int i) { return "02-00-00-30-01-0" + std::to_string(i); };
+    const auto mac = e2e::BatchMac;
     const auto host = [&](int h) { return net.Subnet() + "." + std::to_string(h); };
-    std::string config = "[";
-    for (int i = 1; i <= 5; ++i) {
-        config += std::string(i > 1 ? "," : "") + R"({"mac":")" + mac(i) + R"(","ip":".)" +
-                  std::to_string(20 + i) + "\"" + (i == 3 ? R"(,"neverAccepts":true)" : "") +
-                  (i == 5 ? R"(,"restartLocked":true)" : "") + "}";
-    }
-    std::ofstream(net.Scratch() + "/devices.json") << config << "]";
-    net.StartSim({"--config", net.Scratch() + "/devices.json"}, 0, 40);
+    net.StartSimOn(e2e::kBatchDevices, {}, 0, 40);
     const auto plan = [&](int rows) {
         std::string csv = "mac,mode,ip,mask\n";
         for (int i = 1; i <= rows; ++i)

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -105,23 +104,18 @@ std::vector<std::string> WithPrefix(const std::vector<std::string>& events,
 
 using e2e::Address;
 
-class EngineE2e : public ::testing::Test {
+class EngineE2e : public e2e::PcNamespaceTest<> {
   protected:
-    void SetUp() override {
-        test::App();
-        VALDRUNE_REQUIRE_NETNS(net_);
-        const std::string config = net_.Scratch() + "/devices.json";
-        std::ofstream(config) << kDevices;
-        sim_ = &net_.StartSim({"--config", config, "-v"}, 0, kSimScale);
+    EngineE2e() : PcNamespaceTest("eng") { test::App(); }
+    void SetUpInPc() override {
+        sim_ = &net_.StartSimOn(kDevices, {"-v"}, 0, kSimScale);
         ASSERT_TRUE(sim_->Running());
-        inPc_ = std::make_unique<NetNs::Entered>(net_.PcNs());
-        ASSERT_TRUE(inPc_->Ok());
     }
     void TearDown() override {
         if (protocol_) protocol_->SetListener(nullptr);
         protocol_.reset();
         services_.reset();
-        inPc_.reset();
+        PcNamespaceTest::TearDown();
     }
 
     // The production services at this time scale, the engine on the pc0 adapter.
@@ -162,9 +156,7 @@ class EngineE2e : public ::testing::Test {
         return test::RunUntil([&] { return owner_.outcomes.size() >= n; }, limitMs);
     }
 
-    NetNs net_{"eng"};
     e2e::Process* sim_ = nullptr;
-    std::unique_ptr<NetNs::Entered> inPc_;
     std::unique_ptr<PlatformServices> services_;
     std::unique_ptr<CProtocol> protocol_;
     Owner owner_;

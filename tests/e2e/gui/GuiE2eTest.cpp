@@ -108,9 +108,7 @@ TEST(WindowE2e, OverlappingAddressesShowInTheOverlapColumn) {
 TEST(WindowE2e, HostileDeviceTextsShowLiterallyOneRowEach) {
     NetNs net("gui-hostile");
     VALDRUNE_REQUIRE_NETNS(net);
-    const std::string config = net.Scratch() + "/hostile.json";
-    std::ofstream(config) << kHostileDevices;
-    ASSERT_TRUE(net.StartSim({"--config", config}).Running());
+    ASSERT_TRUE(net.StartSimOn(kHostileDevices).Running());
     const std::string dump = net.Scratch() + "/list.tsv";
     const RunResult run = net.RunInPc({VALDRUNE_GUI_BINARY}, 30000, WindowEnv(net, dump, 3000));
     ASSERT_EQ(run.exitCode, 0) << run.err;

@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -346,6 +347,15 @@ public:
         return sim;
     }
 
+    // StartSim on a --config text (written to the scratch folder), more arguments after it.
+    Process& StartSimOn(const std::string& config, std::vector<std::string> more = {}, int k = 0,
+                        int timeScale = 1) {
+        const std::string path = scratch_ + "/sim" + std::to_string(sims_.size()) + ".json";
+        std::ofstream(path) << config;
+        more.insert(more.begin(), {"--config", path});
+        return StartSim(std::move(more), k, timeScale);
+    }
+
     static std::string SimBinary() {
         if (const char* p = std::getenv("VALDRUNE_SIM")) return p;
         return VALDRUNE_SIM_BINARY;
@@ -423,3 +433,28 @@ private:
     do {                                                                               \
         if (!(net).Ok()) GTEST_SKIP() << "SKIP (no network namespaces): " << (net).Error(); \
     } while (0)
+
+namespace valdrune::e2e {
+
+// A fixture whose tests run in the pc namespace of namespaces of their own: SetUp skips the
+// test when those could not be made, moves the thread into the pc namespace and then runs
+// SetUpInPc; TearDown takes the thread back. Base is ::testing::Test or a TestWithParam.
+template <class Base = ::testing::Test>
+class PcNamespaceTest : public Base {
+protected:
+    explicit PcNamespaceTest(const std::string& tag, int segments = 1) : net_(tag, segments) {}
+
+    void SetUp() final {
+        VALDRUNE_REQUIRE_NETNS(net_);
+        inPc_.emplace(net_.PcNs());
+        ASSERT_TRUE(inPc_->Ok());
+        SetUpInPc();
+    }
+    virtual void SetUpInPc() {}
+    void TearDown() override { inPc_.reset(); }
+
+    NetNs net_;
+    std::optional<NetNs::Entered> inPc_;
+};
+
+}  // namespace valdrune::e2e

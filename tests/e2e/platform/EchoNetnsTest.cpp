@@ -17,6 +17,7 @@ namespace {
 
 using e2e::Address;
 using e2e::NetNs;
+using e2e::PcNamespaceTest;
 
 // The namespace's own switch for unprivileged ping sockets (this thread's namespace).
 void SetPingGroupRange(const char* range) {
@@ -29,18 +30,13 @@ struct Outcome {
     qint64 ms = -1;
 };
 
-class EchoNetns : public testing::TestWithParam<EchoSocketKind> {
+class EchoNetns : public PcNamespaceTest<testing::TestWithParam<EchoSocketKind>> {
   protected:
-    void SetUp() override {
-        test::App();
-        if (!net_.Ok()) GTEST_SKIP() << "SKIP (no network namespaces): " << net_.Error();
-        inPc_ = std::make_unique<NetNs::Entered>(net_.PcNs());
-        ASSERT_TRUE(inPc_->Ok());
+    EchoNetns() : PcNamespaceTest("pl-echo", 2) { test::App(); }
+    void SetUpInPc() override {
         SetPingGroupRange(GetParam() == EchoSocketKind::Ping ? "0 2147483647" : "1 0");
         ASSERT_EQ(AvailableEchoSocket(VALDRUNE_NETPROBE_BINARY), GetParam());
     }
-    void TearDown() override { inPc_.reset(); }
-
     void Start(LinuxEchoProber& prober, const std::string& address, int timeoutMs, Outcome& out) {
         auto clock = std::make_shared<QElapsedTimer>();
         clock->start();
@@ -52,8 +48,6 @@ class EchoNetns : public testing::TestWithParam<EchoSocketKind> {
                      });
     }
 
-    NetNs net_{"pl-echo", 2};
-    std::unique_ptr<NetNs::Entered> inPc_;
     QtScheduler scheduler_{1};
 };
 

@@ -15,6 +15,7 @@ namespace {
 
 using e2e::Bytes;
 using e2e::NetNs;
+using e2e::PcNamespaceTest;
 using e2e::Peer;
 using e2e::Text;
 
@@ -33,13 +34,10 @@ int SocketsOnPort(std::uint16_t port) {
     return count;
 }
 
-class TransportNetns : public testing::Test {
+class TransportNetns : public PcNamespaceTest<> {
   protected:
-    void SetUp() override {
-        test::App();
-        if (!net_.Ok()) GTEST_SKIP() << "SKIP (no network namespaces): " << net_.Error();
-        inPc_ = std::make_unique<NetNs::Entered>(net_.PcNs());
-        ASSERT_TRUE(inPc_->Ok());
+    TransportNetns() : PcNamespaceTest("pl-udp", 2) { test::App(); }
+    void SetUpInPc() override {
         pc0_ = static_cast<std::int32_t>(if_nametoindex("pc0"));
         pc1_ = static_cast<std::int32_t>(if_nametoindex("pc1"));
         ASSERT_GT(pc0_, 0);
@@ -54,7 +52,7 @@ class TransportNetns : public testing::Test {
     }
     void TearDown() override {
         transport_.Close();
-        inPc_.reset();
+        PcNamespaceTest::TearDown();
     }
 
     // Waits until `count` datagrams were handed over, then a little longer for strays.
@@ -63,8 +61,6 @@ class TransportNetns : public testing::Test {
         test::RunFor(50);
     }
 
-    NetNs net_{"pl-udp", 2};
-    std::unique_ptr<NetNs::Entered> inPc_;
     std::int32_t pc0_ = 0, pc1_ = 0;
     std::unique_ptr<Peer> devices_[2];
     UdpTransport transport_;

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/lib/BatchDevices.h"
 #include "tests/e2e/lib/NetNs.h"
 
 namespace valdrune::e2e {
@@ -120,16 +120,9 @@ TEST(BatchE2e, AssignFromTheWindowMovesEveryDeviceThatCanBeMovedAndNoOther) {
     NetNs net("batch");
     VALDRUNE_REQUIRE_NETNS(net);
     const int scale = 40;
-    const auto mac = [](int i) { return "02-00-00-30-01-0" + std::to_string(i); };
+    const auto mac = e2e::BatchMac;
     const auto host = [&](int h) { return net.Subnet() + "." + std::to_string(h); };
-    std::string config = "[";
-    for (int i = 1; i <= 5; ++i) {
-        config += std::string(i > 1 ? "," : "") + R"({"mac":")" + mac(i) + R"(","ip":".)" +
-                  std::to_string(20 + i) + "\"" + (i == 3 ? R"(,"neverAccepts":true)" : "") +
-                  (i == 5 ? R"(,"restartLocked":true)" : "") + "}";
-    }
-    std::ofstream(net.Scratch() + "/devices.json") << config << "]";
-    Process& sim = net.StartSim({"--config", net.Scratch() + "/devices.json", "-v"}, 0, scale);
+    Process& sim = net.StartSimOn(e2e::kBatchDevices, {"-v"}, 0, scale);
     ASSERT_TRUE(sim.Running());
 
     const RunResult run = net.RunInPc({VALDRUNE_BATCH_WINDOW, "--devices", "5", "--first",
