@@ -38,57 +38,10 @@ std::uint32_t Ip(std::string_view dotted) {
     return p == end ? out : 0;
 }
 
-namespace {
-
-void SetIp(std::uint32_t& field, const char* dotted) {
+RecordBuilder& RecordBuilder::SetIp(std::uint32_t& field, const char* dotted) {
     if (dotted != nullptr && *dotted != '\0') field = Ip(dotted);
-}
-
-}  // namespace
-
-RecordBuilder::RecordBuilder(std::uint8_t kind) { r_.kind = kind; }
-
-RecordBuilder& RecordBuilder::Kind(std::uint8_t kind) { r_.kind = kind; return *this; }
-RecordBuilder& RecordBuilder::DeviceMac(const MacAddress& mac) { r_.primary.mac = mac; return *this; }
-RecordBuilder& RecordBuilder::Address(const char* ipv4, const char* mask, const char* gateway) {
-    SetIp(r_.primary.ipAddress, ipv4);
-    SetIp(r_.primary.subnetMask, mask);
-    SetIp(r_.primary.gateway, gateway);
     return *this;
 }
-RecordBuilder& RecordBuilder::PcAddress(const char* ipv4, const char* mask) {
-    SetIp(r_.primary.ipAddress2, ipv4);
-    SetIp(r_.primary.subnetMask2, mask);
-    return *this;
-}
-RecordBuilder& RecordBuilder::Dns(const char* dns1, const char* dns2) {
-    SetIp(r_.primary.dns1, dns1);
-    SetIp(r_.primary.dns2, dns2);
-    return *this;
-}
-RecordBuilder& RecordBuilder::Port(std::uint16_t port, std::uint8_t https) {
-    r_.primary.port = port;
-    r_.https = https;
-    return *this;
-}
-RecordBuilder& RecordBuilder::Capability(std::uint8_t c) { r_.capabilityFlag = c; return *this; }
-RecordBuilder& RecordBuilder::Ipv4Mode(std::uint8_t m) { r_.ipv4Mode = m; return *this; }
-RecordBuilder& RecordBuilder::Flags(std::uint8_t f) { r_.flags = f; return *this; }
-RecordBuilder& RecordBuilder::Addressing(std::uint8_t a) { r_.legacyAddressing = a; return *this; }
-RecordBuilder& RecordBuilder::PortOptions(std::uint16_t portKind, std::uint16_t optionA,
-                                          std::uint16_t optionB) {
-    r_.portKind = portKind;
-    r_.portOptionA = optionA;
-    r_.portOptionB = optionB;
-    return *this;
-}
-RecordBuilder& RecordBuilder::Name(std::string_view n) { SetFieldText(r_.deviceName, n); return *this; }
-RecordBuilder& RecordBuilder::Model(std::string_view model, std::string_view version) {
-    SetFieldText(r_.model, model);
-    SetFieldText(r_.versionText, version);
-    return *this;
-}
-RecordBuilder& RecordBuilder::Serial(std::string_view s) { SetFieldText(r_.serialNumber, s); return *this; }
 
 MacAddress Mac(std::uint8_t last, std::uint8_t fifth) { return MacAddress{2, 0, 0, 0, fifth, last}; }
 

@@ -66,38 +66,58 @@ private:
     bool badMagic_ = false;
 };
 
-// A device record as the engine stores it, for tests that start after decoding. Starts from a
-// default record and sets only what is asked for; addresses are dotted text, nullptr or an empty
-// text leaves a field as it is.
+// A device record as the engine stores it, for tests that start after decoding: a default
+// record with only what is asked for set. Addresses are dotted text; nullptr or "" leaves one.
 class RecordBuilder {
 public:
-    explicit RecordBuilder(std::uint8_t kind = DEVICE_KIND_STANDARD);
-    // Goes on from a record built elsewhere.
+    explicit RecordBuilder(std::uint8_t kind = DEVICE_KIND_STANDARD) { r_.kind = kind; }
     explicit RecordBuilder(const _CommandDataTable& from) : r_(from) {}
 
-    RecordBuilder& Kind(std::uint8_t kind);
-    RecordBuilder& DeviceMac(const MacAddress& mac);
-    // The LAN (or only) port: address, mask and gateway.
+    RecordBuilder& Kind(std::uint8_t kind) { return Set(r_.kind, kind); }
+    RecordBuilder& DeviceMac(const MacAddress& mac) { return Set(r_.primary.mac, mac); }
+    // The LAN (or only) port.
     RecordBuilder& Address(const char* ipv4, const char* mask = nullptr,
-                           const char* gateway = nullptr);
-    RecordBuilder& PcAddress(const char* ipv4, const char* mask);
-    RecordBuilder& Dns(const char* dns1, const char* dns2 = nullptr);
-    RecordBuilder& Port(std::uint16_t port, std::uint8_t https = 0);
-    RecordBuilder& Capability(std::uint8_t capability);
-    RecordBuilder& Ipv4Mode(std::uint8_t mode);
-    // flags and legacyAddressing, the DNS and addressing bits.
-    RecordBuilder& Flags(std::uint8_t flags);
-    RecordBuilder& Addressing(std::uint8_t legacyAddressing);
-    // portKind and the two port options of a two-port device.
-    RecordBuilder& PortOptions(std::uint16_t portKind, std::uint16_t optionA, std::uint16_t optionB);
-    RecordBuilder& Name(std::string_view deviceName);
-    RecordBuilder& Model(std::string_view model, std::string_view version = {});
-    RecordBuilder& Serial(std::string_view serialNumber);
+                           const char* gateway = nullptr) {
+        return SetIp(r_.primary.ipAddress, ipv4).SetIp(r_.primary.subnetMask, mask)
+            .SetIp(r_.primary.gateway, gateway);
+    }
+    RecordBuilder& PcAddress(const char* ipv4, const char* mask) {
+        return SetIp(r_.primary.ipAddress2, ipv4).SetIp(r_.primary.subnetMask2, mask);
+    }
+    RecordBuilder& Dns(const char* dns1, const char* dns2 = nullptr) {
+        return SetIp(r_.primary.dns1, dns1).SetIp(r_.primary.dns2, dns2);
+    }
+    RecordBuilder& Port(std::uint16_t port, std::uint8_t https = 0) {
+        return Set(r_.primary.port, port).Set(r_.https, https);
+    }
+    RecordBuilder& Capability(std::uint8_t c) { return Set(r_.capabilityFlag, c); }
+    RecordBuilder& Ipv4Mode(std::uint8_t mode) { return Set(r_.ipv4Mode, mode); }
+    RecordBuilder& Flags(std::uint8_t flags) { return Set(r_.flags, flags); }
+    RecordBuilder& Addressing(std::uint8_t legacy) { return Set(r_.legacyAddressing, legacy); }
+    RecordBuilder& PortOptions(std::uint16_t portKind, std::uint16_t a, std::uint16_t b) {
+        return Set(r_.portKind, portKind).Set(r_.portOptionA, a).Set(r_.portOptionB, b);
+    }
+    RecordBuilder& Name(std::string_view name) { return Text(r_.deviceName, name); }
+    RecordBuilder& Model(std::string_view model, std::string_view version = {}) {
+        return Text(r_.model, model).Text(r_.versionText, version);
+    }
+    RecordBuilder& Serial(std::string_view serial) { return Text(r_.serialNumber, serial); }
 
     const _CommandDataTable& Build() const { return r_; }
     operator _CommandDataTable() const { return r_; }  // NOLINT: reads as a record
 
 private:
+    template <class T, class V>
+    RecordBuilder& Set(T& field, const V& value) {
+        field = static_cast<T>(value);
+        return *this;
+    }
+    RecordBuilder& SetIp(std::uint32_t& field, const char* dotted);
+    RecordBuilder& Text(Text16& field, std::string_view text) {
+        SetFieldText(field, text);
+        return *this;
+    }
+
     _CommandDataTable r_;
 };
 

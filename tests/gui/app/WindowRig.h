@@ -117,12 +117,7 @@ struct WindowRig {
 inline _CommandDataTable Device(std::uint8_t last, const char* ipv4, std::uint16_t port = 80,
                                 const char* name = "Camera") {
     return RecordBuilder(DEVICE_KIND_STANDARD)
-        .DeviceMac(Mac(last))
-        .Address(ipv4)
-        .Port(port)
-        .Capability(1)
-        .Name(name)
-        .Model("WV-100")
+        .DeviceMac(Mac(last)).Address(ipv4).Port(port).Capability(1).Name(name).Model("WV-100")
         .Serial("SN0001");
 }
 

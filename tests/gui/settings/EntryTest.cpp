@@ -39,10 +39,7 @@ TEST(NumericEdit, KeepsDigitsOfTypedAndPastedText) {
 
 _CommandDataTable StaticStandard() {
     return RecordBuilder(DEVICE_KIND_STANDARD)
-        .Address("192.168.0.10", "255.255.255.0")
-        .Port(80)
-        .Capability(2)
-        .Ipv4Mode(3)
+        .Address("192.168.0.10", "255.255.255.0").Port(80).Capability(2).Ipv4Mode(3)
         .Addressing(0x92);
 }
 

@@ -23,12 +23,8 @@ namespace {
 
 _CommandDataTable Record(std::uint8_t kind, std::uint8_t capability, std::uint8_t ipv4Mode) {
     return test::RecordBuilder(kind)
-        .Address("192.168.0.20", "255.255.255.0", "192.168.0.1")
-        .Dns("192.168.0.1")
-        .PcAddress("10.0.0.20", "255.255.255.0")
-        .Port(80)
-        .Capability(capability)
-        .Ipv4Mode(ipv4Mode)
+        .Address("192.168.0.20", "255.255.255.0", "192.168.0.1").Dns("192.168.0.1")
+        .PcAddress("10.0.0.20", "255.255.255.0").Port(80).Capability(capability).Ipv4Mode(ipv4Mode)
         .Addressing(kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92);
 }
 

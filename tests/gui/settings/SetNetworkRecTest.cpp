@@ -16,12 +16,8 @@ using namespace ctl::two;
 _CommandDataTable TwoPort(std::uint16_t portKind, std::uint16_t optionA, std::uint16_t optionB,
                           std::uint8_t ipv4Mode, std::uint8_t dnsFlags) {
     return RecordBuilder(DEVICE_KIND_TWO_PORT)
-        .Address("192.168.0.10", "255.255.255.0", "192.168.0.1")
-        .PcAddress("10.0.0.1", "255.0.0.0")
-        .Port(80)
-        .PortOptions(portKind, optionA, optionB)
-        .Ipv4Mode(ipv4Mode)
-        .Addressing(dnsFlags);
+        .Address("192.168.0.10", "255.255.255.0", "192.168.0.1").PcAddress("10.0.0.1", "255.0.0.0")
+        .Port(80).PortOptions(portKind, optionA, optionB).Ipv4Mode(ipv4Mode).Addressing(dnsFlags);
 }
 
 struct Opening {

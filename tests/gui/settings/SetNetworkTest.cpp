@@ -20,12 +20,8 @@ using namespace ctl::single;
 _CommandDataTable Device(std::uint8_t kind, std::uint8_t capability, std::uint8_t ipv4Mode,
                          std::uint8_t legacyAddressing) {
     return RecordBuilder(kind)
-        .Address("192.168.0.10", "255.255.255.0", "192.168.0.1")
-        .Port(80)
-        .Capability(capability)
-        .Ipv4Mode(ipv4Mode)
-        .Flags(legacyAddressing)
-        .Addressing(legacyAddressing);
+        .Address("192.168.0.10", "255.255.255.0", "192.168.0.1").Port(80).Capability(capability)
+        .Ipv4Mode(ipv4Mode).Flags(legacyAddressing).Addressing(legacyAddressing);
 }
 
 struct Opening {

@@ -39,10 +39,7 @@ protected:
     _CommandDataTable Target(std::uint8_t kind) {
         RecordBuilder r(Device(kTargetByte, "192.168.0.20"));
         r.Kind(kind)
-            .Address(nullptr, "255.255.255.0", "192.168.0.1")
-            .Capability(1)
-            .Ipv4Mode(3)
-            .Flags(0x92)
+            .Address(nullptr, "255.255.255.0", "192.168.0.1").Capability(1).Ipv4Mode(3).Flags(0x92)
             .Addressing(kind == DEVICE_KIND_LEGACY ? 0x12 : 0x92);
         if (kind == DEVICE_KIND_TWO_PORT) r.PortOptions(6, 1, 2);
         return r;

@@ -12,13 +12,10 @@ using valdrune::test::RecordBuilder;
 
 _CommandDataTable Device(std::uint8_t kind) {
     return RecordBuilder(kind)
-        .DeviceMac(Mac(1))
-        .Address("192.168.0.20", "255.255.255.0", "192.168.0.1")
-        .Port(80)
+        .DeviceMac(Mac(1)).Address("192.168.0.20", "255.255.255.0", "192.168.0.1").Port(80)
         .Ipv4Mode(0)  // DHCP
         .Flags(0x90)  // DNS auto
-        .Addressing(kind == DEVICE_KIND_LEGACY ? 1 : 0x90)
-        .Capability(0)
+        .Addressing(kind == DEVICE_KIND_LEGACY ? 1 : 0x90).Capability(0)
         .PortOptions(kind == DEVICE_KIND_TWO_PORT ? 20 : 0, 1, 2);
 }
 

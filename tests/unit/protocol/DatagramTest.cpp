@@ -70,11 +70,8 @@ TEST(Datagram, SearchRequestInModeZeroDiffersOnlyInModeByteAndChecksum) {
 TEST(Datagram, LegacySettingsRequestMatchesWorkedExampleByteForByte) {
     _CommandDataTable r = test::RecordBuilder(DEVICE_KIND_LEGACY)
                               .DeviceMac(kDevice)
-                              .Address("192.168.0.20", "255.255.255.0", "192.168.0.1")
-                              .Port(80)
-                              .Flags(0x12)
-                              .Addressing(0x12)
-                              .Capability(0);
+                              .Address("192.168.0.20", "255.255.255.0", "192.168.0.1").Port(80)
+                              .Flags(0x12).Addressing(0x12).Capability(0);
     r.legacyWord = 0x0F00;
     r.sequence = 41;  // command 15 never carries a sequence
     const Bytes expected = Hex(
@@ -168,18 +165,12 @@ TEST(Datagram, CurrentSettingsAndConfirmationCountTheSequenceOnFromTheLastAnswer
 
 TEST(Datagram, SettingsRequestRoundTripsEveryCarriedFieldThroughTheDecoder) {
     _CommandDataTable r = test::RecordBuilder()
-                              .DeviceMac(kDevice)
-                              .Address("10.0.1.2", "255.255.0.0", "10.0.0.1")
-                              .Dns("8.8.8.8", "1.1.1.1")
-                              .Port(8443)
-                              .PcAddress("192.168.1.1", "255.255.255.128")
-                              .Ipv4Mode(3)
-                              .Flags(0x92);
+                              .DeviceMac(kDevice).Address("10.0.1.2", "255.255.0.0", "10.0.0.1")
+                              .Dns("8.8.8.8", "1.1.1.1").Port(8443)
+                              .PcAddress("192.168.1.1", "255.255.255.128").Ipv4Mode(3).Flags(0x92);
     r.secondary = test::RecordBuilder()
-                      .Address("10.0.1.3", "255.255.254.0", "10.0.0.254")
-                      .Dns("9.9.9.9", "4.4.4.4")
-                      .Build()
-                      .primary;
+                      .Address("10.0.1.3", "255.255.254.0", "10.0.0.254").Dns("9.9.9.9", "4.4.4.4")
+                      .Build().primary;
     r.ipv6Mode = 5;
     r.hasIpv6Mode = 1;
     r.ipv6Port = 8080;

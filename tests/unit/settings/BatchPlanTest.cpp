@@ -10,12 +10,8 @@ namespace {
 _CommandDataTable Device(std::uint8_t last, const char* ipv4,
                          std::uint8_t kind = DEVICE_KIND_STANDARD) {
     return test::RecordBuilder(kind)
-        .DeviceMac(test::Mac(last))
-        .Address(ipv4, "255.255.255.0")
-        .Port(80)
-        .Capability(1)
-        .Flags(0x12)
-        .Addressing(0x12);
+        .DeviceMac(test::Mac(last)).Address(ipv4, "255.255.255.0").Port(80).Capability(1)
+        .Flags(0x12).Addressing(0x12);
 }
 
 BatchSettings Settings(const char* first, const char* last = nullptr) {

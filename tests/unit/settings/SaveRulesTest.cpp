@@ -28,13 +28,8 @@ const char* ModeName(AddressMode mode) {
 _CommandDataTable Device(std::uint8_t kind) {
     _CommandDataTable r = test::RecordBuilder(kind)
                               .Address("192.168.0.10", "255.255.255.0", "192.168.0.1")
-                              .Dns("8.8.8.8", "8.8.4.4")
-                              .Port(80)
-                              .Ipv4Mode(3)
-                              .Flags(0x92)
-                              .Addressing(0x92)
-                              .Capability(0)
-                              .PortOptions(6, 1, 2);
+                              .Dns("8.8.8.8", "8.8.4.4").Port(80).Ipv4Mode(3).Flags(0x92)
+                              .Addressing(0x92).Capability(0).PortOptions(6, 1, 2);
     r.secondary = r.primary;
     return r;
 }

@@ -250,12 +250,8 @@ TEST_P(SimSettings, ApplyTakesEverySentValue) {
     DeviceSpec device = MakeDevice(c.kind, 1, Net());
     _CommandDataTable wanted = test::RecordBuilder(device.record)
                                    .Address("10.77.5.99", "255.255.0.0", "10.77.5.254")
-                                   .Dns("8.8.8.8", "1.1.1.1")
-                                   .Port(8080)
-                                   .Flags(0x04)
-                                   .Ipv4Mode(1)
-                                   .PcAddress("192.168.254.2", "255.255.255.128")
-                                   .Addressing(0x13);
+                                   .Dns("8.8.8.8", "1.1.1.1").Port(8080).Flags(0x04).Ipv4Mode(1)
+                                   .PcAddress("192.168.254.2", "255.255.255.128").Addressing(0x13);
     wanted.secondary.ipAddress = 0xAC100001;
     wanted.legacyWord = 0x0F01;
     wanted.hasIpv6Mode = 1;
