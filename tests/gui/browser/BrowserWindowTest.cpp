@@ -66,6 +66,14 @@ void ClickOpen(CTallyrigDlg& dlg) { dlg.ControlAs<QPushButton>(IDC_OPEN_DEVICE)-
 
 void SelectRow(CTallyrigDlg& dlg, int row) { test::SelectRow(dlg.List(), row); }
 
+// Selects the first row, chooses browser (unless -1), presses Open and lets ms pass.
+void OpenFirstRow(WindowRig& rig, CTallyrigDlg& dlg, int browser, int ms) {
+    SelectRow(dlg, 0);
+    if (browser != -1) Choose(dlg, browser);
+    ClickOpen(dlg);
+    rig.clock.Advance(Milliseconds(ms));
+}
+
 std::vector<int> BoxIds(const WindowRig& rig) {
     std::vector<int> ids;
     for (const auto& b : rig.boxes) ids.push_back(b.textId);
@@ -117,9 +125,7 @@ TEST(BrowserWindow, OverlappingAddressIsRefusedWithoutAProbe) {
     rig.Found(Device(1, "192.168.0.21"));
     rig.Found(Device(2, "192.168.0.21"));
     rig.Settle();
-    SelectRow(dlg, 0);
-    ClickOpen(dlg);
-    rig.clock.Advance(Milliseconds(10000));
+    OpenFirstRow(rig, dlg, -1, 10000);
     EXPECT_EQ(BoxIds(rig), std::vector<int>{223});
     EXPECT_TRUE(rig.prober.Calls().empty());
     EXPECT_TRUE(sandbox.launches.empty());
@@ -130,10 +136,7 @@ TEST(BrowserWindow, SilentDeviceIsRefusedAfterItsProbe) {
     WindowRig rig;
     CTallyrigDlg& dlg = rig.Open(sandbox);
     rig.Found(Device(1, "192.168.0.21"));
-    SelectRow(dlg, 0);
-    Choose(dlg, BROWSER_CHROME);
-    ClickOpen(dlg);
-    rig.clock.Advance(Milliseconds(20000));
+    OpenFirstRow(rig, dlg, BROWSER_CHROME, 20000);
     EXPECT_EQ(BoxIds(rig), std::vector<int>{222});
     EXPECT_FALSE(rig.prober.Calls().empty());
     EXPECT_TRUE(sandbox.launches.empty());
@@ -147,10 +150,7 @@ TEST(BrowserWindow, AnsweringDeviceOpensInTheChosenBrowser) {
     https.https = 1;
     rig.Found(https);
     rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
-    SelectRow(dlg, 0);
-    Choose(dlg, BROWSER_FIREFOX);
-    ClickOpen(dlg);
-    rig.clock.Advance(Milliseconds(20000));
+    OpenFirstRow(rig, dlg, BROWSER_FIREFOX, 20000);
     EXPECT_TRUE(rig.boxes.empty());
     ASSERT_EQ(sandbox.launches.size(), 1u);
     EXPECT_EQ(sandbox.launches[0], Launch(sandbox.Path("firefox"), {"https://192.168.0.21:443"}));
@@ -163,10 +163,7 @@ TEST(BrowserWindow, BrowserThatCannotBeExecutedIsReportedWithTheSystemsReason) {
     CTallyrigDlg& dlg = rig.Open(sandbox);
     rig.Found(Device(1, "192.168.0.21"));
     rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
-    SelectRow(dlg, 0);
-    Choose(dlg, BROWSER_FIREFOX);
-    ClickOpen(dlg);
-    rig.clock.Advance(Milliseconds(20000));
+    OpenFirstRow(rig, dlg, BROWSER_FIREFOX, 20000);
     ASSERT_EQ(BoxIds(rig), std::vector<int>{MSG_BROWSER_NOT_STARTED});
     EXPECT_EQ(rig.boxes[0].owner, &dlg);
     EXPECT_EQ(rig.boxes[0].boxType, MB_OK_ | MB_ICONEXCLAMATION_);
