@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "protocol/Seams.h"
+
 namespace valdrune {
 namespace {
 
@@ -11,50 +13,6 @@ constexpr std::uint8_t ECHO_REQUEST = 8;
 constexpr std::uint8_t PROTOCOL_ICMP = 1;
 constexpr std::size_t ICMP_HEADER = 8;
 constexpr std::size_t IP_HEADER_MIN = 20;
-
-constexpr int kNetUnreachable = 11002;
-constexpr int kHostUnreachable = 11003;
-// IP Helper gives protocol unreachable and "administratively prohibited" the same value.
-constexpr int kProtocolUnreachable = 11004;
-constexpr int kProhibited = 11004;
-constexpr int kPortUnreachable = 11005;
-constexpr int kPacketTooBig = 11009;
-constexpr int kBadRoute = 11012;
-constexpr int kTtlExpiredTransit = 11013;
-constexpr int kTtlExpiredReassembly = 11014;
-constexpr int kParameterProblem = 11015;
-constexpr int kSourceQuench = 11016;
-constexpr int kUnreachable = 11040;  // destination unreachable with a code nobody defined
-constexpr int kTimeExceeded = 11041;
-
-// Every ICMP error type and code, in order; rows cover codes first..last of one type. Codes a
-// router should no longer send (RFC 1812: 8 for 0/1, 9 and 10 for 13) mean what their
-// replacements mean.
-struct ErrorRow {
-    std::uint8_t type, first, last;
-    int status;
-};
-constexpr ErrorRow kErrors[] = {
-    {3, 0, 0, kNetUnreachable},       // network unreachable
-    {3, 1, 1, kHostUnreachable},      // host unreachable (also our own failed ARP)
-    {3, 2, 2, kProtocolUnreachable},  // protocol unreachable: the host is there
-    {3, 3, 3, kPortUnreachable},      // port unreachable: the host is there
-    {3, 4, 4, kPacketTooBig},         // fragmentation needed
-    {3, 5, 5, kBadRoute},             // source route failed
-    {3, 6, 6, kNetUnreachable},       // destination network unknown
-    {3, 7, 7, kHostUnreachable},      // destination host unknown
-    {3, 8, 8, kHostUnreachable},      // source host isolated
-    {3, 9, 10, kProhibited},          // network / host administratively prohibited
-    {3, 11, 11, kNetUnreachable},     // network unreachable for the type of service
-    {3, 12, 12, kHostUnreachable},    // host unreachable for the type of service
-    {3, 13, 15, kProhibited},         // filtered, precedence violation, precedence cut-off
-    {3, 16, 255, kUnreachable},
-    {4, 0, 255, kSourceQuench},
-    {11, 0, 0, kTtlExpiredTransit},
-    {11, 1, 1, kTtlExpiredReassembly},
-    {11, 2, 255, kTimeExceeded},
-    {12, 0, 255, kParameterProblem},
-};
 
 std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 std::uint32_t Be32(const std::uint8_t* p) {
@@ -99,20 +57,18 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seque
     return packet;
 }
 
-int IcmpErrorStatus(std::uint8_t type, std::uint8_t code) {
-    for (const ErrorRow& row : kErrors)
-        if (row.type == type && code >= row.first && code <= row.last) return row.status;
-    return 0;
-}
-
 IcmpVerdict ClassifyIcmpError(std::uint8_t type, std::uint8_t code, std::uint32_t offender,
                               std::uint32_t target) {
     const int status = IcmpErrorStatus(type, code);
     if (status == 0) return IcmpVerdict::Unrelated;
-    if (offender == target) return IcmpVerdict::Answered;
-    if (status == kNetUnreachable) return IcmpVerdict::NetUnreachable;
-    if (status == kHostUnreachable) return IcmpVerdict::HostUnreachable;
-    return IcmpVerdict::Answered;
+    switch (EchoCodeForIcmpError(status, offender, target)) {
+        case ECHO_NET_UNREACHABLE:
+            return IcmpVerdict::NetUnreachable;
+        case ECHO_HOST_UNREACHABLE:
+            return IcmpVerdict::HostUnreachable;
+        default:
+            return IcmpVerdict::Answered;
+    }
 }
 
 bool IsOurEchoRequest(const std::uint8_t* icmp, std::size_t size, const EchoMatch& match) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/EchoStatus.h"
+
 namespace valdrune {
 
 std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t size);
@@ -31,14 +33,8 @@ struct EchoMatch {
     std::string data;  // replies carry it whole, errors as much as they quote
 };
 
-// The IP Helper status that an ICMP error of this type and code stands for (11002 network
-// unreachable, 11003 host unreachable, 11004 ... 11041 the others), 0 for a type that is no
-// error about a sent packet (echo reply, redirect, requests).
-int IcmpErrorStatus(std::uint8_t type, std::uint8_t code);
-
-// What an error about our echo means, given who sent it (host order): the probed host itself
-// sending anything proves the address in use; from anyone else only the network- and
-// host-unreachable statuses mean "no answer", every other status counts as an answer.
+// What an error about our echo means, given who sent it (host order), by the shared table
+// (EchoStatus.h).
 IcmpVerdict ClassifyIcmpError(std::uint8_t type, std::uint8_t code, std::uint32_t offender,
                               std::uint32_t target);
 

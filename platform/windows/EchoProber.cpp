@@ -13,27 +13,17 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/EchoStatus.h"
+
 namespace valdrune {
 
 int EchoCodeForStatus(unsigned long status, std::uint32_t replyAddress, std::uint32_t target) {
-    switch (status) {
-        case IP_SUCCESS:
-            return replyAddress != 0 ? ECHO_ANSWERED : ECHO_NET_UNREACHABLE;
-        case IP_DEST_NET_UNREACHABLE:
-        case IP_DEST_HOST_UNREACHABLE:
-        case IP_REQ_TIMED_OUT:
-            return static_cast<int>(status);
-        case IP_DEST_PROT_UNREACHABLE:
-        case IP_DEST_PORT_UNREACHABLE:
-        case IP_PARAM_PROBLEM:
-            return replyAddress == target ? ECHO_ANSWERED : ECHO_HOST_UNREACHABLE;
-        case IP_TTL_EXPIRED_TRANSIT:
-        case IP_TTL_EXPIRED_REASSEM:
-            return ECHO_HOST_UNREACHABLE;
-        default:
-            // A failure of the local stack: nothing was sent, so nothing answered.
-            return ECHO_NET_UNREACHABLE;
-    }
+    if (status == IP_SUCCESS) return replyAddress != 0 ? ECHO_ANSWERED : ECHO_NET_UNREACHABLE;
+    if (status == IP_REQ_TIMED_OUT) return ECHO_TIMED_OUT;
+    const int code = static_cast<int>(status);
+    if (IsIcmpErrorStatus(code)) return EchoCodeForIcmpError(code, replyAddress, target);
+    // A failure of the local stack: nothing was sent, so nothing answered.
+    return ECHO_NET_UNREACHABLE;
 }
 
 // Where workers deliver: a QObject on the owning thread, cleared (under the lock) before it

@@ -17,9 +17,9 @@
 namespace valdrune {
 
 // The outcome code for one IP_ECHO_REPLY status. replyAddress and target in host order.
-// Success from a zero address means nothing was received; an ICMP error the target itself
-// sent (protocol or port unreachable) means the address is in use; time exceeded comes from a
-// router, so it is no answer; a failure of the local stack means nothing was sent: no answer.
+// Success from a zero address means nothing was received; an ICMP error is judged by the
+// shared table (protocol/EchoStatus.h); a failure of the local stack means nothing was sent:
+// no answer.
 int EchoCodeForStatus(unsigned long status, std::uint32_t replyAddress, std::uint32_t target);
 
 class WindowsEchoProber final : public IEchoProber {
