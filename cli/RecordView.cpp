@@ -62,13 +62,15 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::string Printable(std::string_view text) {
+namespace {
+
+std::string Escaped(std::string_view text, bool keepBackslash) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {
-            if (b < 0x20 || b == 0x7F || b == '\\')
+            if (b < 0x20 || b == 0x7F || (b == '\\' && !keepBackslash))
                 Escape(out, b);
             else
                 out += static_cast<char>(b);
@@ -91,6 +93,12 @@ std::string Printable(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string Printable(std::string_view text) { return Escaped(text, false); }
+
+std::string PrintableCommand(std::string_view text) { return Escaped(text, true); }
 
 namespace {
 

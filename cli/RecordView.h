@@ -79,4 +79,8 @@ std::string Hex(const std::uint8_t* data, std::size_t size, bool spaced = false)
 // backslash, so that the form stays unambiguous. Other UTF-8 passes unchanged.
 std::string Printable(std::string_view text);
 
+// A command for the user to run, safe to print: as Printable, but backslashes stay as they
+// are (Windows paths, escaped quotes), since the command must work when copied.
+std::string PrintableCommand(std::string_view text);
+
 }  // namespace valdrune::cli

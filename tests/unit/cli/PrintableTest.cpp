@@ -23,6 +23,11 @@ TEST_P(PrintableTest, EscapesControlsAndBrokenBytesOnly) {
     EXPECT_EQ(Printable(GetParam().in), GetParam().out);
 }
 
+TEST(PrintableCommand, KeepsBackslashesButStillEscapesControls) {
+    EXPECT_EQ(PrintableCommand("netsh program=\"C:\\Valdrune\\bin\\valdrune-cli.exe\"\r\x1b[2J"),
+              "netsh program=\"C:\\Valdrune\\bin\\valdrune-cli.exe\"\\x0d\\x1b[2J");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Texts, PrintableTest,
     testing::Values(PrintableCase{"Plain", "Camera 1", "Camera 1"},
