@@ -20,7 +20,26 @@ std::string List(const DoctorResult& r, std::size_t from) {
 
 std::string WithCommand(std::string fix, const std::string& command) {
     if (command.empty()) return fix;
-    return fix + (fix.empty() ? "" : ": ") + Printable(command);
+    return fix + (fix.empty() ? "" : ": ") + PrintableCommand(command);
+}
+
+// " (as administrator)" after a fix, or with `space` " as administrator"; empty where the
+// platform names no one.
+std::string Who(const DoctorResult& r, std::size_t i, const char* space = nullptr) {
+    const std::string who = At(r, i);
+    if (who.empty()) return {};
+    return space ? space + who : " (" + who + ")";
+}
+
+std::string Rules(const DoctorResult& r, std::size_t i) {
+    const std::string name = At(r, i);
+    return name.empty() ? "firewall rules" : name;
+}
+
+// With a command the user runs it; without one the program itself must run with the rights.
+std::string Grant(const DoctorResult& r) {
+    if (r.command.empty()) return "Run the program" + Who(r, 0, " ") + ".";
+    return WithCommand("Grant it" + Who(r, 0), r.command);
 }
 
 DoctorText Texts(const DoctorResult& r) {
@@ -35,14 +54,15 @@ DoctorText Texts(const DoctorResult& r) {
                         : "No adapter matches \"" + At(r, 0) + "\".",
                     "Name an adapter from 'valdrune-cli interfaces' with -i, or connect one."};
         case Finding::AdapterDown:
-            return {At(r, 0) + " is down.", "Bring it up: ip link set " + At(r, 0) + " up"};
+            return {At(r, 0) + " is down.", WithCommand("Bring it up", r.command)};
         case Finding::AdapterNoCarrier:
             return {At(r, 0) + " has no carrier: no cable, switch port or link partner.",
                     "Check the cable and the switch port of " + At(r, 0) + "."};
         case Finding::AdapterNoIpv4:
             return {At(r, 0) + " has no IPv4 address, so no search can go out of it.",
-                    "Give it an address in the devices' subnet, e.g. ip addr add ADDRESS/24 dev " +
-                        At(r, 0)};
+                    r.command.empty() ? "Give it an address in the devices' subnet."
+                                      : "Give it an address in the devices' subnet, e.g. " +
+                                            PrintableCommand(r.command)};
         case Finding::SubnetOwn:
             return {"No other adapter is in the subnet of " + At(r, 0) + ".", ""};
         case Finding::SubnetShared:
@@ -57,9 +77,9 @@ DoctorText Texts(const DoctorResult& r) {
                         "; device answers reach only one of the programs.",
                     "Close that program before searching."};
         case Finding::FirewallOpen:
-            return {std::string(At(r, 0).find("rules") != std::string::npos
-                                    ? "The nftables rules admit answers to UDP 10669"
-                                    : "The firewall rules could not be read") +
+            return {(At(r, 0).find("rules") != std::string::npos
+                         ? "The " + Rules(r, 1) + " admit answers to UDP 10669"
+                         : "The " + Rules(r, 1) + " could not be read") +
                         (At(r, 0).find("loop") != std::string::npos
                              ? "; a broadcast looped to the adapter arrived."
                              : "."),
@@ -75,10 +95,11 @@ DoctorText Texts(const DoctorResult& r) {
         case Finding::FirewallLoopLost:
             return {"A broadcast to " + At(r, 0) +
                         " did not arrive: a local firewall drops inbound UDP 10669.",
-                    WithCommand("Admit it (as root)", r.command)};
+                    WithCommand("Admit it" + Who(r, 1), r.command)};
         case Finding::FirewallUntested:
             return {"The firewall could not be checked: " + At(r, 0) + ".",
-                    "Run the doctor as root to read the rules."};
+                    At(r, 1).empty() ? std::string()
+                                     : "Run the doctor" + Who(r, 1, " ") + " to read the rules."};
         case Finding::FirewallUnchecked:
             return {"The firewall on " + At(r, 0) + ": not checked on this system.", ""};
         case Finding::ReversePathUnchecked:
@@ -132,12 +153,12 @@ DoctorText Texts(const DoctorResult& r) {
             return {
                 "ICMP echo is not permitted: address conflicts cannot be probed and device "
                 "pages do not open.",
-                WithCommand("Grant it (as root)", r.command)};
+                Grant(r)};
         case Finding::RightsNoFlush:
             return {
                 "The neighbour cache cannot be flushed: probes may be answered from stale "
                 "entries.",
-                WithCommand("Grant it (as root)", r.command)};
+                Grant(r)};
     }
     return {};
 }

@@ -55,8 +55,9 @@ std::vector<DeviceView> Session::Devices() const { return DeviceViews(*this); }
 void Session::WarnIfCannotFlush() {
     if (flushWarned_ || Engine().CanFlushNeighbours()) return;
     flushWarned_ = true;
-    err_ << "Note: this process may not drop neighbour-cache entries (CAP_NET_ADMIN), so a "
-            "probe may miss an address that moved to another host only moments ago.\n";
+    err_ << "Note: this process may not drop neighbour-cache entries"
+         << (flushRight_.empty() ? "" : " (" + flushRight_ + ")")
+         << ", so a probe may miss an address that moved to another host only moments ago.\n";
 }
 
 void Session::Transaction(const _CommandDataTable& settings, std::uint16_t command,

@@ -40,6 +40,8 @@ class Session final : public DeviceSession {
 
     // Says once per run when neighbour-cache entries cannot be dropped before a probe.
     void WarnIfCannotFlush();
+    // What the host asks for before entries can be dropped, named in that note.
+    void SetFlushRight(std::string right) { flushRight_ = std::move(right); }
 
     // Put before every progress line of a transaction (apply names the device there).
     void SetProgressPrefix(std::string prefix) { prefix_ = std::move(prefix); }
@@ -52,6 +54,7 @@ class Session final : public DeviceSession {
     std::ostream& err_;
     std::string prefix_;
     bool flushWarned_ = false;
+    std::string flushRight_;
 };
 
 // Message printed when the probe cannot run for want of ICMP permission.

@@ -23,12 +23,16 @@ DoctorResult AdapterCheck(const NetworkFacts& f) {
     if (!f.adapterFound) {
         return Make(DoctorCheck::Adapter, Verdict::Problem, Finding::AdapterMissing, {f.requested});
     }
-    if (!a.up) return Make(DoctorCheck::Adapter, Verdict::Problem, Finding::AdapterDown, {a.name});
+    if (!a.up) {
+        return Make(DoctorCheck::Adapter, Verdict::Problem, Finding::AdapterDown, {a.name},
+                    f.adapterUpCommand);
+    }
     if (!a.carrier) {
         return Make(DoctorCheck::Adapter, Verdict::Problem, Finding::AdapterNoCarrier, {a.name});
     }
     if (a.ipv4 == 0) {
-        return Make(DoctorCheck::Adapter, Verdict::Problem, Finding::AdapterNoIpv4, {a.name});
+        return Make(DoctorCheck::Adapter, Verdict::Problem, Finding::AdapterNoIpv4, {a.name},
+                    f.addressCommand);
     }
     return Make(DoctorCheck::Adapter, Verdict::Ok, Finding::AdapterReady,
                 {a.name, Ipv4Text(a.ipv4), std::to_string(a.prefixLength)});
@@ -69,7 +73,7 @@ DoctorResult FirewallCheck(const NetworkFacts& f) {
     }
     if (f.loop == LoopOutcome::Lost) {
         return Make(DoctorCheck::Firewall, Verdict::Problem, Finding::FirewallLoopLost,
-                    {f.loopTarget}, f.ruleFixCommand);
+                    {f.loopTarget, f.asAdministrator}, f.ruleFixCommand);
     }
     // A rule that only may drop is worth a look unless the loop showed the way is open.
     if (f.rules == RuleOutcome::MayDrop && f.loop != LoopOutcome::Arrived) {
@@ -78,12 +82,12 @@ DoctorResult FirewallCheck(const NetworkFacts& f) {
     }
     if (f.rules == RuleOutcome::Unread && f.loop == LoopOutcome::NotRun) {
         return Make(DoctorCheck::Firewall, Verdict::Warning, Finding::FirewallUntested,
-                    {f.untestedReason});
+                    {f.untestedReason, f.rulesReadAs});
     }
     std::string tested;
     if (f.rules != RuleOutcome::Unread) tested = "rules";
     if (f.loop == LoopOutcome::Arrived) tested += tested.empty() ? "loop" : " loop";
-    return Make(DoctorCheck::Firewall, Verdict::Ok, Finding::FirewallOpen, {tested});
+    return Make(DoctorCheck::Firewall, Verdict::Ok, Finding::FirewallOpen, {tested, f.rulesName});
 }
 
 DoctorResult ReversePathCheck(const NetworkFacts& f) {
@@ -126,12 +130,12 @@ DoctorResult TunnelCheck(const NetworkFacts& f) {
 
 DoctorResult RightsCheck(const NetworkFacts& f) {
     if (!f.canProbe) {
-        return Make(DoctorCheck::Rights, Verdict::Problem, Finding::RightsNoEcho, {},
-                    f.grantCommand);
+        return Make(DoctorCheck::Rights, Verdict::Problem, Finding::RightsNoEcho,
+                    {f.asAdministrator}, f.grantCommand);
     }
     if (!f.canFlush) {
-        return Make(DoctorCheck::Rights, Verdict::Warning, Finding::RightsNoFlush, {},
-                    f.grantCommand);
+        return Make(DoctorCheck::Rights, Verdict::Warning, Finding::RightsNoFlush,
+                    {f.asAdministrator}, f.grantCommand);
     }
     return Make(DoctorCheck::Rights, Verdict::Ok, Finding::RightsComplete,
                 {!f.echoMeans.empty() ? f.echoMeans

@@ -18,18 +18,19 @@ enum class DoctorCheck { Adapter, SharedSubnet, Port, Firewall, ReversePath, Tun
 enum class Finding {
     AdapterReady,               // name, ipv4, prefix length
     AdapterMissing,             // what was asked for
-    AdapterDown,                // name
+    AdapterDown,                // name; command: the platform's way to bring it up
     AdapterNoCarrier,           // name
-    AdapterNoIpv4,              // name
+    AdapterNoIpv4,              // name; command: gives it an address (ADDRESS stands for it)
     SubnetOwn,                  // name
     SubnetShared,               // name, then "other-name ipv4" per adapter in the same subnet
     PortFree,                   // (none)
     PortHeld,                   // "process (pid N)" or "a process of another user" per holder
-    FirewallOpen,               // what was tested: "rules", "loop" or both
+    FirewallOpen,               // what was tested: "rules", "loop" or both; the rules' name
     FirewallDropRule,           // rule text, its place "family table chain"
     FirewallMayDrop,            // rule text, its place
-    FirewallLoopLost,           // the loop's target "address:port via adapter"
-    FirewallUntested,           // why neither the rules nor the loop could say anything
+    FirewallLoopLost,           // the loop's target "address:port via adapter", who runs the fix
+    FirewallUntested,           // why neither the rules nor the loop could say anything,
+                                // who may read the rules (may be empty)
     FirewallUnchecked,          // name: the host's firewall is not read here
     ReversePathOff,             // name, effective mode (0 or 2)
     ReversePathRouteHere,       // name: strict, but the way out leaves through this adapter
@@ -40,8 +41,8 @@ enum class Finding {
     TunnelDefault,              // tunnel adapter holding the default route
     TunnelBroadcast,            // tunnel adapter holding the limited-broadcast route
     RightsComplete,             // "ping socket" or "helper"
-    RightsNoEcho,               // (none); the fix names the grant
-    RightsNoFlush,              // (none)
+    RightsNoEcho,               // who grants it; the command, if any, grants it
+    RightsNoFlush,              // who grants it
 };
 
 struct DoctorResult {
@@ -98,6 +99,14 @@ struct NetworkFacts {
     bool usesPingSocket = false;
     std::string echoMeans;  // how echo goes out where it is neither a ping socket nor the helper
     std::string grantCommand;  // grants what is missing; empty when nothing is
+
+    // How this platform words the fixes.
+    std::string adapterUpCommand;  // brings the adapter up
+    std::string addressCommand;    // gives it an address; ADDRESS stands for the address
+    std::string asAdministrator;   // who runs a fix that needs rights, e.g. "as administrator"
+    std::string rulesName;         // what the firewall's rules are called, e.g. "firewall rules"
+    std::string rulesReadAs;       // who may read the rules where this process may not; empty
+                                   // where anyone may
 };
 
 // Gathers the facts. adapter: a name, MAC or IPv4 text, or empty for the adapter a search

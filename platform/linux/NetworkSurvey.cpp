@@ -354,6 +354,13 @@ NetworkFacts LinuxNetworkSurvey::Gather(const std::string& adapter,
     f.canFlush = rights.canFlush;
     f.usesPingSocket = rights.usesPingSocket;
     f.grantCommand = rights.setcapCommand;
+    f.asAdministrator = "as root";
+    f.rulesName = "nftables rules";
+    f.rulesReadAs = "as root";
+    if (chosen) {
+        f.adapterUpCommand = "ip link set " + chosen->facts.name + " up";
+        f.addressCommand = "ip addr add ADDRESS/24 dev " + chosen->facts.name;
+    }
 
     if (!chosen || chosen->facts.ipv4 == 0) return f;
     const std::string& name = chosen->facts.name;

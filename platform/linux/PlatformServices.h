@@ -38,6 +38,10 @@ struct PlatformServices {
     }
 };
 
+// What the tools name when neighbour-cache entries cannot be dropped: the capability this host
+// asks for.
+inline constexpr char kFlushRight[] = "CAP_NET_ADMIN";
+
 // The address and route changes of valdrune-cli reach; null where the host has none.
 inline std::unique_ptr<IReachRoutes> CreateReachRoutes() {
     return std::make_unique<LinuxReachRoutes>();

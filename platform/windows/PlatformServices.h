@@ -40,6 +40,10 @@ struct PlatformServices {
     }
 };
 
+// What the tools name when neighbour-cache entries cannot be dropped: the rights this host
+// asks for.
+inline constexpr char kFlushRight[] = "administrator rights";
+
 // No helper program on Windows; the argument exists for the Linux build's sake.
 inline std::string DefaultNetProbePath() { return {}; }
 
