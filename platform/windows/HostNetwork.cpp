@@ -89,6 +89,8 @@ bool ReadAdapters(std::vector<WindowsAdapterFacts>& out) {
         f.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
         f.up = a->OperStatus == IfOperStatusUp;
         f.tunnel = IsTunnelIfType(a->IfType);
+        f.wireless = a->IfType == IF_TYPE_IEEE80211;
+        f.metric = a->Ipv4Metric;
         const ULONG length = std::min<ULONG>(a->PhysicalAddressLength, MAX_ADAPTER_ADDRESS_LENGTH);
         f.hwAddress.assign(a->PhysicalAddress, a->PhysicalAddress + length);
         for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {

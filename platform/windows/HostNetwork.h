@@ -21,6 +21,8 @@ struct WindowsAdapterFacts {
     std::uint32_t ipv4 = 0;     // host order, first unicast address; 0 when none
     int prefixLength = 0;       // of that address
     bool tunnel = false;        // IfTunnelType: a tunnel, PPP or virtual (VPN) adapter
+    bool wireless = false;      // IEEE 802.11
+    unsigned long metric = 0;   // the adapter's IPv4 metric, added to each route's own
     std::vector<std::uint32_t> addresses;  // every IPv4 unicast address, host order
     std::uint32_t gateway = 0;  // host order, first IPv4 gateway; 0 when none
 };

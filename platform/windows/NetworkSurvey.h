@@ -1,7 +1,8 @@
-// The facts behind "valdrune-cli doctor" on Windows: GetAdaptersAddresses for the adapters,
-// GetExtendedUdpTable with the owning process for the port, GetIpForwardTable2 for the routes,
-// the process token for the rights. The firewall and reverse-path filtering are reported as
-// not checked: nothing here reads them yet.
+// The facts behind "valdrune-cli doctor" on Windows: GetAdaptersAddresses and GetIfTable2 for
+// the adapters, GetExtendedUdpTable with the owning process for the port, the firewall's
+// policy (Firewall.h) and a looped broadcast for the firewall, GetIpForwardTable2 for the
+// routes, the process token for the rights. Windows has no reverse-path filter setting to
+// read.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // The Windows layer's decisions over plain data: what the IP Helper's answers mean.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <winsock2.h>
 #include <iphlpapi.h>
 #include <windows.h>
@@ -8,6 +10,7 @@
 #include "platform/AnsiText.h"
 #include "platform/windows/CodePage.h"
 #include "platform/windows/EchoProber.h"
+#include "platform/windows/Firewall.h"
 #include "platform/windows/HostNetwork.h"
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
@@ -139,6 +142,136 @@ TEST(WindowsVersion, ElevenIsMajorTenOrMoreWithBuild22000OrMore) {
 
 namespace valdrune {
 namespace {
+
+// The firewall as it decides about one answer to UDP 10669 for the program.
+const char kProgram[] = "C:\\Program Files\\Valdrune\\bin\\valdrune-cli.exe";
+
+FirewallRuleFacts SetupRule() {
+    FirewallRuleFacts r;
+    r.name = "Valdrune (valdrune-cli.exe)";
+    r.protocol = 17;
+    r.localPorts = "10669";
+    r.application = kProgram;
+    return r;
+}
+
+FirewallFacts PrivateNetwork() {
+    FirewallFacts f;
+    f.currentProfiles = kFwProfilePrivate;
+    f.profiles = {{kFwProfilePrivate, true, false, true}, {kFwProfilePublic, true, false, true}};
+    f.rules = {SetupRule()};
+    return f;
+}
+
+FirewallRuleFacts Block(const char* name) {
+    FirewallRuleFacts r;
+    r.name = name;
+    r.allow = false;
+    return r;
+}
+
+struct FirewallCase {
+    const char* name;
+    std::function<void(FirewallFacts&)> change;
+    RuleOutcome outcome;
+    const char* ruleText;  // nullptr: not checked
+};
+
+class FirewallJudge : public testing::TestWithParam<FirewallCase> {};
+
+TEST_P(FirewallJudge, DecidesAsTheFirewallDoes) {
+    FirewallFacts f = PrivateNetwork();
+    GetParam().change(f);
+    const FirewallJudgement j = JudgeFirewall(f, {kProgram, "Ethernet 2", "Lan"});
+    EXPECT_EQ(j.outcome, GetParam().outcome);
+    if (GetParam().ruleText) {
+        EXPECT_EQ(j.ruleText, GetParam().ruleText);
+    }
+    if (j.outcome == RuleOutcome::Admits) {
+        EXPECT_TRUE(j.fixCommand.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policies, FirewallJudge,
+    testing::Values(
+        FirewallCase{"SetupProgramsRule", [](FirewallFacts&) {}, RuleOutcome::Admits, nullptr},
+        FirewallCase{"PathWithOtherCaseAndSlashes",
+                     [](FirewallFacts& f) {
+                         f.rules[0].application = "c:/program files/valdrune/BIN/valdrune-cli.exe";
+                     },
+                     RuleOutcome::Admits, nullptr},
+        FirewallCase{"PortRangeAndAnyProtocol",
+                     [](FirewallFacts& f) {
+                         f.rules[0].localPorts = "80, 10000-11000";
+                         f.rules[0].protocol = 256;
+                     },
+                     RuleOutcome::Admits, nullptr},
+        FirewallCase{"NoRuleLeavesTheDefault", [](FirewallFacts& f) { f.rules.clear(); },
+                     RuleOutcome::Drops, "default inbound action: block"},
+        FirewallCase{"BlockRuleWinsOverTheAllowRule",
+                     [](FirewallFacts& f) { f.rules.push_back(Block("No UDP")); },
+                     RuleOutcome::Drops, "No UDP"},
+        FirewallCase{"BlockRuleForSomeAddresses",
+                     [](FirewallFacts& f) {
+                         f.rules.push_back(Block("Far hosts"));
+                         f.rules.back().remoteAddresses = "10.0.0.0/255.0.0.0";
+                     },
+                     RuleOutcome::MayDrop, "Far hosts"},
+        FirewallCase{"AllowRuleForSomeAddressesOnly",
+                     [](FirewallFacts& f) { f.rules[0].remoteAddresses = "LocalSubnet"; },
+                     RuleOutcome::MayDrop, "default inbound action: block"},
+        FirewallCase{"RulesThatDoNotApply",
+                     [](FirewallFacts& f) {
+                         FirewallRuleFacts base = f.rules[0];
+                         f.rules.clear();
+                         for (int i = 0; i < 8; ++i) f.rules.push_back(base);
+                         f.rules[0].application = "C:\\Other\\other.exe";
+                         f.rules[1].protocol = 6;
+                         f.rules[2].localPorts = "RPC";
+                         f.rules[3].enabled = false;
+                         f.rules[4].profiles = kFwProfilePublic;
+                         f.rules[5].interfaceTypes = "Wireless,RemoteAccess";
+                         f.rules[6].service = "dnscache";
+                         f.rules[7].inbound = false;
+                         f.rules.push_back(Block("Wi-Fi only"));
+                         f.rules.back().interfaces = {"Wi-Fi"};
+                     },
+                     RuleOutcome::Drops, "default inbound action: block"},
+        FirewallCase{"ShieldsUpDropsDespiteTheRule",
+                     [](FirewallFacts& f) { f.profiles[0].blockAllInbound = true; },
+                     RuleOutcome::Drops, "block all incoming connections"},
+        FirewallCase{"FirewallOffForTheProfile",
+                     [](FirewallFacts& f) {
+                         f.profiles[0].enabled = false;
+                         f.rules.push_back(Block("No UDP"));
+                     },
+                     RuleOutcome::Admits, nullptr},
+        FirewallCase{"TwoProfilesThatDisagree",
+                     [](FirewallFacts& f) {
+                         f.rules.clear();
+                         f.profiles[0].defaultBlocksInbound = false;
+                         f.currentProfiles = kFwProfilePrivate | kFwProfilePublic;
+                     },
+                     RuleOutcome::MayDrop, "default inbound action: block"},
+        FirewallCase{"NoProfileKnown", [](FirewallFacts& f) { f.profiles.clear(); },
+                     RuleOutcome::Unread, nullptr}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(FirewallJudge, FixesAddTheSetupProgramsRuleOrTurnTheBlockingRuleOff) {
+    FirewallFacts f = PrivateNetwork();
+    f.rules.clear();
+    EXPECT_EQ(JudgeFirewall(f, {kProgram, "Ethernet 2", "Lan"}).fixCommand,
+              "netsh advfirewall firewall add rule name=\"Valdrune (valdrune-cli.exe)\" dir=in "
+              "action=allow protocol=UDP localport=10669 profile=any enable=yes "
+              "program=\"C:\\Program Files\\Valdrune\\bin\\valdrune-cli.exe\"");
+    f.rules.push_back(Block("No UDP"));
+    EXPECT_EQ(JudgeFirewall(f, {kProgram, "Ethernet 2", "Lan"}).fixCommand,
+              "netsh advfirewall firewall set rule name=\"No UDP\" new enable=no");
+    EXPECT_FALSE(PortListCovers("10670-10700", 10669));
+    EXPECT_FALSE(PortListCovers("1066", 10669));
+    EXPECT_TRUE(PortListCovers("", 10669));
+}
 
 TEST(WindowsRoutes, LongestPrefixThenLowestMetricDecidesTheAdapter) {
     const std::vector<WindowsRouteRow> rows = {
