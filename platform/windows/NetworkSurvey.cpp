@@ -253,7 +253,7 @@ NetworkFacts WindowsNetworkSurvey::Gather(const std::string& adapter, std::int32
         if (LoopTest(*chosen, f.loopTarget, loopWhyNot) == LoopOutcome::Lost)
             f.loop = LoopOutcome::Lost;
         else if (loopWhyNot.empty())
-            loopWhyNot = "a looped broadcast passes the firewall here either way";
+            loopWhyNot = "a looped broadcast arrived, which proves nothing here";
     }
     if (f.rules == RuleOutcome::Unread && !loopWhyNot.empty())
         f.untestedReason += (f.untestedReason.empty() ? "" : "; ") + loopWhyNot;
