@@ -22,6 +22,8 @@ std::vector<int> ExpectedIds() {
         if (id != 438 && id != 445 && id != 446) ids.push_back(id);
     for (int id = 601; id <= 603; ++id) ids.push_back(id);
     for (int id = 901; id <= 903; ++id) ids.push_back(id);
+    // The empty list's hint and the probe-rights note.
+    for (int id = 910; id <= 929; ++id) ids.push_back(id);
     for (int id = 931; id <= 932; ++id) ids.push_back(id);
     // The window's list tools and its batch assignment.
     for (int id = 1101; id <= 1113; ++id)
