@@ -2,9 +2,9 @@
 # interrupted-writes.sh HELPER RUNS: for the site list, the window's settings and the key/value
 # store, RUNS times each: start a writer, SIGKILL it after a random 0-80 ms, and check that the
 # file is one whole version. Prints how often the kill found each version and how many kills
-# left a temporary file or a lock file (the settings' Qt locks, reclaimed by the next writer)
+# left a temporary file or a lock file (the settings' Qt locks, removed by the next writer)
 # beside it; fails when temporary files pile up (the next write must remove what a killed one
-# left).
+# left). The settings' writer lock is there for good, like the file itself.
 set -euo pipefail
 helper=$1
 runs=${2:-200}
@@ -21,7 +21,7 @@ for kind in sitelist settings store; do
     sleep 0.5
     kill -KILL "$pid"; wait "$pid" 2>/dev/null || true
     previous=$("$helper" check "$kind" "$path") || { echo "$kind: no first version"; exit 1; }
-    find "$dir" -mindepth 1 -type f -name '*.lock' -delete
+    find "$dir" -mindepth 1 -type f -name '*.lock' ! -name '*.writer.lock' -delete
     whole=$(find "$dir" -mindepth 1 -type f | sort)
     changed=0 kept=0 temporaries=0 locks=0
     for ((i = 0; i < runs; ++i)); do
