@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Wall time of commissioning a batch: valdrune-cli apply giving COUNT simulated devices (each
-# silent for RESTART_MS after its change) new addresses, with the default parallelism, with
+# silent for RESTART_MS after its change) new addresses, with the default parallelism (16 talked
+# to at once, restarts overlapping without a bound), with
 # --parallel 1 and with --parallel COUNT, against one device's change (valdrune-cli set). Each
 # case runs in namespaces of its own, all at the same time, so the run lasts about as long as
 # the slowest case (--parallel 1: about COUNT x 36 s). Needs root for the namespaces; real
@@ -91,7 +92,7 @@ report() {  # NAME LABEL
         sed 's/^/    /' "$results/$1.err" | tail -5
     fi
 }
-report default "apply, default parallelism (16)"
+report default "apply, default (--parallel 16)"
 report serial "apply --parallel 1"
 report all "apply --parallel $COUNT"
 report single "one device's change (set)"

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "cli/Commands.h"
 #include "cli/Decode.h"
@@ -307,11 +308,16 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
     apply->add_flag("--dry-run", applyOptions.dryRun,
                     "Validate only (rules, conflicts, probes); send nothing");
     apply->add_flag("--json", json, "JSON report");
-    std::string parallel;
+    std::string parallel, down;
     apply
         ->add_option("--parallel", parallel,
-                     "Devices changed at once (1-100, default 16; 1 keeps the plan's order)")
+                     "Devices talked to at once (1-100, default 16; 1 keeps the plan's order)")
         ->type_name("N");
+    apply
+        ->add_option("--down", down,
+                     "Devices away restarting at once (1-100; default no bound, or N with "
+                     "--parallel 1 or --stop-on-failure)")
+        ->type_name("M");
     apply->add_flag("--stop-on-failure", applyOptions.stopOnFailure,
                     "After a device fails, start no further device");
 
@@ -472,16 +478,19 @@ int valdrune::cli::CliMain(int argc, char** argv, int timeScale, const std::stri
             std::cerr << planPath << ": cannot be read\n";
             return EXIT_FAILED;
         }
-        if (!parallel.empty()) {
-            const bool digits = parallel.size() <= 3 &&
-                                parallel.find_first_not_of("0123456789") == std::string::npos;
-            const int n = digits ? std::stoi(parallel) : 0;
+        for (auto [option, given, into] :
+             {std::tuple{"--parallel", &parallel, &applyOptions.parallel},
+              std::tuple{"--down", &down, &applyOptions.down}}) {
+            if (given->empty()) continue;
+            const bool digits = given->size() <= 3 &&
+                                given->find_first_not_of("0123456789") == std::string::npos;
+            const int n = digits ? std::stoi(*given) : 0;
             if (n < 1 || n > 100) {
-                std::cerr << "apply --parallel: \"" << Printable(parallel)
+                std::cerr << "apply " << option << ": \"" << Printable(*given)
                           << "\" is not a number of devices from 1 to 100\n";
                 return EXIT_REFUSED;
             }
-            applyOptions.parallel = n;
+            *into = n;
         }
         applyOptions.plan = ParsePlan(text);
         applyOptions.format = json ? Format::Json : Format::Text;

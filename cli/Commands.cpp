@@ -758,7 +758,13 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
         }
         stage_ = Stage::Changing;
         CProtocol& engine = s_.Engine();
-        engine.SetTransactionLimit(o_.parallel);
+        // Restarts overlap: a device that has taken its settings and gone away leaves its place
+        // to the next one, up to the bound of devices away at once.
+        const int down = o_.down > 0                                ? o_.down
+                         : o_.parallel == 1 || o_.stopOnFailure ? o_.parallel
+                                                                  : MAX_DEVICES;
+        engine.SetTransactionLimit(std::min(o_.parallel, down));
+        engine.SetAwayLimit(down);
         auto self = shared_from_this();
         s_.SetTransactionHook([self](const TransactionEvent& e) { self->OnTransaction(e); });
         for (std::size_t i = 0; i < rows_.size(); ++i) {

@@ -57,7 +57,10 @@ struct ApplyOptions {
     Plan plan;
     bool dryRun = false;
     Format format = Format::Text;
-    int parallel = 16;            // devices changed at once; 1 keeps the plan's order
+    int parallel = 16;            // devices talked to at once; 1 keeps the plan's order
+    // Devices started and not yet back at once; 0: no bound beyond the plan's, except with
+    // parallel 1 or stopOnFailure, where it is parallel (each device back before the next).
+    int down = 0;
     bool stopOnFailure = false;   // after a failure, start no further device
     StatusLine* progress = nullptr;
 };

@@ -3,6 +3,7 @@
 // on the owner's thread through the IScheduler; nothing here blocks or sleeps.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -82,13 +83,20 @@ public:
     static std::uint32_t AddressAfterSettings(const _CommandDataTable& settings);
 
     // Concurrent transactions, one per device, for batches. Queued in the order started; at
-    // most TransactionLimit() run at once, and each holds its place until it is final. Every
-    // change of state is posted to OnTransaction. False, and nothing queued, when the device
-    // already has a transaction that is not final or the request has no command.
+    // most TransactionLimit() run at once, and each holds its place until it is final (or, with
+    // a larger AwayLimit(), until its device is away restarting). Every change of state is
+    // posted to OnTransaction. False, and nothing queued, when the device already has a
+    // transaction that is not final or the request has no command.
     bool StartTransaction(const TransactionRequest& request);
     // At least 1; raising it starts queued transactions at once.
     void SetTransactionLimit(int limit);
     int TransactionLimit() const { return txnLimit_; }
+    // How many transactions may be started and not final at once, counting those whose device
+    // is away restarting. 0, or anything up to TransactionLimit(), keeps each one in its place
+    // to the end; a larger bound lets a transaction give its place to the next one as soon as
+    // its device is away, so that restarts overlap.
+    void SetAwayLimit(int limit);
+    int AwayLimit() const { return std::max(awayLimit_, txnLimit_); }
     // Takes queued transactions out before they start; each reports Cancelled. Running ones
     // go on to their end. Returns how many were taken out.
     int CancelWaitingTransactions();
@@ -236,7 +244,9 @@ private:
     std::map<MacAddress, std::unique_ptr<Txn>> txns_;
     std::deque<MacAddress> txnQueue_;
     int txnLimit_ = 16;
-    int txnRunning_ = 0;
+    int txnRunning_ = 0;  // started and not final, away ones included
+    int awayLimit_ = 0;
+    int txnAway_ = 0;  // of those, waiting for their device to come back
     std::uint64_t txnSerial_ = 0;
     TimerId returnPoll_ = 0;  // the one search poll of every device being waited for
 };

@@ -14,6 +14,7 @@ struct CProtocol::Txn {
     std::uint64_t serial = 0;  // tells a timer of an ended transaction from one of a newer
     TransactionState state = TransactionState::Waiting;
     bool started = false;  // out of the queue, holding a place
+    bool away = false;     // its device is restarting; counted against the away limit only
     std::uint32_t pendingCommand = 0;
     std::uint16_t rememberedSequence = 0;
     TimerId timeout = 0;

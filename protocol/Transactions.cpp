@@ -49,6 +49,11 @@ void CProtocol::SetTransactionLimit(int limit) {
     PumpTransactions();
 }
 
+void CProtocol::SetAwayLimit(int limit) {
+    awayLimit_ = limit < 0 ? 0 : limit;
+    PumpTransactions();
+}
+
 std::optional<TransactionState> CProtocol::TransactionStateOf(const MacAddress& mac) const {
     auto it = txns_.find(mac);
     if (it == txns_.end()) return std::nullopt;
@@ -77,7 +82,8 @@ int CProtocol::CancelWaitingTransactions() {
 }
 
 void CProtocol::PumpTransactions() {
-    while (txnRunning_ < txnLimit_ && !txnQueue_.empty()) {
+    while (txnRunning_ - txnAway_ < txnLimit_ && txnRunning_ < AwayLimit() &&
+           !txnQueue_.empty()) {
         const MacAddress mac = txnQueue_.front();
         txnQueue_.pop_front();
         auto it = txns_.find(mac);
@@ -214,7 +220,11 @@ void CProtocol::TxnConfirmed(Txn& t) {
     }
     t.state = TransactionState::Restarting;
     t.waitStart = env_.scheduler.Now();
+    t.away = true;
+    ++txnAway_;
     PostTxn(t, {.state = TransactionState::Restarting});
+    // Its place among those being talked to is free now, where the away bound allows it.
+    if (AwayLimit() > txnLimit_) Defer([this] { PumpTransactions(); });
     const MacAddress mac = t.request.settings.primary.mac;
     const std::uint64_t serial = t.serial;
     t.deadline = Schedule(kReturnBudget, false, [this, mac, serial] {
@@ -276,6 +286,7 @@ void CProtocol::EndTxn(Txn& t, TransactionState state, TransactionFailure failur
     t.state = state;
     PostTxn(t, {.state = state, .failure = failure, .returnSeen = returnSeen});
     if (t.started) --txnRunning_;
+    if (t.away) --txnAway_;
     const MacAddress mac = t.request.settings.primary.mac;
     txns_.erase(mac);  // t is gone from here on
     bool waiting = false;

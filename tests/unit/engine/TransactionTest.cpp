@@ -173,6 +173,34 @@ TEST_F(Transactions, TheLimitQueuesTheRestAndCancelTakesOutOnlyQueuedOnes) {
     EXPECT_EQ(engine().TransactionStateOf(kB), S::Sent);
 }
 
+// One device talked to at a time: without a larger away bound each waits for the one before it
+// to come back; with one, a device that went away leaves its place to the next.
+TEST_F(Transactions, AnAwayBoundLetsRestartsOverlapUpToItsCount) {
+    const auto run = [this](int away) {
+        rig.transport.ClearSent();
+        engine().SetTransactionLimit(1);
+        engine().SetAwayLimit(away);
+        for (const auto& mac : {kA, kB, kC}) {
+            engine().StartTransaction(Request(mac, "192.168.0.70"));
+            rig.clock.RunPosted();
+            Accept(mac);
+            rig.clock.Advance(milliseconds(1000));
+        }
+        std::vector<S> states;
+        for (const auto& mac : {kA, kB, kC})
+            states.push_back(engine().TransactionStateOf(mac).value_or(S::Done));
+        engine().CancelWaitingTransactions();
+        for (const auto& mac : {kA, kB, kC}) Answer(mac, "192.168.0.70");
+        rig.clock.Advance(milliseconds(31000));
+        for (const auto& mac : {kA, kB, kC}) Answer(mac, "192.168.0.70");
+        rig.clock.RunPosted();
+        return states;
+    };
+    EXPECT_THAT(run(0), ElementsAre(S::Restarting, S::Waiting, S::Waiting));
+    EXPECT_THAT(run(2), ElementsAre(S::Restarting, S::Restarting, S::Waiting));
+    EXPECT_EQ(engine().TransactionsRunning(), 0);
+}
+
 TEST_F(Transactions, DestroyingTheEngineLeavesNoTimerOfAnyPhaseBehind) {
     engine().SetTransactionLimit(3);
     for (const auto& mac : {kA, kB, kC, Mac(0x64)})
