@@ -3,6 +3,7 @@
 // from the code under test) and the device records the engine keeps of them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -125,5 +126,10 @@ private:
 MacAddress Mac(std::uint8_t last, std::uint8_t fifth = 0);
 // Dotted text to a host-order address; 0 for invalid text.
 std::uint32_t Ip(std::string_view dotted);
+// A block's address, mask, gateway and DNS servers as dotted texts, to compare blocks at once.
+inline std::array<std::string, 5> Ipv4Settings(const _NetInfo& b) {
+    return {Ipv4Text(b.ipAddress), Ipv4Text(b.subnetMask), Ipv4Text(b.gateway), Ipv4Text(b.dns1),
+            Ipv4Text(b.dns2)};
+}
 
 }  // namespace valdrune::test

@@ -57,4 +57,13 @@ auto NamedBy(F name) {
     return [name](const auto& info) { return name(info.param); };
 }
 
+// Names TEST_P instances after a text field of their case, "Empty" where it is empty.
+template <class Case>
+auto NamedByText(const char* Case::*field) {
+    return [field](const ::testing::TestParamInfo<Case>& info) {
+        const char* text = info.param.*field;
+        return text[0] == '\0' ? std::string("Empty") : CaseName(text);
+    };
+}
+
 }  // namespace valdrune::test

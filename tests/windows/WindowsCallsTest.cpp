@@ -16,6 +16,7 @@
 #include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/Privileges.h"
 #include "platform/windows/Winsock.h"
+#include "tests/unit/platform/DatagramLog.h"
 #include "tests/unit/platform/QtTestApp.h"
 
 namespace valdrune {
@@ -112,42 +113,34 @@ class LoopbackDatagrams : public WindowsCalls {
                            sizeof to),
                   static_cast<int>(bytes.size()));
     }
-    void Record(UdpTransport& t) {
-        t.SetReceiver(buffer_, sizeof buffer_, [this](std::size_t n) {
-            received_.emplace_back(buffer_, buffer_ + n);
-            std::fill(std::begin(buffer_), std::end(buffer_), 0xEE);
-        });
-    }
-
     SOCKET sender_ = INVALID_SOCKET;
     std::uint16_t port_ = 0;
-    std::uint8_t buffer_[1200] = {};
-    std::vector<Bytes> received_;
+    test::DatagramLog<1200> log_;
 };
 
 TEST_F(LoopbackDatagrams, DatagramsArriveOneByOneOnTheEventLoopCutAtTheLargestRead) {
     UdpTransport t(port_, port_);
-    Record(t);
+    log_.Attach(t);
     ASSERT_EQ(t.CreateAndBind("", -1), 0);
     Send({1, 2, 3});
     Send(Bytes(1100, 0x42));  // longer than the engine reads
     Send({9});
-    ASSERT_TRUE(RunUntil([&] { return received_.size() == 3; })) << received_.size();
-    EXPECT_EQ(received_[0], (Bytes{1, 2, 3}));
-    EXPECT_EQ(received_[1], Bytes(LARGEST_DATAGRAM_READ, 0x42));
-    EXPECT_EQ(received_[2], (Bytes{9}));
+    ASSERT_TRUE(RunUntil([&] { return log_.received.size() == 3; })) << log_.received.size();
+    EXPECT_EQ(log_.received[0], (Bytes{1, 2, 3}));
+    EXPECT_EQ(log_.received[1], Bytes(LARGEST_DATAGRAM_READ, 0x42));
+    EXPECT_EQ(log_.received[2], (Bytes{9}));
 }
 
 TEST_F(LoopbackDatagrams, ArrivalAdapterComesWithEachDatagram) {
     UdpTransport t(port_, port_);
-    Record(t);
+    log_.Attach(t);
     const std::int32_t lo = LoopbackIndex();
     ASSERT_GE(lo, 0);
     // Bound to the loopback adapter by its address: its own datagrams pass the filter.
     ASSERT_EQ(t.CreateAndBind("127.0.0.1", -1), 0);
     EXPECT_EQ(t.BoundIfIndex(), lo);
     Send({7, 7});
-    ASSERT_TRUE(RunUntil([&] { return received_.size() == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return log_.received.size() == 1; }));
     EXPECT_EQ(t.ForeignDropped(), 0u);
 }
 

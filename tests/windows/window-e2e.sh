@@ -5,7 +5,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 linux_build=$1 window=$2 settings=$3 dlls=$4 plugins=$5
-lists=$linux_build/tests/e2e/gui/valdrune_gui_e2e
+lists=$linux_build/tests/e2e/app/valdrune_gui_e2e
 changes=$linux_build/tests/e2e/settings/settings_e2e
 if [[ ! -x $lists || ! -x $changes ]]; then
     echo "SKIP: no Linux build with the window's end-to-end tests at $linux_build" >&2

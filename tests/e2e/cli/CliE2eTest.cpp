@@ -125,7 +125,7 @@ TEST_P(CliScenarioE2e, SearchListsEveryDeviceWithTheLinuxToolsFields) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, CliScenarioE2e, ::testing::Values("kinds", "demo"),
-    [](const auto& info) { return std::string(info.param); });
+    [](const auto& c) { return std::string(c.param); });
 
 TEST(CliE2e, AnswersArrivingOnTheOtherAdapterAreNotListed) {
     NetNs net("cli-foreign", 2);

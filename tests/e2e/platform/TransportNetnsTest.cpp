@@ -8,6 +8,7 @@
 
 #include "platform/UdpTransport.h"
 #include "tests/e2e/platform/Peer.h"
+#include "tests/unit/platform/DatagramLog.h"
 #include "tests/unit/platform/QtTestApp.h"
 
 namespace valdrune {
@@ -46,9 +47,7 @@ class TransportNetns : public PcNamespaceTest<> {
             devices_[k] = std::make_unique<Peer>(net_.DevNs(k), "dev0", DEVICE_PORT);
             ASSERT_TRUE(devices_[k]->Ok());
         }
-        transport_.SetReceiver(buffer_, sizeof buffer_, [this](std::size_t n) {
-            received_.emplace_back(buffer_, buffer_ + n);
-        });
+        log_.Attach(transport_);
     }
     void TearDown() override {
         transport_.Close();
@@ -57,15 +56,14 @@ class TransportNetns : public PcNamespaceTest<> {
 
     // Waits until `count` datagrams were handed over, then a little longer for strays.
     void Collect(std::size_t count) {
-        test::RunUntil([&] { return received_.size() >= count; }, 2000);
+        test::RunUntil([&] { return log_.received.size() >= count; }, 2000);
         test::RunFor(50);
     }
 
     std::int32_t pc0_ = 0, pc1_ = 0;
     std::unique_ptr<Peer> devices_[2];
     UdpTransport transport_;
-    std::uint8_t buffer_[1000] = {};
-    std::vector<Bytes> received_;
+    test::DatagramLog<1000> log_;
 };
 
 TEST_F(TransportNetns, BroadcastLeavesByTheSelectedAdapterOnly) {
@@ -98,16 +96,16 @@ TEST_F(TransportNetns, AnswersCountOnlyWhenTheyArriveOnTheSelectedAdapter) {
     Collect(2);
     // The other three are kept out by the socket's binding to its adapter, or, where the
     // kernel refuses that binding, dropped by the arrival-adapter filter.
-    EXPECT_EQ(received_, (std::vector<Bytes>{Text("unicast"), Text("broadcast")}));
+    EXPECT_EQ(log_.received, (std::vector<Bytes>{Text("unicast"), Text("broadcast")}));
 
     // After selecting pc1 the roles swap.
-    received_.clear();
+    log_.received.clear();
     ASSERT_EQ(transport_.CreateAndBind(net_.PcIp(1), pc1_), 0);
     ASSERT_TRUE(devices_[0]->SendTo(net_.PcIp(0), LOCAL_PORT, Text("old unicast")));
     ASSERT_TRUE(devices_[0]->SendTo("255.255.255.255", LOCAL_PORT, Text("old broadcast")));
     ASSERT_TRUE(devices_[1]->SendTo(net_.PcIp(1), LOCAL_PORT, Text("new unicast")));
     Collect(1);
-    EXPECT_EQ(received_, (std::vector<Bytes>{Text("new unicast")}));
+    EXPECT_EQ(log_.received, (std::vector<Bytes>{Text("new unicast")}));
 }
 
 TEST_F(TransportNetns, RebindClosesTheOldSocketFirst) {
@@ -141,9 +139,9 @@ TEST_F(TransportNetns, LongDatagramIsReadTruncatedAndTheNextOneWhole) {
     ASSERT_TRUE(devices_[0]->SendTo(net_.PcIp(0), LOCAL_PORT, big));
     ASSERT_TRUE(devices_[0]->SendTo(net_.PcIp(0), LOCAL_PORT, Text("after")));
     Collect(2);
-    ASSERT_EQ(received_.size(), 2u);
-    EXPECT_EQ(received_[0], Bytes(big.begin(), big.begin() + 1000));
-    EXPECT_EQ(received_[1], Text("after"));
+    ASSERT_EQ(log_.received.size(), 2u);
+    EXPECT_EQ(log_.received[0], Bytes(big.begin(), big.begin() + 1000));
+    EXPECT_EQ(log_.received[1], Text("after"));
 }
 
 }  // namespace

@@ -11,10 +11,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTableWidget>
-#include <QTimer>
 #include <QTreeView>
 #include <cstdio>
-#include <functional>
 #include <string>
 
 #include "app/BatchAssignDlg.h"
@@ -48,7 +46,7 @@ bool Parse(int argc, char** argv, Options& o) {
     return o.devices > 0 && o.first != 0;
 }
 
-enum class Step { Listing, Opening, Proposing, Applying, Done };
+enum class Step { Listing, Opening, Proposing, Applying };
 
 }  // namespace
 
@@ -60,76 +58,53 @@ int main(int argc, char** argv) {
                              "[--timeout-ms N] [--store FILE]\n");
         return 2;
     }
-    int exitCode = 4;
-    {
-        const auto window = test::StartWindow(o.store);
-        if (!window) return 2;
-        CTallyrigDlg& dlg = *window->dlg;
-
-        Step step = Step::Listing;
-        const auto finish = [&](int code) {
-            if (step == Step::Done) return;
-            step = Step::Done;
-            exitCode = code;
-            QTimer::singleShot(0, &app, [&] { app.exit(code); });
-        };
-        SetMessageBoxHandler([&](const MessageBoxRequest& r) {
-            std::printf("box %d\n", r.textId);
-            std::fflush(stdout);
-            if (r.textId >= 1142 && r.textId <= 1149) finish(3);
-            return ID_OK;
-        });
-
-        std::function<void()> tick;
-        tick = [&] {
-            if (step == Step::Done) return;
-            QTimer::singleShot(20, &app, tick);
-            CBatchAssignDlg* batch = dlg.BatchDialog();
-            switch (step) {
-                case Step::Listing:
-                    if (dlg.List().RowCount() < o.devices || dlg.Engine().SearchRunning()) return;
-                    dlg.List().View()->selectAll();
-                    step = Step::Opening;
-                    dlg.PostClick(IDC_ASSIGN);
-                    return;
-                case Step::Opening:
-                    if (batch == nullptr) return;
-                    batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_FIRST)->SetAddress(o.first);
-                    batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_MASK)->SetAddress(0xFFFFFF00u);
-                    step = Step::Proposing;
-                    batch->ControlAs<QAbstractButton>(IDC_BATCH_PROPOSE)->click();
-                    return;
-                case Step::Proposing:
-                    if (batch == nullptr || !batch->IsControlEnabled(IDC_BATCH_APPLY)) return;
-                    step = Step::Applying;
-                    batch->ControlAs<QAbstractButton>(IDC_BATCH_APPLY)->click();
-                    return;
-                case Step::Applying: {
-                    if (batch == nullptr || batch->Running()) return;
-                    for (int r = 0; r < batch->Preview()->rowCount(); ++r) {
-                        const QString address = batch->Preview()->item(r, BCOL_NEW)->text();
-                        std::printf("row %s %s %s\n",
-                                    qPrintable(batch->Preview()->item(r, BCOL_MAC)->text()),
-                                    address.isEmpty() ? "-" : qPrintable(address),
-                                    qPrintable(batch->StatusText(r)));
-                    }
-                    std::printf("summary %s\n", qPrintable(batch->Summary()));
-                    std::fflush(stdout);
-                    batch->close();
-                    finish(0);
-                    return;
+    const auto window = test::StartWindow(o.store);
+    if (!window) return 2;
+    CTallyrigDlg& dlg = *window->dlg;
+    test::UserLoop user(o.timeoutMs);
+    const auto onBox = [&](const MessageBoxRequest& r) {
+        std::printf("box %d\n", r.textId);
+        std::fflush(stdout);
+        if (r.textId >= 1142 && r.textId <= 1149) user.Finish(3);
+        return ID_OK;
+    };
+    Step step = Step::Listing;
+    return user.Run(onBox, 20, [&] {
+        CBatchAssignDlg* batch = dlg.BatchDialog();
+        switch (step) {
+            case Step::Listing:
+                if (dlg.List().RowCount() < o.devices || dlg.Engine().SearchRunning()) return;
+                dlg.List().View()->selectAll();
+                step = Step::Opening;
+                dlg.PostClick(IDC_ASSIGN);
+                return;
+            case Step::Opening:
+                if (batch == nullptr) return;
+                batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_FIRST)->SetAddress(o.first);
+                batch->ControlAs<CIpAddressCtrl>(IDC_BATCH_MASK)->SetAddress(0xFFFFFF00u);
+                step = Step::Proposing;
+                batch->ControlAs<QAbstractButton>(IDC_BATCH_PROPOSE)->click();
+                return;
+            case Step::Proposing:
+                if (batch == nullptr || !batch->IsControlEnabled(IDC_BATCH_APPLY)) return;
+                step = Step::Applying;
+                batch->ControlAs<QAbstractButton>(IDC_BATCH_APPLY)->click();
+                return;
+            case Step::Applying: {
+                if (batch == nullptr || batch->Running()) return;
+                for (int r = 0; r < batch->Preview()->rowCount(); ++r) {
+                    const QString address = batch->Preview()->item(r, BCOL_NEW)->text();
+                    std::printf("row %s %s %s\n",
+                                qPrintable(batch->Preview()->item(r, BCOL_MAC)->text()),
+                                address.isEmpty() ? "-" : qPrintable(address),
+                                qPrintable(batch->StatusText(r)));
                 }
-                case Step::Done:
-                    return;
+                std::printf("summary %s\n", qPrintable(batch->Summary()));
+                std::fflush(stdout);
+                batch->close();
+                user.Finish(0);
+                return;
             }
-        };
-        QTimer::singleShot(20, &app, tick);
-        QTimer::singleShot(o.timeoutMs, &app, [&] {
-            std::printf("timeout\n");
-            finish(4);
-        });
-        app.exec();
-        SetMessageBoxHandler({});
-    }
-    return exitCode;
+        }
+    });
 }

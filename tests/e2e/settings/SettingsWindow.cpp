@@ -17,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
-#include <functional>
 #include <set>
 #include <string>
 
@@ -86,112 +85,91 @@ int main(int argc, char** argv) {
                              "[--adapter NAME]\n");
         return 2;
     }
-    int exitCode = 4;
-    {
-        if (!o.adapter.isEmpty()) CSettingsStore(o.store).WriteAllAdapters(true);
-        const auto window = test::StartWindow(o.store);
-        if (!window) return 2;
-        CTallyrigDlg& dlg = *window->dlg;
-        if (!o.adapter.isEmpty() && !dlg.Searching().AllAdapters()) {
-            std::fprintf(stderr, "the window does not search every adapter\n");
-            return 2;
-        }
-
-        bool finished = false;
-        const auto finish = [&](int code) {
-            if (finished) return;
-            finished = true;
-            exitCode = code;
-            QTimer::singleShot(0, &app, [&] { app.exit(code); });
-        };
-        SetMessageBoxHandler([&](const MessageBoxRequest& r) {
-            std::printf("box %d 0x%02X\n", r.textId, r.boxType);
-            std::fflush(stdout);
-            if (IsOutcome(r.textId)) finish(0);
-            return ID_OK;
-        });
-
-        // Watchdog: a 5 ms timer; any longer gap between its ticks is time the UI thread spent
-        // elsewhere without returning to the event loop.
-        bool measuring = false;
-        qint64 longest = 0;
-        QElapsedTimer sinceTick;
-        QTimer watchdog;
-        watchdog.setTimerType(Qt::PreciseTimer);
-        watchdog.setInterval(5);
-        QObject::connect(&watchdog, &QTimer::timeout, [&] {
-            if (measuring) longest = std::max(longest, sinceTick.elapsed());
-            sinceTick.restart();
-        });
-        sinceTick.start();
-        watchdog.start();
-
-        // The user: each step queues the next tick first, so that ticks keep coming while a
-        // modal dialog runs its own loop.
-        bool clicked = false, saved = false;
-        std::set<QString> progress;
-        std::function<void()> tick;
-        tick = [&] {
-            if (finished) return;
-            QTimer::singleShot(10, &app, tick);
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* progressDialog = dynamic_cast<CMessageDialog*>(modal)) {
-                if (progress.insert(progressDialog->MessageText()).second)
-                    std::printf("progress %s\n", qPrintable(progressDialog->MessageText()));
-                return;
-            }
-            auto* settings = dynamic_cast<CTemplateDialog*>(modal);
-            if (settings != nullptr && settings != &dlg) {
-                if (saved) {
-                    std::printf("refused\n");
-                    settings->ControlAs<QAbstractButton>(2)->click();
-                    finish(3);
-                    return;
-                }
-                const bool twoPort = dynamic_cast<CSetNetworkRec*>(settings) != nullptr;
-                // A fixed address needs static (manual) addressing, which brings manual DNS.
-                if (auto* manual = settings->ControlAs<QAbstractButton>(twoPort ? 1052 : 1022))
-                    manual->click();
-                const int field = o.field != 0 ? o.field : twoPort ? 1055 : 1015;
-                if (auto* ip = settings->ControlAs<CIpAddressCtrl>(field)) ip->SetAddress(o.address);
-                if (o.noWait) {
-                    if (auto* wait = settings->ControlAs<QAbstractButton>(1032))
-                        wait->setChecked(false);
-                }
-                saved = true;
-                settings->ControlAs<QAbstractButton>(1)->click();
-                return;
-            }
-            if (clicked) return;
-            if (const int row = FindRow(dlg.List(), o.mac, o.adapter); row >= 0) {
-                // The device is listed on a second adapter too before the change goes out.
-                if (!o.adapter.isEmpty()) {
-                    int seen = 0;
-                    for (int r = 0; r < dlg.List().RowCount(); ++r)
-                        seen += dlg.List().RowText(r, COL_MAC) == o.mac;
-                    if (seen < 2) return;
-                    for (int r = 0; r < dlg.List().RowCount(); ++r)
-                        std::printf("row %s %s\n", qPrintable(dlg.List().RowText(r, COL_MAC)),
-                                    qPrintable(dlg.List().RowText(r, COL_ADAPTER)));
-                }
-                test::SelectRow(dlg.List(), row);
-                clicked = true;
-                measuring = true;
-                sinceTick.restart();
-                dlg.PostClick(IDC_NETWORK_SETTINGS);
-                return;
-            }
-        };
-        QTimer::singleShot(10, &app, tick);
-        QTimer::singleShot(o.timeoutMs, &app, [&] {
-            std::printf("timeout\n");
-            finish(4);
-        });
-        app.exec();
-        watchdog.stop();
-        std::printf("longest-block-ms %lld\n", static_cast<long long>(longest));
-        std::fflush(stdout);
-        SetMessageBoxHandler({});
+    if (!o.adapter.isEmpty()) CSettingsStore(o.store).WriteAllAdapters(true);
+    const auto window = test::StartWindow(o.store);
+    if (!window) return 2;
+    CTallyrigDlg& dlg = *window->dlg;
+    if (!o.adapter.isEmpty() && !dlg.Searching().AllAdapters()) {
+        std::fprintf(stderr, "the window does not search every adapter\n");
+        return 2;
     }
-    return exitCode;
+    test::UserLoop user(o.timeoutMs);
+    const auto onBox = [&](const MessageBoxRequest& r) {
+        std::printf("box %d 0x%02X\n", r.textId, r.boxType);
+        std::fflush(stdout);
+        if (IsOutcome(r.textId)) user.Finish(0);
+        return ID_OK;
+    };
+
+    // Watchdog: a 5 ms timer; any longer gap between its ticks is time the UI thread spent
+    // elsewhere without returning to the event loop.
+    bool measuring = false;
+    qint64 longest = 0;
+    QElapsedTimer sinceTick;
+    QTimer watchdog;
+    watchdog.setTimerType(Qt::PreciseTimer);
+    watchdog.setInterval(5);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (measuring) longest = std::max(longest, sinceTick.elapsed());
+        sinceTick.restart();
+    });
+    sinceTick.start();
+    watchdog.start();
+
+    // The user: find and select the row, open the settings, enter the address, Save.
+    bool clicked = false, saved = false;
+    std::set<QString> progress;
+    const int code = user.Run(onBox, 10, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* progressDialog = dynamic_cast<CMessageDialog*>(modal)) {
+            if (progress.insert(progressDialog->MessageText()).second)
+                std::printf("progress %s\n", qPrintable(progressDialog->MessageText()));
+            return;
+        }
+        auto* settings = dynamic_cast<CTemplateDialog*>(modal);
+        if (settings != nullptr && settings != &dlg) {
+            if (saved) {
+                std::printf("refused\n");
+                settings->ControlAs<QAbstractButton>(2)->click();
+                user.Finish(3);
+                return;
+            }
+            const bool twoPort = dynamic_cast<CSetNetworkRec*>(settings) != nullptr;
+            // A fixed address needs static (manual) addressing, which brings manual DNS.
+            if (auto* manual = settings->ControlAs<QAbstractButton>(twoPort ? 1052 : 1022))
+                manual->click();
+            const int field = o.field != 0 ? o.field : twoPort ? 1055 : 1015;
+            if (auto* ip = settings->ControlAs<CIpAddressCtrl>(field)) ip->SetAddress(o.address);
+            if (o.noWait) {
+                if (auto* wait = settings->ControlAs<QAbstractButton>(1032))
+                    wait->setChecked(false);
+            }
+            saved = true;
+            settings->ControlAs<QAbstractButton>(1)->click();
+            return;
+        }
+        if (clicked) return;
+        if (const int row = FindRow(dlg.List(), o.mac, o.adapter); row >= 0) {
+            // The device is listed on a second adapter too before the change goes out.
+            if (!o.adapter.isEmpty()) {
+                int seen = 0;
+                for (int r = 0; r < dlg.List().RowCount(); ++r)
+                    seen += dlg.List().RowText(r, COL_MAC) == o.mac;
+                if (seen < 2) return;
+                for (int r = 0; r < dlg.List().RowCount(); ++r)
+                    std::printf("row %s %s\n", qPrintable(dlg.List().RowText(r, COL_MAC)),
+                                qPrintable(dlg.List().RowText(r, COL_ADAPTER)));
+            }
+            test::SelectRow(dlg.List(), row);
+            clicked = true;
+            measuring = true;
+            sinceTick.restart();
+            dlg.PostClick(IDC_NETWORK_SETTINGS);
+            return;
+        }
+    });
+    watchdog.stop();
+    std::printf("longest-block-ms %lld\n", static_cast<long long>(longest));
+    std::fflush(stdout);
+    return code;
 }

@@ -82,6 +82,15 @@ std::vector<int> BoxIds(const WindowRig& rig) {
 
 const std::vector<std::string> ALL{"msedge", "chrome", "firefox", "iexplore"};
 
+// The window with every browser installed and device 1 listed at 192.168.0.21.
+struct ListedDevice {
+    BrowserSandbox sandbox{ALL};
+    WindowRig rig;
+    CTallyrigDlg& dlg = rig.Open(sandbox);
+
+    ListedDevice() { rig.Found(Device(1, "192.168.0.21")); }
+};
+
 // ---- combo and Open button --------------------------------------------------------------------
 
 TEST(BrowserWindow, ComboOffersAutoAndTheDetectedBrowsersInOrder) {
@@ -104,42 +113,33 @@ TEST(BrowserWindow, TooOldEdgeIsNotOffered) {
 }
 
 TEST(BrowserWindow, OpenWithoutSelectionShowsTheNoSelectionMessage) {
-    BrowserSandbox sandbox(ALL);
-    WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open(sandbox);
-    rig.Found(Device(1, "192.168.0.21"));
-    dlg.List().View()->clearSelection();
-    ClickOpen(dlg);
-    rig.clock.Advance(Milliseconds(10000));
-    ASSERT_EQ(BoxIds(rig), std::vector<int>{221});
-    EXPECT_EQ(rig.boxes[0].owner, &dlg);
-    EXPECT_EQ(rig.boxes[0].boxType, 0x30);
-    EXPECT_TRUE(sandbox.launches.empty());
-    EXPECT_TRUE(rig.prober.Calls().empty());
+    ListedDevice w;
+    w.dlg.List().View()->clearSelection();
+    ClickOpen(w.dlg);
+    w.rig.clock.Advance(Milliseconds(10000));
+    ASSERT_EQ(BoxIds(w.rig), std::vector<int>{221});
+    EXPECT_EQ(w.rig.boxes[0].owner, &w.dlg);
+    EXPECT_EQ(w.rig.boxes[0].boxType, 0x30);
+    EXPECT_TRUE(w.sandbox.launches.empty());
+    EXPECT_TRUE(w.rig.prober.Calls().empty());
 }
 
 TEST(BrowserWindow, OverlappingAddressIsRefusedWithoutAProbe) {
-    BrowserSandbox sandbox(ALL);
-    WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open(sandbox);
-    rig.Found(Device(1, "192.168.0.21"));
-    rig.Found(Device(2, "192.168.0.21"));
-    rig.Settle();
-    OpenFirstRow(rig, dlg, -1, 10000);
-    EXPECT_EQ(BoxIds(rig), std::vector<int>{223});
-    EXPECT_TRUE(rig.prober.Calls().empty());
-    EXPECT_TRUE(sandbox.launches.empty());
+    ListedDevice w;
+    w.rig.Found(Device(2, "192.168.0.21"));
+    w.rig.Settle();
+    OpenFirstRow(w.rig, w.dlg, -1, 10000);
+    EXPECT_EQ(BoxIds(w.rig), std::vector<int>{223});
+    EXPECT_TRUE(w.rig.prober.Calls().empty());
+    EXPECT_TRUE(w.sandbox.launches.empty());
 }
 
 TEST(BrowserWindow, SilentDeviceIsRefusedAfterItsProbe) {
-    BrowserSandbox sandbox(ALL);
-    WindowRig rig;
-    CTallyrigDlg& dlg = rig.Open(sandbox);
-    rig.Found(Device(1, "192.168.0.21"));
-    OpenFirstRow(rig, dlg, BROWSER_CHROME, 20000);
-    EXPECT_EQ(BoxIds(rig), std::vector<int>{222});
-    EXPECT_FALSE(rig.prober.Calls().empty());
-    EXPECT_TRUE(sandbox.launches.empty());
+    ListedDevice w;
+    OpenFirstRow(w.rig, w.dlg, BROWSER_CHROME, 20000);
+    EXPECT_EQ(BoxIds(w.rig), std::vector<int>{222});
+    EXPECT_FALSE(w.rig.prober.Calls().empty());
+    EXPECT_TRUE(w.sandbox.launches.empty());
 }
 
 TEST(BrowserWindow, AnsweringDeviceOpensInTheChosenBrowser) {
@@ -174,21 +174,25 @@ TEST(BrowserWindow, BrowserThatCannotBeExecutedIsReportedWithTheSystemsReason) {
 
 // ---- Edge set-up run ----------------------------------------------------------------------------
 
-struct SetupRun {
-    BrowserSandbox sandbox{ALL};
-    WindowRig rig;
-    CTallyrigDlg* dlg = nullptr;
-
+// The device's model is in no list, so opening it in IE mode needs the set-up run.
+struct SetupRun : ListedDevice {
     SetupRun() {
-        dlg = &rig.Open(sandbox);
-        rig.Found(Device(1, "192.168.0.21"));  // model in no list: needs IE mode
         rig.prober.SetResult(Ip("192.168.0.21"), ECHO_ANSWERED);
-        SelectRow(*dlg, 0);
-        Choose(*dlg, BROWSER_EDGE_IE_MODE);
+        SelectRow(dlg, 0);
+        Choose(dlg, BROWSER_EDGE_IE_MODE);
     }
-    const CDeviceBrowser& Decisions() const { return dlg->Browser().Decisions(); }
+    const CDeviceBrowser& Decisions() const { return dlg.Browser().Decisions(); }
     void AddEdgeWindow() {
         sandbox.windows->windows.push_back({900, false, "Start - Microsoft Edge"});
+    }
+    // Presses Open and lets 5 s pass while onDialog sees each message dialog on top.
+    void OpenDriving(std::function<void(CMessageDialog&)> onDialog) {
+        auto driver = std::make_shared<ModalDriver>(rig.clock, std::move(onDialog));
+        driver->Step();
+        ClickOpen(dlg);
+        rig.clock.Advance(Milliseconds(5000));
+        driver->stopped = true;
+        rig.Settle();
     }
 };
 
@@ -196,7 +200,7 @@ TEST(EdgeSetupRun, RewritesTheListRestartsEdgeMinimisesItAndOpensThePageAfterThe
     SetupRun run;
     ASSERT_TRUE(run.Decisions().SiteListPending());
     std::vector<int> seenSeconds;
-    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+    run.OpenDriving([&](CMessageDialog& d) {
         EXPECT_EQ(d.Mode(), CMessageDialog::kCountdownMode);
         if (seenSeconds.empty() || seenSeconds.back() != d.SecondsLeft()) {
             seenSeconds.push_back(d.SecondsLeft());
@@ -205,11 +209,6 @@ TEST(EdgeSetupRun, RewritesTheListRestartsEdgeMinimisesItAndOpensThePageAfterThe
         QTest::keyClick(&d, Qt::Key_Return);
         if (d.SecondsLeft() == 73 && run.sandbox.windows->windows.empty()) run.AddEdgeWindow();
     });
-    driver->Step();
-    ClickOpen(*run.dlg);
-    run.rig.clock.Advance(Milliseconds(5000));
-    driver->stopped = true;
-    run.rig.Settle();
 
     EXPECT_EQ(BoxIds(run.rig), std::vector<int>{240});
     ASSERT_FALSE(seenSeconds.empty());
@@ -234,26 +233,21 @@ TEST(EdgeSetupRun, RewritesTheListRestartsEdgeMinimisesItAndOpensThePageAfterThe
 // the progress window of a settings change that is still waiting for its outcome.
 TEST(EdgeSetupRun, LeavesTheProgressWindowOfARunningSettingsChangeAlone) {
     SetupRun run;
-    CMessageDialog progress(run.rig.clock, run.dlg);
+    CMessageDialog progress(run.rig.clock, &run.dlg);
     progress.SetMode(CMessageDialog::kProgressMode);
     progress.setResult(0);
-    run.dlg->SendMessage(WM_PROGRESS_READY, progress.Handle());
+    run.dlg.SendMessage(WM_PROGRESS_READY, progress.Handle());
     bool outcomeSent = false;
-    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+    run.OpenDriving([&](CMessageDialog& d) {
         if (&d == &progress || outcomeSent) return;
         // The device's answer to the settings arrives while the countdown runs.
         outcomeSent = true;
-        run.dlg->SendMessage(WM_SETUP_FAILED, 1);
+        run.dlg.SendMessage(WM_SETUP_FAILED, 1);
     });
-    driver->Step();
-    ClickOpen(*run.dlg);
-    run.rig.clock.Advance(Milliseconds(5000));
-    driver->stopped = true;
-    run.rig.Settle();
 
     ASSERT_TRUE(outcomeSent);
     EXPECT_EQ(progress.result(), ID_CANCEL) << "the outcome closes the progress dialog";
-    EXPECT_EQ(run.dlg->SettingsSequence().OutcomeTextId(), 439);
+    EXPECT_EQ(run.dlg.SettingsSequence().OutcomeTextId(), 439);
 }
 
 TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {
@@ -261,7 +255,7 @@ TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {
     run.AddEdgeWindow();
     int closeDialogs = 0;
     bool okWasDisabled = false;
-    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+    run.OpenDriving([&](CMessageDialog& d) {
         if (d.Mode() != CMessageDialog::kCloseWindowsMode) return;
         ++closeDialogs;
         auto* ok = d.ControlAs<QPushButton>(ID_OK);
@@ -273,11 +267,6 @@ TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {
         }
         if (closeDialogs > 5 && ok->isEnabled()) ok->click();
     });
-    driver->Step();
-    ClickOpen(*run.dlg);
-    run.rig.clock.Advance(Milliseconds(5000));
-    driver->stopped = true;
-    run.rig.Settle();
 
     EXPECT_TRUE(okWasDisabled);
     EXPECT_GT(closeDialogs, 5);
@@ -290,21 +279,16 @@ TEST(EdgeSetupRun, OpenEdgeWindowsMustCloseBeforeOkThenTheRunContinues) {
 TEST(EdgeSetupRun, CancelWhileEdgeIsOpenEndsTheRunWithoutThePage) {
     SetupRun run;
     run.AddEdgeWindow();
-    auto driver = std::make_shared<ModalDriver>(run.rig.clock, [&](CMessageDialog& d) {
+    run.OpenDriving([&](CMessageDialog& d) {
         if (auto* cancel = d.ControlAs<QPushButton>(ID_CANCEL)) cancel->click();
     });
-    driver->Step();
-    ClickOpen(*run.dlg);
-    run.rig.clock.Advance(Milliseconds(5000));
-    driver->stopped = true;
-    run.rig.Settle();
     EXPECT_TRUE(run.sandbox.launches.empty());
     EXPECT_EQ(run.Decisions().EdgeWaitMode(), 0);
     EXPECT_FALSE(run.Decisions().SiteListPending()) << "the next open starts Edge directly";
-    EXPECT_FALSE(run.dlg->TimerRunning(kDialogTimerId));
+    EXPECT_FALSE(run.dlg.TimerRunning(kDialogTimerId));
 
     // The next open goes straight to Edge.
-    ClickOpen(*run.dlg);
+    ClickOpen(run.dlg);
     run.rig.clock.Advance(Milliseconds(5000));
     ASSERT_EQ(run.sandbox.launches.size(), 1u);
     EXPECT_EQ(run.sandbox.launches[0].second, std::vector<std::string>{"http://192.168.0.21:80"});

@@ -31,9 +31,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgIdCase{"AppXChromeHTML", 3},         // AppX is the last test
                       ProgIdCase{"chromehtml", 5}, ProgIdCase{"msedgehtm", 5},
                       ProgIdCase{"IE.HTTP", 5}, ProgIdCase{"", 5}),
-    test::NamedBy([](const ProgIdCase& c) {
-        return c.progId[0] == '\0' ? std::string("Empty") : test::CaseName(c.progId);
-    }));
+    test::NamedByText(&ProgIdCase::progId));
 
 struct VersionCase {
     const char* name;

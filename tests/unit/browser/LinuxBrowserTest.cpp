@@ -246,9 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DesktopCase{"org.mozilla.firefox.desktop", "FirefoxHTML"},
                       DesktopCase{"org.gnome.Epiphany.desktop", "org.gnome.Epiphany.desktop"},
                       DesktopCase{"", ""}),
-    test::NamedBy([](const DesktopCase& c) {
-        return c.desktopId[0] == '\0' ? std::string("Empty") : test::CaseName(c.desktopId);
-    }));
+    test::NamedByText(&DesktopCase::desktopId));
 
 TEST(MimeApps, TakesTheFirstHtmlHandlerOfTheDefaultsGroup) {
     EXPECT_EQ(DefaultHtmlHandler("[Added Associations]\ntext/html=a.desktop\n"

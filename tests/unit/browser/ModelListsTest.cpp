@@ -163,9 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"5.", 5.0}, NumberCase{"V4.1", 0.0}, NumberCase{"", 0.0},
                       NumberCase{".", 0.0}, NumberCase{"-", 0.0}, NumberCase{"inf", 0.0},
                       NumberCase{"nan", 0.0}, NumberCase{"0x10", 0.0}),
-    test::NamedBy([](const NumberCase& c) {
-        return c.text[0] == '\0' ? std::string("Empty") : test::CaseName(c.text);
-    }));
+    test::NamedByText(&NumberCase::text));
 
 // Classification ---------------------------------------------------------------------------------
 

@@ -562,7 +562,7 @@ TEST(ApplyCommand, ChangesRunSideBySideAndTheReportShowsWhatTheFinalSearchSaw) {
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
     rig.AddDevice(3, DEVICE_KIND_STANDARD, "192.168.0.22").keepsAddress = true;
     std::string csv = "mac,mode,ip\n";
-    for (int i = 1; i <= 3; ++i)
+    for (std::uint8_t i = 1; i <= 3; ++i)
         csv += MacText(Mac(i, 48)) + ",static,192.168.0." + std::to_string(40 + i) + "\n";
     auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
     rig.Run();
@@ -588,7 +588,7 @@ TEST(ApplyCommand, StopOnFailureLetsRunningChangesEndAndStartsNoOther) {
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21").restart = Milliseconds{50000};
     rig.AddDevice(3, DEVICE_KIND_STANDARD, "192.168.0.22");
     std::string csv = "mac,port\n";
-    for (int i = 1; i <= 3; ++i) csv += MacText(Mac(i, 48)) + ",8080\n";
+    for (std::uint8_t i = 1; i <= 3; ++i) csv += MacText(Mac(i, 48)) + ",8080\n";
     auto options = PlanOf(csv);
     options.parallel = 2;
     options.stopOnFailure = true;
@@ -722,7 +722,7 @@ INSTANTIATE_TEST_SUITE_P(
                         EXIT_CONFLICT, "the gateway planned on line 2"},
         RefusedPlanCase{"OutsideThePcsSubnet", "%1,static,10.0.0.5,255.0.0.0,10.0.0.1\n",
                         EXIT_REFUSED, "outside this PC's subnet"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    valdrune::test::ByName());
 
 TEST(ApplyCommand, MissingDeviceAndRefusedRowStopTheWholePlan) {
     CliRig rig;

@@ -19,7 +19,9 @@ _CommandDataTable Device(std::uint8_t kind) {
         .PortOptions(kind == DEVICE_KIND_TWO_PORT ? 20 : 0, 1, 2);
 }
 
-SetRequest Request(std::initializer_list<std::pair<const char*, const char*>> fields) {
+using Fields = std::vector<std::pair<const char*, const char*>>;
+
+SetRequest Request(const Fields& fields) {
     SetRequest q;
     std::string error;
     EXPECT_TRUE(SetField(q, "mac", "02-00-00-00-00-01", error));
@@ -31,9 +33,8 @@ struct AvailabilityCase {
     const char* name;
     std::uint8_t kind;
     std::uint8_t capability;
-    std::vector<std::pair<const char*, const char*>> fields;
-    bool ok;
-    const char* text;  // part of the refusal
+    Fields fields;
+    const char* refusal;  // part of the refusal; null where the request is accepted
 };
 
 class OptionAvailability : public ::testing::TestWithParam<AvailabilityCase> {};
@@ -42,89 +43,48 @@ TEST_P(OptionAvailability, FollowsWhatTheDialogOffers) {
     const AvailabilityCase& c = GetParam();
     _CommandDataTable r = Device(c.kind);
     r.capabilityFlag = c.capability;
-    SetRequest q;
-    std::string error;
-    ASSERT_TRUE(SetField(q, "mac", "02-00-00-00-00-01", error));
-    for (const auto& [name, value] : c.fields)
-        ASSERT_TRUE(SetField(q, name, value, error)) << error;
-    const PreparedSettings p = PrepareSettings(r, q);
-    EXPECT_EQ(p.ok, c.ok) << p.message;
-    if (!c.ok) {
-        EXPECT_NE(p.message.find(c.text), std::string::npos) << p.message;
+    const PreparedSettings p = PrepareSettings(r, Request(c.fields));
+    EXPECT_EQ(p.ok, c.refusal == nullptr) << p.message;
+    if (c.refusal != nullptr) {
+        EXPECT_NE(p.message.find(c.refusal), std::string::npos) << p.message;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, OptionAvailability,
-    ::testing::Values(
-        AvailabilityCase{"AutoIpNeedsCapability1", 48, 0, {{"mode", "autoip"}}, false, "autoip"},
-        AvailabilityCase{"AutoIpWithCapability1", 48, 1, {{"mode", "autoip"}}, true, ""},
-        AvailabilityCase{"AutoNeedsCapability2", 48, 1, {{"mode", "auto"}}, false, "auto"},
-        AvailabilityCase{"LegacyAuto", 3, 0, {{"mode", "auto"}}, true, ""},
-        AvailabilityCase{"LegacyAutoIp", 3, 0, {{"mode", "autoip"}}, false, "autoip"},
-        AvailabilityCase{"AddressNeedsStatic", 48, 0, {{"ip", "192.168.0.30"}}, false, "static"},
-        AvailabilityCase{"DnsServersNeedManualDns", 48, 0, {{"dns1", "8.8.8.8"}}, false, "manual"},
-        AvailabilityCase{
-            "DnsServersWithManualDns", 48, 0, {{"dns", "manual"}, {"dns1", "8.8.8.8"}}, true, ""},
-        // Static forces manual DNS as the radio does, so no 437 here...
-        AvailabilityCase{
-            "StaticForcesManualDns", 48, 0, {{"mode", "static"}, {"ip", "192.168.0.30"}}, true, ""},
-        // ...unless DNS auto is asked for explicitly.
-        AvailabilityCase{"StaticWithDnsAuto",
-                         48,
-                         0,
-                         {{"mode", "static"}, {"dns", "auto"}},
-                         false,
-                         "you must select DNS \"Manual\""},
-        AvailabilityCase{
-            "PortFixedInAutoMode", 48, 2, {{"mode", "auto"}, {"port", "8080"}}, false, "port"},
-        AvailabilityCase{"PcPortOnSinglePort", 48, 0, {{"pc-ip", "10.0.0.1"}}, false, "two-port"},
-        AvailabilityCase{"TwoPortManualForcesManualDns",
-                         12,
-                         0,
-                         {{"mode", "static"}, {"dns", "auto"}},
-                         false,
-                         "DHCP on one of the ports"},
-        AvailabilityCase{"TwoPortPcDhcp", 12, 0, {{"mode", "pc-dhcp"}}, true, ""},
-        AvailabilityCase{"TwoPortPcAddressInPcDhcp",
-                         12,
-                         0,
-                         {{"mode", "pc-dhcp"}, {"pc-ip", "10.0.0.1"}},
-                         false,
-                         "PC-port"},
-        AvailabilityCase{"TwoPortAuto", 12, 0, {{"mode", "auto"}}, false, "does not offer"},
-        // The address controls never hold these octets, so neither can a typed value.
-        AvailabilityCase{"MulticastAddress",
-                         48,
-                         0,
-                         {{"mode", "static"}, {"ip", "224.0.0.5"}},
-                         false,
-                         "The value 224 is invalid. Enter a value between 1 and 223."},
-        AvailabilityCase{"AddressWithFirstOctet0",
-                         3,
-                         0,
-                         {{"mode", "static"}, {"ip", "0.168.0.30"}},
-                         false,
-                         "between 1 and 223"},
-        AvailabilityCase{"GatewayAbove223",
-                         48,
-                         0,
-                         {{"mode", "static"}, {"gateway", "240.0.0.1"}},
-                         false,
-                         "between 0 and 223"},
-        AvailabilityCase{"TwoPortLanAddressAbove223",
-                         12,
-                         0,
-                         {{"mode", "static"}, {"ip", "230.1.1.1"}},
-                         false,
-                         "between 1 and 223"},
-        AvailabilityCase{"TwoPortPcAddressAbove223",
-                         12,
-                         0,
-                         {{"pc-ip", "250.0.0.1"}},
-                         false,
-                         "between 0 and 223"}),
-    [](const auto& c) { return std::string(c.param.name); });
+const AvailabilityCase kAvailability[] = {
+    {"AutoIpNeedsCapability1", 48, 0, {{"mode", "autoip"}}, "autoip"},
+    {"AutoIpWithCapability1", 48, 1, {{"mode", "autoip"}}, nullptr},
+    {"AutoNeedsCapability2", 48, 1, {{"mode", "auto"}}, "auto"},
+    {"LegacyAuto", 3, 0, {{"mode", "auto"}}, nullptr},
+    {"LegacyAutoIp", 3, 0, {{"mode", "autoip"}}, "autoip"},
+    {"AddressNeedsStatic", 48, 0, {{"ip", "192.168.0.30"}}, "static"},
+    {"DnsServersNeedManualDns", 48, 0, {{"dns1", "8.8.8.8"}}, "manual"},
+    {"DnsServersWithManualDns", 48, 0, {{"dns", "manual"}, {"dns1", "8.8.8.8"}}, nullptr},
+    // Static forces manual DNS as the radio does, so no 437 here...
+    {"StaticForcesManualDns", 48, 0, {{"mode", "static"}, {"ip", "192.168.0.30"}}, nullptr},
+    // ...unless DNS auto is asked for explicitly.
+    {"StaticWithDnsAuto", 48, 0, {{"mode", "static"}, {"dns", "auto"}},
+     "you must select DNS \"Manual\""},
+    {"PortFixedInAutoMode", 48, 2, {{"mode", "auto"}, {"port", "8080"}}, "port"},
+    {"PcPortOnSinglePort", 48, 0, {{"pc-ip", "10.0.0.1"}}, "two-port"},
+    {"TwoPortManualForcesManualDns", 12, 0, {{"mode", "static"}, {"dns", "auto"}},
+     "DHCP on one of the ports"},
+    {"TwoPortPcDhcp", 12, 0, {{"mode", "pc-dhcp"}}, nullptr},
+    {"TwoPortPcAddressInPcDhcp", 12, 0, {{"mode", "pc-dhcp"}, {"pc-ip", "10.0.0.1"}}, "PC-port"},
+    {"TwoPortAuto", 12, 0, {{"mode", "auto"}}, "does not offer"},
+    // The address controls never hold these octets, so neither can a typed value.
+    {"MulticastAddress", 48, 0, {{"mode", "static"}, {"ip", "224.0.0.5"}},
+     "The value 224 is invalid. Enter a value between 1 and 223."},
+    {"AddressWithFirstOctet0", 3, 0, {{"mode", "static"}, {"ip", "0.168.0.30"}},
+     "between 1 and 223"},
+    {"GatewayAbove223", 48, 0, {{"mode", "static"}, {"gateway", "240.0.0.1"}},
+     "between 0 and 223"},
+    {"TwoPortLanAddressAbove223", 12, 0, {{"mode", "static"}, {"ip", "230.1.1.1"}},
+     "between 1 and 223"},
+    {"TwoPortPcAddressAbove223", 12, 0, {{"pc-ip", "250.0.0.1"}}, "between 0 and 223"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, OptionAvailability, ::testing::ValuesIn(kAvailability),
+                         [](const auto& c) { return std::string(c.param.name); });
 
 TEST(PrepareSettings, LockedTwoPortAndViewOnlyDevicesAreRefused) {
     _CommandDataTable r = Device(48);

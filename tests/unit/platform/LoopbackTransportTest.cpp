@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DatagramLog.h"
 #include "QtTestApp.h"
 #include "platform/UdpTransport.h"
 
@@ -51,19 +52,9 @@ class LoopbackTransport : public testing::Test {
                   static_cast<ssize_t>(bytes.size()));
     }
 
-    // Records each datagram as it was in the buffer when handed over.
-    void Record(UdpTransport& t) {
-        t.SetReceiver(buffer_, sizeof buffer_, [this](std::size_t n) {
-            received_.emplace_back(buffer_, buffer_ + n);
-            // Scribble over it: the next datagram must be read afresh, not appended.
-            std::fill(std::begin(buffer_), std::end(buffer_), 0xEE);
-        });
-    }
-
     std::uint16_t port_ = 0;
     int sender_ = -1;
-    std::uint8_t buffer_[1000] = {};
-    std::vector<Bytes> received_;
+    test::DatagramLog<1000> log_;
 };
 
 TEST_F(LoopbackTransport, BindFailuresGiveMinus12AndLeaveItClosed) {
@@ -89,26 +80,26 @@ TEST_F(LoopbackTransport, AddressAloneSelectsItsAdapter) {
 TEST_F(LoopbackTransport, HandsOverEachDatagramAloneAndTruncatesAt1000) {
     UdpTransport t(port_);
     ASSERT_EQ(t.CreateAndBind("127.0.0.1", -1), 0);
-    Record(t);
+    log_.Attach(t);
     Bytes big(1500);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
     Send({1, 2, 3, 4, 5});
     Send(big);
     Send({9, 8, 7});
-    ASSERT_TRUE(test::RunUntil([&] { return received_.size() >= 3; }));
-    ASSERT_EQ(received_.size(), 3u);
-    EXPECT_EQ(received_[0], (Bytes{1, 2, 3, 4, 5}));
-    EXPECT_EQ(received_[1], Bytes(big.begin(), big.begin() + 1000));
-    EXPECT_EQ(received_[2], (Bytes{9, 8, 7}));
+    ASSERT_TRUE(test::RunUntil([&] { return log_.received.size() >= 3; }));
+    ASSERT_EQ(log_.received.size(), 3u);
+    EXPECT_EQ(log_.received[0], (Bytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(log_.received[1], Bytes(big.begin(), big.begin() + 1000));
+    EXPECT_EQ(log_.received[2], (Bytes{9, 8, 7}));
 }
 
 TEST_F(LoopbackTransport, ReceivesOnAnyAddressBeforeAnAdapterIsChosen) {
     UdpTransport t(port_);
     ASSERT_EQ(t.CreateAndBind("", -1), 0);
-    Record(t);
+    log_.Attach(t);
     Send({42});
-    ASSERT_TRUE(test::RunUntil([&] { return received_.size() == 1; }));
-    EXPECT_EQ(received_[0], Bytes{42});
+    ASSERT_TRUE(test::RunUntil([&] { return log_.received.size() == 1; }));
+    EXPECT_EQ(log_.received[0], Bytes{42});
 }
 
 TEST_F(LoopbackTransport, WithoutReceiverDatagramsAreReadAndDropped) {
@@ -116,19 +107,19 @@ TEST_F(LoopbackTransport, WithoutReceiverDatagramsAreReadAndDropped) {
     ASSERT_EQ(t.CreateAndBind("127.0.0.1", -1), 0);
     Send({1});
     t.ReadPending();
-    Record(t);
+    log_.Attach(t);
     Send({2});
-    ASSERT_TRUE(test::RunUntil([&] { return !received_.empty(); }));
+    ASSERT_TRUE(test::RunUntil([&] { return !log_.received.empty(); }));
     test::RunFor(5);
-    ASSERT_EQ(received_.size(), 1u);
-    EXPECT_EQ(received_[0], Bytes{2});
+    ASSERT_EQ(log_.received.size(), 1u);
+    EXPECT_EQ(log_.received[0], Bytes{2});
 }
 
 TEST_F(LoopbackTransport, ClosingFromTheReceiverStopsFurtherReads) {
     UdpTransport t(port_);
     ASSERT_EQ(t.CreateAndBind("127.0.0.1", -1), 0);
     int calls = 0;
-    t.SetReceiver(buffer_, sizeof buffer_, [&](std::size_t) {
+    t.SetReceiver(log_.buffer, sizeof log_.buffer, [&](std::size_t) {
         ++calls;
         t.Close();
     });
@@ -145,7 +136,7 @@ TEST_F(LoopbackTransport, RebindFromTheReceiverReadsOnlyFromTheNewSocket) {
     UdpTransport t(port_);
     ASSERT_EQ(t.CreateAndBind("127.0.0.1", -1), 0);
     int calls = 0;
-    t.SetReceiver(buffer_, sizeof buffer_, [&](std::size_t) {
+    t.SetReceiver(log_.buffer, sizeof log_.buffer, [&](std::size_t) {
         if (++calls == 1) {
             EXPECT_EQ(t.CreateAndBind("127.0.0.1", -1), 0);
         }

@@ -187,11 +187,7 @@ TEST(Datagram, SettingsRequestRoundTripsEveryCarriedFieldThroughTheDecoder) {
         const _CommandDataTable got =
             DecodeDeviceAnswer(d, length, AnswerContext{kDevice, 2, 0, 0}).record;
         SCOPED_TRACE(mask);
-        EXPECT_EQ(got.primary.ipAddress, r.primary.ipAddress);
-        EXPECT_EQ(got.primary.subnetMask, r.primary.subnetMask);
-        EXPECT_EQ(got.primary.gateway, r.primary.gateway);
-        EXPECT_EQ(got.primary.dns1, r.primary.dns1);
-        EXPECT_EQ(got.primary.dns2, r.primary.dns2);
+        EXPECT_EQ(test::Ipv4Settings(got.primary), test::Ipv4Settings(r.primary));
         EXPECT_EQ(got.primary.port, r.primary.port);
         EXPECT_EQ(got.ipv4Mode, r.ipv4Mode);
         EXPECT_EQ(got.ipv6Mode, r.ipv6Mode);
@@ -201,11 +197,7 @@ TEST(Datagram, SettingsRequestRoundTripsEveryCarriedFieldThroughTheDecoder) {
         EXPECT_EQ(got.ipv6AddressPair, r.ipv6AddressPair);
         if (mask == MASK_STANDARD) {
             EXPECT_EQ(got.ipv6Port, r.ipv6Port);
-            EXPECT_EQ(got.secondary.ipAddress, r.secondary.ipAddress);
-            EXPECT_EQ(got.secondary.subnetMask, r.secondary.subnetMask);
-            EXPECT_EQ(got.secondary.gateway, r.secondary.gateway);
-            EXPECT_EQ(got.secondary.dns1, r.secondary.dns1);
-            EXPECT_EQ(got.secondary.dns2, r.secondary.dns2);
+            EXPECT_EQ(test::Ipv4Settings(got.secondary), test::Ipv4Settings(r.secondary));
         } else {
             EXPECT_EQ(got.primary.ipAddress2, r.primary.ipAddress2);
             EXPECT_EQ(got.primary.subnetMask2, r.primary.subnetMask2);

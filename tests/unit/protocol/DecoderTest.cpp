@@ -86,9 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Decoder, LegacyPrefix,
                                          PrefixCase{"", false}, PrefixCase{"K9000", false},
                                          // All 16 bytes used, prefix at the very end.
                                          PrefixCase{"0123456789abcWH-", true}),
-    test::NamedBy([](const auto& c) {
-        return c.model[0] == '\0' ? std::string("Empty") : test::CaseName(c.model);
-    }));
+    test::NamedByText(&PrefixCase::model));
 
 TEST(Decoder, PrefixTestStopsAtTheFirstNul) {
     Text16 f = Field("AB");

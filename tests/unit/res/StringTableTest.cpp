@@ -136,9 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LocaleCase{"en_US.UTF-8", Language::English},
                     LocaleCase{"de_DE", Language::English}, LocaleCase{"jav_ID", Language::English},
                     LocaleCase{"C", Language::English}, LocaleCase{"", Language::English}),
-    test::NamedBy([](const auto& c) {
-        return c.name[0] == '\0' ? std::string("Empty") : test::CaseName(c.name);
-    }));
+    test::NamedByText(&LocaleCase::name));
 
 TEST(LocaleChoice, FirstKnownPreferenceWins) {
     EXPECT_EQ(LanguageFromPreferenceList({"de-DE", "pt-BR", "ja-JP"}), Language::Portuguese);

@@ -263,11 +263,7 @@ TEST_P(SimSettings, ApplyTakesEverySentValue) {
 
     _CommandDataTable applied = device.record;
     EXPECT_GT(ApplySettings(applied, request, header->payloadLength), 5);
-    EXPECT_EQ(applied.primary.ipAddress, wanted.primary.ipAddress);
-    EXPECT_EQ(applied.primary.subnetMask, wanted.primary.subnetMask);
-    EXPECT_EQ(applied.primary.gateway, wanted.primary.gateway);
-    EXPECT_EQ(applied.primary.dns1, wanted.primary.dns1);
-    EXPECT_EQ(applied.primary.dns2, wanted.primary.dns2);
+    EXPECT_EQ(test::Ipv4Settings(applied.primary), test::Ipv4Settings(wanted.primary));
     EXPECT_EQ(applied.primary.port, 8080);
     EXPECT_EQ(applied.flags, 0x04);
     EXPECT_EQ(applied.https, 1);
