@@ -29,7 +29,7 @@ struct PlatformServices {
 
     QtScheduler scheduler;
     UdpTransport transport;
-    LinuxHostNetwork host;
+    HostNetwork host;
     LinuxEchoProber prober;
     LinuxNeighbourCache neighbours;
     LinuxNetworkSurvey survey;     // what valdrune-cli doctor judges

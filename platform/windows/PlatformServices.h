@@ -31,7 +31,7 @@ struct PlatformServices {
     WinsockSession winsock;
     QtScheduler scheduler;
     UdpTransport transport;
-    WindowsHostNetwork host;
+    HostNetwork host;
     WindowsEchoProber prober{scheduler};
     WindowsNeighbourCache neighbours;
     WindowsNetworkSurvey survey;  // what valdrune-cli doctor judges
