@@ -8,11 +8,11 @@ namespace valdrune {
 
 struct HostRights {
     // Named in brackets in the note that neighbour-cache entries cannot be dropped.
-    std::string_view flush;
+    std::string_view flush = {};
     // The sentence that ends the message when no echo probe may run: what to do about it.
-    std::string_view probe;
+    std::string_view probe = {};
     // What valdrune-cli reach needs and how to get it, ending the sentence "... which needs ".
-    std::string_view reach;
+    std::string_view reach = {};
 };
 
 }  // namespace valdrune
