@@ -82,7 +82,7 @@ CBatchAssignDlg::CBatchAssignDlg(CProtocol& engine, std::vector<_CommandDataTabl
     UpdateButtons();
 }
 
-CBatchAssignDlg::~CBatchAssignDlg() { *alive_ = false; }
+CBatchAssignDlg::~CBatchAssignDlg() { lifeline_.Cut(); }
 
 void CBatchAssignDlg::CreateControls() {
     SetTemplateSize(330, 250);
@@ -234,14 +234,13 @@ void CBatchAssignDlg::ProbeProposal() {
     }
     SetControlTextId(IDC_BATCH_SUMMARY, 1153);
     auto hit = std::make_shared<bool>(false);
-    std::weak_ptr<bool> alive = alive_;
+    const Lifeline::Token alive = lifeline_.Hold();
     for (const auto& row : rows_) {
         if (!row.included) continue;
         ++probesOut_;
         const std::uint32_t address = row.address;
         engine_.EchoProbe(address, [this, alive, hit, address](int code) {
-            const auto token = alive.lock();
-            if (!token || !*token) return;
+            if (!Lifeline::Alive(alive)) return;
             if (code == ECHO_ANSWERED) {
                 answering_.insert(address);
                 *hit = true;

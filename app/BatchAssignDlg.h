@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dialogkit/TemplateDialog.h"
+#include "protocol/Lifeline.h"
 #include "protocol/Record.h"
 #include "protocol/Transaction.h"
 #include "settings/rules/BatchPlan.h"
@@ -100,7 +101,7 @@ class CBatchAssignDlg : public CTemplateDialog {
     bool running_ = false;
     bool cancelled_ = false;
     bool finished_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifeline lifeline_;
 };
 
 }  // namespace valdrune

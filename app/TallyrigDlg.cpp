@@ -45,8 +45,7 @@ CTallyrigDlg::CTallyrigDlg(ProtocolEnvironment env, CSettingsStore& store, Brows
              [this](int skip) {
                  PostMessage(WM_REFRESH_OVERLAPS, static_cast<std::uintptr_t>(skip));
              }}),
-      search_(adapters_, store_, list_),
-      alive_(std::make_shared<bool>(true)) {
+      search_(adapters_, store_, list_) {
     setWindowIcon(AppIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -87,7 +86,7 @@ CTallyrigDlg::~CTallyrigDlg() {
     // Waits for a network check still running.
     hint_.reset();
     session_.SetSearchEndHook(nullptr);
-    *alive_ = false;
+    lifeline_.Cut();
     KillTimer(kDialogTimerId);
     session_.SetDeviceHook(nullptr);
     session_.SetTransactionHook(nullptr);
@@ -437,18 +436,14 @@ std::intptr_t CTallyrigDlg::SendMessage(WindowMessage message, std::uintptr_t wP
 }
 
 void CTallyrigDlg::PostMessage(WindowMessage message, std::uintptr_t wParam, std::intptr_t lParam) {
-    std::weak_ptr<bool> alive = alive_;
-    scheduler_.Post([this, alive, message, wParam, lParam] {
-        const auto token = alive.lock();
-        if (token && *token) DispatchMessage(message, wParam, lParam);
+    scheduler_.Post([this, alive = lifeline_.Hold(), message, wParam, lParam] {
+        if (Lifeline::Alive(alive)) DispatchMessage(message, wParam, lParam);
     });
 }
 
 void CTallyrigDlg::PostClick(int buttonId) {
-    std::weak_ptr<bool> alive = alive_;
-    scheduler_.Post([this, alive, buttonId] {
-        const auto token = alive.lock();
-        if (!token || !*token) return;
+    scheduler_.Post([this, alive = lifeline_.Hold(), buttonId] {
+        if (!Lifeline::Alive(alive)) return;
         if (auto* button = ControlAs<QAbstractButton>(buttonId)) button->click();
     });
 }
@@ -472,11 +467,11 @@ std::intptr_t CTallyrigDlg::DispatchMessage(WindowMessage message, std::uintptr_
 void CTallyrigDlg::StartTimer(int timerId, int intervalMs) {
     if (timerId != kDialogTimerId) return;
     KillTimer(timerId);
-    std::weak_ptr<bool> alive = alive_;
-    dialogTimer_ = scheduler_.StartTimer(Milliseconds(intervalMs), true, [this, alive, timerId] {
-        const auto token = alive.lock();
-        if (token && *token && browser_) browser_->OnTimer(timerId);
-    });
+    dialogTimer_ = scheduler_.StartTimer(Milliseconds(intervalMs), true,
+                                         [this, alive = lifeline_.Hold(), timerId] {
+                                             if (Lifeline::Alive(alive) && browser_)
+                                                 browser_->OnTimer(timerId);
+                                         });
 }
 
 void CTallyrigDlg::KillTimer(int timerId) {

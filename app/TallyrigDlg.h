@@ -20,6 +20,7 @@
 #include "app/SearchControl.h"
 #include "browser/core/BrowserSeams.h"
 #include "dialogkit/TemplateDialog.h"
+#include "protocol/Lifeline.h"
 #include "protocol/Messages.h"
 #include "protocol/NetworkDoctor.h"
 #include "protocol/Protocol.h"
@@ -192,8 +193,8 @@ class CTallyrigDlg : public CTemplateDialog {
     std::unique_ptr<CSearchHint> hint_;
     CBatchAssignDlg* batch_ = nullptr;
     int batchSource_ = 0;
-    // Shared with every posted callback so that none runs after destruction.
-    std::shared_ptr<bool> alive_;
+    // Held by every posted callback so that none runs after destruction.
+    Lifeline lifeline_;
     TimerId dialogTimer_ = 0;
     bool initialised_ = false;
     bool initOk_ = false;

@@ -44,7 +44,7 @@ int RunOnEventLoop(int argc, char** argv, int timeScale, const std::string& help
     int code = EXIT_FAILED;
     {
         Session session(services->Environment(), std::cout, gErr);
-        session.SetFlushRight(kFlushRight);
+        session.SetRights(kHostRights);
         auto done = [&code](int c) {
             code = c;
             // Queued, so that a command finishing before the loop runs still ends it.

@@ -562,7 +562,7 @@ void RunSet(Session& s, const SetOptions& o, Done finished) {
                 } else if (probe == PROTO_PROBE_NOT_PERMITTED) {
                     // The check the dry run exists for did not happen: not a success.
                     result.exitCode = EXIT_CANNOT_PROBE;
-                    result.message = CannotProbeText();
+                    result.message = s.CannotProbeText();
                 } else if (probe == PROTO_SOCKET_NOT_READY) {
                     result.exitCode = EXIT_FAILED;
                     result.messageId = 224;
@@ -736,7 +736,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 if (result == PROTO_ADDRESS_IN_USE) {
                     self->Problem(i, Text(436), EXIT_CONFLICT, 436);
                 } else if (result == PROTO_PROBE_NOT_PERMITTED) {
-                    self->Problem(i, CannotProbeText(), EXIT_CANNOT_PROBE);
+                    self->Problem(i, self->s_.CannotProbeText(), EXIT_CANNOT_PROBE);
                     self->stopProbing_ = true;  // no further probe can run either
                 } else if (result == PROTO_SOCKET_NOT_READY) {
                     self->Problem(i, Text(224), EXIT_FAILED, 224);
@@ -833,7 +833,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
                 r.message = Text(441);
                 break;
             case TransactionState::Failed: {
-                const Outcome out = FailureOutcome(e.failure);
+                const Outcome out = FailureOutcome(e.failure, s_.CannotProbeText());
                 r.status = "failed";
                 r.messageId = out.textId;
                 r.message = out.message;
@@ -845,7 +845,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
         if (--unfinished_ == 0) Verify();
     }
 
-    static Outcome FailureOutcome(TransactionFailure f) {
+    static Outcome FailureOutcome(TransactionFailure f, const std::string& cannotProbe) {
         switch (f) {
             case TransactionFailure::NoAcceptance:
                 return {439, EXIT_TIMEOUT, SetupFailedText(439)};
@@ -854,7 +854,7 @@ class ApplyRun : public std::enable_shared_from_this<ApplyRun> {
             case TransactionFailure::AddressInUse:
                 return {436, EXIT_CONFLICT, Text(436) + ". " + kNothingSent};
             case TransactionFailure::CannotProbe:
-                return {0, EXIT_CANNOT_PROBE, CannotProbeText()};
+                return {0, EXIT_CANNOT_PROBE, cannotProbe};
             default:
                 return {224, EXIT_FAILED, Text(224)};
         }

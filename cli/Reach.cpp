@@ -121,7 +121,7 @@ void RunReach(Session& s, IReachRoutes& routes, const ReachOptions& o,
     }
     if (!routes.Permitted()) {
         s.Err() << "valdrune-cli reach adds an address and a route to the adapter, which needs "
-                << routes.RightsAdvice() << '\n';
+                << s.Rights().reach << '\n';
         done(ReachOutcome{EXIT_NOT_PERMITTED, std::nullopt, {}});
         return;
     }

@@ -6,13 +6,13 @@
 namespace valdrune::cli {
 
 namespace {
-Outcome OutcomeOf(ChangeResult result) {
+Outcome OutcomeOf(ChangeResult result, const std::string& cannotProbe) {
     switch (result) {
     case ChangeResult::Completed: return {441, EXIT_OK, Text(441)};
     case ChangeResult::SentRestarting: return {442, EXIT_OK, Text(442)};
     case ChangeResult::AddressInUse:
         return {436, EXIT_CONFLICT, Text(436) + ". " + kNothingSent};
-    case ChangeResult::NotProbed: return {0, EXIT_CANNOT_PROBE, CannotProbeText()};
+    case ChangeResult::NotProbed: return {0, EXIT_CANNOT_PROBE, cannotProbe};
     case ChangeResult::SocketNotReady:
     case ChangeResult::CannotSet: return {224, EXIT_FAILED, Text(224)};
     case ChangeResult::NoAcceptance: return {439, EXIT_TIMEOUT, SetupFailedText(439)};
@@ -22,9 +22,12 @@ Outcome OutcomeOf(ChangeResult result) {
 }
 }  // namespace
 
-const char* CannotProbeText() {
-    return "This process may not send ICMP echo requests, so it cannot check whether the new "
-           "addresses are already in use. Nothing was sent. Run as root or grant CAP_NET_RAW.";
+std::string Session::CannotProbeText() const {
+    std::string text =
+        "This process may not send ICMP echo requests, so it cannot check whether the new "
+        "addresses are already in use. Nothing was sent.";
+    if (!rights_.probe.empty()) text.append(" ").append(rights_.probe);
+    return text;
 }
 
 Session::Session(ProtocolEnvironment env, std::ostream& out, std::ostream& err)
@@ -56,7 +59,7 @@ void Session::WarnIfCannotFlush() {
     if (flushWarned_ || Engine().CanFlushNeighbours()) return;
     flushWarned_ = true;
     err_ << "Note: this process may not drop neighbour-cache entries"
-         << (flushRight_.empty() ? "" : " (" + flushRight_ + ")")
+         << (rights_.flush.empty() ? "" : " (" + std::string(rights_.flush) + ")")
          << ", so a probe may miss an address that moved to another host only moments ago.\n";
 }
 
@@ -68,8 +71,8 @@ void Session::Transaction(const _CommandDataTable& settings, std::uint16_t comma
     // Said only once the probe passed: on a conflict nothing goes out.
     steps.sending = [this] { err_ << prefix_ << Text(226) << '\n'; };
     steps.restarting = [this] { err_ << prefix_ << Text(227) << '\n'; };
-    steps.done = [done = std::move(done)](ChangeResult result) {
-        if (done) done(OutcomeOf(result));
+    steps.done = [done = std::move(done), cannotProbe = CannotProbeText()](ChangeResult result) {
+        if (done) done(OutcomeOf(result, cannotProbe));
     };
     StartChange({settings, command, mask, waitForRestart, confirmBySearch}, std::move(steps));
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/RecordView.h"
+#include "protocol/HostRights.h"
 #include "protocol/Session.h"
 
 namespace valdrune::cli {
@@ -40,8 +41,12 @@ class Session final : public DeviceSession {
 
     // Says once per run when neighbour-cache entries cannot be dropped before a probe.
     void WarnIfCannotFlush();
-    // What the host asks for before entries can be dropped, named in that note.
-    void SetFlushRight(std::string right) { flushRight_ = std::move(right); }
+    // How this host's rights are named: in that note, in CannotProbeText and by reach.
+    void SetRights(HostRights rights) { rights_ = rights; }
+    const HostRights& Rights() const { return rights_; }
+
+    // Message printed when the probe cannot run for want of ICMP permission.
+    std::string CannotProbeText() const;
 
     // Put before every progress line of a transaction (apply names the device there).
     void SetProgressPrefix(std::string prefix) { prefix_ = std::move(prefix); }
@@ -54,10 +59,7 @@ class Session final : public DeviceSession {
     std::ostream& err_;
     std::string prefix_;
     bool flushWarned_ = false;
-    std::string flushRight_;
+    HostRights rights_;
 };
-
-// Message printed when the probe cannot run for want of ICMP permission.
-const char* CannotProbeText();
 
 }  // namespace valdrune::cli

@@ -75,11 +75,9 @@ void CProtocol::EchoProbe(std::uint32_t address, std::function<void(int)> done) 
     }
     // A prober may answer before Probe returns; the caller still hears back only afterwards.
     auto returned = std::make_shared<bool>(false);
-    std::weak_ptr<bool> alive = alive_;
     env_.prober.Probe(address, ECHO_DATA, ECHO_TIMEOUT,
-                      [this, alive, returned, done = std::move(done)](int code) {
-                          auto token = alive.lock();
-                          if (!token || !*token) return;
+                      [this, alive = lifeline_.Hold(), returned, done = std::move(done)](int code) {
+                          if (!Lifeline::Alive(alive)) return;
                           const int result = MapEchoOutcome(code);
                           if (*returned)
                               done(result);

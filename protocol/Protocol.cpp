@@ -28,7 +28,7 @@ constexpr int kRestartQuiet = 90000;  // remaining budget above this: the device
 
 }  // namespace
 
-CProtocol::CProtocol(ProtocolEnvironment env) : env_(env), alive_(std::make_shared<bool>(true)) {
+CProtocol::CProtocol(ProtocolEnvironment env) : env_(env) {
     socketReady_ = true;
     if (env_.transport.CreateAndBind(std::string(), -1) != 0) socketReady_ = false;
 
@@ -43,16 +43,14 @@ CProtocol::CProtocol(ProtocolEnvironment env) : env_(env), alive_(std::make_shar
     }
     local_.ipAddress = env_.host.HostNameAddress();
 
-    std::weak_ptr<bool> alive = alive_;
     env_.transport.SetReceiver(receiveBuffer_.data(), receiveBuffer_.size(),
-                               [this, alive](std::size_t count) {
-                                   auto token = alive.lock();
-                                   if (token && *token) OnReceived(count);
+                               [this, alive = lifeline_.Hold()](std::size_t count) {
+                                   if (Lifeline::Alive(alive)) OnReceived(count);
                                });
 }
 
 CProtocol::~CProtocol() {
-    *alive_ = false;
+    lifeline_.Cut();
     CancelTimer(searchTimer_);
     CancelTimer(secondRequestTimer_);
     CancelTimer(confirmationTimer_);
@@ -79,19 +77,16 @@ void CProtocol::PostEvent(std::function<void(IProtocolEvents&)> event) {
 }
 
 void CProtocol::Defer(std::function<void()> fn) {
-    std::weak_ptr<bool> alive = alive_;
-    env_.scheduler.Post([alive, fn = std::move(fn)] {
-        auto token = alive.lock();
-        if (token && *token) fn();
+    env_.scheduler.Post([alive = lifeline_.Hold(), fn = std::move(fn)] {
+        if (Lifeline::Alive(alive)) fn();
     });
 }
 
 TimerId CProtocol::Schedule(Milliseconds interval, bool periodic, std::function<void()> fn) {
-    std::weak_ptr<bool> alive = alive_;
-    return env_.scheduler.StartTimer(interval, periodic, [alive, fn = std::move(fn)] {
-        auto token = alive.lock();
-        if (token && *token) fn();
-    });
+    return env_.scheduler.StartTimer(interval, periodic,
+                                     [alive = lifeline_.Hold(), fn = std::move(fn)] {
+                                         if (Lifeline::Alive(alive)) fn();
+                                     });
 }
 
 void CProtocol::CancelTimer(TimerId& id) {

@@ -18,6 +18,7 @@
 #include "protocol/Datagram.h"
 #include "protocol/DeviceTable.h"
 #include "protocol/Events.h"
+#include "protocol/Lifeline.h"
 #include "protocol/Record.h"
 #include "protocol/Seams.h"
 #include "protocol/Transaction.h"
@@ -206,8 +207,8 @@ private:
 
     ProtocolEnvironment env_;
     IProtocolEvents* listener_ = nullptr;
-    // Shared with every scheduled callback so that none runs after destruction.
-    std::shared_ptr<bool> alive_;
+    // Held by every scheduled callback so that none runs after destruction.
+    Lifeline lifeline_;
 
     TimerId searchTimer_ = 0;
     int searchRemaining_ = 6001;

@@ -52,10 +52,8 @@ class IReachRoutes {
     virtual ~IReachRoutes() = default;
     // Empty when this system can make the changes at all; else why it cannot.
     virtual std::string Unsupported() = 0;
-    virtual bool Permitted() = 0;  // may change addresses and routes
-    // The right Permitted() asks for and how to get it, in this system's words, ending the
-    // sentence "... which needs ".
-    virtual std::string RightsAdvice() = 0;
+    // May change addresses and routes; the right it asks for is worded by HostRights::reach.
+    virtual bool Permitted() = 0;
     // Where UpdateState keeps the record, for the message when it has no safe place.
     virtual std::string StatePlace() = 0;
     virtual std::uint64_t Namespace() = 0;

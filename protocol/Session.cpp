@@ -59,7 +59,7 @@ DeviceSession::DeviceSession(ProtocolEnvironment env)
 }
 
 DeviceSession::~DeviceSession() {
-    *alive_ = false;
+    lifeline_.Cut();
     clock_.CancelTimer(searchEnd_);
     // The engine goes first: none of its callbacks may reach a half-destroyed session.
     engine_.reset();
@@ -86,8 +86,8 @@ void DeviceSession::Search(std::function<bool(const _CommandDataTable&)> enough,
     searchEnough_ = std::move(enough);
     searchDone_ = std::move(done);
     engine_->StartSearch();
-    searchEnd_ = clock_.StartTimer(kSearchCycle, false, [this, alive = alive_] {
-        if (!*alive) return;
+    searchEnd_ = clock_.StartTimer(kSearchCycle, false, [this, alive = lifeline_.Hold()] {
+        if (!Lifeline::Alive(alive)) return;
         searchEnd_ = 0;
         auto finished = std::move(searchDone_);
         searchEnough_ = nullptr;
@@ -118,8 +118,8 @@ void DeviceSession::OnDeviceFound(const _CommandDataTable& record, int number) {
     if (searchEnough_ && searchEnough_(record)) {
         auto finished = std::move(searchDone_);
         CancelSearch();
-        clock_.Post([alive = alive_, finished = std::move(finished)] {
-            if (*alive && finished) finished(true);
+        clock_.Post([alive = lifeline_.Hold(), finished = std::move(finished)] {
+            if (Lifeline::Alive(alive) && finished) finished(true);
         });
     }
 }
@@ -157,8 +157,8 @@ void DeviceSession::StartChange(ChangeRequest request, ChangeSteps steps) {
         mac, Change{std::move(request), std::move(steps), Stage::Probing, ++nextSerial_});
     // The probe runs asynchronously, so the owner keeps working while it waits.
     engine_->CheckAddressInUse(changes_.at(mac).request.settings, true,
-                               [this, mac, alive = alive_](int result) {
-                                   if (*alive) OnProbed(mac, result);
+                               [this, mac, alive = lifeline_.Hold()](int result) {
+                                   if (Lifeline::Alive(alive)) OnProbed(mac, result);
                                });
 }
 
@@ -266,8 +266,8 @@ void DeviceSession::Finish(const MacAddress& mac, ChangeResult result) {
 void DeviceSession::FinishAfterThis(const MacAddress& mac, ChangeResult result) {
     const Change* c = Find(mac);
     if (c == nullptr) return;
-    clock_.Post([this, mac, result, serial = c->serial, alive = alive_] {
-        if (!*alive) return;
+    clock_.Post([this, mac, result, serial = c->serial, alive = lifeline_.Hold()] {
+        if (!Lifeline::Alive(alive)) return;
         const Change* now = Find(mac);
         if (now != nullptr && now->serial == serial) Finish(mac, result);
     });

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/Lifeline.h"
 #include "protocol/Protocol.h"
 
 namespace valdrune {
@@ -163,7 +164,7 @@ class DeviceSession : public IProtocolEvents {
 
     std::map<MacAddress, Change> changes_;
     std::uint64_t nextSerial_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    Lifeline lifeline_;
 };
 
 }  // namespace valdrune

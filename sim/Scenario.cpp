@@ -52,12 +52,24 @@ void CurrentGeneration(DeviceSpec& d) {
     SetIpv6(r);
 }
 
-DeviceSpec Standard(const ScenarioOptions& o, int n, int host, const char* name,
-                    const char* model) {
-    DeviceSpec d = MakeDevice(Kind::Standard, n, o);
+// A device of the kind at the network's host number `host`.
+DeviceSpec At(Kind kind, const ScenarioOptions& o, int n, int host) {
+    DeviceSpec d = MakeDevice(kind, n, o);
     d.record.primary.ipAddress = Host(o, host);
+    return d;
+}
+
+// The same, named and labelled `name`.
+DeviceSpec Named(Kind kind, const ScenarioOptions& o, int n, int host, const char* name) {
+    DeviceSpec d = At(kind, o, n, host);
     d.label = name;
     SetFieldText(d.record.deviceName, name);
+    return d;
+}
+
+DeviceSpec Standard(const ScenarioOptions& o, int n, int host, const char* name,
+                    const char* model) {
+    DeviceSpec d = Named(Kind::Standard, o, n, host, name);
     SetFieldText(d.record.model, model);
     return d;
 }
@@ -65,12 +77,8 @@ DeviceSpec Standard(const ScenarioOptions& o, int n, int host, const char* name,
 std::vector<DeviceSpec> Kinds(const ScenarioOptions& o) {
     std::vector<DeviceSpec> v;
     v.push_back(Standard(o, 1, 21, "Entrance", "DX-N3471"));
-    DeviceSpec legacy = MakeDevice(Kind::Legacy, 2, o);
-    legacy.record.primary.ipAddress = Host(o, 22);
-    v.push_back(legacy);
-    DeviceSpec recorder = MakeDevice(Kind::TwoPort, 3, o);
-    recorder.record.primary.ipAddress = Host(o, 23);
-    v.push_back(recorder);
+    v.push_back(At(Kind::Legacy, o, 2, 22));
+    v.push_back(At(Kind::TwoPort, o, 3, 23));
     return v;
 }
 
@@ -96,11 +104,7 @@ std::vector<DeviceSpec> Demo(const ScenarioOptions& o) {
     v.push_back(Standard(o, 6, 30, "Parking east", "DX-B7101"));
     v.push_back(Standard(o, 7, 30, "Parking west", "DX-B7101"));
 
-    DeviceSpec legacy = MakeDevice(Kind::Legacy, 8, o);
-    legacy.record.primary.ipAddress = Host(o, 40);
-    SetFieldText(legacy.record.deviceName, "Warehouse");
-    legacy.label = "Warehouse";
-    v.push_back(legacy);
+    v.push_back(Named(Kind::Legacy, o, 8, 40, "Warehouse"));
     // Still on its factory address, in another network: heard because answers are broadcast.
     DeviceSpec factory = MakeDevice(Kind::Legacy, 9, o);
     factory.modelCode = 36;
@@ -112,20 +116,13 @@ std::vector<DeviceSpec> Demo(const ScenarioOptions& o) {
     factory.label = "factory default";
     v.push_back(factory);
 
-    DeviceSpec recorder = MakeDevice(Kind::TwoPort, 10, o);
-    recorder.record.primary.ipAddress = Host(o, 50);
-    SetFieldText(recorder.record.deviceName, "Recorder 1");
-    recorder.label = "Recorder 1";
-    v.push_back(recorder);
-    DeviceSpec recorder2 = MakeDevice(Kind::TwoPort, 11, o);
-    recorder2.record.primary.ipAddress = Host(o, 51);
+    v.push_back(Named(Kind::TwoPort, o, 10, 50, "Recorder 1"));
+    DeviceSpec recorder2 = Named(Kind::TwoPort, o, 11, 51, "Recorder 2");
     recorder2.record.portKind = 20;
     recorder2.record.portOptionA = 0;
     recorder2.record.portOptionB = 2;
     recorder2.record.hasBrowserBits = 1;
     recorder2.record.browserBits = 0x0003;
-    SetFieldText(recorder2.record.deviceName, "Recorder 2");
-    recorder2.label = "Recorder 2";
     SetFieldText(recorder2.record.model, "NR-S3216");
     v.push_back(recorder2);
     return v;

@@ -44,10 +44,9 @@ std::string ZoneKey(int n) {
     return std::string(ZONE_RANGES_KEY) + "\\" + ZONE_RANGE_PREFIX + std::to_string(n);
 }
 
-CDeviceBrowser::CDeviceBrowser(BrowserSeams seams)
-    : s_(seams), alive_(std::make_shared<bool>(true)) {}
+CDeviceBrowser::CDeviceBrowser(BrowserSeams seams) : s_(seams) {}
 
-CDeviceBrowser::~CDeviceBrowser() { *alive_ = false; }
+CDeviceBrowser::~CDeviceBrowser() = default;
 
 // ---- start-up -------------------------------------------------------------------------------
 
@@ -138,10 +137,9 @@ void CDeviceBrowser::OnOpenDeviceWindow(const std::optional<std::string>& select
         return;
     }
     probeRunning_ = true;
-    std::weak_ptr<bool> alive = alive_;
-    s_.devices.ProbeDevice(record, [this, alive, record, chosenCode](bool answered) {
-        const auto token = alive.lock();
-        if (!token || !*token) return;
+    s_.devices.ProbeDevice(record, [this, alive = lifeline_.Hold(), record,
+                                    chosenCode](bool answered) {
+        if (!Lifeline::Alive(alive)) return;
         probeRunning_ = false;
         if (!answered) {
             s_.host.ShowMessage(MSG_FAILED_TO_ACCESS, BOX_EXCLAMATION, BoxOwner::MainDialog);
@@ -291,11 +289,10 @@ void CDeviceBrowser::Report(LaunchResult result) {
             break;
     }
     if (!result.exited) return;
-    std::weak_ptr<bool> alive = alive_;
-    s_.host.After(LAUNCH_GRACE_MS, [alive, show, program = std::move(result.program),
+    s_.host.After(LAUNCH_GRACE_MS, [alive = lifeline_.Hold(), show,
+                                    program = std::move(result.program),
                                     exited = std::move(result.exited)] {
-        const auto token = alive.lock();
-        if (!token || !*token) return;
+        if (!Lifeline::Alive(alive)) return;
         const std::optional<int> status = exited();
         if (status && *status != 0) show(MSG_BROWSER_ENDED, {ExitStatusText(*status), program});
     });
@@ -469,10 +466,8 @@ void CDeviceBrowser::OnTimer(int timerId) {
     } else if (edgeWaitMode_ == 2 && n > 0) {
         s_.host.KillTimer(timerId);
         // Waiting is scheduled, never slept, so the countdown dialog keeps running meanwhile.
-        std::weak_ptr<bool> alive = alive_;
-        s_.host.After(EDGE_MINIMIZE_DELAY_MS, [this, alive] {
-            const auto token = alive.lock();
-            if (token && *token) MinimizeEdgeWindows();
+        s_.host.After(EDGE_MINIMIZE_DELAY_MS, [this, alive = lifeline_.Hold()] {
+            if (Lifeline::Alive(alive)) MinimizeEdgeWindows();
         });
     }
 }

@@ -13,6 +13,7 @@
 #include "browser/core/BrowserSeams.h"
 #include "browser/core/ModelLists.h"
 #include "browser/core/SiteList.h"
+#include "protocol/Lifeline.h"
 
 namespace valdrune {
 
@@ -123,7 +124,7 @@ class CDeviceBrowser {
     std::string SiteListText(const std::string& dateText, const std::vector<std::string>& urls);
 
     BrowserSeams s_;
-    std::shared_ptr<bool> alive_;
+    Lifeline lifeline_;
     BrowserAvailability available_;
     BrowserCandidates candidates_;
     ModelLists lists_;

@@ -210,7 +210,7 @@ void OrderAdapters(std::vector<AdapterEntry>& adapters) {
                      });
 }
 
-std::vector<HostAdapter> LinuxHostNetwork::Adapters() {
+std::vector<HostAdapter> HostNetwork::Adapters() {
     Collected collected;
     if (!Collect(collected, true)) return {};
     // thread-self: the routing table of this thread's network namespace, which may differ from
@@ -231,7 +231,7 @@ std::vector<HostAdapter> LinuxHostNetwork::Adapters() {
     return result;
 }
 
-bool LinuxHostNetwork::InterfaceRows(std::vector<HostInterfaceRow>& rows) {
+bool HostNetwork::InterfaceRows(std::vector<HostInterfaceRow>& rows) {
     Collected collected;
     if (!Collect(collected, false)) return false;
     rows = std::move(collected.rows);
@@ -265,7 +265,7 @@ std::uint32_t HostsFileAddress(std::string_view text, std::string_view name) {
 // The host's own name is looked up in the hosts file, then taken as the first non-loopback
 // adapter address, which is what the resolver's own-host rules answer. A DNS query is never
 // made: on a camera network without a reachable name server it would hold up the start.
-std::uint32_t LinuxHostNetwork::HostNameAddress() {
+std::uint32_t HostNetwork::HostNameAddress() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return 0;
     std::ifstream hosts("/etc/hosts");

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/HostNetwork.h"
 #include "protocol/Seams.h"
 
 namespace valdrune {
@@ -43,12 +44,5 @@ struct AdapterEntry {
 };
 // Orders adapters by index with loopback ones last.
 void OrderAdapters(std::vector<AdapterEntry>& adapters);
-
-class LinuxHostNetwork final : public IHostNetwork {
-  public:
-    std::vector<HostAdapter> Adapters() override;
-    bool InterfaceRows(std::vector<HostInterfaceRow>& rows) override;
-    std::uint32_t HostNameAddress() override;
-};
 
 }  // namespace valdrune

@@ -12,6 +12,7 @@
 #include "platform/linux/Privileges.h"
 #include "platform/linux/ReachRoutes.h"
 #include "platform/qt/QtScheduler.h"
+#include "protocol/HostRights.h"
 #include "protocol/Protocol.h"
 
 namespace valdrune {
@@ -28,7 +29,7 @@ struct PlatformServices {
 
     QtScheduler scheduler;
     UdpTransport transport;
-    LinuxHostNetwork host;
+    HostNetwork host;
     LinuxEchoProber prober;
     LinuxNeighbourCache neighbours;
     LinuxNetworkSurvey survey;     // what valdrune-cli doctor judges
@@ -38,9 +39,12 @@ struct PlatformServices {
     }
 };
 
-// What the tools name when neighbour-cache entries cannot be dropped: the capability this host
-// asks for.
-inline constexpr char kFlushRight[] = "CAP_NET_ADMIN";
+// The rights this host asks for, as the tools name them.
+inline constexpr HostRights kHostRights{
+    .flush = "CAP_NET_ADMIN",
+    .probe = "Run as root or grant CAP_NET_RAW.",
+    .reach = "root: run it with sudo. The tool holds no capabilities of its own.",
+};
 
 // The address and route changes of valdrune-cli reach; null where the host has none.
 inline std::unique_ptr<IReachRoutes> CreateReachRoutes() {

@@ -142,10 +142,6 @@ bool LinuxReachRoutes::Permitted() {
     return false;
 }
 
-std::string LinuxReachRoutes::RightsAdvice() {
-    return "root: run it with sudo. The tool holds no capabilities of its own.";
-}
-
 std::string LinuxReachRoutes::StatePlace() { return "XDG_RUNTIME_DIR or /run/valdrune"; }
 
 std::uint64_t LinuxReachRoutes::Namespace() {

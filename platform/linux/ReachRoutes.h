@@ -10,7 +10,6 @@ class LinuxReachRoutes final : public IReachRoutes {
   public:
     std::string Unsupported() override { return {}; }
     bool Permitted() override;
-    std::string RightsAdvice() override;
     std::string StatePlace() override;
     std::uint64_t Namespace() override;
     std::vector<Ipv4Network> Networks() override;

@@ -120,13 +120,13 @@ std::int32_t AdapterOfAddress(std::uint32_t networkOrderAddress) {
     return -1;
 }
 
-std::vector<HostAdapter> WindowsHostNetwork::Adapters() {
+std::vector<HostAdapter> HostNetwork::Adapters() {
     std::vector<WindowsAdapterFacts> adapters;
     if (!ReadAdapters(adapters)) return {};
     return ToHostAdapters(std::move(adapters));
 }
 
-bool WindowsHostNetwork::InterfaceRows(std::vector<HostInterfaceRow>& rows) {
+bool HostNetwork::InterfaceRows(std::vector<HostInterfaceRow>& rows) {
     MIB_IF_TABLE2* table = nullptr;
     if (::GetIfTable2(&table) != NO_ERROR || table == nullptr) return false;
     rows.clear();
@@ -146,7 +146,7 @@ bool WindowsHostNetwork::InterfaceRows(std::vector<HostInterfaceRow>& rows) {
 
 // The host's own name is never sent to a name server: on a camera network without one the
 // query would hold up the start. The resolver answers it from the adapters anyway.
-std::uint32_t WindowsHostNetwork::HostNameAddress() {
+std::uint32_t HostNetwork::HostNameAddress() {
     std::vector<WindowsAdapterFacts> adapters;
     if (!ReadAdapters(adapters)) return 0;
     return OwnAddress(adapters);

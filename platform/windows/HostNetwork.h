@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HostNetwork.h"
 #include "protocol/Seams.h"
 
 namespace valdrune {
@@ -47,12 +48,5 @@ bool ReadAdapters(std::vector<WindowsAdapterFacts>& out);
 
 // Index of the adapter that holds this address (network order), -1 when none does.
 std::int32_t AdapterOfAddress(std::uint32_t networkOrderAddress);
-
-class WindowsHostNetwork final : public IHostNetwork {
-  public:
-    std::vector<HostAdapter> Adapters() override;
-    bool InterfaceRows(std::vector<HostInterfaceRow>& rows) override;
-    std::uint32_t HostNameAddress() override;
-};
 
 }  // namespace valdrune

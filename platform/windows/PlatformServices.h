@@ -12,6 +12,7 @@
 #include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/ReachRoutes.h"
 #include "platform/windows/Winsock.h"
+#include "protocol/HostRights.h"
 #include "protocol/Protocol.h"
 #include "protocol/Reach.h"
 
@@ -30,7 +31,7 @@ struct PlatformServices {
     WinsockSession winsock;
     QtScheduler scheduler;
     UdpTransport transport;
-    WindowsHostNetwork host;
+    HostNetwork host;
     WindowsEchoProber prober{scheduler};
     WindowsNeighbourCache neighbours;
     WindowsNetworkSurvey survey;  // what valdrune-cli doctor judges
@@ -40,9 +41,14 @@ struct PlatformServices {
     }
 };
 
-// What the tools name when neighbour-cache entries cannot be dropped: the rights this host
-// asks for.
-inline constexpr char kFlushRight[] = "administrator rights";
+// The rights this host asks for, as the tools name them. Echo requests need none here: when
+// they cannot be sent, the IP Helper had no ICMP handle to give.
+inline constexpr HostRights kHostRights{
+    .flush = "administrator rights",
+    .probe = "The IP Helper (iphlpapi.dll) could not open an ICMP handle on this system.",
+    .reach = "administrator rights: run it in a command prompt opened with \"Run as "
+             "administrator\".",
+};
 
 // No helper program on Windows; the argument exists for the Linux build's sake.
 inline std::string DefaultNetProbePath() { return {}; }

@@ -282,11 +282,6 @@ std::string WindowsReachRoutes::Unsupported() {
 
 bool WindowsReachRoutes::Permitted() { return IsElevated(); }
 
-std::string WindowsReachRoutes::RightsAdvice() {
-    return "administrator rights: run it in a command prompt opened with \"Run as "
-           "administrator\".";
-}
-
 std::string WindowsReachRoutes::StatePlace() {
     return (folder_.empty() ? std::string("%ProgramData%\\Valdrune") : WideToUtf8(folder_)) +
            ", a folder only administrators may write to";

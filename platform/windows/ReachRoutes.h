@@ -88,7 +88,6 @@ class WindowsReachRoutes final : public IReachRoutes {
 
     std::string Unsupported() override;
     bool Permitted() override;  // an elevated token
-    std::string RightsAdvice() override;
     std::string StatePlace() override;
     std::uint64_t Namespace() override { return 0; }  // one network stack per system
     std::vector<Ipv4Network> Networks() override;

@@ -46,16 +46,15 @@ CSetNetwork::CSetNetwork(QWidget* parent)
     const int addresses[] = {kAddress, kMask, kGateway};
     for (int i = 0; i < 3; ++i) {
         AddLabel(labels[i], 10, 80 + 20 * i, 90, 10);
-        octets_.Attach(addresses[i],
-                       *Place(addresses[i], new CIpAddressCtrl(this), 115, 77 + 20 * i, 100, 15));
+        AddAddress(addresses[i], 115, 77 + 20 * i);
     }
     AddLabel(kDnsLabel, 10, 140, 90, 10);
     AddRadio(kDnsAuto, kDnsGroup, 119, 139, 55, 10);
     AddRadio(kDnsManual, kDnsGroup, 177, 139, 55, 10);
     AddLabel(1011, 10, 160, 90, 10);
-    octets_.Attach(kDns1, *Place(kDns1, new CIpAddressCtrl(this), 115, 157, 100, 15));
+    AddAddress(kDns1, 115, 157);
     AddLabel(kLastLabel, 10, 180, 90, 10);
-    octets_.Attach(kDns2, *Place(kDns2, new CIpAddressCtrl(this), 115, 177, 100, 15));
+    AddAddress(kDns2, 115, 177);
     Place(kWaitForRestart, new QCheckBox(this), 117, 197, 115, 10);
     AddSaveAndBack(219);
 }

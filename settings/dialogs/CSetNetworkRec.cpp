@@ -43,29 +43,29 @@ CSetNetworkRec::CSetNetworkRec(QWidget* parent)
     AddRadio(kLanManual, kLanGroup, 115, 44, 55, 10);
     AddRadio(kLanDhcp, kLanGroup, 177, 44, 55, 10);
     AddLabel(1054, 22, 62, 90, 10);
-    octets_.Attach(kLanAddress, *Place(kLanAddress, new CIpAddressCtrl(this), 115, 59, 100, 15));
+    AddAddress(kLanAddress, 115, 59);
     AddLabel(1056, 22, 84, 90, 10);
-    octets_.Attach(kLanMask, *Place(kLanMask, new CIpAddressCtrl(this), 115, 81, 100, 15));
+    AddAddress(kLanMask, 115, 81);
     AddLabel(kPcHeading, 10, 104, 90, 10);
     AddLabel(1061, 22, 120, 90, 10);
     AddRadio(kPcManual, kPcGroup, 115, 120, 55, 10);
     AddRadio(kPcDhcp, kPcGroup, 177, 120, 55, 10);
     AddLabel(1064, 22, 137, 90, 10);
-    octets_.Attach(kPcAddress, *Place(kPcAddress, new CIpAddressCtrl(this), 115, 134, 100, 15));
+    AddAddress(kPcAddress, 115, 134);
     AddLabel(1066, 22, 158, 90, 10);
-    octets_.Attach(kPcMask, *Place(kPcMask, new CIpAddressCtrl(this), 115, 156, 100, 15));
+    AddAddress(kPcMask, 115, 156);
     AddLabel(kCommonHeading, 10, 179, 90, 10);
     AddLabel(1071, 22, 195, 90, 10);
-    octets_.Attach(kGateway, *Place(kGateway, new CIpAddressCtrl(this), 115, 193, 100, 15));
+    AddAddress(kGateway, 115, 193);
     AddLabel(kPortLabel, 22, 215, 90, 10);
     port_ = Place(kPort, new CEditCtrlEx(this), 115, 213, 35, 14);
     AddLabel(kDnsLabel, 22, 235, 90, 10);
     AddRadio(kDnsAuto, kDnsGroup, 115, 235, 55, 10);
     AddRadio(kDnsManual, kDnsGroup, 177, 235, 55, 10);
     AddLabel(1078, 22, 255, 90, 10);
-    octets_.Attach(kDns1, *Place(kDns1, new CIpAddressCtrl(this), 115, 252, 100, 15));
+    AddAddress(kDns1, 115, 252);
     AddLabel(1080, 22, 276, 90, 10);
-    octets_.Attach(kDns2, *Place(kDns2, new CIpAddressCtrl(this), 115, 274, 100, 15));
+    AddAddress(kDns2, 115, 274);
     AddSaveAndBack(298);
 }
 

@@ -33,6 +33,10 @@ void CSettingsDialog::AddSaveAndBack(int y) {
     QObject::connect(back, &QPushButton::clicked, this, [this] { reject(); });
 }
 
+void CSettingsDialog::AddAddress(int id, int x, int y) {
+    octets_.Attach(id, *Place(id, new CIpAddressCtrl(this), x, y, 100, 15));
+}
+
 CIpAddressCtrl* CSettingsDialog::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }
 
 void CSettingsDialog::SelectDns(int id) {

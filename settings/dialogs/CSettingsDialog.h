@@ -47,6 +47,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     // Buttons 1 (Save) and 2 (Back) at template row y.
     void AddSaveAndBack(int y);
+    // An address field (100 x 15) at template (x, y), its octet notices handled here.
+    void AddAddress(int id, int x, int y);
     CIpAddressCtrl* Address(int id) const;
 
     bool IsDnsRadio(int id) const { return id == dns_.autoRadio || id == dns_.manualRadio; }

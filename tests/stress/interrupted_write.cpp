@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/SettingsStore.h"
+#include "platform/SiteListFiles.h"
 #include "platform/linux/browser/FileKeyValueStore.h"
-#include "platform/linux/browser/LinuxSiteListFiles.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ const char* kKey = "software\\Morvane\\networkcamera\\Setup_5";
 void Write(const std::string& kind, const std::string& path) {
     for (int i = 0;; i = (i + 1) % 2) {
         if (kind == "sitelist") {
-            LinuxSiteListFiles().WriteWhole(path, SiteList(i));
+            SiteListFiles().WriteWhole(path, SiteList(i));
         } else if (kind == "settings") {
             CSettingsStore store(QString::fromStdString(path));
             store.WriteBrowser(i + 1);
@@ -49,7 +49,7 @@ void Write(const std::string& kind, const std::string& path) {
 int Check(const std::string& kind, const std::string& path) {
     int version = -1;
     if (kind == "sitelist") {
-        const auto text = LinuxSiteListFiles().Read(path);
+        const auto text = SiteListFiles().Read(path);
         if (!text) return std::puts("missing"), 1;
         for (int v : {0, 1})
             if (*text == SiteList(v)) version = v;

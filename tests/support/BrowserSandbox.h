@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "browser/core/BrowserSeams.h"
+#include "platform/SiteListFiles.h"
 #include "platform/linux/browser/FileKeyValueStore.h"
 #include "platform/linux/browser/LinuxBrowserEnvironment.h"
-#include "platform/linux/browser/LinuxSiteListFiles.h"
 
 namespace valdrune::test {
 
@@ -84,7 +84,7 @@ struct BrowserSandbox {
         BrowserPlatform p;
         p.env = std::move(env);
         p.store = std::make_unique<FileKeyValueStore>(Path("user"), Path("managed"));
-        p.files = std::make_unique<LinuxSiteListFiles>();
+        p.files = std::make_unique<SiteListFiles>();
         if (realWindows) {
             p.windows = realWindows();
             windows = nullptr;

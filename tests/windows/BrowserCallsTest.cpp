@@ -15,12 +15,12 @@
 
 #include "browser/core/CDeviceBrowser.h"
 #include "browser/core/Resources.h"
+#include "platform/SiteListFiles.h"
 #include "platform/windows/CodePage.h"
 #include "platform/windows/browser/CommandLine.h"
 #include "platform/windows/browser/RegistryStore.h"
 #include "platform/windows/browser/Win32Windows.h"
 #include "platform/windows/browser/WindowsBrowserEnvironment.h"
-#include "platform/windows/browser/WindowsSiteListFiles.h"
 #include "tests/unit/browser/BrowserFakes.h"
 
 namespace valdrune {
@@ -132,7 +132,7 @@ class BrowserCalls : public ::testing::Test {
     std::wstring dir_;
     std::string fake_;
     RegistryStore store_;
-    WindowsSiteListFiles files_;
+    SiteListFiles files_;
     std::vector<std::string> written_;
     std::vector<std::string> writtenMachine_;
 };

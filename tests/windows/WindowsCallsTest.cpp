@@ -49,7 +49,7 @@ std::int32_t LoopbackIndex() {
 }
 
 TEST_F(WindowsCalls, AdapterListAndInterfaceRowsAreRead) {
-    WindowsHostNetwork host;
+    HostNetwork host;
     const auto adapters = host.Adapters();
     ASSERT_FALSE(adapters.empty());
     EXPECT_EQ(adapters.back().ipv4Text, "127.0.0.1");

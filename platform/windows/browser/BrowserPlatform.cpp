@@ -1,9 +1,9 @@
 #include "platform/BrowserPlatform.h"
 
+#include "platform/SiteListFiles.h"
 #include "platform/windows/browser/RegistryStore.h"
 #include "platform/windows/browser/Win32Windows.h"
 #include "platform/windows/browser/WindowsBrowserEnvironment.h"
-#include "platform/windows/browser/WindowsSiteListFiles.h"
 
 namespace valdrune {
 
@@ -11,7 +11,7 @@ BrowserPlatform MakeBrowserPlatform() {
     BrowserPlatform p;
     p.env = std::make_unique<WindowsBrowserEnvironment>();
     p.store = std::make_unique<RegistryStore>();
-    p.files = std::make_unique<WindowsSiteListFiles>();
+    p.files = std::make_unique<SiteListFiles>();
     p.windows = std::make_unique<Win32Windows>();
     return p;
 }

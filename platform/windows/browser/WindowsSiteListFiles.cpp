@@ -1,4 +1,4 @@
-#include "platform/windows/browser/WindowsSiteListFiles.h"
+#include "platform/SiteListFiles.h"
 
 #include <windows.h>
 
@@ -42,12 +42,12 @@ bool WriteAll(HANDLE h, const std::string& bytes) {
 
 }  // namespace
 
-bool WindowsSiteListFiles::Exists(const std::string& path) const {
+bool SiteListFiles::Exists(const std::string& path) const {
     const DWORD attributes = ::GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::optional<std::string> WindowsSiteListFiles::Read(const std::string& path) const {
+std::optional<std::string> SiteListFiles::Read(const std::string& path) const {
     const File f(::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -68,7 +68,7 @@ std::optional<std::string> WindowsSiteListFiles::Read(const std::string& path) c
     return bytes;
 }
 
-bool WindowsSiteListFiles::WriteWhole(const std::string& path, const std::string& bytes) {
+bool SiteListFiles::WriteWhole(const std::string& path, const std::string& bytes) {
     const std::wstring target = Utf8ToWide(path);
     // Beside the target, so the replacement stays on one volume. One name for every writer,
     // held open without sharing from its creation to its rename: a second writer waits for the

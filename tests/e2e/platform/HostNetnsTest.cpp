@@ -35,7 +35,7 @@ TEST(HostNetns, ListsVethAdaptersWithAddressGatewayAndMacLoopbackLast) {
 
     NetNs::Entered inPc(net.PcNs());
     ASSERT_TRUE(inPc.Ok());
-    LinuxHostNetwork host;
+    HostNetwork host;
     const auto adapters = host.Adapters();
     ASSERT_EQ(adapters.size(), 5u);
     const auto pc0 = static_cast<std::int32_t>(if_nametoindex("pc0"));

@@ -27,7 +27,6 @@ class RecordingRoutes final : public IReachRoutes {
 
     std::string Unsupported() override { return unsupported; }
     bool Permitted() override { return permitted; }
-    std::string RightsAdvice() override { return "the right R."; }
     std::string StatePlace() override { return "place P"; }
     std::uint64_t Namespace() override { return 7; }
     std::vector<Ipv4Network> Networks() override { return {{Ip("192.168.0.10"), 24}}; }
@@ -148,6 +147,7 @@ TEST_F(ReachFlow, ChangesNothingWhenItMayNotOrCannotRecordIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CliRig fresh;
+        fresh.session->SetRights({.reach = "the right R."});
         fresh.AddDevice(9, DEVICE_KIND_STANDARD, "192.168.1.254");
         RecordingRoutes r;
         c.set(r);

@@ -86,7 +86,7 @@ TEST(AdapterOrder, LoopbackLastOthersByIndex) {
 
 TEST(HostAdapters, ThisHostListsLoopbackLastWithItsAddress) {
     // Only reads the interface list; nothing is sent.
-    LinuxHostNetwork host;
+    HostNetwork host;
     const auto adapters = host.Adapters();
     ASSERT_FALSE(adapters.empty());
     EXPECT_EQ(adapters.back().ipv4Text, "127.0.0.1");
