@@ -107,9 +107,16 @@ void BM_RecvfromTypicalAnswerSize(benchmark::State& state) {
         if (queued == 0) {
             state.PauseTiming();
             for (; queued < kBatch; ++queued)
-                ::sendto(fd, answer.data(), answer.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&self), sizeof self);
+                if (::sendto(fd, answer.data(), answer.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&self),
+                             sizeof self) != static_cast<ssize_t>(answer.size()))
+                    break;
             state.ResumeTiming();
+            // Nothing queued would leave the read below waiting for ever.
+            if (queued == 0) {
+                state.SkipWithError("loopback send failed");
+                break;
+            }
         }
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;

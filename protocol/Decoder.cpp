@@ -24,8 +24,14 @@ std::uint32_t Be32(std::span<const std::uint8_t> v, std::size_t at = 0) {
 // value never leaves bytes of an earlier item behind.
 template <typename Field>
 void CopyCut(Field& field, std::span<const std::uint8_t> v) {
+    // A value that fills the field is copied at the field's fixed size, which the compiler
+    // does without a library call.
+    if (v.size() >= field.size()) {
+        std::memcpy(field.data(), v.data(), field.size());
+        return;
+    }
     std::memset(field.data(), 0, field.size());
-    if (!v.empty()) std::memcpy(field.data(), v.data(), std::min(v.size(), field.size()));
+    if (!v.empty()) std::memcpy(field.data(), v.data(), v.size());
 }
 
 // Fixed widths of the numeric items. An item of another length is treated as unknown and
@@ -60,9 +66,12 @@ constexpr LegacyFamily kLegacyFamilies[] = {
     {208, "QF-TV58", 0b00111},   {224, "RT-WNT219", 0b00111},
 };
 
+// Known at compile time, so that the prefix test's comparisons are constants.
+constexpr std::array<const char*, 4> kPrefixes = {"QF-", "RT-", "ZM-", "WH-"};
+
 }  // namespace
 
-const std::array<const char*, 4> kLegacyPrefixes = {"QF-", "RT-", "ZM-", "WH-"};
+const std::array<const char*, 4> kLegacyPrefixes = kPrefixes;
 
 AnswerContext ContextOf(const AnswerHeader& header) {
     return AnswerContext{header.deviceMac, header.protocolMode, header.capability,
@@ -88,14 +97,17 @@ bool HasLegacyPrefix(const Text16& model) {
     // Every prefix is two letters and a hyphen: one pass looks at the two characters before
     // each hyphen of the text, spelt all upper or all lower case.
     const auto isPrefix = [](char a, char b) {
-        for (const char* p : kLegacyPrefixes) {
+        for (const char* p : kPrefixes) {
             if (a == p[0] && b == p[1]) return true;
             if (a == p[0] - 'A' + 'a' && b == p[1] - 'A' + 'a') return true;
         }
         return false;
     };
-    for (std::size_t i = 0; i < model.size() && model[i] != 0; ++i) {
-        if (model[i] == '-' && i >= 2 && isPrefix(model[i - 2], model[i - 1])) return true;
+    if (model[0] == 0 || model[1] == 0) return false;
+    for (std::size_t i = 2; i < model.size(); ++i) {
+        const char c = model[i];
+        if (c == 0) return false;
+        if (c == '-' && isPrefix(model[i - 2], model[i - 1])) return true;
     }
     return false;
 }
@@ -106,7 +118,9 @@ void TrimUtf8Name(Text16& name) {
     auto inRange = [&](std::size_t i, std::uint8_t lo, std::uint8_t hi) {
         return i < name.size() && at(i) >= lo && at(i) <= hi;
     };
+    // Most names are plain ASCII: skip that run first. name[15] is 0, which ends it.
     std::size_t p = 0;
+    while (static_cast<unsigned>(at(p)) - 0x20u <= 0x7Fu - 0x20u) ++p;
     while (p < name.size()) {
         const std::uint8_t b = at(p);
         if (b == 0) return;

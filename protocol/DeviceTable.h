@@ -29,7 +29,9 @@ public:
         return it->second;
     }
     // Store, except that a new device is refused (null) once the table holds `limit` devices.
-    const DeviceEntry* StoreIfRoom(_CommandDataTable record, std::size_t limit) {
+    // Taken by reference so that the decoded record is moved once, into its entry; a refused
+    // record is left as it was.
+    const DeviceEntry* StoreIfRoom(_CommandDataTable&& record, std::size_t limit) {
         auto it = devices_.lower_bound(record.primary.mac);
         if (it == devices_.end() || it->first != record.primary.mac) {
             if (devices_.size() >= limit) return nullptr;

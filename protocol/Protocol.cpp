@@ -178,7 +178,7 @@ int CProtocol::ProcessDatagram(std::span<const std::uint8_t> datagram) {
             ParseDeviceAnswer(devices_, datagram, header->payloadLength, ContextOf(*header));
         ReportDevice(stored.entry);
         // A zero awaited MAC means no device is awaited, even if a device reports that MAC.
-        if (stored.address != 0 && !IsZeroMac(awaitedMac_) && header->deviceMac == awaitedMac_ &&
+        if (stored.address != 0 && header->deviceMac == awaitedMac_ && !IsZeroMac(awaitedMac_) &&
             (awaitedAddress_ == 0 || stored.address == awaitedAddress_)) {
             awaitedMac_ = {};
             CancelTimer(restartTimer_);

@@ -13,9 +13,7 @@ std::string MacText(const MacAddress& mac) {
     return buf;
 }
 
-bool IsZeroMac(const MacAddress& mac) {
-    return std::all_of(mac.begin(), mac.end(), [](std::uint8_t b) { return b == 0; });
-}
+bool IsZeroMac(const MacAddress& mac) { return mac == MacAddress{}; }
 
 std::string Ipv4Text(std::uint32_t v) {
     char buf[16];
