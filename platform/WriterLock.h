@@ -21,6 +21,11 @@ class CWriterLock {
 
   private:
     static constexpr std::intptr_t kNone = -1;
+    // Each system's own: open (or create) the lock file, try its lock once, close it.
+    static std::intptr_t OpenLockFile(const std::string& path);
+    static bool TryLockFile(std::intptr_t file);
+    static void CloseLockFile(std::intptr_t file);
+
     std::intptr_t handle_ = kNone;  // the lock file's descriptor or handle
 };
 
