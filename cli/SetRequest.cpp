@@ -1,6 +1,7 @@
 #include "cli/SetRequest.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "cli/RecordView.h"
 #include "cli/Texts.h"
@@ -9,6 +10,13 @@
 namespace valdrune::cli {
 
 namespace {
+
+// The address modes by the names the command line takes and prints.
+constexpr std::pair<ModeChoice, const char*> kModeNames[] = {{ModeChoice::Dhcp, "dhcp"},
+                                                             {ModeChoice::Static, "static"},
+                                                             {ModeChoice::Auto, "auto"},
+                                                             {ModeChoice::AutoIp, "autoip"},
+                                                             {ModeChoice::PcDhcp, "pc-dhcp"}};
 
 bool Address(const std::string& value, std::optional<std::uint32_t>& field, const std::string& name,
              std::string& error) {
@@ -44,12 +52,7 @@ bool SetField(SetRequest& r, const std::string& name, const std::string& value,
     }
     if (value.empty()) return true;
     if (name == "mode") {
-        static const std::pair<const char*, ModeChoice> modes[] = {{"dhcp", ModeChoice::Dhcp},
-                                                                   {"static", ModeChoice::Static},
-                                                                   {"auto", ModeChoice::Auto},
-                                                                   {"autoip", ModeChoice::AutoIp},
-                                                                   {"pc-dhcp", ModeChoice::PcDhcp}};
-        for (const auto& [text, mode] : modes) {
+        for (const auto& [mode, text] : kModeNames) {
             if (value == text) {
                 r.mode = mode;
                 return true;
@@ -90,18 +93,8 @@ PreparedSettings Refused(std::string message, int id = 0) {
 }
 
 const char* ModeName(ModeChoice m) {
-    switch (m) {
-        case ModeChoice::Dhcp:
-            return "dhcp";
-        case ModeChoice::Static:
-            return "static";
-        case ModeChoice::Auto:
-            return "auto";
-        case ModeChoice::AutoIp:
-            return "autoip";
-        case ModeChoice::PcDhcp:
-            return "pc-dhcp";
-    }
+    for (const auto& [mode, text] : kModeNames)
+        if (mode == m) return text;
     return "?";
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -160,28 +161,21 @@ std::vector<DeviceSpec> FaultsScenario(const ScenarioOptions& o) {
 // One device per behaviour, for tests of the PC side's failure paths.
 std::vector<DeviceSpec> Behaviours(const ScenarioOptions& o) {
     std::vector<DeviceSpec> v;
-    v.push_back(Standard(o, 1, 21, "Normal", "DX-N3471"));
-    DeviceSpec late = Standard(o, 2, 22, "Accepts at 31 s", "DX-N3471");
-    late.behaviour.acceptDelayMs = 31000;
-    v.push_back(late);
-    DeviceSpec refuses = Standard(o, 3, 23, "Never accepts", "DX-N3471");
-    refuses.behaviour.neverAccepts = true;
-    v.push_back(refuses);
-    DeviceSpec gone = Standard(o, 4, 24, "Never returns", "DX-N3471");
-    gone.behaviour.neverReturns = true;
-    v.push_back(gone);
-    DeviceSpec zero = Standard(o, 5, 25, "Back as 0.0.0.0", "DX-N3471");
-    zero.behaviour.zeroAfterRestart = true;
-    v.push_back(zero);
-    DeviceSpec locked = Standard(o, 6, 26, "Restart-locked", "DX-N3471");
-    locked.record.statusBits = 0x0001;
-    v.push_back(locked);
-    DeviceSpec slow = Standard(o, 7, 27, "Restarts in 100 s", "DX-N3471");
-    slow.behaviour.restartMs = 100000;
-    v.push_back(slow);
-    DeviceSpec unicast = Standard(o, 8, 28, "Answers unicast", "DX-N3471");
-    unicast.behaviour.unicast = true;
-    v.push_back(unicast);
+    // Numbered in the order added: device n is host 20 + n of the scenario's network.
+    const auto add = [&](const char* name, const std::function<void(DeviceSpec&)>& make) {
+        const int n = static_cast<int>(v.size()) + 1;
+        DeviceSpec d = Standard(o, n, 20 + n, name, "DX-N3471");
+        if (make) make(d);
+        v.push_back(std::move(d));
+    };
+    add("Normal", {});
+    add("Accepts at 31 s", [](DeviceSpec& d) { d.behaviour.acceptDelayMs = 31000; });
+    add("Never accepts", [](DeviceSpec& d) { d.behaviour.neverAccepts = true; });
+    add("Never returns", [](DeviceSpec& d) { d.behaviour.neverReturns = true; });
+    add("Back as 0.0.0.0", [](DeviceSpec& d) { d.behaviour.zeroAfterRestart = true; });
+    add("Restart-locked", [](DeviceSpec& d) { d.record.statusBits = 0x0001; });
+    add("Restarts in 100 s", [](DeviceSpec& d) { d.behaviour.restartMs = 100000; });
+    add("Answers unicast", [](DeviceSpec& d) { d.behaviour.unicast = true; });
     return v;
 }
 
