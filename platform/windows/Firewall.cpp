@@ -105,8 +105,8 @@ bool Partial(const FirewallRuleFacts& r) {
     return !IsAny(r.remoteAddresses) || !IsAny(r.localAddresses);
 }
 
-FirewallJudgement JudgeProfile(const FirewallFacts& facts, const FirewallProfileFacts& p,
-                               const FirewallTarget& target) {
+RuleJudgement JudgeProfile(const FirewallFacts& facts, const FirewallProfileFacts& p,
+                           const FirewallTarget& target) {
     const std::string place = ProfileName(p.type);
     if (!p.enabled) return {RuleOutcome::Admits, {}, place, {}};
     if (p.blockAllInbound) {
@@ -285,13 +285,13 @@ bool PortListCovers(const std::string& ports, unsigned port) {
     return false;
 }
 
-FirewallJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget& target) {
-    std::vector<FirewallJudgement> perProfile;
+RuleJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget& target) {
+    std::vector<RuleJudgement> perProfile;
     for (const auto& p : facts.profiles) {
         if ((facts.currentProfiles & p.type) != 0) perProfile.push_back(JudgeProfile(facts, p, target));
     }
     if (perProfile.empty()) return {};
-    const FirewallJudgement* firstBad = nullptr;
+    const RuleJudgement* firstBad = nullptr;
     bool allSame = true;
     for (const auto& j : perProfile) {
         allSame = allSame && j.outcome == perProfile.front().outcome;
@@ -299,7 +299,7 @@ FirewallJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget
     }
     if (allSame || !firstBad) return firstBad ? *firstBad : perProfile.front();
     // The adapter's network has one of these profiles; which one is not known here.
-    FirewallJudgement j = *firstBad;
+    RuleJudgement j = *firstBad;
     j.outcome = RuleOutcome::MayDrop;
     return j;
 }
