@@ -144,6 +144,13 @@ DoctorResult RightsCheck(const NetworkFacts& f) {
 
 }  // namespace
 
+void NetworkFacts::TakeRules(const RuleJudgement& j) {
+    rules = j.outcome;
+    ruleText = j.ruleText;
+    rulePlace = j.place;
+    ruleFixCommand = j.fixCommand;
+}
+
 bool SameSubnet(const AdapterFacts& a, const AdapterFacts& b) {
     if (a.ipv4 == 0 || b.ipv4 == 0) return false;
     const std::uint32_t mask = MaskOf(std::min(a.prefixLength, b.prefixLength));

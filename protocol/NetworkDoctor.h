@@ -70,6 +70,15 @@ struct PortHolder {
 enum class RuleOutcome { Unread, Admits, Drops, MayDrop };
 enum class LoopOutcome { NotRun, Arrived, Lost };
 
+// What the host's firewall does with a device's answer, as each host's reading of its own rules
+// judges it.
+struct RuleJudgement {
+    RuleOutcome outcome = RuleOutcome::Unread;
+    std::string ruleText;    // the deciding rule, or the setting that decides
+    std::string place;       // where that rule or setting is
+    std::string fixCommand;  // lets the answer in
+};
+
 struct NetworkFacts {
     std::string requested;  // what the user named; empty for the default adapter
     bool adapterFound = false;
@@ -81,6 +90,7 @@ struct NetworkFacts {
     bool firewallRead = true;  // false where nothing reads the host's firewall
     RuleOutcome rules = RuleOutcome::Unread;
     std::string ruleText, rulePlace, ruleFixCommand;
+    void TakeRules(const RuleJudgement& j);  // the four fields above from the host's judgement
     LoopOutcome loop = LoopOutcome::NotRun;
     std::string loopTarget;
     std::string untestedReason;

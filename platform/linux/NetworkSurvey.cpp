@@ -367,11 +367,7 @@ NetworkFacts LinuxNetworkSurvey::Gather(const std::string& adapter,
 
     std::string ruleset, error;
     if (ReadNftRuleset(ruleset, error)) {
-        const NftJudgement j = JudgeNftRuleset(ruleset, name);
-        f.rules = j.outcome;
-        f.ruleText = j.ruleText;
-        f.rulePlace = j.place;
-        f.ruleFixCommand = j.fixCommand;
+        f.TakeRules(JudgeNftRuleset(ruleset, name));
     } else {
         f.untestedReason = "the nftables rules cannot be read (" + error + ")";
     }

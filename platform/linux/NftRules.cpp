@@ -264,8 +264,8 @@ bool EffectiveNetAdmin() {
 
 }  // namespace
 
-NftJudgement JudgeNftRuleset(std::string_view text, const std::string& iifname) {
-    NftJudgement out;
+RuleJudgement JudgeNftRuleset(std::string_view text, const std::string& iifname) {
+    RuleJudgement out;
     const json doc = json::parse(text, nullptr, false);
     if (doc.is_discarded() || !doc.is_object() || !doc.contains("nftables") ||
         !doc["nftables"].is_array()) {

@@ -10,16 +10,12 @@
 
 namespace valdrune {
 
-struct NftJudgement {
-    RuleOutcome outcome = RuleOutcome::Unread;
-    std::string ruleText;    // the deciding rule in nft's own words, or "policy drop"
-    std::string place;       // "family table chain" (and " handle N" when known)
-    std::string fixCommand;  // an accept rule inserted at the top of the dropping base chain
-};
-
 // Judges the JSON form of "nft list ruleset" for a datagram arriving on adapter `iifname`.
-// Expressions it does not know count as "may match"; malformed JSON gives Unread.
-NftJudgement JudgeNftRuleset(std::string_view json, const std::string& iifname);
+// Expressions it does not know count as "may match"; malformed JSON gives Unread. The rule
+// comes in nft's own words (or "policy drop"), its place as "family table chain" (and
+// " handle N" when known), the fix as an accept rule inserted at the top of the dropping base
+// chain.
+RuleJudgement JudgeNftRuleset(std::string_view json, const std::string& iifname);
 
 // The ruleset through libnftables, in JSON. False (and error) when it cannot be listed, which
 // without CAP_NET_ADMIN is always the case.

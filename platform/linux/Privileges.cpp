@@ -3,6 +3,7 @@
 #include <linux/capability.h>
 #include <unistd.h>
 
+#include "platform/PrivilegeSummary.h"
 #include "platform/linux/EchoProber.h"
 
 namespace valdrune {
@@ -30,15 +31,12 @@ PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool helperRaw, bool helpe
 }
 
 std::string PrivilegeReport::Summary() const {
-    if (Complete()) return "ICMP echo and neighbour-cache flush are available.";
-    std::string text;
-    if (!canProbe) text += "ICMP echo is not permitted: address-conflict probes cannot run. ";
-    if (!canFlush)
-        text +=
-            "The neighbour cache cannot be flushed: probes may be answered from stale entries. ";
-    text += "Grant with: " + setcapCommand;
-    if (!pingGroupCommand.empty()) text += " (or, for echo only: " + pingGroupCommand + ")";
-    return text;
+    std::string grant = "Grant with: " + setcapCommand;
+    if (!pingGroupCommand.empty()) grant += " (or, for echo only: " + pingGroupCommand + ")";
+    return PrivilegeSummary(
+        canProbe, canFlush, "ICMP echo is not permitted: address-conflict probes cannot run. ",
+        "The neighbour cache cannot be flushed: probes may be answered from stale entries. ",
+        grant);
 }
 
 PrivilegeReport CheckPrivileges(const std::string& helper) {

@@ -57,26 +57,33 @@ bool ParseNumber(const std::string& s, unsigned long& value) {
     return true;
 }
 
-const char* ProfileName(long type) {
-    switch (type) {
-        case kFwProfileDomain:
-            return "the domain profile";
-        case kFwProfilePrivate:
-            return "the private profile";
-        case kFwProfilePublic:
-            return "the public profile";
+// The profiles in the order they are read, with their names in messages and in netsh.
+struct ProfileWords {
+    long type;
+    const char* name;
+    const char* keyword;
+};
+constexpr ProfileWords kProfiles[] = {
+    {kFwProfileDomain, "the domain profile", "domainprofile"},
+    {kFwProfilePrivate, "the private profile", "privateprofile"},
+    {kFwProfilePublic, "the public profile", "publicprofile"},
+};
+
+const ProfileWords* FindProfile(long type) {
+    for (const auto& p : kProfiles) {
+        if (p.type == type) return &p;
     }
-    return "a profile";
+    return nullptr;
+}
+
+const char* ProfileName(long type) {
+    const ProfileWords* p = FindProfile(type);
+    return p ? p->name : "a profile";
 }
 
 const char* ProfileKeyword(long type) {
-    switch (type) {
-        case kFwProfileDomain:
-            return "domainprofile";
-        case kFwProfilePrivate:
-            return "privateprofile";
-    }
-    return "publicprofile";
+    const ProfileWords* p = FindProfile(type);
+    return p ? p->keyword : "publicprofile";
 }
 
 bool Applies(const FirewallRuleFacts& r, long profile, const FirewallTarget& t) {
@@ -105,8 +112,8 @@ bool Partial(const FirewallRuleFacts& r) {
     return !IsAny(r.remoteAddresses) || !IsAny(r.localAddresses);
 }
 
-FirewallJudgement JudgeProfile(const FirewallFacts& facts, const FirewallProfileFacts& p,
-                               const FirewallTarget& target) {
+RuleJudgement JudgeProfile(const FirewallFacts& facts, const FirewallProfileFacts& p,
+                           const FirewallTarget& target) {
     const std::string place = ProfileName(p.type);
     if (!p.enabled) return {RuleOutcome::Admits, {}, place, {}};
     if (p.blockAllInbound) {
@@ -244,7 +251,8 @@ bool ReadPolicy(INetFwPolicy2* policy, FirewallFacts& out, std::string& whyNot) 
         return false;
     }
     out.currentProfiles = current;
-    for (long type : {kFwProfileDomain, kFwProfilePrivate, kFwProfilePublic}) {
+    for (const auto& profile : kProfiles) {
+        const long type = profile.type;
         if ((current & type) == 0) continue;
         const auto t = static_cast<NET_FW_PROFILE_TYPE2>(type);
         FirewallProfileFacts p;
@@ -255,7 +263,7 @@ bool ReadPolicy(INetFwPolicy2* policy, FirewallFacts& out, std::string& whyNot) 
         if (SUCCEEDED(hr)) hr = policy->get_BlockAllInboundTraffic(t, &blockAll);
         if (SUCCEEDED(hr)) hr = policy->get_DefaultInboundAction(t, &action);
         if (FAILED(hr)) {
-            whyNot = std::string("the settings of ") + ProfileName(type) + " cannot be read (" +
+            whyNot = std::string("the settings of ") + profile.name + " cannot be read (" +
                      Hex(hr) + ")";
             return false;
         }
@@ -285,13 +293,13 @@ bool PortListCovers(const std::string& ports, unsigned port) {
     return false;
 }
 
-FirewallJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget& target) {
-    std::vector<FirewallJudgement> perProfile;
+RuleJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget& target) {
+    std::vector<RuleJudgement> perProfile;
     for (const auto& p : facts.profiles) {
         if ((facts.currentProfiles & p.type) != 0) perProfile.push_back(JudgeProfile(facts, p, target));
     }
     if (perProfile.empty()) return {};
-    const FirewallJudgement* firstBad = nullptr;
+    const RuleJudgement* firstBad = nullptr;
     bool allSame = true;
     for (const auto& j : perProfile) {
         allSame = allSame && j.outcome == perProfile.front().outcome;
@@ -299,7 +307,7 @@ FirewallJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget
     }
     if (allSame || !firstBad) return firstBad ? *firstBad : perProfile.front();
     // The adapter's network has one of these profiles; which one is not known here.
-    FirewallJudgement j = *firstBad;
+    RuleJudgement j = *firstBad;
     j.outcome = RuleOutcome::MayDrop;
     return j;
 }

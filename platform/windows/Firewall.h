@@ -52,18 +52,13 @@ struct FirewallTarget {
     std::string interfaceType;  // "Lan", "Wireless" or "RemoteAccess"
 };
 
-struct FirewallJudgement {
-    RuleOutcome outcome = RuleOutcome::Unread;
-    std::string ruleText;  // the deciding rule's name, or the profile setting that decides
-    std::string place;     // e.g. "the public profile"
-    std::string fixCommand;  // turns the deciding rule off, or adds the program's rule
-};
-
 // A block rule wins over every allow rule; then an allow rule for the program (or every
 // program) and the port; else the profile's default inbound action. A rule that applies only
 // to some remote or local addresses may drop or admit only some answers. Where several
-// profiles are current and they disagree, only "may drop" can be said.
-FirewallJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget& target);
+// profiles are current and they disagree, only "may drop" can be said. The rule is the
+// deciding rule's name or the profile setting that decides, its place the profile ("the public
+// profile"), the fix turns the deciding rule off or adds the program's rule.
+RuleJudgement JudgeFirewall(const FirewallFacts& facts, const FirewallTarget& target);
 
 // True when a rule's port list ("*", "10669", "2000-3000", comma-separated) covers `port`.
 bool PortListCovers(const std::string& ports, unsigned port);

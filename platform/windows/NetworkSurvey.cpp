@@ -239,11 +239,7 @@ NetworkFacts WindowsNetworkSurvey::Gather(const std::string& adapter, std::int32
         const FirewallTarget target{
             program, chosen->friendlyName,
             chosen->tunnel ? "RemoteAccess" : chosen->wireless ? "Wireless" : "Lan"};
-        const FirewallJudgement j = JudgeFirewall(firewall, target);
-        f.rules = j.outcome;
-        f.ruleText = j.ruleText;
-        f.rulePlace = j.place;
-        f.ruleFixCommand = j.fixCommand;
+        f.TakeRules(JudgeFirewall(firewall, target));
     } else {
         f.untestedReason = whyNot;
     }

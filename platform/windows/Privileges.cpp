@@ -5,6 +5,8 @@
 #include <icmpapi.h>
 #include <windows.h>
 
+#include "platform/PrivilegeSummary.h"
+
 namespace valdrune {
 
 bool IsElevated() {
@@ -29,13 +31,12 @@ WindowsPrivilegeReport CheckPrivileges() {
 }
 
 std::string WindowsPrivilegeReport::Summary() const {
-    if (Complete()) return "ICMP echo and neighbour-cache flush are available.";
-    std::string text;
-    if (!canProbe) text += "ICMP echo is not available: address-conflict probes cannot run. ";
-    if (!canFlush)
-        text += "The neighbour cache cannot be flushed without administrator rights: probes may "
-                "be answered from stale entries. Run as administrator.";
-    return text;
+    // Echo needs no rights here, so the only remedy is the flush's own.
+    return PrivilegeSummary(canProbe, canFlush,
+                            "ICMP echo is not available: address-conflict probes cannot run. ",
+                            "The neighbour cache cannot be flushed without administrator rights: "
+                            "probes may be answered from stale entries. Run as administrator.",
+                            {});
 }
 
 }  // namespace valdrune

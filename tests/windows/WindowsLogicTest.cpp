@@ -182,7 +182,7 @@ class FirewallJudge : public testing::TestWithParam<FirewallCase> {};
 TEST_P(FirewallJudge, DecidesAsTheFirewallDoes) {
     FirewallFacts f = PrivateNetwork();
     GetParam().change(f);
-    const FirewallJudgement j = JudgeFirewall(f, {kProgram, "Ethernet 2", "Lan"});
+    const RuleJudgement j = JudgeFirewall(f, {kProgram, "Ethernet 2", "Lan"});
     EXPECT_EQ(j.outcome, GetParam().outcome);
     if (GetParam().ruleText) {
         EXPECT_EQ(j.ruleText, GetParam().ruleText);
