@@ -85,8 +85,8 @@ struct BrowserIntegration::State final : IBrowserHost {
     int ShowMessage(int textId, int boxType, BoxOwner owner) override {
         QWidget* parent = owner == BoxOwner::MainDialog ? &dlg : nullptr;
         return ShowMessageBox(MessageBoxRequest{parent, textId, boxType, {}}) == ID_OK
-                   ? ANSWER_OK
-                   : ANSWER_CANCEL;
+                   ? ID_OK
+                   : ID_CANCEL;
     }
     void ShowFilledMessage(int textId, int boxType, BoxOwner owner,
                            const std::vector<std::string>& fill) override {
