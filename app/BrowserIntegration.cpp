@@ -132,15 +132,13 @@ BrowserIntegration::~BrowserIntegration() = default;
 
 const CDeviceBrowser& BrowserIntegration::Decisions() const { return state_->browser; }
 
-void BrowserIntegration::DetectWindows11() { state_->browser.DetectWindows11(); }
-
-void BrowserIntegration::InitSiteListPath() { state_->browser.InitSiteListPath(); }
-
-void BrowserIntegration::DetectBrowsers() { state_->browser.DetectBrowsers(); }
-
-void BrowserIntegration::LoadModelLists() {
-    LoadBuiltInModelLists(state_->browser);
-    state_->browser.SetTemplates(BuiltInTemplates());
+void BrowserIntegration::SetUpBeforeControls() {
+    CDeviceBrowser& browser = state_->browser;
+    browser.DetectWindows11();
+    browser.InitSiteListPath();
+    browser.DetectBrowsers();
+    LoadBuiltInModelLists(browser);
+    browser.SetTemplates(BuiltInTemplates());
 }
 
 void BrowserIntegration::LoadSiteListState() { state_->browser.LoadSiteListState(); }
