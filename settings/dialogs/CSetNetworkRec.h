@@ -21,6 +21,12 @@ protected:
     void OnRadioClicked(int id) override;
 
 private:
+    struct PortBlock;
+    static const PortBlock kLanBlock;
+    static const PortBlock kPcBlock;
+
+    void AddPortBlock(const PortBlock& block);
+    void SetPortTexts(const PortBlock& block, int headingText);
     void SetTexts();
     void FitLayout();
     void SetValues();
