@@ -205,7 +205,6 @@ void CSetNetworkRec::ChooseInitialRadios() {
 
 void CSetNetworkRec::OnRadioClicked(int id) {
     using namespace ctl::two;
-    const bool pcPortPresent = record_.portOptionB > 1;
     switch (id) {
     case kLanManual:
     case kPcManual:
@@ -216,26 +215,8 @@ void CSetNetworkRec::OnRadioClicked(int id) {
         RequireManualDns();
         break;
     case kLanDhcp:
-        EnableControl(kLanAddress, false);
-        EnableControl(kLanMask, false);
-        if (pcPortPresent) {
-            EnableControl(kPcAddress, true);
-            EnableControl(kPcMask, true);
-            SelectRadio(kPcManual, kPcDhcp);
-        }
-        EnableControl(kGateway, false);
-        OfferBothDns();
-        break;
     case kPcDhcp:
-        EnableControl(kLanAddress, true);
-        EnableControl(kLanMask, true);
-        if (pcPortPresent) {
-            EnableControl(kPcAddress, false);
-            EnableControl(kPcMask, false);
-            SelectRadio(kLanManual, kLanDhcp);
-        }
-        EnableControl(kGateway, false);
-        OfferBothDns();
+        DhcpClicked(id == kLanDhcp);
         break;
     case kDnsAuto:
     case kDnsManual:
@@ -244,6 +225,23 @@ void CSetNetworkRec::OnRadioClicked(int id) {
     default:
         break;
     }
+}
+
+// DHCP on one port: its address and mask come from the server and the other port takes fixed
+// addressing, since at most one port may use DHCP. The PC port's side follows only when the
+// device has that port.
+void CSetNetworkRec::DhcpClicked(bool onLan) {
+    using namespace ctl::two;
+    EnableControl(kLanAddress, !onLan);
+    EnableControl(kLanMask, !onLan);
+    if (record_.portOptionB > 1) {
+        EnableControl(kPcAddress, onLan);
+        EnableControl(kPcMask, onLan);
+        const PortBlock& other = onLan ? kPcBlock : kLanBlock;
+        SelectRadio(other.manual, other.dhcp);
+    }
+    EnableControl(kGateway, false);
+    OfferBothDns();
 }
 
 void CSetNetworkRec::OnSave() {

@@ -32,6 +32,7 @@ private:
     void SetValues();
     void ChooseInitialRadios();
     void SelectRadio(int id, int otherOfPair);
+    void DhcpClicked(bool onLan);
 };
 
 }  // namespace valdrune
