@@ -85,8 +85,8 @@ struct BrowserIntegration::State final : IBrowserHost {
     int ShowMessage(int textId, int boxType, BoxOwner owner) override {
         QWidget* parent = owner == BoxOwner::MainDialog ? &dlg : nullptr;
         return ShowMessageBox(MessageBoxRequest{parent, textId, boxType, {}}) == ID_OK
-                   ? ANSWER_OK
-                   : ANSWER_CANCEL;
+                   ? ID_OK
+                   : ID_CANCEL;
     }
     void ShowFilledMessage(int textId, int boxType, BoxOwner owner,
                            const std::vector<std::string>& fill) override {
@@ -132,15 +132,13 @@ BrowserIntegration::~BrowserIntegration() = default;
 
 const CDeviceBrowser& BrowserIntegration::Decisions() const { return state_->browser; }
 
-void BrowserIntegration::DetectWindows11() { state_->browser.DetectWindows11(); }
-
-void BrowserIntegration::InitSiteListPath() { state_->browser.InitSiteListPath(); }
-
-void BrowserIntegration::DetectBrowsers() { state_->browser.DetectBrowsers(); }
-
-void BrowserIntegration::LoadModelLists() {
-    LoadBuiltInModelLists(state_->browser);
-    state_->browser.SetTemplates(BuiltInTemplates());
+void BrowserIntegration::SetUpBeforeControls() {
+    CDeviceBrowser& browser = state_->browser;
+    browser.DetectWindows11();
+    browser.InitSiteListPath();
+    browser.DetectBrowsers();
+    LoadBuiltInModelLists(browser);
+    browser.SetTemplates(BuiltInTemplates());
 }
 
 void BrowserIntegration::LoadSiteListState() { state_->browser.LoadSiteListState(); }

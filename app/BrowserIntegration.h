@@ -29,11 +29,9 @@ public:
     BrowserIntegration(const BrowserIntegration&) = delete;
     BrowserIntegration& operator=(const BrowserIntegration&) = delete;
 
-    // Set-up steps of the main dialog, called in this order (1, 2, 3, 4, then 9).
-    void DetectWindows11();
-    void InitSiteListPath();
-    void DetectBrowsers();
-    void LoadModelLists();
+    // Set-up steps of the main dialog: 1 to 4 (Windows 11, site-list path, browsers, model
+    // lists) before its controls exist, then 9.
+    void SetUpBeforeControls();
     void LoadSiteListState();
     // Combo 1034: (text, browser code) in entry order.
     std::vector<std::pair<std::string, int>> BrowserComboEntries() const;

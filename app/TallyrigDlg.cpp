@@ -106,10 +106,7 @@ bool CTallyrigDlg::OnInitDialog() {
     if (initialised_) return initOk_;
     initialised_ = true;
     // Steps that belong to opening device pages come before the controls exist.
-    browser_->DetectWindows11();
-    browser_->InitSiteListPath();
-    browser_->DetectBrowsers();
-    browser_->LoadModelLists();
+    browser_->SetUpBeforeControls();
 
     CreateControls();
     SetUpWindowMenu();

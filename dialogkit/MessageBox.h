@@ -5,17 +5,11 @@
 #include <functional>
 #include <string>
 
+#include "protocol/BoxTypes.h"
+
 class QWidget;
 
 namespace valdrune {
-
-inline constexpr int MB_OK_ = 0x00;
-inline constexpr int MB_OKCANCEL_ = 0x01;
-inline constexpr int MB_ICONERROR_ = 0x10;
-inline constexpr int MB_ICONEXCLAMATION_ = 0x30;
-inline constexpr int MB_ICONINFORMATION_ = 0x40;
-inline constexpr int ID_OK = 1;
-inline constexpr int ID_CANCEL = 2;
 
 struct MessageBoxRequest {
     QWidget* owner = nullptr;

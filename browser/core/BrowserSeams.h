@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/BoxTypes.h"
 #include "protocol/Messages.h"
 #include "protocol/Record.h"
 
@@ -129,17 +130,11 @@ class ITopLevelWindows {
 // Who owns a message box: the main dialog, nobody, or the application object.
 enum class BoxOwner { MainDialog, None, Application };
 
-inline constexpr int BOX_OK = 0x00;
-inline constexpr int BOX_OKCANCEL = 0x01;
-inline constexpr int BOX_EXCLAMATION = 0x30;
-inline constexpr int ANSWER_OK = 1;
-inline constexpr int ANSWER_CANCEL = 2;
-
 // What the main dialog offers the browser steps.
 class IBrowserHost {
   public:
     virtual ~IBrowserHost() = default;
-    // Returns ANSWER_OK or ANSWER_CANCEL.
+    // Returns ID_OK or ID_CANCEL.
     virtual int ShowMessage(int textId, int boxType, BoxOwner owner) = 0;
     // A text with "%s" placeholders, filled in order with `fill`; OK only.
     virtual void ShowFilledMessage(int textId, int boxType, BoxOwner owner,
@@ -152,7 +147,7 @@ class IBrowserHost {
     // Starting a running timer restarts it.
     virtual void StartTimer(int timerId, int periodMs) = 0;
     virtual void KillTimer(int timerId) = 0;
-    // Runs the message dialog modally in mode 1 or 2; returns ANSWER_OK or ANSWER_CANCEL.
+    // Runs the message dialog modally in mode 1 or 2; returns ID_OK or ID_CANCEL.
     virtual int RunMessageDialog(int mode, int textId) = 0;
     // Runs fn once after delayMs without blocking the caller.
     virtual void After(int delayMs, std::function<void()> fn) = 0;

@@ -128,12 +128,12 @@ void CDeviceBrowser::OnOpenDeviceWindow(const std::optional<std::string>& select
                                         int chosenCode) {
     if (probeRunning_) return;
     if (!selectedMac) {
-        s_.host.ShowMessage(MSG_NO_SELECTION, BOX_EXCLAMATION, BoxOwner::MainDialog);
+        s_.host.ShowMessage(MSG_NO_SELECTION, MB_OK_ | MB_ICONEXCLAMATION_, BoxOwner::MainDialog);
         return;
     }
     _CommandDataTable record = s_.devices.FindDevice(*selectedMac).value_or(_CommandDataTable{});
     if (s_.devices.FindOverlaps(record) > 0) {
-        s_.host.ShowMessage(MSG_OVERLAPPED, BOX_EXCLAMATION, BoxOwner::MainDialog);
+        s_.host.ShowMessage(MSG_OVERLAPPED, MB_OK_ | MB_ICONEXCLAMATION_, BoxOwner::MainDialog);
         return;
     }
     probeRunning_ = true;
@@ -142,7 +142,8 @@ void CDeviceBrowser::OnOpenDeviceWindow(const std::optional<std::string>& select
         if (!Lifeline::Alive(alive)) return;
         probeRunning_ = false;
         if (!answered) {
-            s_.host.ShowMessage(MSG_FAILED_TO_ACCESS, BOX_EXCLAMATION, BoxOwner::MainDialog);
+            s_.host.ShowMessage(MSG_FAILED_TO_ACCESS, MB_OK_ | MB_ICONEXCLAMATION_,
+                                BoxOwner::MainDialog);
             return;
         }
         OpenDeviceUrl(record, chosenCode);
@@ -170,7 +171,8 @@ void CDeviceBrowser::OpenDeviceUrl(const _CommandDataTable& record, int chosenCo
             return;
         default:
             if (!available_.ieInstalled) {
-                s_.host.ShowMessage(MSG_IE_MISSING, BOX_EXCLAMATION, BoxOwner::Application);
+                s_.host.ShowMessage(MSG_IE_MISSING, MB_OK_ | MB_ICONEXCLAMATION_,
+                                    BoxOwner::Application);
                 return;
             }
             if (!available_.edgeInstalled || available_.edgeLegacy || d == BROWSER_IE) {
@@ -195,7 +197,8 @@ bool CDeviceBrowser::LaunchChosenBrowser(int code, const std::string& url) {
     switch (code) {
         case BROWSER_EDGE_IE_MODE:
             if (!available_.ieInstalled) {
-                s_.host.ShowMessage(MSG_IE_MISSING, BOX_EXCLAMATION, BoxOwner::Application);
+                s_.host.ShowMessage(MSG_IE_MISSING, MB_OK_ | MB_ICONEXCLAMATION_,
+                                    BoxOwner::Application);
             } else if (siteListPending_ && !available_.edgeLegacy) {
                 OpenInIeModeAfterRewrite(true, url);
             } else {
@@ -254,7 +257,7 @@ void CDeviceBrowser::LaunchDefaultBrowser(int code, const std::string& url) {
     } else if (available_.ieInstalled) {
         Start(LaunchForm::InternetExplorer, url);
     } else {
-        s_.host.ShowMessage(MSG_IE_MISSING, BOX_EXCLAMATION, BoxOwner::Application);
+        s_.host.ShowMessage(MSG_IE_MISSING, MB_OK_ | MB_ICONEXCLAMATION_, BoxOwner::Application);
     }
 }
 
@@ -275,7 +278,7 @@ void CDeviceBrowser::Start(LaunchForm form, const std::string& url) {
 // A program that ends with status 0 has handed the page to a running instance and is fine.
 void CDeviceBrowser::Report(LaunchResult result) {
     const auto show = [this](int textId, const std::vector<std::string>& fill) {
-        s_.host.ShowFilledMessage(textId, BOX_EXCLAMATION, BoxOwner::MainDialog, fill);
+        s_.host.ShowFilledMessage(textId, MB_OK_ | MB_ICONEXCLAMATION_, BoxOwner::MainDialog, fill);
     };
     switch (result.status) {
         case LaunchResult::Status::FailedToStart:
@@ -301,8 +304,8 @@ void CDeviceBrowser::Report(LaunchResult result) {
 // ---- site list ---------------------------------------------------------------------------------
 
 bool CDeviceBrowser::AskConsent() {
-    return s_.host.ShowMessage(MSG_SITE_LIST_NOTICE, BOX_OKCANCEL | BOX_EXCLAMATION,
-                               BoxOwner::None) == ANSWER_OK;
+    return s_.host.ShowMessage(MSG_SITE_LIST_NOTICE, MB_OKCANCEL_ | MB_ICONEXCLAMATION_,
+                               BoxOwner::None) == ID_OK;
 }
 
 std::string CDeviceBrowser::SiteListText(const std::string& dateText,
@@ -320,8 +323,8 @@ SetupOutcome CDeviceBrowser::WriteSiteListOutcome(bool allDevices) {
     const std::string dateText = SiteListDateText(s_.env.LocalNow());
     siteUrls_ = s_.devices.EnumerateDeviceUrls(allDevices);
     if (isWindows11_ && !siteUrls_.empty()) {
-        if (s_.host.ShowMessage(MSG_TRUSTED_SITES, BOX_OKCANCEL | BOX_EXCLAMATION,
-                                BoxOwner::None) != ANSWER_OK) {
+        if (s_.host.ShowMessage(MSG_TRUSTED_SITES, MB_OKCANCEL_ | MB_ICONEXCLAMATION_,
+                                BoxOwner::None) != ID_OK) {
             return SetupOutcome::Declined;
         }
     }
@@ -428,7 +431,7 @@ void CDeviceBrowser::OnRunMessageDialog(std::uintptr_t mode) {
         progressWindow_ = 0;
         const int answer = s_.host.RunMessageDialog(1, MSG_CLOSE_EDGE);
         progressWindow_ = 0;
-        if (answer == ANSWER_OK) {
+        if (answer == ID_OK) {
             edgeWaitMode_ = 2;
             Start(LaunchForm::Edge, {});
             s_.host.PostMessage(WM_RUN_MESSAGE_DIALOG, 2);

@@ -11,7 +11,7 @@ int RunMessageDialog(IScheduler& scheduler, int mode, int textId, DialogOwnerPos
     dialog.SetOwner(std::move(post));
     dialog.SetMode(mode);
     dialog.SetTextId(textId);
-    return dialog.exec() == ANSWER_OK ? ANSWER_OK : ANSWER_CANCEL;
+    return dialog.exec() == ID_OK ? ID_OK : ID_CANCEL;
 }
 
 void PostToMessageDialog(std::uintptr_t handle, WindowMessage message, std::uintptr_t wParam) {

@@ -15,7 +15,7 @@ namespace valdrune {
 
 using DialogOwnerPost = std::function<void(WindowMessage, std::uintptr_t, std::intptr_t)>;
 
-// Runs the message dialog modally in mode 1 or 2 with the text id; ANSWER_OK or ANSWER_CANCEL.
+// Runs the message dialog modally in mode 1 or 2 with the text id; ID_OK or ID_CANCEL.
 // The dialog's notices go to `post`; its own timer runs on `scheduler`.
 int RunMessageDialog(IScheduler& scheduler, int mode, int textId, DialogOwnerPost post);
 // Queues a message to the message dialog that announced `handle`; nothing when it is gone.

@@ -40,21 +40,16 @@ CSetNetwork::CSetNetwork(QWidget* parent)
     AddRadio(kStatic, kModeGroup, 115, 25, 55, 10);
     AddRadio(kDhcp, kModeGroup, 177, 25, 55, 10);
     AddRadio(kAutoIp, kModeGroup, 115, 40, 55, 10)->hide();
-    AddLabel(kPortLabel, 10, 60, 90, 10);
-    port_ = Place(kPort, new CEditCtrlEx(this), 115, 57, 35, 14);
+    AddPortRow(kPortLabel, 10, 60, kPort, 57);
     const int labels[] = {1007, 1008, 1009};
     const int addresses[] = {kAddress, kMask, kGateway};
-    for (int i = 0; i < 3; ++i) {
-        AddLabel(labels[i], 10, 80 + 20 * i, 90, 10);
-        AddAddress(addresses[i], 115, 77 + 20 * i);
-    }
+    for (int i = 0; i < 3; ++i)
+        AddAddressRow(labels[i], 10, 80 + 20 * i, addresses[i], 77 + 20 * i);
     AddLabel(kDnsLabel, 10, 140, 90, 10);
     AddRadio(kDnsAuto, kDnsGroup, 119, 139, 55, 10);
     AddRadio(kDnsManual, kDnsGroup, 177, 139, 55, 10);
-    AddLabel(1011, 10, 160, 90, 10);
-    AddAddress(kDns1, 115, 157);
-    AddLabel(kLastLabel, 10, 180, 90, 10);
-    AddAddress(kDns2, 115, 177);
+    AddAddressRow(1011, 10, 160, kDns1, 157);
+    AddAddressRow(kLastLabel, 10, 180, kDns2, 177);
     Place(kWaitForRestart, new QCheckBox(this), 117, 197, 115, 10);
     AddSaveAndBack(219);
 }

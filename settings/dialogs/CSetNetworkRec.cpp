@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "dialogkit/ControlText.h"
 #include "settings/dialogs/CEditCtrlEx.h"
@@ -17,9 +18,7 @@ namespace {
 enum Group { kLanGroup = 1, kPcGroup = 2, kDnsGroup = 3 };
 
 constexpr int kNote = 1040;
-constexpr int kLanHeading = 1050;
 constexpr int kLanModeLabel = 1051;
-constexpr int kPcHeading = 1060;
 constexpr int kCommonHeading = 1070;
 constexpr int kPortLabel = 1073;
 constexpr int kDnsLabel = 1075;
@@ -31,6 +30,26 @@ constexpr int kValueLabels[] = {1051, 1073, 1054, 1056, 1071, 1064, 1066, 1075, 
 
 }  // namespace
 
+// A port's block, laid out and titled alike for both ports: the heading, the mode row with its
+// manual and DHCP radios, then the address and mask rows. The template spaces the two blocks'
+// rows a little differently, so each row keeps its own y.
+struct CSetNetworkRec::PortBlock {
+    struct Row {
+        int label, labelY, field, fieldY;
+    };
+    int group;
+    int heading, headingY;
+    int modeLabel, manual, dhcp, modeY;
+    Row address, mask;
+};
+
+const CSetNetworkRec::PortBlock CSetNetworkRec::kLanBlock{
+    kLanGroup, 1050, 28, kLanModeLabel, ctl::two::kLanManual, ctl::two::kLanDhcp, 44,
+    {1054, 62, ctl::two::kLanAddress, 59}, {1056, 84, ctl::two::kLanMask, 81}};
+const CSetNetworkRec::PortBlock CSetNetworkRec::kPcBlock{
+    kPcGroup, 1060, 104, 1061, ctl::two::kPcManual, ctl::two::kPcDhcp, 120,
+    {1064, 137, ctl::two::kPcAddress, 134}, {1066, 158, ctl::two::kPcMask, 156}};
+
 CSetNetworkRec::CSetNetworkRec(QWidget* parent)
     : CSettingsDialog(parent, {kDnsLabel, ctl::two::kDnsAuto, ctl::two::kDnsManual,
                                ctl::two::kDns1, ctl::two::kDns2}) {
@@ -38,35 +57,35 @@ CSetNetworkRec::CSetNetworkRec(QWidget* parent)
     SetTemplateSize(239, 319);
     auto* note = AddLabel(kNote, 10, 6, 222, 20, false);
     note->setWordWrap(true);
-    AddLabel(kLanHeading, 10, 28, 90, 10);
-    AddLabel(kLanModeLabel, 22, 44, 90, 10);
-    AddRadio(kLanManual, kLanGroup, 115, 44, 55, 10);
-    AddRadio(kLanDhcp, kLanGroup, 177, 44, 55, 10);
-    AddLabel(1054, 22, 62, 90, 10);
-    AddAddress(kLanAddress, 115, 59);
-    AddLabel(1056, 22, 84, 90, 10);
-    AddAddress(kLanMask, 115, 81);
-    AddLabel(kPcHeading, 10, 104, 90, 10);
-    AddLabel(1061, 22, 120, 90, 10);
-    AddRadio(kPcManual, kPcGroup, 115, 120, 55, 10);
-    AddRadio(kPcDhcp, kPcGroup, 177, 120, 55, 10);
-    AddLabel(1064, 22, 137, 90, 10);
-    AddAddress(kPcAddress, 115, 134);
-    AddLabel(1066, 22, 158, 90, 10);
-    AddAddress(kPcMask, 115, 156);
+    AddPortBlock(kLanBlock);
+    AddPortBlock(kPcBlock);
     AddLabel(kCommonHeading, 10, 179, 90, 10);
-    AddLabel(1071, 22, 195, 90, 10);
-    AddAddress(kGateway, 115, 193);
-    AddLabel(kPortLabel, 22, 215, 90, 10);
-    port_ = Place(kPort, new CEditCtrlEx(this), 115, 213, 35, 14);
+    AddAddressRow(1071, 22, 195, kGateway, 193);
+    AddPortRow(kPortLabel, 22, 215, kPort, 213);
     AddLabel(kDnsLabel, 22, 235, 90, 10);
     AddRadio(kDnsAuto, kDnsGroup, 115, 235, 55, 10);
     AddRadio(kDnsManual, kDnsGroup, 177, 235, 55, 10);
-    AddLabel(1078, 22, 255, 90, 10);
-    AddAddress(kDns1, 115, 252);
-    AddLabel(1080, 22, 276, 90, 10);
-    AddAddress(kDns2, 115, 274);
+    AddAddressRow(1078, 22, 255, kDns1, 252);
+    AddAddressRow(1080, 22, 276, kDns2, 274);
     AddSaveAndBack(298);
+}
+
+void CSetNetworkRec::AddPortBlock(const PortBlock& b) {
+    AddLabel(b.heading, 10, b.headingY, 90, 10);
+    AddLabel(b.modeLabel, 22, b.modeY, 90, 10);
+    AddRadio(b.manual, b.group, 115, b.modeY, 55, 10);
+    AddRadio(b.dhcp, b.group, 177, b.modeY, 55, 10);
+    for (const PortBlock::Row& r : {b.address, b.mask})
+        AddAddressRow(r.label, 22, r.labelY, r.field, r.fieldY);
+}
+
+void CSetNetworkRec::SetPortTexts(const PortBlock& b, int headingText) {
+    SetControlTextId(b.heading, headingText);
+    SetControlTextId(b.modeLabel, 402);
+    SetControlTextId(b.manual, 412);
+    SetControlTextId(b.dhcp, 411);
+    SetControlTextId(b.address.label, 405);
+    SetControlTextId(b.mask.label, 406);
 }
 
 void CSetNetworkRec::InitControls() {
@@ -80,18 +99,8 @@ void CSetNetworkRec::SetTexts() {
     using namespace ctl::two;
     setWindowTitle(DialogText(401));
     SetControlTextId(kNote, 448);
-    SetControlTextId(kLanHeading, record_.portOptionB >= 2 ? 449 : 451);
-    SetControlTextId(kLanModeLabel, 402);
-    SetControlTextId(kLanManual, 412);
-    SetControlTextId(kLanDhcp, 411);
-    SetControlTextId(1054, 405);
-    SetControlTextId(1056, 406);
-    SetControlTextId(kPcHeading, 450);
-    SetControlTextId(1061, 402);
-    SetControlTextId(kPcManual, 412);
-    SetControlTextId(kPcDhcp, 411);
-    SetControlTextId(1064, 405);
-    SetControlTextId(1066, 406);
+    SetPortTexts(kLanBlock, record_.portOptionB >= 2 ? 449 : 451);
+    SetPortTexts(kPcBlock, 450);
     SetControlTextId(kCommonHeading, 452);
     SetControlTextId(1071, 407);
     SetControlTextId(kPortLabel, 404);
@@ -196,7 +205,6 @@ void CSetNetworkRec::ChooseInitialRadios() {
 
 void CSetNetworkRec::OnRadioClicked(int id) {
     using namespace ctl::two;
-    const bool pcPortPresent = record_.portOptionB > 1;
     switch (id) {
     case kLanManual:
     case kPcManual:
@@ -207,26 +215,8 @@ void CSetNetworkRec::OnRadioClicked(int id) {
         RequireManualDns();
         break;
     case kLanDhcp:
-        EnableControl(kLanAddress, false);
-        EnableControl(kLanMask, false);
-        if (pcPortPresent) {
-            EnableControl(kPcAddress, true);
-            EnableControl(kPcMask, true);
-            SelectRadio(kPcManual, kPcDhcp);
-        }
-        EnableControl(kGateway, false);
-        OfferBothDns();
-        break;
     case kPcDhcp:
-        EnableControl(kLanAddress, true);
-        EnableControl(kLanMask, true);
-        if (pcPortPresent) {
-            EnableControl(kPcAddress, false);
-            EnableControl(kPcMask, false);
-            SelectRadio(kLanManual, kLanDhcp);
-        }
-        EnableControl(kGateway, false);
-        OfferBothDns();
+        DhcpClicked(id == kLanDhcp);
         break;
     case kDnsAuto:
     case kDnsManual:
@@ -235,6 +225,23 @@ void CSetNetworkRec::OnRadioClicked(int id) {
     default:
         break;
     }
+}
+
+// DHCP on one port: its address and mask come from the server and the other port takes fixed
+// addressing, since at most one port may use DHCP. The PC port's side follows only when the
+// device has that port.
+void CSetNetworkRec::DhcpClicked(bool onLan) {
+    using namespace ctl::two;
+    EnableControl(kLanAddress, !onLan);
+    EnableControl(kLanMask, !onLan);
+    if (record_.portOptionB > 1) {
+        EnableControl(kPcAddress, onLan);
+        EnableControl(kPcMask, onLan);
+        const PortBlock& other = onLan ? kPcBlock : kLanBlock;
+        SelectRadio(other.manual, other.dhcp);
+    }
+    EnableControl(kGateway, false);
+    OfferBothDns();
 }
 
 void CSetNetworkRec::OnSave() {

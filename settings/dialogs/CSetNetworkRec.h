@@ -21,11 +21,18 @@ protected:
     void OnRadioClicked(int id) override;
 
 private:
+    struct PortBlock;
+    static const PortBlock kLanBlock;
+    static const PortBlock kPcBlock;
+
+    void AddPortBlock(const PortBlock& block);
+    void SetPortTexts(const PortBlock& block, int headingText);
     void SetTexts();
     void FitLayout();
     void SetValues();
     void ChooseInitialRadios();
     void SelectRadio(int id, int otherOfPair);
+    void DhcpClicked(bool onLan);
 };
 
 }  // namespace valdrune

@@ -6,6 +6,7 @@
 
 #include "dialogkit/ControlText.h"
 
+#include "settings/dialogs/CEditCtrlEx.h"
 #include "settings/dialogs/CIpAddressCtrl.h"
 #include "settings/dialogs/SaveRefusal.h"
 #include "settings/rules/SaveRules.h"
@@ -35,6 +36,16 @@ void CSettingsDialog::AddSaveAndBack(int y) {
 
 void CSettingsDialog::AddAddress(int id, int x, int y) {
     octets_.Attach(id, *Place(id, new CIpAddressCtrl(this), x, y, 100, 15));
+}
+
+void CSettingsDialog::AddAddressRow(int label, int labelX, int labelY, int address, int y) {
+    AddLabel(label, labelX, labelY, 90, 10);
+    AddAddress(address, 115, y);
+}
+
+void CSettingsDialog::AddPortRow(int label, int labelX, int labelY, int port, int y) {
+    AddLabel(label, labelX, labelY, 90, 10);
+    port_ = Place(port, new CEditCtrlEx(this), 115, y, 35, 14);
 }
 
 CIpAddressCtrl* CSettingsDialog::Address(int id) const { return ControlAs<CIpAddressCtrl>(id); }

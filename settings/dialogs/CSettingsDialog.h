@@ -49,6 +49,10 @@ protected:
     void AddSaveAndBack(int y);
     // An address field (100 x 15) at template (x, y), its octet notices handled here.
     void AddAddress(int id, int x, int y);
+    // A labelled address row: the label (90 x 10) at (labelX, labelY), the field at (115, y).
+    void AddAddressRow(int label, int labelX, int labelY, int address, int y);
+    // The HTTP port row, laid out alike: the field (35 x 14) becomes port_.
+    void AddPortRow(int label, int labelX, int labelY, int port, int y);
     CIpAddressCtrl* Address(int id) const;
 
     bool IsDnsRadio(int id) const { return id == dns_.autoRadio || id == dns_.manualRadio; }

@@ -183,7 +183,7 @@ class FakeHost : public IBrowserHost {
                        (owner == BoxOwner::MainDialog ? " main"
                         : owner == BoxOwner::None     ? " none"
                                                       : " app"));
-        if (answers.empty()) return ANSWER_OK;
+        if (answers.empty()) return ID_OK;
         const int a = answers.front();
         answers.pop_front();
         return a;
@@ -211,7 +211,7 @@ class FakeHost : public IBrowserHost {
     }
     int RunMessageDialog(int mode, int textId) override {
         log_.push_back("dialog " + std::to_string(mode) + " " + std::to_string(textId));
-        return dialog ? dialog(mode, textId) : ANSWER_OK;
+        return dialog ? dialog(mode, textId) : ID_OK;
     }
     void After(int ms, std::function<void()> fn) override {
         log_.push_back("after " + std::to_string(ms));

@@ -390,7 +390,7 @@ TEST_F(DeviceBrowserTest, CancelledNoticeKeepsThePendingFlagAndTheUrlAndOpensNot
     PutPolicy(true, "/elsewhere/list.xml");
     Build();
     browser_->SetSiteListPending(true);
-    rig_.host.answers = {ANSWER_CANCEL};
+    rig_.host.answers = {ID_CANCEL};
     Open(DeviceRecord(3), BROWSER_EDGE);
     EXPECT_EQ(rig_.log, std::vector<std::string>{MSG_240});
     EXPECT_TRUE(browser_->SiteListPending());
@@ -536,12 +536,12 @@ TEST_F(DeviceBrowserTest, CancelAtEitherNoticeStopsBeforeAnythingIsWritten) {
     rig_.env.zones = true;
     Build();
     rig_.devices.allUrls = {"http://10.0.0.7/"};
-    rig_.host.answers = {ANSWER_CANCEL};
+    rig_.host.answers = {ID_CANCEL};
     EXPECT_FALSE(browser_->WriteSiteList(true));
     EXPECT_EQ(rig_.log, std::vector<std::string>{MSG_239});
 
     rig_.log.clear();
-    rig_.host.answers = {ANSWER_OK, ANSWER_CANCEL};
+    rig_.host.answers = {ID_OK, ID_CANCEL};
     EXPECT_FALSE(browser_->WriteSiteList(true));
     EXPECT_EQ(rig_.log, (std::vector<std::string>{MSG_239, MSG_240}));
     EXPECT_FALSE(browser_->PolicyLevelPresent());
@@ -565,7 +565,7 @@ TEST_F(DeviceBrowserTest, NoticeAfterTheFileWhenThePolicyNamesItWithoutConsent) 
     Build();
     PutPolicy(false, LIST_PATH);  // pointed at our file by someone else after start-up
     rig_.devices.allUrls = {"http://10.0.0.7/"};
-    rig_.host.answers = {ANSWER_CANCEL};
+    rig_.host.answers = {ID_CANCEL};
     EXPECT_FALSE(browser_->WriteSiteList(true));
     EXPECT_EQ(rig_.log, (std::vector<std::string>{WRITE_LIST, MSG_240}));
     EXPECT_TRUE(rig_.files.Exists(LIST_PATH)) << "what was written before the notice stays";

@@ -63,7 +63,7 @@ TEST_F(EdgeSetup, FullRunWaitsForEdgeToCloseThenMinimisesItAndOpensThePage) {
             EdgeOpen(false);
             browser_->OnTimer(EDGE_SETUP_TIMER_ID);
             EXPECT_EQ(Count(ENABLE_OK_77), 1u);
-            return ANSWER_OK;
+            return ID_OK;
         }
         browser_->OnTimer(EDGE_SETUP_TIMER_ID);  // Edge not up yet
         EXPECT_EQ(Count("kill 1"), 0u);
@@ -73,7 +73,7 @@ TEST_F(EdgeSetup, FullRunWaitsForEdgeToCloseThenMinimisesItAndOpensThePage) {
         EXPECT_EQ(Count("minimize 42"), 0u) << "the minimise waits 300 ms";
         rig_.host.RunDelayed();
         EXPECT_EQ(Count("minimize 42"), 1u);
-        return ANSWER_OK;
+        return ID_OK;
     };
 
     browser_->OnRunMessageDialog(1);
@@ -118,7 +118,7 @@ TEST_F(EdgeSetup, PendingUrlOpensInEdgeAndIsKept) {
 TEST_F(EdgeSetup, CancelEndsTheRunWithoutOpeningAndTheTimerStopsAtItsNextTick) {
     rig_.host.dialog = [&](int, int) {
         browser_->OnMessageDialogReady(77);
-        return ANSWER_CANCEL;
+        return ID_CANCEL;
     };
     browser_->OnRunMessageDialog(1);
     EXPECT_EQ(browser_->EdgeWaitMode(), 0);
@@ -144,7 +144,7 @@ TEST_F(EdgeSetup, EdgeNeverAppearingStillEndsTheCountdownAndOpens) {
     ASSERT_TRUE(browser_->StartEdgeSetup());
     rig_.host.dialog = [&](int, int) {
         for (int i = 0; i < 150; ++i) browser_->OnTimer(EDGE_SETUP_TIMER_ID);
-        return ANSWER_OK;
+        return ID_OK;
     };
     browser_->OnRunMessageDialog(2);
     EXPECT_EQ(Count("after 300"), 0u);
