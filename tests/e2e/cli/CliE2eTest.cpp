@@ -578,12 +578,6 @@ TEST(CliE2e, ApplyOfABatchOfFiveLeavesTheRefusingAndTheLockedDeviceAsTheyWere) {
     }
 }
 
-}  // namespace
-}  // namespace valdrune::cli
-
-namespace valdrune::cli {
-namespace {
-
 struct OversizeCase {
     const char* name;
     std::vector<std::string> args;  // "@big" is replaced by a file just over the limit

@@ -86,12 +86,6 @@ TEST(DeviceCsvTest, DeviceTextsThatASpreadsheetWouldRunStayText) {
     EXPECT_NE(text.str().find(" =1+1\n"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace valdrune::cli
-
-namespace valdrune::cli {
-namespace {
-
 struct Ipv6Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
