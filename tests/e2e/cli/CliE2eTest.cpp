@@ -613,7 +613,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OversizeCase{"DecodeBigHexFile", {"decode", "@big"}},
                     OversizeCase{"ApplyEndlessPlan", {"apply", "/dev/zero", "--dry-run"}},
                     OversizeCase{"ApplyBigPlan", {"apply", "@big", "--dry-run"}}),
-    [](const auto& row) { return std::string(row.param.name); });
+    valdrune::test::ByName{});
 
 }  // namespace
 }  // namespace valdrune::cli

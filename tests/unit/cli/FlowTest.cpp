@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SentCase{"Standard", DEVICE_KIND_STANDARD, "ipv4_mode", "legacy_addressing"},
                       SentCase{"Legacy", DEVICE_KIND_LEGACY, "legacy_addressing", "ipv4_mode"},
                       SentCase{"TwoPort", DEVICE_KIND_TWO_PORT, "pc_ipv4", "legacy_addressing"}),
-    [](const auto& c) { return std::string(c.param.name); });
+    valdrune::test::ByName{});
 
 TEST(SetCommand, NoWaitEndsRightAfterAcceptance) {
     CliRig rig;
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "The addresses entered cannot be used together."},
                       RefusedCase{"LegacyHasNoDnsMode", 3, "dns", "auto", "no DNS mode"},
                       RefusedCase{"PcDhcpOnSinglePort", 48, "mode", "pc-dhcp", "does not offer"}),
-    [](const auto& c) { return std::string(c.param.name); });
+    valdrune::test::ByName{});
 
 
 TEST(SetCommand, UnknownDeviceIsNotFoundAfterOneCycle) {
@@ -371,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(
                          EXIT_NOT_FOUND,
                          10,
                          Milliseconds{16000}}),
-    [](const auto& c) { return std::string(c.param.name); });
+    valdrune::test::ByName{});
 
 struct OptionRefusal {
     const char* name;
@@ -401,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(Values, SearchOptionRefusal,
                                                          "99999999999999999999"},
                                            OptionRefusal{"ExpectFraction", "expect", "1.5"},
                                            OptionRefusal{"ExpectEmpty", "expect", ""}),
-                         [](const auto& c) { return std::string(c.param.name); });
+                         valdrune::test::ByName{});
 
 TEST(SearchCommand, ProgressIsDrawnInPlaceAndWipedBeforeTheResult) {
     CliRig rig;
