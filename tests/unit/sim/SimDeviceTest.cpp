@@ -104,10 +104,10 @@ TEST_P(DemoDeviceAnswer, ValidatesAndDecodesIntoTheDescribedRecord) {
 
 INSTANTIATE_TEST_SUITE_P(Sim, DemoDeviceAnswer,
                          ::testing::Range<std::size_t>(0, BuiltInScenario("demo", Net())->size()),
-    [](const ::testing::TestParamInfo<std::size_t>& info) {
+    [](const ::testing::TestParamInfo<std::size_t>& p) {
                              const auto devices = *BuiltInScenario("demo", Net());
-                             return valdrune::test::CaseName("Device", info.param, "_",
-                                 Ipv4Text(devices.at(info.param).record.primary.ipAddress));
+                             return valdrune::test::CaseName("Device", p.param, "_",
+                                 Ipv4Text(devices.at(p.param).record.primary.ipAddress));
                          });
 
 TEST(SimScenario, DemoHasTheMixTheWindowShows) {
