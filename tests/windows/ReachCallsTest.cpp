@@ -11,6 +11,7 @@
 
 #include "platform/windows/ReachRoutes.h"
 #include "protocol/Record.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -133,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                             ReachAdd::Partial,
                             {"add address", "read address", "add route", "delete address"},
                             "cannot remove the address again"}),
-    [](const testing::TestParamInfo<AddCase>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 TEST(ReachWindows, RemoveCountsWhatIsGoneAsDoneAndLeavesAnAddressConfiguredSince) {
     Rig gone;
@@ -189,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
                        false},
         DescriptorCase{"OwnedByAUser", L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;SY)", false},
         DescriptorCase{"EveryoneMayWrite", L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false}),
-    [](const testing::TestParamInfo<DescriptorCase>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 TEST(ReachFolderRights, NoDaclLetsEveryoneWrite) {
     SECURITY_DESCRIPTOR sd;

@@ -15,6 +15,7 @@
 #include "platform/windows/NeighbourCache.h"
 #include "platform/windows/NetworkSurvey.h"
 #include "platform/windows/OsVersion.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -50,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StatusCase{"RouterHostUnknown", IP_DEST_HOST_UNREACHABLE, 0, 11003},
                     StatusCase{"LocalFailure", IP_GENERAL_FAILURE, 0, ECHO_NET_UNREACHABLE},
                     StatusCase{"NoResources", IP_NO_RESOURCES, 0, ECHO_NET_UNREACHABLE}),
-    [](const auto& param) { return std::string(param.param.name); });
+    test::ByName{});
 
 WindowsAdapterFacts Adapter(std::int32_t index, const char* name, std::uint32_t ip) {
     WindowsAdapterFacts a;
@@ -256,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                      RuleOutcome::MayDrop, "default inbound action: block"},
         FirewallCase{"NoProfileKnown", [](FirewallFacts& f) { f.profiles.clear(); },
                      RuleOutcome::Unread, nullptr}),
-    [](const auto& param) { return std::string(param.param.name); });
+    test::ByName{});
 
 TEST(FirewallJudge, FixesAddTheSetupProgramsRuleOrTurnTheBlockingRuleOff) {
     FirewallFacts f = PrivateNetwork();

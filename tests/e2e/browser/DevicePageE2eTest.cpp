@@ -8,6 +8,7 @@
 
 #include "browser/core/SiteList.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -98,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
     Devices, DevicePageE2e,
     testing::Values(PageCase{"Http", "02-00-00-30-00-02", "玄関カメラ", false},
                     PageCase{"Https", "02-00-00-30-00-03", "Loading dock", true}),
-    [](const testing::TestParamInfo<PageCase>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 }  // namespace
 }  // namespace valdrune

@@ -578,12 +578,6 @@ TEST(CliE2e, ApplyOfABatchOfFiveLeavesTheRefusingAndTheLockedDeviceAsTheyWere) {
     }
 }
 
-}  // namespace
-}  // namespace valdrune::cli
-
-namespace valdrune::cli {
-namespace {
-
 struct OversizeCase {
     const char* name;
     std::vector<std::string> args;  // "@big" is replaced by a file just over the limit
@@ -619,7 +613,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OversizeCase{"DecodeBigHexFile", {"decode", "@big"}},
                     OversizeCase{"ApplyEndlessPlan", {"apply", "/dev/zero", "--dry-run"}},
                     OversizeCase{"ApplyBigPlan", {"apply", "@big", "--dry-run"}}),
-    [](const auto& row) { return std::string(row.param.name); });
+    valdrune::test::ByName{});
 
 }  // namespace
 }  // namespace valdrune::cli

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/CaseNames.h"
 
 namespace {
 
@@ -167,6 +168,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "adapter",
                    "problem",
                    "pc1 is down"}),
-    [](const testing::TestParamInfo<DoctorCase>& i) { return std::string(i.param.name); });
+    valdrune::test::ByName{});
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/Platform.h"
 #include "protocol/Messages.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/CaseNames.h"
 #include "tests/unit/platform/QtTestApp.h"
 
 namespace valdrune {
@@ -225,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
                               MASK_LEGACY, CMD_SETUP_CONFIRM, 42, true},
                       KindRow{"TwoPort", "02-00-00-0C-00-03", DEVICE_KIND_TWO_PORT, CMD_SETUP,
                               MASK_TWO_PORT, CMD_SETUP_CONFIRM, 43, false}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test::ByName{});
 
 TEST_F(EngineE2e, AcceptanceAfterTheTimeOutFailsWithOneAndIsNeverConfirmed) {
     ASSERT_NO_FATAL_FAILURE(Start(kSimScale));

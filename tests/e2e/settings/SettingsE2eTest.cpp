@@ -11,6 +11,7 @@
 
 #include "tests/e2e/lib/BatchDevices.h"
 #include "tests/e2e/lib/NetNs.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::e2e {
 namespace {
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         Change{"ConflictSendsNothing", "kinds", "02-00-00-30-00-01", 22, false, 20, 436, false},
         Change{"NeverAccepts", "behaviours", "02-00-00-30-00-03", 45, false, 20, 439, true},
         Change{"NeverComesBack", "behaviours", "02-00-00-30-00-04", 46, false, 20, 440, true}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test::ByName{});
 
 // Every adapter searched: the same simulated devices on two segments are listed once per
 // adapter, and a change of one of them goes out through the adapter of its row only.

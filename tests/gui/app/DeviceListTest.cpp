@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "WindowRig.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -150,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  COL_MAC,
                  {"02-00-00-00-00-01", "02-00-00-00-00-02", "02-00-00-00-00-03"}}),
-    [](const testing::TestParamInfo<SortCase>& p) { return p.param.name; });
+    ByName{});
 
 TEST(DeviceList, TextColumnsSortByCodeUnitsSoCapitalsComeFirst) {
     WindowRig rig;

@@ -15,6 +15,7 @@
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/EntryRules.h"
 #include "tests/gui/settings/GuiSupport.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -138,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
         Octet{"AcceptedOctetStaysQuiet", false, 1015, 0, "10", "10", 0, ""},
         Octet{"TwoPortPcAddressFirstOctet", true, 1065, 0, "230", "192", 434, ""},
         Octet{"TwoPortLanAddressEmptied", true, 1055, 0, "", "192", 431, ""}),
-    [](const auto& row) { return std::string(row.param.name); });
+    ByName{});
 
 }  // namespace
 }  // namespace valdrune::test

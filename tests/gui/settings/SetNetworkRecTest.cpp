@@ -7,6 +7,7 @@
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "settings/rules/SaveRules.h"
 #include "tests/gui/settings/GuiSupport.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -84,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {kLanManual, kLanDhcp, kPcManual, kPcDhcp, kLanAddress, kLanMask, kPcAddress,
                  kPcMask, kGateway, kPort, kDnsManual, 1},
                 true, 449}),
-    [](const auto& row) { return std::string(row.param.name); });
+    ByName{});
 
 TEST(SetNetworkRecRadios, DhcpOnOnePortMakesTheOtherManual) {
     CSetNetworkRec d;
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SetNetworkRecDnsSave,
     testing::Values(DnsSaveCase{"WithoutModeOptionBothManualAndManualDns", 0, 0, 3, 0x92},
                     DnsSaveCase{"ManualWithAutoDnsAutoDns", 1, 3, -1, 0x90}),
-    [](const testing::TestParamInfo<DnsSaveCase>& p) { return std::string(p.param.name); });
+    ByName{});
 
 TEST(SetNetworkRecSave, DisabledPcMaskIsStillCheckedAndTakesTheFocus) {
     MessageBoxLog boxes;

@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
                 false},
         Opening{"LegacyStaticEnablesAddresses", 3, 0, 0, 0x12, kStatic, 0, false, true, true,
                 true, true, false}),
-    [](const auto& row) { return std::string(row.param.name); });
+    ByName{});
 
 TEST(SetNetworkLayout, PlacesTheAutoRowsByCapabilityAndDropsAnEmptyRow) {
     CSetNetwork none, one, two, legacy;
@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Primary DNS address (127.0.0.1) cannot be set"},
         Refusal{"DnsOnTheSubnetBroadcast", Device(48, 1, 3, 0x92),
                 [](CSetNetwork& d) { SetIp(d, kDns2, "192.168.0.255"); }, 427, kAddress, ""}),
-    [](const auto& row) { return std::string(row.param.name); });
+    ByName{});
 
 TEST(SetNetworkSaveAccepted, StandardStaticWritesBothBlocksAndTheWaitChoice) {
     MessageBoxLog boxes;

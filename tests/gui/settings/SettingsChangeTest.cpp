@@ -15,6 +15,7 @@
 #include "settings/dialogs/CSetNetwork.h"
 #include "settings/dialogs/CSetNetworkRec.h"
 #include "tests/gui/app/WindowRig.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::test {
 namespace {
@@ -256,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                 0},
         Outcome{"NeverBack", DEVICE_KIND_STANDARD, {true, false}, false, false, 440, 0x30, true,
                 1}),
-    [](const auto& row) { return std::string(row.param.name); });
+    ByName{});
 
 TEST_F(SettingsChangeTest, UncheckedAddressWithCancelGoesBackWithoutSending) {
     AddAndSelect(Target(DEVICE_KIND_STANDARD));

@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"NoLeadingNumber", true, {true, true, "v120"}, true},
         VersionCase{"FortyNineBytesFit", true, {true, true, "120" + std::string(46, '.')}, false},
         VersionCase{"FiftyBytesDoNotFit", true, {true, true, "120" + std::string(47, '.')}, true}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST(DetectBrowsers, TriesTheSecondPathOnlyWhenTheFirstIsAbsent) {
     EventLog log;
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ComboCase{"LegacyEdgeIsLeftOut", true, true, true, false, true, {0, 3, 5}},
                       ComboCase{"FirefoxOnly", false, true, false, true, false, {0, 4}},
                       ComboCase{"EdgeAndFirefox", true, false, false, true, false, {0, 1, 2, 4}}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST(BrowserCombo, SelectsTheStoredCodeOrFallsBackToAuto) {
     const std::vector<int> codes{0, 3, 5};

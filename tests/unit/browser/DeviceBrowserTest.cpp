@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchProblemCase{"HandsOverAndEnds", Watched(0), {LAUNCH_CHROME, GRACE}, {}},
         LaunchProblemCase{"StillRunning", Watched(std::nullopt), {LAUNCH_CHROME, GRACE}, {}},
         LaunchProblemCase{"NotWatchable", LaunchResult{}, {LAUNCH_CHROME}, {}}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST_F(DeviceBrowserTest, EarlyEndIsNotReportedOnceTheDialogIsGone) {
     rig_.env.InstallAll();
@@ -308,7 +308,7 @@ INSTANTIATE_TEST_SUITE_P(
             "AutoClass3UsesEdgeWhenTheListIsCurrent", ALL, "120", "ChromeHTML", 0, 3, {EDGE}},
         LaunchCase{"AutoClassMinus1IsClass3", ALL, "120", "FirefoxHTML", 0, -1, {EDGE}},
         LaunchCase{"UnknownCodeOpensNothing", ALL, "120", "", 9, 0, {}}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 // ---- opens that first rewrite the site list
 // ------------------------------------------------------------
@@ -654,7 +654,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"OtherPathWithoutFileIsNotPending", true, "/other.xml", false, false, false, 0},
         StartCase{"NoPathWithOurFileIsPending", true, "", true, true, false, 2},
         StartCase{"OverlongPathCountsAsNone", true, std::string(600, 'x'), true, true, false, 2}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST_F(DeviceBrowserTest, LevelStoredAsTextIsNotAPresentLevel) {
     rig_.store.Put(Hive::LocalMachine, EDGE_POLICY_KEY, POLICY_LEVEL_VALUE, {true, 0, "1"});

@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         ListTextCase{"NonAsciiCommentIsRemovedWhole",
                      "// \xE5\xB1\x8B\xE5\x86\x85 domes\r\nN1234\r\n",
                      {"N1234"}}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 struct ListShape {
     int id;
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
         ClassCase{"NoListGivesThree", Device("Q9999"), 3},
         ClassCase{"EmptyModelGivesThree", Device(""), 3},
         ClassCase{"LowerCaseModelMissesTheLists", Device("a1000"), 3}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST(ClassifyDevice, UsesTheFullSixteenByteModelField) {
     _CommandDataTable r;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/CaptureFile.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::cli {
 namespace {
@@ -197,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"UndeclaredInterface", Cat({kNg, Enhanced(3, kFrame, false)}), true},
         Malformed{"HugeBlock", Cat({kNg, WithU32(Enhanced(0, kFrame, false), 4, 0xFFFFFFF0)}),
                   true}),
-    [](const auto& param) { return std::string(param.param.name); });
+    test::ByName{});
 
 }  // namespace
 }  // namespace valdrune::cli

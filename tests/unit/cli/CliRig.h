@@ -23,17 +23,8 @@ using valdrune::test::Ip;
 using valdrune::test::Mac;
 
 struct FakeDevice {
-    MacAddress mac{};
-    std::uint8_t kind = DEVICE_KIND_STANDARD;
-    std::uint32_t ip = 0;
-    std::uint32_t mask = 0xFFFFFF00u;
-    std::uint32_t gateway = 0;
-    std::uint16_t port = 80;
-    std::uint8_t ipv4Mode = 3;
-    std::uint8_t flags = 0x92;
-    std::uint8_t capability = 1;
-    std::uint16_t statusBits = 0;
-    std::string name;              // tag 167 as bytes, when not empty
+    // What it reports: primary.mac is its identity; deviceName is sent (tag 167) when not empty.
+    _CommandDataTable record;
     bool accepts = true;           // answers a settings request with an acceptance
     bool comesBack = true;         // answers searches again after its restart
     bool twoPortRestarts = false;  // a two-port device that also goes silent for `restart`
@@ -46,16 +37,18 @@ struct FakeDevice {
     std::vector<std::uint8_t> lastSettings;
 
     std::vector<std::uint8_t> Answer() const {
-        AnswerBuilder b(CMD_SEARCH_REPLY, mac);
-        b.Capability(capability);
-        if (kind != DEVICE_KIND_LEGACY) b.U8(0, ipv4Mode);
-        b.U32(32, ip).U32(33, mask).U32(34, gateway).Pair(35, 0, 0).U16(37, port).U8(166, flags);
-        if (kind == DEVICE_KIND_LEGACY) {
+        const _NetInfo& lan = record.primary;
+        AnswerBuilder b(CMD_SEARCH_REPLY, lan.mac);
+        b.Capability(record.capabilityFlag);
+        if (record.kind != DEVICE_KIND_LEGACY) b.U8(0, record.ipv4Mode);
+        b.U32(32, lan.ipAddress).U32(33, lan.subnetMask).U32(34, lan.gateway);
+        b.Pair(35, lan.dns1, lan.dns2).U16(37, lan.port).U8(166, record.flags);
+        if (record.kind == DEVICE_KIND_LEGACY) {
             b.U8(165, 0x12).U16(173, 0x0F00).U8(183, 2).Text(168, "ZM-P41");
         }
-        if (kind == DEVICE_KIND_TWO_PORT) b.U16(192, 20);
-        if (statusBits) b.U16(180, statusBits);
-        if (!name.empty()) b.Text(167, name.c_str());
+        if (record.kind == DEVICE_KIND_TWO_PORT) b.U16(192, 20);
+        if (record.statusBits) b.U16(180, record.statusBits);
+        if (record.deviceName[0] != '\0') b.Text(167, FieldText(record.deviceName));
         return b.Build();
     }
 };
@@ -86,13 +79,16 @@ class CliRig {
 
     FakeDevice& AddDevice(std::uint8_t last, std::uint8_t kind, const char* ip) {
         FakeDevice d;
-        d.mac = Mac(last, kind);
-        d.kind = kind;
-        d.ip = Ip(ip);
-        d.gateway = Ip("192.168.0.1");
+        d.record = valdrune::test::RecordBuilder(kind)
+                       .DeviceMac(Mac(last, kind))
+                       .Address(ip, "255.255.255.0", "192.168.0.1")
+                       .Port(80)
+                       .Ipv4Mode(3)
+                       .Flags(0x92)
+                       .Capability(1);
         devices.push_back(d);
         // The device answers echo requests at its address.
-        prober.SetResult(d.ip, ECHO_ANSWERED);
+        prober.SetResult(d.record.primary.ipAddress, ECHO_ANSWERED);
         return devices.back();
     }
 
@@ -132,14 +128,15 @@ class CliRig {
                     transport.Deliver(dev.Answer());
                     if (dev.answered) dev.answered(dev);
                 } else if ((command == CMD_SETUP_V2 || command == CMD_SETUP) &&
-                           std::equal(dev.mac.begin(), dev.mac.end(), d.bytes.begin() + 6)) {
+                           std::equal(dev.record.primary.mac.begin(), dev.record.primary.mac.end(),
+                                      d.bytes.begin() + 6)) {
                     ++dev.settingsSeen;
                     dev.lastSettings = d.bytes;
                     if (!dev.accepts) continue;
                     Apply(dev, d.bytes);
                     const std::uint16_t reply =
                         command == CMD_SETUP_V2 ? CMD_SETUP_V2_REPLY : CMD_SETUP_REPLY;
-                    transport.Deliver(AnswerBuilder(reply, dev.mac).Build());
+                    transport.Deliver(AnswerBuilder(reply, dev.record.primary.mac).Build());
                 }
             }
         }
@@ -147,20 +144,22 @@ class CliRig {
 
     void Apply(FakeDevice& dev, const std::vector<std::uint8_t>& bytes) {
         const std::uint16_t length = static_cast<std::uint16_t>(bytes[2] << 8 | bytes[3]);
+        _NetInfo& lan = dev.record.primary;
         WalkItems(bytes, length, [&](const TlvItem& item) {
             auto u32 = [&] {
                 return static_cast<std::uint32_t>(item.value[0]) << 24 | item.value[1] << 16 |
                        item.value[2] << 8 | item.value[3];
             };
-            if (item.tag == 32 && item.value.size() == 4 && !dev.keepsAddress) dev.ip = u32();
-            if (item.tag == 33 && item.value.size() == 4) dev.mask = u32();
+            if (item.tag == 32 && item.value.size() == 4 && !dev.keepsAddress)
+                lan.ipAddress = u32();
+            if (item.tag == 33 && item.value.size() == 4) lan.subnetMask = u32();
             if (item.tag == 37 && item.value.size() == 2) {
-                dev.port = static_cast<std::uint16_t>(item.value[0] << 8 | item.value[1]);
+                lan.port = static_cast<std::uint16_t>(item.value[0] << 8 | item.value[1]);
             }
-            if (item.tag == 0 && item.value.size() == 1) dev.ipv4Mode = item.value[0];
+            if (item.tag == 0 && item.value.size() == 1) dev.record.ipv4Mode = item.value[0];
         });
-        prober.SetResult(dev.ip, ECHO_ANSWERED);
-        if (dev.kind != DEVICE_KIND_TWO_PORT || dev.twoPortRestarts) {
+        prober.SetResult(lan.ipAddress, ECHO_ANSWERED);
+        if (dev.record.kind != DEVICE_KIND_TWO_PORT || dev.twoPortRestarts) {
             dev.silentUntil = clock.Now() + dev.restart;
         }
         if (!dev.comesBack) dev.back = false;

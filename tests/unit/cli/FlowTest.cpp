@@ -21,10 +21,10 @@ SetOptions Static(const MacAddress& mac, const char* ip) {
 TEST(SetCommand, ChangesAStandardDeviceAndWaitsForItsRestart) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    rig.Set(Static(dev.mac, "192.168.0.30"));
+    rig.Set(Static(dev.record.primary.mac, "192.168.0.30"));
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_OK) << rig.err.str();
-    EXPECT_EQ(rig.devices[0].ip, Ip("192.168.0.30"));
+    EXPECT_EQ(rig.devices[0].record.primary.ipAddress, Ip("192.168.0.30"));
     EXPECT_EQ(rig.devices[0].settingsSeen, 3);  // sent three times
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2_CONFIRM), 3u);
     EXPECT_NE(rig.err.str().find("Device settings completed."), std::string::npos);
@@ -40,7 +40,7 @@ class SetJson : public ::testing::TestWithParam<std::uint8_t> {};
 TEST_P(SetJson, ReportsBeforeAfterAndOutcome) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, GetParam(), "192.168.0.20");
-    SetOptions o = Static(dev.mac, "192.168.0.30");
+    SetOptions o = Static(dev.record.primary.mac, "192.168.0.30");
     o.format = Format::Json;
     rig.Set(o);
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
@@ -69,7 +69,7 @@ TEST_P(SetShowsWhatIsSent, BeforeAndAfterHoldOnlyTheFieldsOfTheRequest) {
     const SentCase& c = GetParam();
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, c.kind, "192.168.0.20");
-    SetOptions o = Static(dev.mac, "192.168.0.30");
+    SetOptions o = Static(dev.record.primary.mac, "192.168.0.30");
     o.format = Format::Json;
     o.dryRun = true;
     rig.Set(o);
@@ -86,12 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SentCase{"Standard", DEVICE_KIND_STANDARD, "ipv4_mode", "legacy_addressing"},
                       SentCase{"Legacy", DEVICE_KIND_LEGACY, "legacy_addressing", "ipv4_mode"},
                       SentCase{"TwoPort", DEVICE_KIND_TWO_PORT, "pc_ipv4", "legacy_addressing"}),
-    [](const auto& c) { return std::string(c.param.name); });
+    valdrune::test::ByName{});
 
 TEST(SetCommand, NoWaitEndsRightAfterAcceptance) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-    SetOptions o = Static(dev.mac, "192.168.0.30");
+    SetOptions o = Static(dev.record.primary.mac, "192.168.0.30");
     o.request.waitForRestart = false;
     rig.Set(o);
     ASSERT_TRUE(rig.exitCode);
@@ -104,7 +104,7 @@ TEST(SetCommand, AddressInUseSendsNothing) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     rig.AddDevice(2, DEVICE_KIND_STANDARD, "192.168.0.21");
-    rig.Set(Static(dev.mac, "192.168.0.21"));
+    rig.Set(Static(dev.record.primary.mac, "192.168.0.21"));
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_CONFLICT) << rig.err.str();
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
@@ -117,7 +117,7 @@ TEST(SetCommand, ProbeThatCannotRunIsNotTakenForNoConflict) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     rig.prober.SetPermitted(false);
-    rig.Set(Static(dev.mac, "192.168.0.30"));
+    rig.Set(Static(dev.record.primary.mac, "192.168.0.30"));
     ASSERT_TRUE(rig.exitCode);
     EXPECT_EQ(*rig.exitCode, EXIT_CANNOT_PROBE);
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP_V2), 0u);
@@ -128,7 +128,7 @@ TEST(SetCommand, DryRunWhoseProbeCannotRunDoesNotReportSuccess) {
     rig.session->SetRights({.probe = "Grant P."});
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     rig.prober.SetPermitted(false);
-    SetOptions o = Static(dev.mac, "192.168.0.30");
+    SetOptions o = Static(dev.record.primary.mac, "192.168.0.30");
     o.dryRun = true;
     rig.Set(o);
     ASSERT_TRUE(rig.exitCode);
@@ -153,7 +153,7 @@ TEST_P(SetRefusal, PrintsTheMessageAndSendsNoSettings) {
     FakeDevice& dev = rig.AddDevice(1, c.kind, "192.168.0.20");
     SetOptions o;
     std::string error;
-    ASSERT_TRUE(SetField(o.request, "mac", MacText(dev.mac), error));
+    ASSERT_TRUE(SetField(o.request, "mac", MacText(dev.record.primary.mac), error));
     ASSERT_TRUE(SetField(o.request, c.field, c.value, error)) << error;
     rig.Set(o);
     ASSERT_TRUE(rig.exitCode);
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "The addresses entered cannot be used together."},
                       RefusedCase{"LegacyHasNoDnsMode", 3, "dns", "auto", "no DNS mode"},
                       RefusedCase{"PcDhcpOnSinglePort", 48, "mode", "pc-dhcp", "does not offer"}),
-    [](const auto& c) { return std::string(c.param.name); });
+    valdrune::test::ByName{});
 
 
 TEST(SetCommand, UnknownDeviceIsNotFoundAfterOneCycle) {
@@ -200,7 +200,7 @@ TEST_P(SetFailure, EndsWithItsCodeAndSaysWhy) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
     GetParam().make(dev);
-    rig.Set(Static(dev.mac, "192.168.0.30"));
+    rig.Set(Static(dev.record.primary.mac, "192.168.0.30"));
     EXPECT_EQ(rig.exitCode, GetParam().exitCode);
     EXPECT_NE(rig.err.str().find(GetParam().text), std::string::npos) << rig.err.str();
 }
@@ -208,7 +208,7 @@ TEST_P(SetFailure, EndsWithItsCodeAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SetFailure,
     ::testing::Values(
-        FailureCase{"LockedDeviceIsRefusedWith443", [](FakeDevice& d) { d.statusBits = 1; },
+        FailureCase{"LockedDeviceIsRefusedWith443", [](FakeDevice& d) { d.record.statusBits = 1; },
                     EXIT_REFUSED, "over 20 minutes after restart"},
         FailureCase{"SilentDeviceTimesOutWith439", [](FakeDevice& d) { d.accepts = false; },
                     EXIT_TIMEOUT, "did not accept the settings within 30 s"},
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SetCommand, TwoPortDeviceIsDoneOnAcceptance) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_TWO_PORT, "192.168.0.20");
-    rig.Set(Static(dev.mac, "192.168.0.30"));
+    rig.Set(Static(dev.record.primary.mac, "192.168.0.30"));
     EXPECT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
     EXPECT_EQ(rig.SentWithCommand(CMD_SETUP), 3u);
     EXPECT_EQ(rig.err.str().find("Restarting device."), std::string::npos);
@@ -228,7 +228,7 @@ TEST(SetCommand, TwoPortDeviceIsDoneOnAcceptance) {
 TEST(SetCommand, DryRunPrintsTheDatagramItWouldSendAndSendsNone) {
     CliRig rig;
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_LEGACY, "192.168.0.20");
-    SetOptions o = Static(dev.mac, "192.168.0.30");
+    SetOptions o = Static(dev.record.primary.mac, "192.168.0.30");
     o.dryRun = true;
     rig.Set(o);
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
@@ -236,7 +236,7 @@ TEST(SetCommand, DryRunPrintsTheDatagramItWouldSendAndSendsNone) {
     // Same options for real: the first settings datagram on the wire has the printed bytes.
     CliRig real;
     real.AddDevice(1, DEVICE_KIND_LEGACY, "192.168.0.20");
-    real.Set(Static(dev.mac, "192.168.0.30"));
+    real.Set(Static(dev.record.primary.mac, "192.168.0.30"));
     const auto sent = real.transport.SentWithCommand(CMD_SETUP);
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(rig.out.str(), Hex(sent[0].bytes.data(), sent[0].bytes.size()) + "\n");
@@ -293,8 +293,8 @@ TEST(SearchCommand, NamesInTheUsersCodePageAreConvertedForEveryOutput) {
         for (const Format format : {Format::Json, Format::Csv, Format::Table}) {
             CliRig rig;
             FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_STANDARD, "192.168.0.20");
-            dev.capability = 0;
-            dev.name = "Cam\xE9";
+            dev.record.capabilityFlag = 0;
+            SetFieldText(dev.record.deviceName, "Cam\xE9");
             SearchOptions o;
             o.format = format;
             auto keep = RunSearch(*rig.session, o, rig.Finish());
@@ -371,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(
                          EXIT_NOT_FOUND,
                          10,
                          Milliseconds{16000}}),
-    [](const auto& c) { return std::string(c.param.name); });
+    valdrune::test::ByName{});
 
 struct OptionRefusal {
     const char* name;
@@ -401,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(Values, SearchOptionRefusal,
                                                          "99999999999999999999"},
                                            OptionRefusal{"ExpectFraction", "expect", "1.5"},
                                            OptionRefusal{"ExpectEmpty", "expect", ""}),
-                         [](const auto& c) { return std::string(c.param.name); });
+                         valdrune::test::ByName{});
 
 TEST(SearchCommand, ProgressIsDrawnInPlaceAndWipedBeforeTheResult) {
     CliRig rig;
@@ -480,7 +480,8 @@ TEST(ApplyCommand, RestartingTwoPortDeviceIsConfirmedAtItsNewAddress) {
     FakeDevice& dev = rig.AddDevice(1, DEVICE_KIND_TWO_PORT, "192.168.0.20");
     dev.twoPortRestarts = true;
     dev.restart = Milliseconds{35000};  // several search cycles
-    const std::string csv = "mac,mode,ip\n" + MacText(dev.mac) + ",static,192.168.0.40\n";
+    const std::string csv =
+        "mac,mode,ip\n" + MacText(dev.record.primary.mac) + ",static,192.168.0.40\n";
     auto keep = RunApply(*rig.session, PlanOf(csv), rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_OK) << rig.err.str();
@@ -514,7 +515,8 @@ ApplyOptions MoveAll(CliRig& rig, int count, bool dryRun) {
     for (int i = 0; i < count; ++i) {
         FakeDevice& d = rig.AddDevice(static_cast<std::uint8_t>(i + 1), DEVICE_KIND_STANDARD,
                                       ("192.168.0." + std::to_string(20 + i)).c_str());
-        csv += MacText(d.mac) + ",static,192.168.0." + std::to_string(100 + i) + "\n";
+        csv +=
+            MacText(d.record.primary.mac) + ",static,192.168.0." + std::to_string(100 + i) + "\n";
     }
     return PlanOf(csv, dryRun);
 }
@@ -607,9 +609,12 @@ TEST(ApplyCommand, ADeviceTheFinalSearchDoesNotConfirmIsUnconfirmed) {
     CliRig rig;
     ApplyOptions o = MoveAll(rig, 3, false);
     // Each answers once with its new address, then is gone again or moved on by someone else.
-    rig.devices[0].answered = [](FakeDevice& d) { d.back = d.ip != Ip("192.168.0.100"); };
+    rig.devices[0].answered = [](FakeDevice& d) {
+        d.back = d.record.primary.ipAddress != Ip("192.168.0.100");
+    };
     rig.devices[1].answered = [](FakeDevice& d) {
-        if (d.ip == Ip("192.168.0.101")) d.ip = Ip("192.168.0.77");
+        if (d.record.primary.ipAddress == Ip("192.168.0.101"))
+            d.record.primary.ipAddress = Ip("192.168.0.77");
     };
     auto keep = RunApply(*rig.session, o, rig.Finish());
     rig.Run();
@@ -635,9 +640,9 @@ TEST(ApplyCommand, PlanDevicesAnsweringBeyondAFullTable) {
         others(rig);
         // First to answer until it is back; the final search hears it only after the others.
         rig.devices[0].answered = [&rig, late = true](FakeDevice& d) mutable {
-            if (late && d.ip == Ip("192.168.0.100"))
+            if (late && d.record.primary.ipAddress == Ip("192.168.0.100"))
                 d.silentUntil = rig.clock.Now() + Milliseconds{1000};
-            late = late && d.ip != Ip("192.168.0.100");
+            late = late && d.record.primary.ipAddress != Ip("192.168.0.100");
         };
         auto keep = RunApply(*rig.session, o, rig.Finish());
         rig.Run();
@@ -669,7 +674,9 @@ TEST(ApplyCommand, TerminalLineCountsTheChangesAndIsGoneBeforeTheReport) {
     o.parallel = 2;
     o.progress = &line;
     // Gone after its change, so that the final search runs its whole cycle with the line shown.
-    rig.devices[2].answered = [](FakeDevice& d) { d.back = d.ip != Ip("192.168.0.102"); };
+    rig.devices[2].answered = [](FakeDevice& d) {
+        d.back = d.record.primary.ipAddress != Ip("192.168.0.102");
+    };
     auto keep = RunApply(*rig.session, o, rig.Finish());
     rig.Run();
     ASSERT_EQ(rig.exitCode, EXIT_NOT_BACK) << terminal.str();

@@ -8,6 +8,7 @@
 #include "cli/Plan.h"
 #include "cli/RecordView.h"
 #include "tests/support/AnswerBuilder.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::cli {
 namespace {
@@ -82,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPlanCase{"BadMode", "mac,mode\n02-00-00-00-00-01,fixed\n", 2, "unknown address mode"},
         BadPlanCase{"TooManyCells", "mac\n02-00-00-00-00-01,1\n", 2, "more cells"},
         BadPlanCase{"Empty", "# nothing\n", 0, "empty"}),
-    [](const auto& c) { return std::string(c.param.name); });
+    test::ByName{});
 
 _CommandDataTable Current(std::uint8_t last, const char* ip) {
     return test::RecordBuilder(DEVICE_KIND_STANDARD).DeviceMac(Mac(last)).Address(ip).Ipv4Mode(0);
@@ -205,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"BadMagic", AnswerBuilder(14, Mac(1)).BadMagic().Build(), 4},
         BrokenCase{"Truncated", Cut(StandardAnswer(), 60), 5},
         BrokenCase{"ChecksumOffByOne", AnswerBuilder(14, Mac(1)).ChecksumDelta(1).Build(), 6}),
-    [](const auto& c) { return std::string(c.param.name); });
+    test::ByName{});
 
 TEST(Decode, MissingRequesterCheckAcceptsAnswersForAnyPc) {
     const auto b = AnswerBuilder(14, Mac(1)).Requester(Mac(7), Ip("192.168.0.9")).Build();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/RecordView.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::cli {
 namespace {
@@ -56,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PrintableCase{"BeyondUnicode", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
                     PrintableCase{"CutShort", "ab\xe3\x82", "ab\\xe3\\x82"},
                     PrintableCase{"Latin1Bytes", "S\xe3o", "S\\xe3o"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test::ByName{});
 
 // Device texts that a spreadsheet would run as a formula get a leading apostrophe in CSV;
 // values the tool writes itself (numbers, "--------") are left as they are.
@@ -85,12 +86,6 @@ TEST(DeviceCsvTest, DeviceTextsThatASpreadsheetWouldRunStayText) {
     WriteDevices(text, {v}, Format::Text);
     EXPECT_NE(text.str().find(" =1+1\n"), std::string::npos);
 }
-
-}  // namespace
-}  // namespace valdrune::cli
-
-namespace valdrune::cli {
-namespace {
 
 struct Ipv6Case {
     const char* name;
@@ -124,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         Ipv6Case{"Ipv4Mapped",
                  {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 0, 10},
                  "::ffff:192.168.0.10"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test::ByName{});
 
 // Columns line up on a terminal also when names take two columns per character.
 TEST(DeviceTableTest, ColumnsLineUpAroundWideNames) {

@@ -59,8 +59,8 @@ class ReachFlow : public ::testing::Test {
   protected:
     ReachFlow() {
         FakeDevice& dev = rig.AddDevice(9, DEVICE_KIND_STANDARD, "192.168.1.254");
-        options.mac = dev.mac;
-        options.macText = MacText(dev.mac);
+        options.mac = dev.record.primary.mac;
+        options.macText = MacText(dev.record.primary.mac);
     }
 
     ReachOutcome Run() {

@@ -2,6 +2,7 @@
 
 #include "cli/SetRequest.h"
 #include "tests/support/AnswerBuilder.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::cli {
 namespace {
@@ -84,7 +85,7 @@ const AvailabilityCase kAvailability[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, OptionAvailability, ::testing::ValuesIn(kAvailability),
-                         [](const auto& c) { return std::string(c.param.name); });
+                         test::ByName{});
 
 TEST(PrepareSettings, LockedTwoPortAndViewOnlyDevicesAreRefused) {
     _CommandDataTable r = Device(48);

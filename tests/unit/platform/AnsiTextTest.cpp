@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/AnsiText.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -35,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(CodePages, AnsiTextTest,
                                                   "A\xEF\xBF\xBD"},
                                          AnsiCase{"Cp936Hanzi", 936, "\xC9\xE3\xCF\xF1\xBB\xFA",
                                                   "\xE6\x91\x84\xE5\x83\x8F\xE6\x9C\xBA"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         test::ByName{});
 
 }  // namespace
 }  // namespace valdrune

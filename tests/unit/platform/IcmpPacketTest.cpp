@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/linux/IcmpPacket.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -103,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"ShortData", kTarget, EchoReply(0x1234, 7, "ICMP SEND"), IcmpVerdict::Unrelated},
         ReplyCase{"ARequestNotAReply", kTarget, BuildEchoRequest(0x1234, 7, kData),
                   IcmpVerdict::Unrelated}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test::ByName{});
 
 // Every ICMP type and code: what a router's error means, and that the probed host itself
 // sending any error means it is there. Only network and host unreachable (and the variants
@@ -190,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QuoteCase{"AnEchoReply", ErrorPacket(3, 1, kRouter, kTarget, 0x1234, 7, 14, 0)},
                     QuoteCase{"ATimestampRequest",
                               ErrorPacket(3, 1, kRouter, kTarget, 0x1234, 7, 14, 13)}),
-    [](const auto& row) { return std::string(row.param.name); });
+    test::ByName{});
 
 TEST(EchoMatching, QuotedDataMustBeOursAsFarAsItGoes) {
     EchoMatch other = kMatch;

@@ -2,6 +2,7 @@
 
 #include "platform/linux/NetworkSurvey.h"
 #include "platform/linux/NftRules.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -94,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                         Rule(R"({"jump":{"target":"lan"}})") + Rule(kDport + "," + kDrop, "lan"),
                         R"({"chain":{"family":"inet","table":"f","name":"lan","handle":2}},)"),
                 RuleOutcome::Drops}),
-    [](const testing::TestParamInfo<NftCase>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 TEST(NftJudge, NamesTheRuleItsPlaceAndTheFix) {
     const auto j = JudgeNftRuleset(Ruleset("accept", Rule(kDport + "," + kDrop)), "pc0");

@@ -9,6 +9,7 @@
 #include "protocol/Catalogue.h"
 #include "protocol/Datagram.h"
 #include "protocol/Decoder.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -133,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {0, 1, 32, 33, 34, 35, 37, 64, 65, 66, 68, 160, 161, 162, 163, 166}},
         RequestShape{"StandardWithoutIpv6Mode", CMD_SETUP_V2, MASK_STANDARD, false, 140, 2,
                      {0, 32, 33, 34, 35, 37, 160, 161, 162, 163, 166}}),
-    [](const auto& tpi) { return std::string(tpi.param.name); });
+    test::ByName{});
 
 TEST(Datagram, SearchRequestIs94BytesAndConfirmationsAre52) {
     EXPECT_EQ(BuildSearchRequest(2, kPc).size(), 94u);
@@ -291,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                      test::AnswerBuilder::FixChecksum(d);
                  },
                  true}),
-    [](const auto& tpi) { return std::string(tpi.param.name); });
+    test::ByName{});
 
 TEST(Datagram, ValidatorEnforcesTheLargestPayloadExactly) {
     for (std::size_t length : {1470u, 1471u}) {

@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KindCase{"ModeZeroNoPrefixNoModeItems", 0, "K9000", false, false, 3},
                     KindCase{"ModeZeroPrefixInsideText", 0, "xx-rt-9", true, false, 3},
                     KindCase{"OtherModeStaysLegacy", 1, "K9000", true, false, 3}),
-    [](const auto& tpi) { return std::string(tpi.param.name); });
+    test::ByName{});
 
 struct PrefixCase {
     const char* model;
@@ -355,7 +355,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LegacyAnswer{"FirstAbsentUsesSecond", 255, 0, -1, "ZM-P41"},
                     LegacyAnswer{"UnknownCodeClearsModel", 3, 0, -1, ""},
                     LegacyAnswer{"NoCodesClearsModel", -1, -1, -1, ""}),
-    [](const auto& tpi) { return std::string(tpi.param.name); });
+    test::ByName{});
 
 // --- UTF-8 trimming -----------------------------------------------------------------------
 
@@ -406,7 +406,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"F5Lead", {0x41, 0xF5, 0x80, 0x80, 0x80}, {0x41}},
         NameCase{"DelIsKept", {0x41, 0x7F}, {0x41, 0x7F}},
         NameCase{"NulEndsScan", {0x41, 0x00, 0x0A, 0xFF}, {0x41}}),
-    [](const auto& tpi) { return std::string(tpi.param.name); });
+    test::ByName{});
 
 TEST(Decoder, TrimmingWritesOneNulAndLeavesTheRestOfTheField) {
     Text16 f{};

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "protocol/NetworkDoctor.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
              DoctorCheck::TunnelRoute, Verdict::Warning, Finding::TunnelDefault},
         Case{"NoEcho", [](NetworkFacts& f) { f.canProbe = false; }, DoctorCheck::Rights,
              Verdict::Problem, Finding::RightsNoEcho}),
-    [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 TEST(Diagnosis, WithoutAnAdapterJudgesOnlyWhatDoesNotDependOnIt) {
     NetworkFacts f;
@@ -192,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                       f.outsideRouteAdapter = "wlan0";
                   },
                   Finding::FirewallLoopLost}),
-    [](const testing::TestParamInfo<CauseCase>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 }  // namespace
 }  // namespace valdrune

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/Reach.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -27,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(
         BorrowCase{"NoMaskMeansA24", 0xC0A80001, 0, {0xC0A800FE, 0xC0A800FD}},
         BorrowCase{"NoRoomMeansA24", 0xC0A80001, 0xFFFFFFFF, {0xC0A800FE, 0xC0A800FD}},
         BorrowCase{"GappedMaskMeansA24", 0xC0A80001, 0xFF00FF00, {0xC0A800FE, 0xC0A800FD}}),
-    [](const testing::TestParamInfo<BorrowCase>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 TEST(Reach, InsideAnyUsesEachNetworksOwnPrefix) {
     const std::vector<Ipv4Network> nets = {{0x0A4D0101, 24}, {0xAC100001, 12}};

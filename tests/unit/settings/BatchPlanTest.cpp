@@ -3,6 +3,7 @@
 #include "RulesTest.h"
 #include "settings/rules/BatchPlan.h"
 #include "tests/support/AnswerBuilder.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune {
 namespace {
@@ -74,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                      BatchProblem::HitsGateway, "10.0.0.1"},
         ProposalCase{"FirstIsTheNetworkAddress", Settings("10.0.0.0"), Around(),
                      BatchProblem::FirstNotHost, "10.0.0.0"}),
-    [](const testing::TestParamInfo<ProposalCase>& p) { return p.param.name; });
+    test::ByName{});
 
 TEST(BatchProposal, LeavesOutLockedDevicesAndKindsThatCannotBeSet) {
     _CommandDataTable locked = Device(2, "10.0.0.202");

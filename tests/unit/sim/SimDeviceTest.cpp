@@ -104,10 +104,10 @@ TEST_P(DemoDeviceAnswer, ValidatesAndDecodesIntoTheDescribedRecord) {
 
 INSTANTIATE_TEST_SUITE_P(Sim, DemoDeviceAnswer,
                          ::testing::Range<std::size_t>(0, BuiltInScenario("demo", Net())->size()),
-    [](const ::testing::TestParamInfo<std::size_t>& info) {
+    [](const ::testing::TestParamInfo<std::size_t>& p) {
                              const auto devices = *BuiltInScenario("demo", Net());
-                             return valdrune::test::CaseName("Device", info.param, "_",
-                                 Ipv4Text(devices.at(info.param).record.primary.ipAddress));
+                             return valdrune::test::CaseName("Device", p.param, "_",
+                                 Ipv4Text(devices.at(p.param).record.primary.ipAddress));
                          });
 
 TEST(SimScenario, DemoHasTheMixTheWindowShows) {
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"ForeignMac", Faults{.foreignRequesterMac = true}, false},
                       FaultCase{"Oversized", Faults{.oversizedLength = true}, false},
                       FaultCase{"Truncated", Faults{.truncatedItems = true}, true}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST(SimFaultShape, OversizedAnswerIsConsistentApartFromItsLength) {
     DeviceSpec d = MakeDevice(Kind::Standard, 1, Net());
@@ -291,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SettingsCase{"Legacy", Kind::Legacy, CMD_SETUP, MASK_LEGACY},
                       SettingsCase{"TwoPort", Kind::TwoPort, CMD_SETUP, MASK_TWO_PORT},
                       SettingsCase{"Standard", Kind::Standard, CMD_SETUP_V2, MASK_STANDARD}),
-    [](const auto& p) { return std::string(p.param.name); });
+    test::ByName{});
 
 TEST(SimSettingsApply, ItemsOfWrongLengthAreIgnored) {
     // A hand-made request: tag 32 with 3 bytes, then a good tag 37.

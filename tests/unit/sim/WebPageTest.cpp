@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/WebPage.h"
+#include "tests/support/CaseNames.h"
 
 namespace valdrune::sim {
 namespace {
@@ -44,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
         Exchange{"OtherPath", "GET /favicon.ico HTTP/1.1\r\n\r\n", "HTTP/1.1 404", false},
         Exchange{"OtherMethod", "POST / HTTP/1.1\r\n\r\n", "HTTP/1.1 405", false},
         Exchange{"Garbage", "\x16\x03\x01\r\n\r\n", "HTTP/1.1 400", false}),
-    [](const testing::TestParamInfo<Exchange>& i) { return std::string(i.param.name); });
+    test::ByName{});
 
 TEST(WebExchange, WaitsForTheWholeHeadAndRefusesHugeOnes) {
     EXPECT_EQ(CheckRequest("GET / HTTP/1.1\r\nHost: x\r\n"), RequestState::Incomplete);
