@@ -75,8 +75,9 @@ TEST_F(WindowsCalls, SurveyFindsTheAdapterByAddressAndLeavesOutItsOwnSocketOnThe
     // The firewall's policy through COM: read, or the failing call named with its HRESULT
     // (Wine's policy object does not implement the profile query). A looped copy that arrives
     // proves nothing here, so the loop is never "arrived".
-    if (f.rules == RuleOutcome::Unread)
+    if (f.rules == RuleOutcome::Unread) {
         EXPECT_NE(f.untestedReason.find("(0x"), std::string::npos) << f.untestedReason;
+    }
     EXPECT_NE(f.loop, LoopOutcome::Arrived);
     EXPECT_EQ(f.asAdministrator, "as administrator");
     EXPECT_NE(f.addressCommand.find("netsh interface ipv4 set address name=\""),

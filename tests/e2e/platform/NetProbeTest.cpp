@@ -63,9 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"echo", "10.1.2.3", "2147483648"},
                     std::vector<std::string>{"echo", "10.1.2.3", "99999999999"},
                     std::vector<std::string>{"flush", "10.1.2.3", "0"}),
-    [](const testing::TestParamInfo<std::vector<std::string>>& info) {
+    [](const testing::TestParamInfo<std::vector<std::string>>& args) {
         std::string name = "Args";
-        for (const std::string& a : info.param) name += "_" + (a.empty() ? "Empty" : test::CaseName(a));
+        for (const std::string& a : args.param) name += "_" + (a.empty() ? "Empty" : test::CaseName(a));
         return name;
     });
 

@@ -379,7 +379,9 @@ TEST_P(Utf8Trim, KeepsTheLongestWellFormedPrefix) {
 Bytes Letters(std::size_t n) { return Bytes(n, 'x'); }
 
 Bytes LettersThen(std::size_t n, Bytes tail) {
-    Bytes b = Letters(n);
+    Bytes b;
+    b.reserve(n + tail.size());
+    b.assign(n, 'x');
     b.insert(b.end(), tail.begin(), tail.end());
     return b;
 }
