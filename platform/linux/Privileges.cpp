@@ -3,7 +3,6 @@
 #include <linux/capability.h>
 #include <unistd.h>
 
-#include "platform/PrivilegeSummary.h"
 #include "platform/linux/EchoProber.h"
 
 namespace valdrune {
@@ -28,15 +27,6 @@ PrivilegeReport BuildPrivilegeReport(bool pingSocket, bool helperRaw, bool helpe
         r.pingGroupCommand = "sysctl -w net.ipv4.ping_group_range=\"" + gid + " " + gid + "\"";
     }
     return r;
-}
-
-std::string PrivilegeReport::Summary() const {
-    std::string grant = "Grant with: " + setcapCommand;
-    if (!pingGroupCommand.empty()) grant += " (or, for echo only: " + pingGroupCommand + ")";
-    return PrivilegeSummary(
-        canProbe, canFlush, "ICMP echo is not permitted: address-conflict probes cannot run. ",
-        "The neighbour cache cannot be flushed: probes may be answered from stale entries. ",
-        grant);
 }
 
 PrivilegeReport CheckPrivileges(const std::string& helper) {

@@ -22,8 +22,6 @@ struct PrivilegeReport {
     std::string pingGroupCommand;  // sysctl -w net.ipv4.ping_group_range="<gid> <gid>"
 
     bool Complete() const { return canProbe && canFlush; }
-    // One English paragraph for the command-line tool and logs.
-    std::string Summary() const;
 };
 
 // helper: the probe helper to check and to name in the setcap command.

@@ -5,8 +5,6 @@
 #include <icmpapi.h>
 #include <windows.h>
 
-#include "platform/PrivilegeSummary.h"
-
 namespace valdrune {
 
 bool IsElevated() {
@@ -28,15 +26,6 @@ WindowsPrivilegeReport CheckPrivileges() {
     r.canProbe = icmp != INVALID_HANDLE_VALUE;
     if (r.canProbe) ::IcmpCloseHandle(icmp);
     return r;
-}
-
-std::string WindowsPrivilegeReport::Summary() const {
-    // Echo needs no rights here, so the only remedy is the flush's own.
-    return PrivilegeSummary(canProbe, canFlush,
-                            "ICMP echo is not available: address-conflict probes cannot run. ",
-                            "The neighbour cache cannot be flushed without administrator rights: "
-                            "probes may be answered from stale entries. Run as administrator.",
-                            {});
 }
 
 }  // namespace valdrune

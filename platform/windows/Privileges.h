@@ -13,8 +13,6 @@ struct WindowsPrivilegeReport {
     bool canFlush = false;  // = elevated
 
     bool Complete() const { return canProbe && canFlush; }
-    // One English paragraph for the command-line tool and logs.
-    std::string Summary() const;
 };
 
 // True when the process token is elevated (TokenElevation).

@@ -29,10 +29,6 @@ TEST_P(PrivilegeReportTest, NamesExactlyWhatIsMissing) {
         EXPECT_EQ(r.pingGroupCommand, "sysctl -w net.ipv4.ping_group_range=\"1000 1000\"");
     }
     EXPECT_EQ(r.Complete(), *c.missing == '\0');
-    // The summary always carries the remedy when something is missing.
-    if (!r.Complete()) {
-        EXPECT_NE(r.Summary().find(r.setcapCommand), std::string::npos);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
